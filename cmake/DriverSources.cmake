@@ -1,0 +1,28 @@
+# The driver's sources: the same files in the host and the target build.
+set(BOARDINV_DRIVER_SOURCES
+  firmware/Guids.cpp
+  startup/DriverEntry.cpp
+  startup/ConfigurationTable.cpp
+  startup/Pool.cpp
+  startup/MemoryPrimitives.cpp
+  inventory/BoardLayouts.cpp
+  inventory/InventoryInstaller.cpp
+  inventory/PortConnectors.cpp
+  inventory/RecordStaging.cpp
+)
+
+# Target-only pieces: the hardware instructions and what the compiler may
+# call on its own where there is no C library.
+set(BOARDINV_TARGET_SOURCES
+  firmware/HardwareX64.cpp
+  startup/CompilerIntrinsics.cpp
+)
+
+# Flags that keep driver code freestanding in both builds.
+set(BOARDINV_DRIVER_FLAGS
+  -ffreestanding
+  -fno-exceptions
+  -fno-rtti
+  -fno-threadsafe-statics
+  -fno-stack-protector
+)

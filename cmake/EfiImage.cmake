@@ -1,0 +1,44 @@
+# BoardInventory.efi: PE32+, AMD64, EFI boot-service driver, entry
+# DriverEntry, relocatable from ImageBase 0, NX-compatible, 4 KiB sections,
+# no imports, byte-identical from build to build.
+add_library(BoardInventoryObjects OBJECT ${BOARDINV_DRIVER_SOURCES} ${BOARDINV_TARGET_SOURCES})
+target_include_directories(BoardInventoryObjects PRIVATE ${CMAKE_SOURCE_DIR})
+target_compile_options(BoardInventoryObjects PRIVATE
+  ${BOARDINV_DRIVER_FLAGS}
+  --target=x86_64-unknown-windows
+  -nostdlibinc
+  -mno-red-zone
+  -mno-stack-arg-probe
+  -mgeneral-regs-only
+  -fno-asynchronous-unwind-tables
+  -fno-unwind-tables
+  -ffunction-sections
+  -fdata-sections
+  -fshort-wchar
+  -Os
+  -Wall -Wextra -Werror
+)
+
+set(BOARDINV_EFI_IMAGE ${CMAKE_BINARY_DIR}/BoardInventory.efi)
+add_custom_command(
+  OUTPUT ${BOARDINV_EFI_IMAGE}
+  COMMAND ${BOARDINV_LLD_LINK}
+    /nologo
+    /machine:x64
+    /subsystem:efi_boot_service_driver
+    /entry:DriverEntry
+    /nodefaultlib
+    /base:0
+    /dynamicbase
+    /nxcompat
+    /Brepro
+    /debug:none
+    /opt:ref
+    /opt:icf
+    /out:${BOARDINV_EFI_IMAGE}
+    $<TARGET_OBJECTS:BoardInventoryObjects>
+  DEPENDS BoardInventoryObjects $<TARGET_OBJECTS:BoardInventoryObjects>
+  COMMAND_EXPAND_LISTS
+  VERBATIM
+  COMMENT "Linking BoardInventory.efi")
+add_custom_target(BoardInventoryEfi ALL DEPENDS ${BOARDINV_EFI_IMAGE})

@@ -1,0 +1,49 @@
+# The host build: the driver sources against the simulated firmware, the
+# boardinv tool, and the tests.
+find_package(nlohmann_json 3 REQUIRED)
+find_package(CLI11 REQUIRED)
+find_package(GTest REQUIRED)
+
+set(BOARDINV_RUNTIME_DIR ${CMAKE_BINARY_DIR}/bin CACHE PATH "Where boardinv and the test programs go")
+set(BOARDINV_EFI_IMAGE ${CMAKE_SOURCE_DIR}/build/efi/BoardInventory.efi CACHE FILEPATH "The target build's image")
+set(CMAKE_RUNTIME_OUTPUT_DIRECTORY ${BOARDINV_RUNTIME_DIR})
+
+option(BOARDINV_SANITIZE "Build with AddressSanitizer and UndefinedBehaviorSanitizer" OFF)
+set(BOARDINV_WARNINGS -Wall -Wextra -Werror)
+if(BOARDINV_SANITIZE)
+  add_compile_options(-fsanitize=address,undefined -fno-sanitize-recover=all -fno-omit-frame-pointer)
+  add_link_options(-fsanitize=address,undefined)
+endif()
+
+# The hardware interface's host side and the simulated firmware.
+add_library(simfw STATIC
+  host/sim/HardwareModel.cpp
+  host/sim/HostHardware.cpp
+  host/sim/Platform.cpp
+  host/sim/SimFirmware.cpp
+)
+target_include_directories(simfw PUBLIC ${CMAKE_SOURCE_DIR})
+target_compile_options(simfw PRIVATE ${BOARDINV_WARNINGS})
+target_link_libraries(simfw PUBLIC nlohmann_json::nlohmann_json)
+
+# The driver, exactly the target's sources, built freestanding.
+add_library(driver STATIC ${BOARDINV_DRIVER_SOURCES})
+target_include_directories(driver PUBLIC ${CMAKE_SOURCE_DIR})
+target_compile_options(driver PRIVATE ${BOARDINV_DRIVER_FLAGS} ${BOARDINV_WARNINGS})
+# Its hardware accesses land in the simulated platform's model.
+target_link_libraries(driver PUBLIC simfw)
+
+add_library(bootharness STATIC
+  host/boot/Boot.cpp
+  host/boot/Report.cpp
+  host/boot/SmbiosNames.cpp
+)
+target_compile_options(bootharness PRIVATE ${BOARDINV_WARNINGS})
+target_link_libraries(bootharness PUBLIC driver simfw)
+
+add_executable(boardinv tools/boardinv/main.cpp tools/boardinv/BootCommand.cpp)
+target_compile_options(boardinv PRIVATE ${BOARDINV_WARNINGS})
+target_link_libraries(boardinv PRIVATE bootharness CLI11::CLI11)
+
+enable_testing()
+add_subdirectory(tests)

@@ -1,0 +1,22 @@
+// The boot report in its two forms: readable text and one JSON document.
+// The JSON schema is documented in the README and kept stable.
+#pragma once
+
+#include <nlohmann/json.hpp>
+#include <string>
+#include <vector>
+
+#include "host/boot/Boot.h"
+
+namespace host {
+
+nlohmann::json BootReportJson(const BootResult &result);
+std::string BootReportText(const BootResult &result);
+
+// The fields of a stored record, with SMBIOS names for coded values.
+nlohmann::json DecodeSmbiosRecord(const std::vector<uint8_t> &record);
+
+// "08 09 01 00 ...": upper-case hex pairs separated by single spaces.
+std::string HexBytes(const std::vector<uint8_t> &bytes);
+
+}  // namespace host

@@ -1,0 +1,152 @@
+// A stand-in for PI firmware: the system table, boot and runtime services,
+// a protocol database, events, a variable store, an SMBIOS table and pool
+// accounting, built from a platform description. The driver reaches all of
+// it through the same UEFI tables and calling convention as on a machine.
+#pragma once
+
+#include <cstdint>
+#include <map>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "firmware/Protocol/Smbios.h"
+#include "firmware/Uefi.h"
+#include "host/sim/HardwareModel.h"
+#include "host/sim/Platform.h"
+
+namespace sim {
+
+// One call of a firmware service, in order, for reports and tests.
+struct ServiceCall {
+  std::string service;  // "GetVariable", "LocateProtocol", ...
+  std::string detail;   // the protocol or variable it concerned
+  EFI_STATUS status;
+};
+
+struct PoolStatistics {
+  uint64_t allocations = 0;        // calls of AllocatePool, failed ones included
+  uint64_t failedAllocations = 0;  // refused by fault injection
+  uint64_t frees = 0;
+  uint64_t invalidFrees = 0;  // FreePool of something the pool never gave out
+  uint64_t outstandingBlocks = 0;
+  uint64_t outstandingBytes = 0;
+  std::map<EFI_MEMORY_TYPE, std::pair<uint64_t, uint64_t>> outstandingByType;  // blocks, bytes
+};
+
+struct SmbiosRecord {
+  uint16_t handle;
+  std::vector<uint8_t> bytes;  // formatted area and string set, as stored
+};
+
+struct EventState {
+  uint32_t type;
+  EFI_TPL tpl;
+  EFI_EVENT_NOTIFY notify;
+  const void *context;
+  bool hasGroup;
+  EFI_GUID group;
+  bool closed = false;
+  uint64_t notifications = 0;
+};
+
+class SimFirmware {
+ public:
+  explicit SimFirmware(const Platform &platform);
+  ~SimFirmware();
+  SimFirmware(const SimFirmware &) = delete;
+  SimFirmware &operator=(const SimFirmware &) = delete;
+
+  EFI_SYSTEM_TABLE *SystemTable() { return &systemTable_; }
+  EFI_HANDLE ImageHandle() { return imageHandle_; }
+  HardwareModel &Hardware() { return hardware_; }
+  const Platform &Description() const { return platform_; }
+
+  // Signals an event group: each open notify-signal event of the group is
+  // notified once, with its own event and context.
+  void SignalEventGroup(const EFI_GUID &group);
+
+  // Protocol database.
+  EFI_HANDLE NewHandle();
+  EFI_STATUS InstallProtocol(EFI_HANDLE *handle, const EFI_GUID &guid, void *interface);
+  std::vector<EFI_HANDLE> Handles() const;
+  void *HandleProtocol(EFI_HANDLE handle, const EFI_GUID &guid) const;
+
+  void AddConfigurationTable(const EFI_GUID &guid, void *table);
+
+  const std::vector<ServiceCall> &Calls() const { return calls_; }
+  const PoolStatistics &Pool() const { return pool_; }
+  const std::vector<SmbiosRecord> &SmbiosRecords() const { return smbiosRecords_; }
+  std::vector<EventState> Events() const;
+  // The variable store's content of a variable, if present.
+  const VariableDescription *FindVariable(const std::u16string &name, const EFI_GUID &guid) const;
+
+  // Service implementations, reached through the EFIAPI thunks.
+  EFI_STATUS AllocatePool(EFI_MEMORY_TYPE type, UINTN size, VOID **buffer);
+  EFI_STATUS FreePool(VOID *buffer);
+  EFI_STATUS CreateEventEx(UINT32 type, EFI_TPL tpl, EFI_EVENT_NOTIFY notify, const VOID *context,
+                           const EFI_GUID *group, EFI_EVENT *event);
+  EFI_STATUS CloseEvent(EFI_EVENT event);
+  EFI_STATUS InstallProtocolInterface(EFI_HANDLE *handle, const EFI_GUID *guid, EFI_INTERFACE_TYPE type,
+                                      VOID *interface);
+  EFI_STATUS LocateProtocol(const EFI_GUID *guid, VOID *registration, VOID **interface);
+  EFI_STATUS OpenProtocol(EFI_HANDLE handle, const EFI_GUID *guid, VOID **interface, EFI_HANDLE agent,
+                          EFI_HANDLE controller, UINT32 attributes);
+  EFI_STATUS LocateDevicePath(const EFI_GUID *guid, struct EFI_DEVICE_PATH_PROTOCOL **path, EFI_HANDLE *device);
+  EFI_STATUS GetVariable(const CHAR16 *name, const EFI_GUID *guid, UINT32 *attributes, UINTN *size, VOID *data);
+  EFI_STATUS SmbiosAdd(EFI_SMBIOS_PROTOCOL *self, EFI_HANDLE producer, EFI_SMBIOS_HANDLE *handle,
+                       EFI_SMBIOS_TABLE_HEADER *record);
+
+ private:
+  struct Handle {
+    uint64_t serial;
+    std::vector<std::pair<EFI_GUID, void *>> protocols;
+  };
+  struct PoolBlock {
+    size_t size;
+    EFI_MEMORY_TYPE type;
+  };
+  struct SmbiosInstance {
+    EFI_SMBIOS_PROTOCOL protocol;  // first: the driver's This points here
+    SimFirmware *owner;
+  };
+
+  void Record(const std::string &service, const std::string &detail, EFI_STATUS status);
+  Handle *FindHandle(EFI_HANDLE handle) const;
+
+  Platform platform_;
+  HardwareModel hardware_;
+  EFI_SYSTEM_TABLE systemTable_{};
+  EFI_BOOT_SERVICES bootServices_{};
+  EFI_RUNTIME_SERVICES runtimeServices_{};
+  std::vector<EFI_CONFIGURATION_TABLE> configurationTable_;
+  EFI_HANDLE imageHandle_ = nullptr;
+
+  std::vector<std::unique_ptr<Handle>> handles_;
+  uint64_t nextHandleSerial_ = 1;
+  std::map<void *, PoolBlock> poolBlocks_;
+  PoolStatistics pool_;
+  std::vector<std::unique_ptr<EventState>> events_;
+  std::vector<ServiceCall> calls_;
+
+  SmbiosInstance smbios_{};
+  std::vector<SmbiosRecord> smbiosRecords_;
+};
+
+// A display name for a GUID the simulated firmware knows, else its text.
+std::string GuidName(const EFI_GUID &guid);
+
+// The UEFI display text of a status ("Success", "Not Found", ...).
+std::string StatusText(EFI_STATUS status);
+
+// The SMBIOS table as a file that a decoder reads with --from-dump: an
+// SMBIOS 3.0 64-bit entry point at offset 0, the structure table at 0x20,
+// closed by a Type 127 end-of-table record.
+std::vector<uint8_t> BuildSmbiosDump(const std::vector<SmbiosRecord> &records);
+
+// Measures an SMBIOS record: its formatted area and string set up to and
+// including the double zero. 0 when the record is malformed or its string
+// set does not end within limit bytes.
+size_t MeasureSmbiosRecord(const uint8_t *record, size_t limit);
+
+}  // namespace sim

@@ -1,0 +1,27 @@
+#include "firmware/Guids.h"
+#include "inventory/Inventory.h"
+#include "startup/Startup.h"
+
+EFI_SYSTEM_TABLE *gSystemTable = nullptr;
+EFI_BOOT_SERVICES *gBootServices = nullptr;
+EFI_RUNTIME_SERVICES *gRuntimeServices = nullptr;
+
+EFI_STATUS RunLibraryConstructors(EFI_HANDLE ImageHandle, EFI_SYSTEM_TABLE *SystemTable) {
+  (VOID) ImageHandle;
+  gSystemTable = SystemTable;
+  gBootServices = SystemTable->BootServices;
+  gRuntimeServices = SystemTable->RuntimeServices;
+
+  // Each step runs whatever became of the one before.
+  LocateHobList();
+  return EFI_SUCCESS;
+}
+
+extern "C" EFI_STATUS EFIAPI DriverEntry(EFI_HANDLE ImageHandle, EFI_SYSTEM_TABLE *SystemTable) {
+  RunLibraryConstructors(ImageHandle, SystemTable);
+
+  // The event is not kept: the notification receives it and closes it.
+  EFI_EVENT EndOfDxeEvent = nullptr;
+  return gBootServices->CreateEventEx(EVT_NOTIFY_SIGNAL, TPL_CALLBACK, OnEndOfDxe, nullptr,
+                                      &gEfiEndOfDxeEventGroupGuid, &EndOfDxeEvent);
+}

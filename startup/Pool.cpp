@@ -1,0 +1,46 @@
+#include "startup/Memory.h"
+#include "startup/Startup.h"
+
+VOID *PoolAllocate(UINTN Size) {
+  VOID *Buffer = nullptr;
+  EFI_STATUS Status = gBootServices->AllocatePool(EfiBootServicesData, Size, &Buffer);
+  if (EFI_ERROR(Status)) {
+    return nullptr;
+  }
+  return Buffer;
+}
+
+VOID *PoolAllocateZeroed(UINTN Size) {
+  VOID *Buffer = PoolAllocate(Size);
+  if (Buffer != nullptr && Size != 0) {
+    ZeroMem(Buffer, Size);
+  }
+  return Buffer;
+}
+
+VOID *PoolAllocateCopy(UINTN Size, const VOID *Source) {
+  VOID *Buffer = PoolAllocate(Size);
+  if (Buffer != nullptr && Size != 0 && Buffer != Source) {
+    CopyMem(Buffer, Source, Size);
+  }
+  return Buffer;
+}
+
+VOID *PoolReallocate(UINTN OldSize, UINTN NewSize, VOID *OldBuffer) {
+  VOID *NewBuffer = PoolAllocateZeroed(NewSize);
+  if (NewBuffer == nullptr) {
+    return nullptr;
+  }
+  if (OldBuffer == nullptr) {
+    return NewBuffer;
+  }
+  CopyMem(NewBuffer, OldBuffer, OldSize < NewSize ? OldSize : NewSize);
+  PoolFree(OldBuffer);
+  return NewBuffer;
+}
+
+VOID PoolFree(VOID *Buffer) {
+  if (Buffer != nullptr) {
+    gBootServices->FreePool(Buffer);
+  }
+}

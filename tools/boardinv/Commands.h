@@ -1,0 +1,20 @@
+// The subcommands of boardinv. Each adds itself to the application and
+// runs when it was the one given.
+#pragma once
+
+#include <CLI/CLI.hpp>
+#include <functional>
+#include <string>
+
+namespace boardinv {
+
+constexpr int kExitUsage = 2;
+
+// Prints "boardinv: MESSAGE" on one line to standard error and exits with
+// the usage status.
+[[noreturn]] void Die(const std::string &message);
+
+// Adds a subcommand; returns what runs it and gives the exit status.
+std::function<int()> AddBootCommand(CLI::App &app);
+
+}  // namespace boardinv
