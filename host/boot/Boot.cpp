@@ -108,6 +108,12 @@ BootResult RunBoot(const sim::Platform &platform) {
 }
 
 nlohmann::json RunBootIsolated(const sim::Platform &platform) {
+  if (sim::SimFirmware::EverActive()) {
+    // The child would inherit module globals that driver code changed here.
+    throw std::logic_error(
+        "RunBootIsolated in a process that already ran driver code in-process: "
+        "keep isolated boots and in-process driver tests in separate test programs");
+  }
   int pipeEnds[2];
   if (pipe(pipeEnds) != 0) {
     throw std::runtime_error("pipe failed");

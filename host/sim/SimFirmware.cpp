@@ -12,6 +12,7 @@ namespace sim {
 namespace {
 
 SimFirmware *gActive = nullptr;
+bool gEverActive = false;
 
 SimFirmware &Active() {
   if (gActive == nullptr) {
@@ -153,6 +154,7 @@ SimFirmware::SimFirmware(const Platform &platform) : platform_(platform) {
     std::abort();
   }
   gActive = this;
+  gEverActive = true;
   SetActiveHardware(&hardware_);
 
   FillUnexpected(&bootServices_, sizeof(EFI_TABLE_HEADER), sizeof(bootServices_));
@@ -192,6 +194,8 @@ SimFirmware::SimFirmware(const Platform &platform) : platform_(platform) {
     InstallProtocol(&handle, gEfiSmbiosProtocolGuid, &smbios_.protocol);
   }
 }
+
+bool SimFirmware::EverActive() { return gEverActive; }
 
 SimFirmware::~SimFirmware() {
   for (auto &[pointer, block] : poolBlocks_) {

@@ -57,6 +57,11 @@ class SimFirmware {
   SimFirmware(const SimFirmware &) = delete;
   SimFirmware &operator=(const SimFirmware &) = delete;
 
+  // True once any simulated firmware has existed in this process: driver
+  // code may have run here, and its module globals are no longer those of
+  // a freshly loaded image.
+  static bool EverActive();
+
   EFI_SYSTEM_TABLE *SystemTable() { return &systemTable_; }
   EFI_HANDLE ImageHandle() { return imageHandle_; }
   HardwareModel &Hardware() { return hardware_; }

@@ -1,1 +1,101 @@
 #include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+#include "firmware/Guids.h"
+#include "host/sim/Platform.h"
+
+namespace {
+
+TEST(PlatformTest, DefaultIsAKindTwoBoard) {
+  const sim::Platform platform = sim::DefaultPlatform();
+  ASSERT_EQ(platform.variables.size(), 1u);
+  EXPECT_EQ(platform.variables[0].name, u"NioTypeProtected");
+  EXPECT_EQ(sim::GuidToString(platform.variables[0].guid), "07AC0304-8AA0-4DD7-94AC-2A3DEAB5CB25");
+  EXPECT_EQ(platform.variables[0].data, (std::vector<uint8_t>{0x00, 0x02, 0x00, 0x00}));
+  EXPECT_TRUE(platform.protocols.smbios);
+}
+
+TEST(PlatformTest, VariableValueSizeAndData) {
+  const sim::Platform platform = sim::ParsePlatformJson(R"({
+    "name": "wide word",
+    "variables": [
+      {"name": "NioTypeProtected", "value": "0x203", "size": 8},
+      {"name": "Other", "guid": "{12345678-9ABC-DEF0-0102-030405060708}", "data": "01 02 0A", "attributes": 3}
+    ],
+    "protocols": {"smbios": false},
+    "faults": {"fail_allocations": [2, "5"], "fail_allocations_from": 9}
+  })");
+  EXPECT_EQ(platform.name, "wide word");
+  ASSERT_EQ(platform.variables.size(), 2u);
+  EXPECT_EQ(platform.variables[0].data, (std::vector<uint8_t>{0x03, 0x02, 0, 0, 0, 0, 0, 0}));
+  EXPECT_EQ(platform.variables[1].data, (std::vector<uint8_t>{1, 2, 10}));
+  EXPECT_EQ(platform.variables[1].attributes, 3u);
+  EXPECT_EQ(sim::GuidToString(platform.variables[1].guid), "12345678-9ABC-DEF0-0102-030405060708");
+  EXPECT_FALSE(platform.protocols.smbios);
+  EXPECT_EQ(platform.faults.failAllocations, (std::vector<uint64_t>{2, 5}));
+  EXPECT_EQ(platform.faults.failAllocationsFrom, 9u);
+}
+
+TEST(PlatformTest, NoVariablesMeansTheVariableIsAbsent) {
+  EXPECT_TRUE(sim::ParsePlatformJson("{}").variables.empty());
+}
+
+TEST(PlatformTest, SetAndRemoveTheVariantWord) {
+  sim::Platform platform = sim::DefaultPlatform();
+  sim::SetNioTypeWord(platform, 0x12345678);
+  ASSERT_EQ(platform.variables.size(), 1u);
+  EXPECT_EQ(platform.variables[0].data, (std::vector<uint8_t>{0x78, 0x56, 0x34, 0x12}));
+  sim::RemoveNioTypeVariable(platform);
+  EXPECT_TRUE(platform.variables.empty());
+}
+
+struct BadCase {
+  const char *json;
+  const char *message;  // the error names the field and the fault
+};
+
+class BadPlatformTest : public ::testing::TestWithParam<BadCase> {};
+
+TEST_P(BadPlatformTest, IsRefusedNamingTheField) {
+  const BadCase c = GetParam();
+  try {
+    sim::ParsePlatformJson(c.json);
+    FAIL() << "accepted: " << c.json;
+  } catch (const sim::PlatformError &error) {
+    EXPECT_NE(std::string(error.what()).find(c.message), std::string::npos) << error.what();
+    EXPECT_EQ(std::string(error.what()).find('\n'), std::string::npos) << "one line";
+  }
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Descriptions, BadPlatformTest,
+    ::testing::Values(
+        BadCase{"{", "not valid JSON"}, BadCase{"[]", "platform: must be an object"},
+        BadCase{R"({"colour": 1})", "colour: unknown field"},
+        BadCase{R"({"protocols": {"smbios": true, "usb": true}})", "protocols.usb: unknown field"},
+        BadCase{R"({"protocols": {"smbios": 1}})", "protocols.smbios: must be true or false"},
+        BadCase{R"({"variables": {}})", "variables: must be an array"},
+        BadCase{R"({"variables": [{"value": 1}]})", "variables[0].name: required"},
+        BadCase{R"({"variables": [{"name": "N"}]})", "variables[0]: give exactly one of"},
+        BadCase{R"({"variables": [{"name": "N", "value": 1, "data": "00"}]})", "variables[0]: give exactly one of"},
+        BadCase{R"({"variables": [{"name": "N", "value": -1}]})", "variables[0].value: must not be negative"},
+        BadCase{R"({"variables": [{"name": "N", "value": "0x1FF", "size": 1}]})", "variables[0].value: out of range"},
+        BadCase{R"({"variables": [{"name": "N", "value": "12ab"}]})", "variables[0].value: not a number"},
+        BadCase{R"({"variables": [{"name": "N", "value": 1, "size": 0}]})", "variables[0].size: must be at least 1"},
+        BadCase{R"({"variables": [{"name": "N", "data": "0"}]})", "variables[0].data: odd number of hex digits"},
+        BadCase{R"({"variables": [{"name": "N", "data": "zz"}]})", "variables[0].data: not a hex digit"},
+        BadCase{R"({"variables": [{"name": "N", "data": "00", "size": 1}]})", "variables[0].size: goes with"},
+        BadCase{R"({"variables": [{"name": "N", "value": 1, "guid": "1234"}]})", "variables[0].guid: not a GUID"},
+        BadCase{R"({"variables": [{"name": "N", "value": 1}, {"name": "N", "value": 2}]})",
+                "variables[1]: the same name and GUID appear twice"},
+        BadCase{R"({"variables": [{"name": "N", "value": 1, "extra": 1}]})", "variables[0].extra: unknown field"},
+        BadCase{R"({"faults": {"fail_allocations": [0]}})", "faults.fail_allocations[0]: allocations are numbered"},
+        BadCase{R"({"faults": {"fail_allocations_from": "x"}})", "faults.fail_allocations_from: not a number"}));
+
+TEST(PlatformTest, MissingFileIsAPlatformError) {
+  EXPECT_THROW(sim::LoadPlatformFile("/nonexistent/platform.json"), sim::PlatformError);
+}
+
+}  // namespace

@@ -1,1 +1,295 @@
+// The simulated firmware must behave as PI firmware does where the driver
+// relies on it; these tests hold it to that.
 #include <gtest/gtest.h>
+
+#include <cstring>
+#include <vector>
+
+#include "firmware/Guids.h"
+#include "firmware/Protocol/DevicePath.h"
+#include "host/sim/SimFirmware.h"
+
+namespace {
+
+using sim::SimFirmware;
+
+EFI_BOOT_SERVICES *Bs(SimFirmware &fw) { return fw.SystemTable()->BootServices; }
+
+EFI_SMBIOS_PROTOCOL *Smbios(SimFirmware &fw) {
+  void *interface = nullptr;
+  EXPECT_EQ(Bs(fw)->LocateProtocol(&gEfiSmbiosProtocolGuid, nullptr, &interface), EFI_SUCCESS);
+  return static_cast<EFI_SMBIOS_PROTOCOL *>(interface);
+}
+
+std::vector<uint8_t> Type8(const char *internal, const char *external) {
+  std::vector<uint8_t> record = {8, 9, 0xFE, 0xFF, 1, 0x0B, 2, 0x0B, 0x1F};
+  record.insert(record.end(), internal, internal + std::strlen(internal) + 1);
+  record.insert(record.end(), external, external + std::strlen(external) + 1);
+  record.push_back(0);
+  return record;
+}
+
+EFI_STATUS Add(EFI_SMBIOS_PROTOCOL *smbios, std::vector<uint8_t> &record, uint16_t *handle) {
+  return smbios->Add(smbios, nullptr, handle, reinterpret_cast<EFI_SMBIOS_TABLE_HEADER *>(record.data()));
+}
+
+TEST(SimSmbiosTest, AddAssignsHandlesAndKeepsInsertionOrder) {
+  SimFirmware fw(sim::DefaultPlatform());
+  EFI_SMBIOS_PROTOCOL *smbios = Smbios(fw);
+  std::vector<uint8_t> first = Type8("J1", "A");
+  std::vector<uint8_t> second = Type8("J2", "B");
+  uint16_t handle1 = SMBIOS_HANDLE_PI_RESERVED;
+  uint16_t handle2 = SMBIOS_HANDLE_PI_RESERVED;
+  ASSERT_EQ(Add(smbios, first, &handle1), EFI_SUCCESS);
+  ASSERT_EQ(Add(smbios, second, &handle2), EFI_SUCCESS);
+  EXPECT_NE(handle1, handle2);
+  EXPECT_NE(handle1, SMBIOS_HANDLE_PI_RESERVED);
+  ASSERT_EQ(fw.SmbiosRecords().size(), 2u);
+  EXPECT_EQ(fw.SmbiosRecords()[0].handle, handle1);
+  EXPECT_EQ(fw.SmbiosRecords()[1].handle, handle2);
+  // The stored copy carries the assigned handle; the caller's buffer is not
+  // the table's, so only the handle pointer is written back.
+  std::vector<uint8_t> expected = Type8("J1", "A");
+  expected[2] = static_cast<uint8_t>(handle1);
+  expected[3] = static_cast<uint8_t>(handle1 >> 8);
+  EXPECT_EQ(fw.SmbiosRecords()[0].bytes, expected);
+}
+
+TEST(SimSmbiosTest, RecordIsMeasuredToTheEndOfItsStringSet) {
+  SimFirmware fw(sim::DefaultPlatform());
+  EFI_SMBIOS_PROTOCOL *smbios = Smbios(fw);
+  std::vector<uint8_t> withSpare = Type8("J28", "");  // string 2 empty: the set ends after string 1
+  withSpare.resize(withSpare.size() + 6, 0);           // spare staging bytes
+  uint16_t handle = SMBIOS_HANDLE_PI_RESERVED;
+  ASSERT_EQ(Add(smbios, withSpare, &handle), EFI_SUCCESS);
+  EXPECT_EQ(fw.SmbiosRecords()[0].bytes.size(), 9u + 4u + 1u);
+
+  std::vector<uint8_t> noStrings = {127, 4, 0xFE, 0xFF, 0, 0, 0xAA};
+  handle = SMBIOS_HANDLE_PI_RESERVED;
+  ASSERT_EQ(Add(smbios, noStrings, &handle), EFI_SUCCESS);
+  EXPECT_EQ(fw.SmbiosRecords()[1].bytes.size(), 6u);
+}
+
+TEST(SimSmbiosTest, RefusesWhatRealFirmwareRefuses) {
+  SimFirmware fw(sim::DefaultPlatform());
+  EFI_SMBIOS_PROTOCOL *smbios = Smbios(fw);
+  std::vector<uint8_t> record = Type8("J1", "A");
+  uint16_t handle = 7;
+  ASSERT_EQ(Add(smbios, record, &handle), EFI_SUCCESS);
+  EXPECT_EQ(handle, 7) << "a handle the caller chooses is kept";
+  handle = 7;
+  EXPECT_EQ(Add(smbios, record, &handle), EFI_ALREADY_STARTED);
+  handle = SMBIOS_HANDLE_RESERVED;
+  EXPECT_EQ(Add(smbios, record, &handle), EFI_INVALID_PARAMETER);
+  std::vector<uint8_t> shortHeader = {8, 3, 0xFE, 0xFF, 0, 0};
+  handle = SMBIOS_HANDLE_PI_RESERVED;
+  EXPECT_EQ(Add(smbios, shortHeader, &handle), EFI_INVALID_PARAMETER);
+  EXPECT_EQ(smbios->Add(smbios, nullptr, nullptr, reinterpret_cast<EFI_SMBIOS_TABLE_HEADER *>(record.data())),
+            EFI_INVALID_PARAMETER);
+  EXPECT_EQ(fw.SmbiosRecords().size(), 1u);
+}
+
+TEST(SimSmbiosTest, MissingWhenThePlatformHasNone) {
+  sim::Platform platform = sim::DefaultPlatform();
+  platform.protocols.smbios = false;
+  SimFirmware fw(platform);
+  void *interface = reinterpret_cast<void *>(1);
+  EXPECT_EQ(Bs(fw)->LocateProtocol(&gEfiSmbiosProtocolGuid, nullptr, &interface), EFI_NOT_FOUND);
+  EXPECT_EQ(interface, nullptr);
+}
+
+TEST(SimSmbiosTest, DumpHasAValidEntryPointAndAnEndRecord) {
+  const std::vector<sim::SmbiosRecord> records = {{1, {8, 9, 1, 0, 1, 0, 2, 0, 0xFF, 'A', 0, 'B', 0, 0}}};
+  const std::vector<uint8_t> dump = sim::BuildSmbiosDump(records);
+  ASSERT_EQ(dump.size(), 0x20u + 14u + 6u);
+  EXPECT_EQ(std::string(dump.begin(), dump.begin() + 5), "_SM3_");
+  uint8_t sum = 0;
+  for (size_t i = 0; i < dump[6]; i++) {
+    sum = static_cast<uint8_t>(sum + dump[i]);
+  }
+  EXPECT_EQ(sum, 0);
+  uint64_t address = 0;
+  uint32_t maxSize = 0;
+  std::memcpy(&address, &dump[16], 8);
+  std::memcpy(&maxSize, &dump[12], 4);
+  EXPECT_EQ(address, 0x20u);
+  EXPECT_EQ(maxSize, 20u);
+  EXPECT_EQ(std::vector<uint8_t>(dump.end() - 6, dump.end()), (std::vector<uint8_t>{127, 4, 2, 0, 0, 0}));
+}
+
+struct VariableCase {
+  const char *what;
+  UINTN bufferSize;
+  bool passData;
+  EFI_STATUS status;
+  UINTN sizeAfter;
+};
+
+class SimVariableTest : public ::testing::TestWithParam<VariableCase> {};
+
+// The stored variable is 8 bytes.
+TEST_P(SimVariableTest, GetVariableSemantics) {
+  const VariableCase c = GetParam();
+  sim::Platform platform = sim::DefaultPlatform();
+  platform.variables[0].data = {1, 2, 3, 4, 5, 6, 7, 8};
+  SimFirmware fw(platform);
+  uint8_t buffer[16] = {};
+  UINTN size = c.bufferSize;
+  UINT32 attributes = 0;
+  EFI_STATUS status = fw.SystemTable()->RuntimeServices->GetVariable(u"NioTypeProtected", &gNioTypeVariableGuid,
+                                                                     &attributes, &size,
+                                                                     c.passData ? buffer : nullptr);
+  EXPECT_EQ(status, c.status);
+  EXPECT_EQ(size, c.sizeAfter);
+  if (status == EFI_SUCCESS) {
+    EXPECT_EQ(buffer[7], 8);
+    EXPECT_EQ(attributes, 0x7u);
+  } else {
+    EXPECT_EQ(buffer[0], 0) << "no data on failure";
+  }
+}
+
+INSTANTIATE_TEST_SUITE_P(Sizes, SimVariableTest,
+                         ::testing::Values(VariableCase{"too small", 4, true, EFI_BUFFER_TOO_SMALL, 8},
+                                           VariableCase{"exact", 8, true, EFI_SUCCESS, 8},
+                                           VariableCase{"larger", 16, true, EFI_SUCCESS, 8},
+                                           VariableCase{"size query", 0, false, EFI_BUFFER_TOO_SMALL, 8},
+                                           VariableCase{"no buffer", 8, false, EFI_INVALID_PARAMETER, 8}));
+
+TEST(SimVariableTest2, MissingVariableAndOtherGuid) {
+  sim::Platform platform = sim::DefaultPlatform();
+  SimFirmware fw(platform);
+  UINT32 word = 0;
+  UINTN size = 4;
+  EXPECT_EQ(fw.SystemTable()->RuntimeServices->GetVariable(u"Other", &gNioTypeVariableGuid, nullptr, &size, &word),
+            EFI_NOT_FOUND);
+  EXPECT_EQ(fw.SystemTable()->RuntimeServices->GetVariable(u"NioTypeProtected", &gEfiHobListGuid, nullptr, &size,
+                                                           &word),
+            EFI_NOT_FOUND);
+  EXPECT_EQ(fw.SystemTable()->RuntimeServices->GetVariable(u"NioTypeProtected", &gNioTypeVariableGuid, nullptr,
+                                                           nullptr, &word),
+            EFI_INVALID_PARAMETER);
+  EXPECT_EQ(word, 0u);
+}
+
+TEST(SimPoolTest, AccountsByTypeAndCatchesBadFrees) {
+  sim::Platform platform = sim::DefaultPlatform();
+  platform.faults.failAllocations = {3};
+  platform.faults.failAllocationsFrom = 5;
+  SimFirmware fw(platform);
+  EFI_BOOT_SERVICES *bs = Bs(fw);
+  void *blocks[6] = {};
+  EFI_STATUS statuses[6];
+  for (int i = 0; i < 6; i++) {
+    statuses[i] = bs->AllocatePool(i % 2 ? EfiRuntimeServicesData : EfiBootServicesData, 10 + i, &blocks[i]);
+  }
+  EXPECT_EQ(statuses[0], EFI_SUCCESS);
+  EXPECT_EQ(statuses[1], EFI_SUCCESS);
+  EXPECT_EQ(statuses[2], EFI_OUT_OF_RESOURCES);
+  EXPECT_EQ(statuses[3], EFI_SUCCESS);
+  EXPECT_EQ(statuses[4], EFI_OUT_OF_RESOURCES);
+  EXPECT_EQ(statuses[5], EFI_OUT_OF_RESOURCES);
+  const sim::PoolStatistics &pool = fw.Pool();
+  EXPECT_EQ(pool.allocations, 6u);
+  EXPECT_EQ(pool.failedAllocations, 3u);
+  EXPECT_EQ(pool.outstandingBlocks, 3u);
+  EXPECT_EQ(pool.outstandingBytes, 10u + 11u + 13u);
+  EXPECT_EQ(pool.outstandingByType.at(EfiBootServicesData), std::make_pair(uint64_t{1}, uint64_t{10}));
+  EXPECT_EQ(pool.outstandingByType.at(EfiRuntimeServicesData), std::make_pair(uint64_t{2}, uint64_t{24}));
+
+  EXPECT_EQ(bs->FreePool(blocks[0]), EFI_SUCCESS);
+  EXPECT_EQ(bs->FreePool(blocks[0]), EFI_INVALID_PARAMETER) << "double free";
+  EXPECT_EQ(bs->FreePool(nullptr), EFI_INVALID_PARAMETER);
+  EXPECT_EQ(fw.Pool().invalidFrees, 1u);
+  EXPECT_EQ(fw.Pool().outstandingBlocks, 2u);
+  EXPECT_EQ(fw.Pool().outstandingByType.count(EfiBootServicesData), 0u);
+}
+
+struct Notified {
+  EFI_EVENT event;
+  void *context;
+};
+std::vector<Notified> gNotified;
+
+VOID EFIAPI RecordNotify(EFI_EVENT event, VOID *context) { gNotified.push_back({event, context}); }
+
+TEST(SimEventTest, GroupSignalNotifiesOpenMembersOnceWithTheirEvent) {
+  SimFirmware fw(sim::DefaultPlatform());
+  EFI_BOOT_SERVICES *bs = Bs(fw);
+  gNotified.clear();
+  int context = 0;
+  EFI_EVENT member = nullptr;
+  EFI_EVENT closedMember = nullptr;
+  EFI_EVENT otherGroup = nullptr;
+  ASSERT_EQ(bs->CreateEventEx(EVT_NOTIFY_SIGNAL, TPL_CALLBACK, RecordNotify, &context, &gEfiEndOfDxeEventGroupGuid,
+                              &member),
+            EFI_SUCCESS);
+  ASSERT_EQ(bs->CreateEventEx(EVT_NOTIFY_SIGNAL, TPL_CALLBACK, RecordNotify, nullptr, &gEfiEndOfDxeEventGroupGuid,
+                              &closedMember),
+            EFI_SUCCESS);
+  ASSERT_EQ(bs->CreateEventEx(EVT_NOTIFY_SIGNAL, TPL_CALLBACK, RecordNotify, nullptr, &gEfiHobListGuid, &otherGroup),
+            EFI_SUCCESS);
+  EXPECT_EQ(bs->CloseEvent(closedMember), EFI_SUCCESS);
+  EXPECT_EQ(bs->CloseEvent(closedMember), EFI_INVALID_PARAMETER);
+  fw.SignalEventGroup(gEfiEndOfDxeEventGroupGuid);
+  ASSERT_EQ(gNotified.size(), 1u);
+  EXPECT_EQ(gNotified[0].event, member);
+  EXPECT_EQ(gNotified[0].context, &context);
+  EXPECT_EQ(bs->CreateEventEx(EVT_NOTIFY_SIGNAL, TPL_CALLBACK, nullptr, nullptr, &gEfiHobListGuid, &otherGroup),
+            EFI_INVALID_PARAMETER);
+}
+
+// Nodes: a 12-byte ACPI node, 6-byte PCI nodes, the end node.
+std::vector<uint8_t> Path(std::initializer_list<std::vector<uint8_t>> nodes) {
+  std::vector<uint8_t> path;
+  for (const auto &node : nodes) {
+    path.insert(path.end(), node.begin(), node.end());
+  }
+  path.insert(path.end(), {0x7F, 0xFF, 0x04, 0x00});
+  return path;
+}
+const std::vector<uint8_t> kRoot = {0x02, 0x01, 0x0C, 0x00, 0xD0, 0x41, 0x03, 0x0A, 0, 0, 0, 0};
+const std::vector<uint8_t> kPort = {0x01, 0x01, 0x06, 0x00, 0x03, 0x00};
+const std::vector<uint8_t> kDevice = {0x01, 0x01, 0x06, 0x00, 0x00, 0x00};
+
+TEST(SimDevicePathTest, LongestMatchWinsAndTheCursorMovesPastIt) {
+  SimFirmware fw(sim::DefaultPlatform());
+  std::vector<uint8_t> rootPath = Path({kRoot});
+  std::vector<uint8_t> portPath = Path({kRoot, kPort});
+  int rootIo = 0;
+  int portIo = 0;
+  EFI_HANDLE root = nullptr;
+  EFI_HANDLE port = nullptr;
+  EFI_HANDLE bare = nullptr;
+  fw.InstallProtocol(&root, gEfiDevicePathProtocolGuid, rootPath.data());
+  fw.InstallProtocol(&root, gEfiPciIoProtocolGuid, &rootIo);
+  fw.InstallProtocol(&port, gEfiDevicePathProtocolGuid, portPath.data());
+  fw.InstallProtocol(&port, gEfiPciIoProtocolGuid, &portIo);
+  // A handle with the longest path but without the protocol asked for.
+  std::vector<uint8_t> deepPath = Path({kRoot, kPort, kDevice});
+  fw.InstallProtocol(&bare, gEfiDevicePathProtocolGuid, deepPath.data());
+
+  std::vector<uint8_t> wanted = Path({kRoot, kPort, kDevice});
+  auto *cursor = reinterpret_cast<EFI_DEVICE_PATH_PROTOCOL *>(wanted.data());
+  EFI_HANDLE found = nullptr;
+  EFI_BOOT_SERVICES *bs = Bs(fw);
+  ASSERT_EQ(bs->LocateDevicePath(&gEfiPciIoProtocolGuid, &cursor, &found), EFI_SUCCESS);
+  EXPECT_EQ(found, port);
+  EXPECT_EQ(reinterpret_cast<uint8_t *>(cursor), wanted.data() + kRoot.size() + kPort.size());
+
+  std::vector<uint8_t> elsewhere = Path({kPort});
+  cursor = reinterpret_cast<EFI_DEVICE_PATH_PROTOCOL *>(elsewhere.data());
+  EXPECT_EQ(bs->LocateDevicePath(&gEfiPciIoProtocolGuid, &cursor, &found), EFI_NOT_FOUND);
+  EXPECT_EQ(reinterpret_cast<uint8_t *>(cursor), elsewhere.data());
+
+  void *interface = nullptr;
+  EXPECT_EQ(bs->OpenProtocol(port, &gEfiPciIoProtocolGuid, &interface, nullptr, nullptr,
+                             EFI_OPEN_PROTOCOL_BY_HANDLE_PROTOCOL),
+            EFI_SUCCESS);
+  EXPECT_EQ(interface, &portIo);
+  EXPECT_EQ(bs->OpenProtocol(bare, &gEfiPciIoProtocolGuid, &interface, nullptr, nullptr,
+                             EFI_OPEN_PROTOCOL_BY_HANDLE_PROTOCOL),
+            EFI_UNSUPPORTED);
+}
+
+}  // namespace

@@ -1,1 +1,89 @@
+// boardinv as a user meets it: exit statuses, one-line errors, the files
+// and documents it writes.
 #include <gtest/gtest.h>
+#include <sys/wait.h>
+
+#include <cstdio>
+#include <fstream>
+#include <nlohmann/json.hpp>
+#include <string>
+
+namespace {
+
+struct ToolRun {
+  int status;
+  std::string out;
+  std::string err;
+};
+
+std::string ReadFile(const std::string &path) {
+  std::ifstream file(path, std::ios::binary);
+  return std::string(std::istreambuf_iterator<char>(file), std::istreambuf_iterator<char>());
+}
+
+ToolRun Tool(const std::string &arguments) {
+  const std::string out = testing::TempDir() + "boardinv.out";
+  const std::string err = testing::TempDir() + "boardinv.err";
+  const std::string command = std::string(BOARDINV_TOOL) + " " + arguments + " >" + out + " 2>" + err;
+  const int status = std::system(command.c_str());
+  return {WIFEXITED(status) ? WEXITSTATUS(status) : -1, ReadFile(out), ReadFile(err)};
+}
+
+std::string WriteTemp(const std::string &name, const std::string &content) {
+  const std::string path = testing::TempDir() + name;
+  std::ofstream(path) << content;
+  return path;
+}
+
+class BadArgumentsTest : public ::testing::TestWithParam<std::string> {};
+
+TEST_P(BadArgumentsTest, OneLineErrorAndStatusTwo) {
+  const ToolRun run = Tool(GetParam());
+  EXPECT_EQ(run.status, 2);
+  EXPECT_TRUE(run.out.empty()) << run.out;
+  ASSERT_FALSE(run.err.empty());
+  EXPECT_EQ(run.err.rfind("boardinv: ", 0), 0u) << run.err;
+  EXPECT_EQ(run.err.find('\n'), run.err.size() - 1) << run.err;
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Arguments, BadArgumentsTest,
+    ::testing::Values("", "frobnicate", "boot --nio", "boot --nio xyz", "boot --nio 0x100000000", "boot --nio -1",
+                      "boot --nio 1 --no-nio", "boot --format xml", "boot --platform /nonexistent.json",
+                      "boot --unknown", "boot --platform " + WriteTemp("bad.json", "{\"colour\": 1}"),
+                      "boot --platform " + WriteTemp("broken.json", "{\"variables\": [")));
+
+TEST(ToolTest, JsonReportAndDump) {
+  const std::string dump = testing::TempDir() + "tool.dump";
+  std::remove(dump.c_str());
+  const ToolRun run = Tool("boot --nio 0x201 --format json --dump " + dump);
+  ASSERT_EQ(run.status, 0) << run.err;
+  const nlohmann::json report = nlohmann::json::parse(run.out);
+  EXPECT_EQ(report["layout"], "Layout C");
+  EXPECT_EQ(report["records"].size(), 8u);
+  const std::string bytes = ReadFile(dump);
+  ASSERT_GE(bytes.size(), 0x20u);
+  EXPECT_EQ(bytes.substr(0, 5), "_SM3_");
+}
+
+TEST(ToolTest, PlatformFileAndTextReport) {
+  const std::string platform = WriteTemp(
+      "wide.json", R"({"name": "eight-byte word", "variables": [{"name": "NioTypeProtected", "value": 512, "size": 8}]})");
+  const ToolRun run = Tool("boot --platform " + platform);
+  ASSERT_EQ(run.status, 0) << run.err;
+  EXPECT_NE(run.out.find("Platform: eight-byte word"), std::string::npos) << run.out;
+  EXPECT_NE(run.out.find("Outcome: variable NioTypeProtected holds 8 bytes, not 4 (GetVariable: Buffer Too Small)"),
+            std::string::npos)
+      << run.out;
+  EXPECT_NE(run.out.find("End-of-DXE event: left open"), std::string::npos) << run.out;
+}
+
+TEST(ToolTest, DefaultBootInstallsLayoutA) {
+  const ToolRun run = Tool("boot");
+  ASSERT_EQ(run.status, 0) << run.err;
+  EXPECT_NE(run.out.find("Outcome: installed Layout A"), std::string::npos) << run.out;
+  EXPECT_NE(run.out.find("SMBIOS records added: 19"), std::string::npos) << run.out;
+  EXPECT_NE(run.out.find("Pool: 0 blocks (0 bytes) outstanding"), std::string::npos) << run.out;
+}
+
+}  // namespace

@@ -1,0 +1,42 @@
+#!/usr/bin/env bash
+# Installs every Debian package that the builds and the tests need.
+# Idempotent: packages already present are left as they are.
+set -euo pipefail
+
+PACKAGES=(
+  # Host build and tests
+  build-essential cmake ninja-build git
+  libgtest-dev libgmock-dev
+  nlohmann-json3-dev libcli11-dev
+  # Target build: clang cross-compiles, lld-link links, llvm-readobj checks
+  clang lld llvm
+  # Independent clients of what the driver produces
+  dmidecode
+  libefivar-dev
+  # Fuzzing runtime for clang
+  libclang-rt-14-dev
+  # Benchmarks and instruction counts
+  libbenchmark-dev valgrind
+)
+
+missing=()
+for package in "${PACKAGES[@]}"; do
+  if ! dpkg-query -W -f='${Status}' "$package" 2>/dev/null | grep -q "install ok installed"; then
+    missing+=("$package")
+  fi
+done
+
+if [ "${#missing[@]}" -eq 0 ]; then
+  echo "install-deps: all packages present"
+  exit 0
+fi
+
+if [ "$(id -u)" -ne 0 ]; then
+  echo "install-deps: missing packages (${missing[*]}); run this script as root" >&2
+  exit 1
+fi
+
+export DEBIAN_FRONTEND=noninteractive
+apt-get update -qq
+apt-get install -y -qq --no-install-recommends "${missing[@]}"
+echo "install-deps: installed ${missing[*]}"
