@@ -16,5 +16,6 @@ constexpr int kExitUsage = 2;
 
 // Adds a subcommand; returns what runs it and gives the exit status.
 std::function<int()> AddBootCommand(CLI::App &app);
+std::function<int()> AddDevpathCommand(CLI::App &app);
 
 }  // namespace boardinv

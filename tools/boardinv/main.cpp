@@ -24,6 +24,7 @@ int main(int argc, char **argv) {
   // Each runner answers -1 when its subcommand was not the one given.
   const std::vector<std::function<int()>> runners = {
       boardinv::AddBootCommand(app),
+      boardinv::AddDevpathCommand(app),
   };
 
   try {

@@ -1,0 +1,183 @@
+// Device paths: the converter from the UEFI text representation to binary
+// device paths, the operations that measure, check, create and join binary
+// paths, and the text readers that the node parsers share.
+//
+// Texts are UCS-2 (CHAR16), zero-terminated. Every path or node returned
+// here is a new pool allocation that belongs to the caller (PoolFree).
+#pragma once
+
+#include "firmware/Protocol/DevicePath.h"
+
+#ifndef TRUE
+#define TRUE ((BOOLEAN)1)
+#define FALSE ((BOOLEAN)0)
+#endif
+
+// Node kinds the converter itself builds.
+#define ACPI_DP 0x01
+#define ACPI_EXTENDED_DP 0x02
+#define ACPI_ADR_DP 0x03
+#define MEDIA_FILEPATH_DP 0x04
+
+// ---------------------------------------------------------------------------
+// Text to device path.
+
+// A whole path text, possibly of several instances ("," at depth 0). Null
+// for a null or empty text, or when the pool runs out part-way; otherwise
+// a path closed by an end node.
+EFI_DEVICE_PATH_PROTOCOL *ConvertTextToDevicePath(const CHAR16 *TextDevicePath);
+
+// The text of one node. Null for a null or empty text, or when the node
+// cannot be allocated.
+EFI_DEVICE_PATH_PROTOCOL *ConvertTextToDeviceNode(const CHAR16 *TextDeviceNode);
+
+// ---------------------------------------------------------------------------
+// Binary device paths.
+
+// 7F FF 04 00: the source of every empty path and of every closing end node.
+extern const EFI_DEVICE_PATH_PROTOCOL gEndEntireNode;
+
+// A node's Length: two bytes, little-endian, at any address.
+UINT16 DevicePathNodeLength(const EFI_DEVICE_PATH_PROTOCOL *Node);
+VOID SetDevicePathNodeLength(EFI_DEVICE_PATH_PROTOCOL *Node, UINT16 Length);
+
+BOOLEAN ValidateDevicePath(const EFI_DEVICE_PATH_PROTOCOL *DevicePath);
+
+// Whether Node followed by an end node makes a valid path: what
+// AppendDeviceNode needs of a node besides pool.
+BOOLEAN ValidateDeviceNode(const EFI_DEVICE_PATH_PROTOCOL *Node);
+
+// Size in bytes, end node included; 0 for a null or invalid path.
+UINT64 GetDevicePathSize(const EFI_DEVICE_PATH_PROTOCOL *DevicePath);
+
+// A null input counts as an empty path; an invalid one gives null.
+EFI_DEVICE_PATH_PROTOCOL *AppendDevicePath(const EFI_DEVICE_PATH_PROTOCOL *First,
+                                           const EFI_DEVICE_PATH_PROTOCOL *Second);
+EFI_DEVICE_PATH_PROTOCOL *AppendDeviceNode(const EFI_DEVICE_PATH_PROTOCOL *DevicePath,
+                                           const EFI_DEVICE_PATH_PROTOCOL *DeviceNode);
+
+// A zero-filled node with this header; null for a length below 4.
+EFI_DEVICE_PATH_PROTOCOL *CreateDeviceNode(UINT8 NodeType, UINT8 NodeSubType, UINT16 NodeLength);
+
+// ---------------------------------------------------------------------------
+// Text readers. None allocates. A reader that refuses its text stores
+// nothing; the scanners alone store all ones when a number overflows.
+
+typedef struct {
+  UINT8 Addr[4];
+} EFI_IPv4_ADDRESS;
+
+typedef struct {
+  UINT8 Addr[16];
+} EFI_IPv6_ADDRESS;
+
+// The longest text a scanner reads, in characters.
+#define MAX_SCAN_LENGTH 1000000
+
+BOOLEAN IsDecimalDigit(CHAR16 Char);
+BOOLEAN IsHexDigit(CHAR16 Char);
+// 0 to 15 for a hex digit; callers test for one first.
+UINTN HexDigitValue(CHAR16 Char);
+// Characters before the terminator, looking at no more than Maximum.
+UINTN BoundedStrLen(const CHAR16 *Text, UINTN Maximum);
+
+// White space and leading zeros skipped, digits up to the first other
+// character. EFI_UNSUPPORTED with all ones and *EndPointer at the digit
+// that overflowed; EFI_INVALID_PARAMETER, nothing stored, for a null
+// argument or a text longer than MAX_SCAN_LENGTH.
+EFI_STATUS ScanDecimal(const CHAR16 *Text, const CHAR16 **EndPointer, UINT64 *Value);
+// As ScanDecimal, in hexadecimal with an optional "0x" or "0X".
+EFI_STATUS ScanHex(const CHAR16 *Text, const CHAR16 **EndPointer, UINT64 *Value);
+
+// The value ScanHex stores; 0 when it stores none.
+UINT64 ParseHexValue(const CHAR16 *Text);
+// The value ParseNumber returns, stored through Value.
+VOID ParseNumber64(const CHAR16 *Text, UINT64 *Value);
+
+// Count hex digits of Text into Count / 2 bytes, high half first.
+EFI_STATUS HexTextToBytes(const CHAR16 *Text, UINTN Count, UINT8 *Buffer, UINTN BufferSize);
+// XXXXXXXX-XXXX-XXXX-XXXX-XXXXXXXXXXXX, no braces.
+EFI_STATUS ParseGuidText(const CHAR16 *Text, EFI_GUID *Guid);
+// a.b.c.d with an optional /prefix (at most 32), which is checked only.
+EFI_STATUS ParseIpv4Text(const CHAR16 *Text, EFI_IPv4_ADDRESS *Address);
+// Groups of up to four hex digits, one "::", an optional /prefix (at most
+// 128), which is checked only.
+EFI_STATUS ParseIpv6Text(const CHAR16 *Text, EFI_IPv6_ADDRESS *Address);
+
+// ---------------------------------------------------------------------------
+// Parameter readers and builders shared by the node parsers.
+
+// The parameter at *Cursor, cut at the next "," (which becomes a
+// terminator); never null, an empty text once the parameters are used up.
+CHAR16 *NextParam(CHAR16 **Cursor);
+
+// Decimal, or hexadecimal after "0x"/"0X"; 0 without digits, all ones on
+// overflow.
+UINT64 ParseNumber(const CHAR16 *Text);
+
+// A node of Type whose subtype and hex data are the first two parameters.
+EFI_DEVICE_PATH_PROTOCOL *ParseGenericNode(UINT8 Type, CHAR16 *ParamText);
+
+// A file-path media node holding Text, terminator included; null for a
+// text too long for a node.
+EFI_DEVICE_PATH_PROTOCOL *ParseFilePathNode(const CHAR16 *Text);
+
+// A vendor node: GUID, then hex data, (n + 1) / 2 bytes for n digits.
+EFI_DEVICE_PATH_PROTOCOL *ParseVendorNode(CHAR16 *ParamText, UINT8 Type, UINT8 SubType);
+
+// An ACPI node whose _HID is PNP with ProductNumber; the parameter is _UID.
+EFI_DEVICE_PATH_PROTOCOL *ParseAcpiHidNode(CHAR16 *ParamText, UINT16 ProductNumber);
+
+// Compressed EISA ID: three letters, then a hex product number.
+UINT32 EisaIdFromText(const CHAR16 *Text);
+
+// ---------------------------------------------------------------------------
+// The keyword table.
+//
+// A row names a keyword and its parser, with the data that rows of one
+// shape differ in: node type and subtype, a preset value, and for nodes of
+// fixed layout the fields that the parameters fill, in text order.
+
+typedef enum {
+  NumberField,  // ParseNumber (ParseNumber64 for 64-bit fields: same value)
+  HexField,     // ParseHexValue
+  EisaIdField,  // EisaIdFromText
+} NODE_FIELD_READER;
+
+typedef struct {
+  UINT8 Offset;  // from the start of the node
+  UINT8 Width;   // bytes, little-endian, low-order bytes of the value; 0 ends the list
+  UINT8 Reader;  // NODE_FIELD_READER
+} NODE_FIELD;
+
+#define NODE_FIELD_COUNT 4
+
+struct NODE_TEXT_ROW;
+
+// Takes the row's ParamText (writable, spent after the call) and returns a
+// new node, or null when it cannot be allocated.
+typedef EFI_DEVICE_PATH_PROTOCOL *(*NodeParser)(CHAR16 *ParamText, const NODE_TEXT_ROW *Row);
+
+struct NODE_TEXT_ROW {
+  const CHAR16 *Keyword;
+  NodeParser Parser;
+  UINT8 Type;
+  UINT8 SubType;
+  // ParseFieldNode: the node length. ParseAcpiHidRow: the product number.
+  UINT16 Preset;
+  NODE_FIELD Fields[NODE_FIELD_COUNT];
+};
+
+// The keyword rows in their fixed order, then a row of null keyword and
+// parser.
+extern const NODE_TEXT_ROW NodeTextTable[];
+
+// Row parsers of the hardware and ACPI keywords.
+EFI_DEVICE_PATH_PROTOCOL *ParseFieldNode(CHAR16 *ParamText, const NODE_TEXT_ROW *Row);
+EFI_DEVICE_PATH_PROTOCOL *ParseGenericRow(CHAR16 *ParamText, const NODE_TEXT_ROW *Row);
+EFI_DEVICE_PATH_PROTOCOL *ParseVendorRow(CHAR16 *ParamText, const NODE_TEXT_ROW *Row);
+EFI_DEVICE_PATH_PROTOCOL *ParseAcpiHidRow(CHAR16 *ParamText, const NODE_TEXT_ROW *Row);
+EFI_DEVICE_PATH_PROTOCOL *ParsePathNode(CHAR16 *ParamText, const NODE_TEXT_ROW *Row);
+EFI_DEVICE_PATH_PROTOCOL *ParseAcpiExNode(CHAR16 *ParamText, const NODE_TEXT_ROW *Row);
+EFI_DEVICE_PATH_PROTOCOL *ParseAcpiExpNode(CHAR16 *ParamText, const NODE_TEXT_ROW *Row);
+EFI_DEVICE_PATH_PROTOCOL *ParseAcpiAdrNode(CHAR16 *ParamText, const NODE_TEXT_ROW *Row);

@@ -1,0 +1,205 @@
+// Text to device path: splits a path text into node texts, finds each
+// node's keyword in NodeTextTable, hands the parameter text to the
+// keyword's parser and joins the nodes. Also the readers every parser
+// shares: NextParam, ParseNumber, and the generic and file-path builders.
+#include "devpath/DevicePath.h"
+#include "startup/Memory.h"
+
+#define MAX_NODE_LENGTH 0xFFFF
+// 4 + 2 * (n + 1) bytes must fit the 16-bit Length.
+#define MAX_FILE_PATH_CHARACTERS ((MAX_NODE_LENGTH - sizeof(EFI_DEVICE_PATH_PROTOCOL)) / sizeof(CHAR16) - 1)
+#define MAX_GENERIC_DATA_BYTES (MAX_NODE_LENGTH - sizeof(EFI_DEVICE_PATH_PROTOCOL))
+
+// A private, writable pool copy of a text, terminator included.
+static CHAR16 *DuplicateText(const CHAR16 *Text) {
+  UINTN Length = BoundedStrLen(Text, ~(UINTN)0);
+  return (CHAR16 *)PoolAllocateCopy((Length + 1) * sizeof(CHAR16), Text);
+}
+
+// Appends Node (which may be null) to *Path and frees the previous path.
+// FALSE when the pool is exhausted; *Path is then untouched. A node that
+// makes no valid path is refused by AppendDeviceNode whatever the pool
+// holds: the path built so far is dropped with it and the next node starts
+// a new one.
+static BOOLEAN AppendToPath(EFI_DEVICE_PATH_PROTOCOL **Path, const EFI_DEVICE_PATH_PROTOCOL *Node) {
+  EFI_DEVICE_PATH_PROTOCOL *NewPath = AppendDeviceNode(*Path, Node);
+  if (NewPath == nullptr && (Node == nullptr || ValidateDeviceNode(Node))) {
+    return FALSE;
+  }
+  PoolFree(*Path);
+  *Path = NewPath;
+  return TRUE;
+}
+
+static BOOLEAN SkipsBeforeNode(CHAR16 Char) {
+  return Char == u'/' || Char == u',' || Char == u'(' || Char == u')';
+}
+
+EFI_DEVICE_PATH_PROTOCOL *ConvertTextToDevicePath(const CHAR16 *TextDevicePath) {
+  if (TextDevicePath == nullptr || *TextDevicePath == 0) {
+    return nullptr;
+  }
+  EFI_DEVICE_PATH_PROTOCOL *Path =
+      (EFI_DEVICE_PATH_PROTOCOL *)PoolAllocateCopy(sizeof(gEndEntireNode), &gEndEntireNode);
+  if (Path == nullptr) {
+    return nullptr;
+  }
+  CHAR16 *WorkingCopy = DuplicateText(TextDevicePath);
+  if (WorkingCopy == nullptr) {
+    PoolFree(Path);
+    return nullptr;
+  }
+
+  CHAR16 *Cursor = WorkingCopy;
+  while (*Cursor != 0) {
+    while (SkipsBeforeNode(*Cursor)) {
+      Cursor++;
+    }
+    // The node text runs to the first "," or "/" outside parentheses. The
+    // depth is a plain running count: a surplus ")" takes it below zero.
+    CHAR16 *NodeText = Cursor;
+    INTN Depth = 0;
+    for (; *Cursor != 0; Cursor++) {
+      if ((*Cursor == u',' || *Cursor == u'/') && Depth == 0) {
+        break;
+      }
+      Depth += *Cursor == u'(' ? 1 : (*Cursor == u')' ? -1 : 0);
+    }
+    if (*Cursor == 0 && Depth != 0) {
+      // Unbalanced to the end: this node and the rest are dropped.
+      break;
+    }
+    BOOLEAN InstanceEnd = *Cursor == u',';
+    if (*Cursor != 0) {
+      *Cursor++ = 0;
+    }
+
+    EFI_DEVICE_PATH_PROTOCOL *Node = ConvertTextToDeviceNode(NodeText);
+    BOOLEAN Appended = AppendToPath(&Path, Node);
+    PoolFree(Node);
+    if (Appended && InstanceEnd) {
+      EFI_DEVICE_PATH_PROTOCOL *EndInstance =
+          (EFI_DEVICE_PATH_PROTOCOL *)PoolAllocateCopy(sizeof(gEndEntireNode), &gEndEntireNode);
+      Appended = EndInstance != nullptr;
+      if (Appended) {
+        EndInstance->SubType = END_INSTANCE_DEVICE_PATH_SUBTYPE;
+        Appended = AppendToPath(&Path, EndInstance);
+        PoolFree(EndInstance);
+      }
+    }
+    if (!Appended) {
+      // Out of pool part-way: no path rather than one with nodes missing.
+      PoolFree(Path);
+      Path = nullptr;
+      break;
+    }
+  }
+
+  PoolFree(WorkingCopy);
+  return Path;
+}
+
+// The "(" right after Keyword at the start of Text, or null.
+static CHAR16 *MatchKeyword(CHAR16 *Text, const CHAR16 *Keyword) {
+  for (; *Keyword != 0; Keyword++, Text++) {
+    if (*Text != *Keyword) {
+      return nullptr;
+    }
+  }
+  return *Text == u'(' ? Text : nullptr;
+}
+
+EFI_DEVICE_PATH_PROTOCOL *ConvertTextToDeviceNode(const CHAR16 *TextDeviceNode) {
+  if (TextDeviceNode == nullptr || *TextDeviceNode == 0) {
+    return nullptr;
+  }
+  CHAR16 *NodeText = DuplicateText(TextDeviceNode);
+  if (NodeText == nullptr) {
+    return nullptr;
+  }
+
+  for (const NODE_TEXT_ROW *Row = NodeTextTable; Row->Parser != nullptr; Row++) {
+    CHAR16 *Open = MatchKeyword(NodeText, Row->Keyword);
+    if (Open == nullptr) {
+      continue;
+    }
+    CHAR16 *Close = Open + 1;
+    while (*Close != 0 && *Close != u')') {
+      Close++;
+    }
+    if (*Close == 0) {
+      continue;
+    }
+    // The parameters, from after "(" to the first ")", which becomes the
+    // terminator of the copy.
+    UINTN Count = (UINTN)(Close - Open);
+    CHAR16 *ParamText = (CHAR16 *)PoolAllocateCopy(Count * sizeof(CHAR16), Open + 1);
+    if (ParamText == nullptr) {
+      continue;
+    }
+    ParamText[Count - 1] = 0;
+    EFI_DEVICE_PATH_PROTOCOL *Node = Row->Parser(ParamText, Row);
+    PoolFree(ParamText);
+    PoolFree(NodeText);
+    return Node;
+  }
+
+  // No keyword claims the text: it names a file.
+  EFI_DEVICE_PATH_PROTOCOL *Node = ParseFilePathNode(NodeText);
+  PoolFree(NodeText);
+  return Node;
+}
+
+CHAR16 *NextParam(CHAR16 **Cursor) {
+  CHAR16 *Param = *Cursor;
+  CHAR16 *End = Param;
+  while (*End != 0 && *End != u',') {
+    End++;
+  }
+  if (*End == u',') {
+    *End++ = 0;
+  }
+  *Cursor = End;
+  return Param;
+}
+
+UINT64 ParseNumber(const CHAR16 *Text) {
+  UINT64 Value;
+  ParseNumber64(Text, &Value);
+  return Value;
+}
+
+EFI_DEVICE_PATH_PROTOCOL *ParseGenericNode(UINT8 Type, CHAR16 *ParamText) {
+  CHAR16 *Cursor = ParamText;
+  CHAR16 *SubTypeText = NextParam(&Cursor);
+  CHAR16 *DataText = NextParam(&Cursor);
+  // Two digits a byte; an odd last digit is dropped.
+  UINTN Bytes = BoundedStrLen(DataText, 2 * (MAX_GENERIC_DATA_BYTES + 1)) / 2;
+  if (Bytes > MAX_GENERIC_DATA_BYTES) {
+    return nullptr;
+  }
+  EFI_DEVICE_PATH_PROTOCOL *Node =
+      CreateDeviceNode(Type, (UINT8)ParseNumber(SubTypeText), (UINT16)(sizeof(EFI_DEVICE_PATH_PROTOCOL) + Bytes));
+  if (Node != nullptr) {
+    // Data that is not all hex digits leaves the bytes zero.
+    HexTextToBytes(DataText, 2 * Bytes, (UINT8 *)(Node + 1), Bytes);
+  }
+  return Node;
+}
+
+EFI_DEVICE_PATH_PROTOCOL *ParseFilePathNode(const CHAR16 *Text) {
+  if (Text == nullptr) {
+    return nullptr;
+  }
+  UINTN Count = BoundedStrLen(Text, MAX_FILE_PATH_CHARACTERS + 1);
+  if (Count > MAX_FILE_PATH_CHARACTERS) {
+    return nullptr;
+  }
+  UINTN Size = (Count + 1) * sizeof(CHAR16);
+  EFI_DEVICE_PATH_PROTOCOL *Node =
+      CreateDeviceNode(MEDIA_DEVICE_PATH, MEDIA_FILEPATH_DP, (UINT16)(sizeof(EFI_DEVICE_PATH_PROTOCOL) + Size));
+  if (Node != nullptr) {
+    CopyMem(Node + 1, Text, Size);
+  }
+  return Node;
+}

@@ -1,0 +1,108 @@
+// What the device-path tests share: a simulated firmware whose pool the
+// converter allocates from, byte and text helpers, and the check that a
+// result is a valid path that owns exactly its own allocation.
+#pragma once
+
+#include <gtest/gtest.h>
+
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "devpath/DevicePath.h"
+#include "host/sim/SimFirmware.h"
+#include "startup/Memory.h"
+#include "startup/Startup.h"
+
+namespace devpath_test {
+
+using Bytes = std::vector<uint8_t>;
+
+// "02 01 0C 00" -> bytes. Spaces are ignored.
+inline Bytes FromHex(const std::string &text) {
+  Bytes bytes;
+  std::string digits;
+  for (char c : text) {
+    if (c != ' ') {
+      digits += c;
+    }
+  }
+  for (size_t i = 0; i + 1 < digits.size(); i += 2) {
+    bytes.push_back(static_cast<uint8_t>(std::stoul(digits.substr(i, 2), nullptr, 16)));
+  }
+  return bytes;
+}
+
+// Bytes -> "02 01 0C 00", the form the tool prints.
+inline std::string ToHex(const Bytes &bytes) {
+  static const char kDigits[] = "0123456789ABCDEF";
+  std::string text;
+  for (uint8_t byte : bytes) {
+    if (!text.empty()) {
+      text += ' ';
+    }
+    text += kDigits[byte >> 4];
+    text += kDigits[byte & 0xF];
+  }
+  return text;
+}
+
+inline Bytes NodeBytes(const EFI_DEVICE_PATH_PROTOCOL *node) {
+  const auto *start = reinterpret_cast<const uint8_t *>(node);
+  return Bytes(start, start + DevicePathNodeLength(node));
+}
+
+// ASCII -> UCS-2, for texts built at run time.
+inline std::u16string U16(const std::string &text) { return std::u16string(text.begin(), text.end()); }
+
+// A simulated firmware for each test: the converter's pool calls land in it
+// and every test ends with the pool as it found it.
+class PoolTest : public ::testing::Test {
+ protected:
+  explicit PoolTest(const sim::Platform &platform = sim::DefaultPlatform()) : firmware_(platform) {
+    gBootServices = firmware_.SystemTable()->BootServices;
+  }
+  ~PoolTest() override { gBootServices = nullptr; }
+
+  void TearDown() override {
+    EXPECT_EQ(firmware_.Pool().outstandingBlocks, 0u) << "pool blocks leaked";
+    EXPECT_EQ(firmware_.Pool().invalidFrees, 0u);
+  }
+
+  // Runs a conversion and checks its result: null, or one new pool block of
+  // exactly the path's (or node's) size. Returns the bytes and frees them.
+  template <typename Convert>
+  std::optional<Bytes> Owned(Convert convert, bool node) {
+    const uint64_t blocks = firmware_.Pool().outstandingBlocks;
+    const uint64_t bytes = firmware_.Pool().outstandingBytes;
+    EFI_DEVICE_PATH_PROTOCOL *result = convert();
+    if (result == nullptr) {
+      EXPECT_EQ(firmware_.Pool().outstandingBlocks, blocks);
+      return std::nullopt;
+    }
+    const uint64_t size = node ? DevicePathNodeLength(result) : GetDevicePathSize(result);
+    EXPECT_NE(size, 0u) << "not a valid device path";
+    EXPECT_EQ(firmware_.Pool().outstandingBlocks, blocks + 1);
+    EXPECT_EQ(firmware_.Pool().outstandingBytes, bytes + size) << "allocation and size differ";
+    const auto *start = reinterpret_cast<const uint8_t *>(result);
+    Bytes out(start, start + size);
+    PoolFree(result);
+    return out;
+  }
+
+  // The converted path as hex, or "null".
+  std::string Path(const std::u16string &text) {
+    auto bytes = Owned([&] { return ConvertTextToDevicePath(text.c_str()); }, false);
+    return bytes ? ToHex(*bytes) : "null";
+  }
+
+  std::string Node(const std::u16string &text) {
+    auto bytes = Owned([&] { return ConvertTextToDeviceNode(text.c_str()); }, true);
+    return bytes ? ToHex(*bytes) : "null";
+  }
+
+  sim::SimFirmware firmware_;
+};
+
+}  // namespace devpath_test

@@ -1,0 +1,119 @@
+// Pool exhaustion: every allocation of a conversion is failed in turn, and
+// then every allocation from some point on. Each run must end in null or a
+// valid path that owns exactly its own block, with nothing leaked and
+// nothing freed twice.
+#include <string>
+#include <vector>
+
+#include "tests/devpath/DevpathTestSupport.h"
+
+namespace devpath_test {
+namespace {
+
+const std::vector<std::u16string> kPathTexts = {
+    u"PciRoot(0x0)/Pci(0x16,0x19)",
+    u"Pci(1,2),Pci(3,4),",
+    u"AcpiAdr(1,2,3)/VenHw(07AC0304-8AA0-4DD7-94AC-2A3DEAB5CB25,0102)/\\EFI\\BOOT",
+    u"AcpiEx(PNP0A03,PNP0A08,1,A,B,C)/MemoryMapped(11,0x1000,0x1FFF)/Pci(1,2)/Pci(3",
+};
+
+const std::vector<std::u16string> kNodeTexts = {
+    u"PciRoot(0x0)",
+    u"AcpiAdr(1,2,3,4)",
+    u"VenHw(07AC0304-8AA0-4DD7-94AC-2A3DEAB5CB25,0102)",
+    u"\\EFI\\BOOT",
+};
+
+enum class Mode { kOne, kFromOn };
+enum class Operation { kPath, kNode };
+
+struct Outcome {
+  bool reachedFault;   // the conversion made the failing allocation
+  bool valid;          // null, or valid and the size of its block
+  bool isNull;
+  uint64_t leaked;
+  uint64_t invalidFrees;
+};
+
+Outcome Run(const std::u16string &text, Operation operation, Mode mode, uint64_t index) {
+  sim::Platform platform = sim::DefaultPlatform();
+  if (mode == Mode::kOne) {
+    platform.faults.failAllocations = {index};
+  } else {
+    platform.faults.failAllocationsFrom = index;
+  }
+  sim::SimFirmware firmware(platform);
+  gBootServices = firmware.SystemTable()->BootServices;
+
+  EFI_DEVICE_PATH_PROTOCOL *result =
+      operation == Operation::kPath ? ConvertTextToDevicePath(text.c_str()) : ConvertTextToDeviceNode(text.c_str());
+  Outcome outcome{};
+  outcome.reachedFault = firmware.Pool().failedAllocations > 0;
+  outcome.isNull = result == nullptr;
+  outcome.valid = true;
+  if (result != nullptr) {
+    const uint64_t size = operation == Operation::kPath ? GetDevicePathSize(result) : DevicePathNodeLength(result);
+    outcome.valid = size != 0 && firmware.Pool().outstandingBlocks == 1 && firmware.Pool().outstandingBytes == size;
+    PoolFree(result);
+  }
+  outcome.leaked = firmware.Pool().outstandingBlocks;
+  outcome.invalidFrees = firmware.Pool().invalidFrees;
+  gBootServices = nullptr;
+  return outcome;
+}
+
+void Sweep(Operation operation, Mode mode) {
+  for (const auto &text : operation == Operation::kPath ? kPathTexts : kNodeTexts) {
+    const std::string name(text.begin(), text.end());
+    uint64_t index = 1;
+    for (;; index++) {
+      const Outcome outcome = Run(text, operation, mode, index);
+      EXPECT_TRUE(outcome.valid) << name << ": allocation " << index;
+      EXPECT_EQ(outcome.leaked, 0u) << name << ": allocation " << index;
+      EXPECT_EQ(outcome.invalidFrees, 0u) << name << ": allocation " << index;
+      if (mode == Mode::kFromOn && outcome.reachedFault) {
+        // With the pool gone for good the result cannot be allocated.
+        EXPECT_TRUE(outcome.isNull) << name << ": allocation " << index;
+      }
+      if (!outcome.reachedFault) {
+        break;
+      }
+    }
+    // Each conversion allocates more than once; the sweep went past them all.
+    EXPECT_GT(index, 2u) << name;
+  }
+}
+
+TEST(PoolExhaustion, PathConversionFailingOneAllocation) { Sweep(Operation::kPath, Mode::kOne); }
+TEST(PoolExhaustion, PathConversionFailingEveryAllocationFromOneOn) { Sweep(Operation::kPath, Mode::kFromOn); }
+TEST(PoolExhaustion, NodeConversionFailingOneAllocation) { Sweep(Operation::kNode, Mode::kOne); }
+TEST(PoolExhaustion, NodeConversionFailingEveryAllocationFromOneOn) { Sweep(Operation::kNode, Mode::kFromOn); }
+
+// The slot builder relies on this: when the pool runs out part-way through
+// a path, the result is no path at all rather than a path with its first
+// nodes missing.
+TEST(PoolExhaustion, ASlotPathIsWholeOrNull) {
+  const std::u16string text = u"PciRoot(0x0)/Pci(0x8,0x8)";
+  const std::string whole = "02 01 0C 00 D0 41 03 0A 00 00 00 00 01 01 06 00 08 08 7F FF 04 00";
+  for (uint64_t index = 1;; index++) {
+    sim::Platform platform = sim::DefaultPlatform();
+    platform.faults.failAllocationsFrom = index;
+    sim::SimFirmware firmware(platform);
+    gBootServices = firmware.SystemTable()->BootServices;
+    EFI_DEVICE_PATH_PROTOCOL *path = ConvertTextToDevicePath(text.c_str());
+    const bool reached = firmware.Pool().failedAllocations > 0;
+    if (path != nullptr) {
+      const auto *bytes = reinterpret_cast<const uint8_t *>(path);
+      EXPECT_EQ(ToHex(Bytes(bytes, bytes + GetDevicePathSize(path))), whole) << "allocation " << index;
+      PoolFree(path);
+    }
+    EXPECT_EQ(firmware.Pool().outstandingBlocks, 0u);
+    gBootServices = nullptr;
+    if (!reached) {
+      break;
+    }
+  }
+}
+
+}  // namespace
+}  // namespace devpath_test

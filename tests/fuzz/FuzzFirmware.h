@@ -1,0 +1,57 @@
+// What both fuzz targets share: a fresh simulated firmware per input, with
+// pool failures injected as the input asks, and the checks of what the
+// device-path operations hand back. A failed check aborts, which libFuzzer
+// reports as a finding.
+#pragma once
+
+#include <cstdint>
+#include <cstdio>
+#include <cstdlib>
+#include <memory>
+
+#include "devpath/DevicePath.h"
+#include "host/sim/SimFirmware.h"
+#include "startup/Memory.h"
+#include "startup/Startup.h"
+
+namespace fuzz {
+
+[[noreturn]] inline void Finding(const char *what) {
+  std::fprintf(stderr, "finding: %s\n", what);
+  std::abort();
+}
+
+inline void Check(bool condition, const char *what) {
+  if (!condition) {
+    Finding(what);
+  }
+}
+
+// failAt: 0 for a pool that never fails, otherwise the 1-based index of the
+// allocation that fails; with fromThenOn every later one fails too.
+inline std::unique_ptr<sim::SimFirmware> StartFirmware(uint8_t failAt, bool fromThenOn) {
+  sim::Platform platform = sim::DefaultPlatform();
+  if (failAt != 0) {
+    if (fromThenOn) {
+      platform.faults.failAllocationsFrom = failAt;
+    } else {
+      platform.faults.failAllocations = {failAt};
+    }
+  }
+  auto firmware = std::make_unique<sim::SimFirmware>(platform);
+  gBootServices = firmware->SystemTable()->BootServices;
+  return firmware;
+}
+
+// A result of `size` bytes that must own exactly one new pool block of that
+// size; it is freed, and the pool must be back where it was.
+inline void CheckOwnedAndFree(sim::SimFirmware &firmware, void *result, uint64_t size, uint64_t blocksBefore,
+                              uint64_t bytesBefore) {
+  Check(firmware.Pool().outstandingBlocks == blocksBefore + 1, "the result is not exactly one new pool block");
+  Check(firmware.Pool().outstandingBytes == bytesBefore + size, "the result's size differs from its allocation");
+  PoolFree(result);
+  Check(firmware.Pool().outstandingBlocks == blocksBefore, "pool blocks leaked");
+  Check(firmware.Pool().invalidFrees == 0, "a block was freed that the pool never gave out");
+}
+
+}  // namespace fuzz

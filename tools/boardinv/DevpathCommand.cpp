@@ -1,0 +1,444 @@
+// boardinv devpath: runs the driver's device-path text converter in the
+// simulated firmware and prints the binary paths it makes; --explain reads
+// a binary path and lists its nodes or says why it is invalid.
+#include <cctype>
+#include <cstdint>
+#include <cstdio>
+#include <fstream>
+#include <iostream>
+#include <iterator>
+#include <memory>
+#include <nlohmann/json.hpp>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "devpath/DevicePath.h"
+#include "host/sim/Platform.h"
+#include "host/sim/SimFirmware.h"
+#include "startup/Memory.h"
+#include "startup/Startup.h"
+#include "tools/boardinv/Commands.h"
+
+namespace boardinv {
+
+namespace {
+
+constexpr int kExitInvalidPath = 1;
+
+struct DevpathOptions {
+  std::vector<std::string> texts;
+  bool node = false;
+  bool json = false;
+  bool explain = false;
+  std::string binaryFile;
+};
+
+using Bytes = std::vector<uint8_t>;
+
+// UTF-8 to UCS-2. Returns an empty optional and says why when the text is
+// not UTF-8 or holds a character that UCS-2 cannot (above U+FFFF) or that
+// would end the text early (U+0000).
+std::optional<std::u16string> Utf8ToUcs2(const std::string &text, std::string &problem) {
+  std::u16string out;
+  out.reserve(text.size());
+  for (size_t i = 0; i < text.size();) {
+    const auto lead = static_cast<unsigned char>(text[i]);
+    size_t length = lead < 0x80 ? 1 : (lead >> 5) == 0x6 ? 2 : (lead >> 4) == 0xE ? 3 : (lead >> 3) == 0x1E ? 4 : 0;
+    if (length == 0 || i + length > text.size()) {
+      problem = "is not valid UTF-8";
+      return std::nullopt;
+    }
+    uint32_t code = length == 1 ? lead : lead & (0x7F >> length);
+    for (size_t k = 1; k < length; k++) {
+      const auto next = static_cast<unsigned char>(text[i + k]);
+      if ((next & 0xC0) != 0x80) {
+        problem = "is not valid UTF-8";
+        return std::nullopt;
+      }
+      code = (code << 6) | (next & 0x3F);
+    }
+    static const uint32_t kSmallest[] = {0, 0, 0x80, 0x800, 0x10000};
+    if (code < kSmallest[length] || code > 0x10FFFF || (code >= 0xD800 && code <= 0xDFFF)) {
+      problem = "is not valid UTF-8";
+      return std::nullopt;
+    }
+    if (code > 0xFFFF) {
+      char hex[16];
+      std::snprintf(hex, sizeof(hex), "U+%04X", static_cast<unsigned>(code));
+      problem = std::string("holds the character ") + hex + ", which UCS-2 cannot represent";
+      return std::nullopt;
+    }
+    if (code == 0) {
+      problem = "holds a NUL character, which would end the text";
+      return std::nullopt;
+    }
+    out.push_back(static_cast<char16_t>(code));
+    i += length;
+  }
+  return out;
+}
+
+std::string HexPairs(const Bytes &bytes) {
+  static const char kDigits[] = "0123456789ABCDEF";
+  std::string text;
+  text.reserve(bytes.size() * 3);
+  for (uint8_t byte : bytes) {
+    if (!text.empty()) {
+      text += ' ';
+    }
+    text += kDigits[byte >> 4];
+    text += kDigits[byte & 0xF];
+  }
+  return text;
+}
+
+std::string Ascii(const CHAR16 *text) {
+  std::string out;
+  for (; *text != 0; text++) {
+    out += static_cast<char>(*text);
+  }
+  return out;
+}
+
+uint16_t LengthAt(const Bytes &bytes, size_t offset) {
+  return static_cast<uint16_t>(bytes[offset + 2] | (bytes[offset + 3] << 8));
+}
+
+// The keyword whose row claims a node text, as the converter matches it:
+// the keyword, "(" right after it, and a ")" somewhere after that. Empty
+// when no row claims it (the text names a file).
+std::string KeywordOf(const std::u16string &nodeText) {
+  for (const NODE_TEXT_ROW *row = NodeTextTable; row->Parser != nullptr; row++) {
+    const std::u16string keyword(row->Keyword);
+    if (nodeText.compare(0, keyword.size(), keyword) == 0 && nodeText.size() > keyword.size() &&
+        nodeText[keyword.size()] == u'(' && nodeText.find(u')', keyword.size()) != std::u16string::npos) {
+      return Ascii(row->Keyword);
+    }
+  }
+  return "";
+}
+
+// The node texts of a path text, cut where the converter cuts them: after
+// skipping "/", ",", "(" and ")", up to the first "," or "/" at a running
+// parenthesis count of zero; an unbalanced tail is dropped.
+std::vector<std::u16string> NodeTexts(const std::u16string &text) {
+  std::vector<std::u16string> nodes;
+  size_t i = 0;
+  while (i < text.size()) {
+    while (i < text.size() && (text[i] == u'/' || text[i] == u',' || text[i] == u'(' || text[i] == u')')) {
+      i++;
+    }
+    const size_t start = i;
+    long depth = 0;
+    for (; i < text.size() && !((text[i] == u',' || text[i] == u'/') && depth == 0); i++) {
+      depth += text[i] == u'(' ? 1 : text[i] == u')' ? -1 : 0;
+    }
+    if (i == text.size() && depth != 0) {
+      break;
+    }
+    nodes.push_back(text.substr(start, i - start));
+    if (i < text.size()) {
+      i++;
+    }
+  }
+  return nodes;
+}
+
+// The driver's converter, with a simulated firmware for its pool.
+class Converter {
+ public:
+  Converter() : firmware_(sim::DefaultPlatform()) { gBootServices = firmware_.SystemTable()->BootServices; }
+
+  std::optional<Bytes> Convert(const std::u16string &text, bool node) {
+    EFI_DEVICE_PATH_PROTOCOL *result =
+        node ? ConvertTextToDeviceNode(text.c_str()) : ConvertTextToDevicePath(text.c_str());
+    if (result == nullptr) {
+      return std::nullopt;
+    }
+    const uint64_t size = node ? DevicePathNodeLength(result) : GetDevicePathSize(result);
+    const auto *start = reinterpret_cast<const uint8_t *>(result);
+    Bytes bytes(start, start + size);
+    PoolFree(result);
+    return bytes;
+  }
+
+ private:
+  sim::SimFirmware firmware_;
+};
+
+nlohmann::json NodeJson(const Bytes &bytes, size_t offset, const std::string &keyword) {
+  nlohmann::json node = {{"offset", offset},
+                         {"type", bytes[offset]},
+                         {"subType", bytes[offset + 1]},
+                         {"length", LengthAt(bytes, offset)},
+                         {"keyword", nullptr}};
+  if (!keyword.empty()) {
+    node["keyword"] = keyword;
+  }
+  return node;
+}
+
+// Per node of a converted path: where it lies and which keyword made it,
+// found by converting each node text alone and matching it to the path's
+// nodes in order. End nodes and file-name nodes have no keyword.
+nlohmann::json PathJson(Converter &converter, const std::u16string &text, const Bytes &bytes) {
+  std::vector<std::pair<Bytes, std::string>> made;
+  for (const auto &nodeText : NodeTexts(text)) {
+    if (auto node = converter.Convert(nodeText, true)) {
+      made.emplace_back(*node, KeywordOf(nodeText));
+    }
+  }
+  nlohmann::json nodes = nlohmann::json::array();
+  size_t next = 0;
+  for (size_t offset = 0; offset + 4 <= bytes.size(); offset += LengthAt(bytes, offset)) {
+    const uint16_t length = LengthAt(bytes, offset);
+    std::string keyword;
+    if (bytes[offset] != END_DEVICE_PATH_TYPE) {
+      const Bytes node(bytes.begin() + offset, bytes.begin() + offset + length);
+      for (size_t k = next; k < made.size(); k++) {
+        if (made[k].first == node) {
+          keyword = made[k].second;
+          next = k + 1;
+          break;
+        }
+      }
+    }
+    nodes.push_back(NodeJson(bytes, offset, keyword));
+    if (bytes[offset] == END_DEVICE_PATH_TYPE && bytes[offset + 1] == END_ENTIRE_DEVICE_PATH_SUBTYPE) {
+      break;
+    }
+  }
+  return nodes;
+}
+
+void PrintConversion(Converter &converter, const DevpathOptions &options, const std::string &text,
+                     const std::u16string &ucs2) {
+  const std::optional<Bytes> bytes = converter.Convert(ucs2, options.node);
+  if (!options.json) {
+    std::cout << (bytes ? HexPairs(*bytes) : "null") << '\n';
+    return;
+  }
+  nlohmann::json out = {{"text", text}, {"bytes", nullptr}, {"size", nullptr}, {"nodes", nullptr}};
+  if (bytes) {
+    out["bytes"] = HexPairs(*bytes);
+    out["size"] = bytes->size();
+    out["nodes"] = options.node ? nlohmann::json::array({NodeJson(*bytes, 0, KeywordOf(ucs2))})
+                                : PathJson(converter, ucs2, *bytes);
+  }
+  std::cout << out.dump() << '\n';
+}
+
+int RunConvert(const DevpathOptions &options) {
+  std::ios::sync_with_stdio(false);
+  Converter converter;
+  std::string problem;
+  if (!options.texts.empty()) {
+    for (const auto &text : options.texts) {
+      const auto ucs2 = Utf8ToUcs2(text, problem);
+      if (!ucs2) {
+        Die("devpath: \"" + text + "\" " + problem);
+      }
+      PrintConversion(converter, options, text, *ucs2);
+    }
+    return 0;
+  }
+  // One text per line, exactly as written; only the line ending goes.
+  std::string line;
+  for (uint64_t number = 1; std::getline(std::cin, line); number++) {
+    if (!std::cin.eof() && !line.empty() && line.back() == '\r') {
+      line.pop_back();
+    }
+    const auto ucs2 = Utf8ToUcs2(line, problem);
+    if (!ucs2) {
+      std::cout.flush();
+      Die("devpath: standard input line " + std::to_string(number) + " " + problem);
+    }
+    PrintConversion(converter, options, line, *ucs2);
+  }
+  return 0;
+}
+
+Bytes ParseHexArguments(const std::vector<std::string> &arguments) {
+  std::string digits;
+  for (const auto &argument : arguments) {
+    for (char c : argument) {
+      if (c == ' ' || c == '\t' || c == '\n') {
+        continue;
+      }
+      if (!std::isxdigit(static_cast<unsigned char>(c))) {
+        Die(std::string("devpath --explain: \"") + argument + "\" is not hexadecimal bytes");
+      }
+      digits += c;
+    }
+  }
+  if (digits.empty() || digits.size() % 2 != 0) {
+    Die("devpath --explain: give the path as whole bytes, two hex digits each");
+  }
+  Bytes bytes;
+  for (size_t i = 0; i < digits.size(); i += 2) {
+    bytes.push_back(static_cast<uint8_t>(std::stoul(digits.substr(i, 2), nullptr, 16)));
+  }
+  return bytes;
+}
+
+const char *KindName(uint8_t type, uint8_t subType) {
+  struct Kind {
+    uint8_t type, subType;
+    const char *name;
+  };
+  static const Kind kKinds[] = {
+      {1, 1, "PCI"},           {1, 2, "PC Card"},        {1, 3, "memory mapped"}, {1, 4, "hardware vendor"},
+      {1, 5, "controller"},    {1, 6, "BMC"},            {2, 1, "ACPI"},          {2, 2, "expanded ACPI"},
+      {2, 3, "ACPI _ADR"},     {3, 10, "messaging vendor"}, {4, 3, "media vendor"}, {4, 4, "file path"},
+      {0x7F, 0x01, "end of instance"}, {0x7F, 0xFF, "end of path"},
+  };
+  for (const auto &kind : kKinds) {
+    if (kind.type == type && kind.subType == subType) {
+      return kind.name;
+    }
+  }
+  switch (type) {
+    case 1: return "hardware";
+    case 2: return "ACPI";
+    case 3: return "messaging";
+    case 4: return "media";
+    case 5: return "BIOS boot";
+    default: return "unknown type";
+  }
+}
+
+// Walks the bytes within their bounds, as the driver's validation would,
+// and stops at the first reason the path is invalid. Only a walk that
+// stays inside the bytes is then handed to the driver itself.
+int RunExplain(const DevpathOptions &options) {
+  Bytes bytes;
+  if (!options.binaryFile.empty()) {
+    std::ifstream file(options.binaryFile, std::ios::binary);
+    if (!file) {
+      Die("devpath --explain: cannot read " + options.binaryFile);
+    }
+    bytes.assign(std::istreambuf_iterator<char>(file), std::istreambuf_iterator<char>());
+    if (bytes.empty()) {
+      Die("devpath --explain: " + options.binaryFile + " is empty");
+    }
+  } else {
+    if (options.texts.empty()) {
+      Die("devpath --explain: give the path as HEX bytes or --binary FILE");
+    }
+    bytes = ParseHexArguments(options.texts);
+  }
+
+  nlohmann::json nodes = nlohmann::json::array();
+  std::string reason;
+  size_t offset = 0;
+  for (;;) {
+    if (offset + 4 > bytes.size()) {
+      reason = "no end node: the bytes end at offset " + std::to_string(bytes.size()) + " inside or before a node header";
+      break;
+    }
+    const uint8_t type = bytes[offset], subType = bytes[offset + 1];
+    const uint16_t length = LengthAt(bytes, offset);
+    nodes.push_back(NodeJson(bytes, offset, ""));
+    nodes.back()["kind"] = KindName(type, subType);
+    if (type == END_DEVICE_PATH_TYPE && subType == END_ENTIRE_DEVICE_PATH_SUBTYPE) {
+      if (length != 4) {
+        reason = "the end node at offset " + std::to_string(offset) + " has Length " + std::to_string(length) + ", not 4";
+      }
+      break;
+    }
+    if (length < 4) {
+      reason = "the node at offset " + std::to_string(offset) + " has Length " + std::to_string(length) + ", below 4";
+      break;
+    }
+    if (offset + length > bytes.size()) {
+      reason = "the node at offset " + std::to_string(offset) + " has Length " + std::to_string(length) +
+               ", which runs past the end of the bytes";
+      break;
+    }
+    if (type == MEDIA_DEVICE_PATH && subType == MEDIA_FILEPATH_DP &&
+        (bytes[offset + length - 2] != 0 || bytes[offset + length - 1] != 0)) {
+      reason = "the file-path node at offset " + std::to_string(offset) + " does not end in a zero character";
+      break;
+    }
+    offset += length;
+  }
+
+  uint64_t size = 0;
+  if (reason.empty()) {
+    // In bounds up to the end node: the driver's own verdict.
+    size = GetDevicePathSize(reinterpret_cast<const EFI_DEVICE_PATH_PROTOCOL *>(bytes.data()));
+    if (size == 0) {
+      reason = "the driver's validation refuses it";
+    }
+  }
+
+  if (options.json) {
+    nlohmann::json out = {{"valid", reason.empty()}, {"nodes", nodes}};
+    out["size"] = reason.empty() ? nlohmann::json(size) : nlohmann::json(nullptr);
+    out["reason"] = reason.empty() ? nlohmann::json(nullptr) : nlohmann::json(reason);
+    if (reason.empty() && size < bytes.size()) {
+      out["trailingBytes"] = bytes.size() - size;
+    }
+    std::cout << out.dump(2) << '\n';
+  } else {
+    std::printf("%-7s %-5s %-8s %-7s %s\n", "offset", "type", "subtype", "length", "kind");
+    for (const auto &node : nodes) {
+      std::printf("%-7zu 0x%02X  0x%02X     %-7u %s\n", node["offset"].get<size_t>(), node["type"].get<unsigned>(),
+                  node["subType"].get<unsigned>(), node["length"].get<unsigned>(),
+                  node["kind"].get<std::string>().c_str());
+    }
+    if (reason.empty()) {
+      std::printf("valid device path, %llu bytes\n", static_cast<unsigned long long>(size));
+      if (size < bytes.size()) {
+        std::printf("%zu byte(s) after the end node are not part of the path\n", bytes.size() - size);
+      }
+    } else {
+      std::printf("invalid device path: %s\n", reason.c_str());
+    }
+  }
+  return reason.empty() ? 0 : kExitInvalidPath;
+}
+
+int RunDevpath(const DevpathOptions &options) {
+  if (!options.binaryFile.empty() && !options.explain) {
+    Die("devpath: --binary goes with --explain");
+  }
+  if (options.explain) {
+    if (options.node) {
+      Die("devpath: --explain reads a whole path; --node does not apply");
+    }
+    if (!options.binaryFile.empty() && !options.texts.empty()) {
+      Die("devpath --explain: give HEX bytes or --binary FILE, not both");
+    }
+    return RunExplain(options);
+  }
+  return RunConvert(options);
+}
+
+}  // namespace
+
+std::function<int()> AddDevpathCommand(CLI::App &app) {
+  auto options = std::make_shared<DevpathOptions>();
+  CLI::App *command = app.add_subcommand(
+      "devpath",
+      "Convert device-path texts to binary device paths with the driver's converter.\n"
+      "Prints one line per TEXT: the bytes as upper-case hex pairs separated by single spaces,\n"
+      "or the word null when the conversion gives no path (an empty text, for one).\n"
+      "Without TEXT, reads one text per line from standard input, taken exactly as written\n"
+      "(only the line ending, LF or CR LF, is removed), and answers line by line.\n"
+      "With --json, prints one JSON object per text, on one line: text, bytes, size and the\n"
+      "nodes (offset, type, subType, length, and the keyword that made the node, null for end\n"
+      "nodes and file names).\n"
+      "With --explain, reads a binary device path (HEX bytes, or --binary FILE) and lists its\n"
+      "nodes and size, or says why it is invalid (exit status 1).");
+  command->add_option("TEXT", options->texts, "Device-path texts (UTF-8); with --explain, the path's hex bytes");
+  command->add_flag("--node", options->node, "Convert each text as one node (ConvertTextToDeviceNode)");
+  command->add_flag("--json", options->json, "Print JSON instead of hex lines");
+  command->add_flag("--explain", options->explain, "Validate a binary device path and list its nodes");
+  command->add_option("--binary", options->binaryFile, "With --explain: read the path's raw bytes from FILE")
+      ->type_name("FILE");
+  return [command, options]() { return command->parsed() ? RunDevpath(*options) : -1; };
+}
+
+}  // namespace boardinv
