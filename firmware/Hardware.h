@@ -15,6 +15,7 @@ UINT8 MmioRead8(UINTN Address);
 UINT16 MmioRead16(UINTN Address);
 UINT32 MmioRead32(UINTN Address);
 VOID MmioWrite8(UINTN Address, UINT8 Value);
+VOID MmioWrite16(UINTN Address, UINT16 Value);
 VOID MmioWrite32(UINTN Address, UINT32 Value);
 
 UINT64 ReadMsr(UINT32 Index);

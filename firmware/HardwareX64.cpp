@@ -15,6 +15,8 @@ UINT32 MmioRead32(UINTN Address) { return *(volatile UINT32 *)Address; }
 
 VOID MmioWrite8(UINTN Address, UINT8 Value) { *(volatile UINT8 *)Address = Value; }
 
+VOID MmioWrite16(UINTN Address, UINT16 Value) { *(volatile UINT16 *)Address = Value; }
+
 VOID MmioWrite32(UINTN Address, UINT32 Value) { *(volatile UINT32 *)Address = Value; }
 
 UINT64 ReadMsr(UINT32 Index) {
@@ -33,20 +35,27 @@ UINT64 ReadTsc(VOID) {
 
 VOID CpuPause(VOID) { __asm__ __volatile__("pause" ::: "memory"); }
 
-UINT16 CpuidWithSi(UINT32 Eax, UINT32 Ebx, UINT32 Ecx, UINT16 Si) {
-  // RSI carries the channel in and out. RBX is saved by hand because it may
-  // serve as the base pointer; RDX and the flags are declared clobbered, so
-  // the compiler restores whatever it needs of them.
-  UINT64 Rsi = Si;
-  UINT32 OutEax = Eax;
-  UINT32 OutEcx = Ecx;
-  UINT64 RbxValue = Ebx;
+// Microsoft x64 convention: Eax in ECX, Ebx in EDX, Ecx in R8D, Si in R9W;
+// the answer in AX. RBX, RCX, RDX, RSI and the flags are saved before the
+// query and restored after it, so the caller finds them as they were; what
+// CPUID leaves in EAX, EBX, ECX and EDX is discarded.
+__attribute__((naked)) UINT16 CpuidWithSi(UINT32 Eax, UINT32 Ebx, UINT32 Ecx, UINT16 Si) {
   __asm__ __volatile__(
-      "xchgq %%rbx, %q[Ebx]\n\t"
+      "pushfq\n\t"
+      "pushq %rbx\n\t"
+      "pushq %rcx\n\t"
+      "pushq %rdx\n\t"
+      "pushq %rsi\n\t"
+      "movl %ecx, %eax\n\t"
+      "movl %edx, %ebx\n\t"
+      "movl %r8d, %ecx\n\t"
+      "movzwl %r9w, %esi\n\t"
       "cpuid\n\t"
-      "xchgq %%rbx, %q[Ebx]\n\t"
-      : "+a"(OutEax), "+c"(OutEcx), "+S"(Rsi), [Ebx] "+r"(RbxValue)
-      :
-      : "rdx", "cc", "memory");
-  return (UINT16)Rsi;
+      "movzwl %si, %eax\n\t"
+      "popq %rsi\n\t"
+      "popq %rdx\n\t"
+      "popq %rcx\n\t"
+      "popq %rbx\n\t"
+      "popfq\n\t"
+      "retq\n\t");
 }

@@ -1,7 +1,7 @@
 #include "firmware/Guids.h"
 #include "startup/Startup.h"
 
-static VOID *gHobList = nullptr;
+VOID *gHobList = nullptr;
 
 BOOLEAN CompareGuid(const EFI_GUID *Guid1, const EFI_GUID *Guid2) {
   UINT64 Left[2];

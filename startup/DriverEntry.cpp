@@ -1,5 +1,6 @@
 #include "firmware/Guids.h"
 #include "inventory/Inventory.h"
+#include "platform/PlatformServices.h"
 #include "startup/Startup.h"
 
 EFI_SYSTEM_TABLE *gSystemTable = nullptr;
@@ -12,8 +13,12 @@ EFI_STATUS RunLibraryConstructors(EFI_HANDLE ImageHandle, EFI_SYSTEM_TABLE *Syst
   gBootServices = SystemTable->BootServices;
   gRuntimeServices = SystemTable->RuntimeServices;
 
-  // Each step runs whatever became of the one before.
+  // Each step runs whatever became of the one before; only a fatal stop
+  // ends the chain.
+  VexCfgPcdBufLibDxeConstructor();
   LocateHobList();
+  InitializeHeapBufferList();
+  InitializeDebugBackends();
   return EFI_SUCCESS;
 }
 

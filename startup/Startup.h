@@ -16,6 +16,9 @@ EFI_STATUS RunLibraryConstructors(EFI_HANDLE ImageHandle, EFI_SYSTEM_TABLE *Syst
 // null first; on the first matching row stores its VendorTable.
 EFI_STATUS FindConfigurationTable(const EFI_GUID *Guid, VOID **Table);
 
+// The hand-off block list pointer that LocateHobList keeps; null at load.
+extern VOID *gHobList;
+
 // The hand-off block list, looked up in the configuration table on first
 // use and cached once found; null while absent.
 VOID *LocateHobList(VOID);

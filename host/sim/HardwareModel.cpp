@@ -23,20 +23,33 @@ void SetActiveHardware(HardwareModel *model) { gActiveHardware = model; }
 
 void HardwareModel::AddWindow(MmioWindow window) { windows_.push_back(std::move(window)); }
 
+// Windows may nest (registers inside the configuration space of one PCI
+// function): the smallest window holding the address answers.
 const MmioWindow *HardwareModel::FindWindow(uint64_t address) const {
+  const MmioWindow *best = nullptr;
   for (const MmioWindow &window : windows_) {
-    if (address >= window.base && address - window.base < window.size) {
-      return &window;
+    if (address >= window.base && address - window.base < window.size && (best == nullptr || window.size < best->size)) {
+      best = &window;
     }
   }
-  return nullptr;
+  return best;
 }
 
 void HardwareModel::PortOut(uint16_t port, unsigned width, uint32_t value) {
   PortWrite write{port, static_cast<uint8_t>(width), value};
   portLog.push_back(write);
+  portWriteTsc.push_back(tsc);
   if (onPortWrite) {
     onPortWrite(write);
+  }
+  if (inStopDisplay && port == 0x80 && width == 32 && ++stopDisplayValues >= stopDisplayLimit) {
+    parked = true;
+    if (parkJump == nullptr) {
+      std::fprintf(stderr, "the driver is parked in the stop display (code 0x%08X) and nothing takes control back\n",
+                   stopCode);
+      std::abort();
+    }
+    std::longjmp(*parkJump, 1);
   }
 }
 
@@ -76,6 +89,15 @@ void HardwareModel::Pause() { pauses++; }
 
 uint16_t HardwareModel::Cpuid(uint32_t eax, uint32_t ebx, uint32_t ecx, uint16_t si) {
   cpuidQueries.push_back({eax, ebx, ecx, si});
+  if (eax != kStopOverrideLeaf) {
+    return si;
+  }
+  if (stopOverrideAnswer == 0) {
+    inStopDisplay = true;
+    stopCode = ecx;
+    stopDisplayValues = 0;
+    stopDisplayFirstWrite = portLog.size();
+  }
   return stopOverrideAnswer;
 }
 

@@ -3,6 +3,7 @@
 // recorded, so tests can read back exactly what the driver did.
 #pragma once
 
+#include <csetjmp>
 #include <cstdint>
 #include <functional>
 #include <map>
@@ -27,6 +28,7 @@ struct MmioAccess {
 
 // A window of the physical address space served by the model. Reads of
 // addresses outside every window return all ones, as an unclaimed bus does.
+// Where windows nest, the smallest one that holds an address serves it.
 struct MmioWindow {
   std::string name;
   uint64_t base;
@@ -38,6 +40,39 @@ struct MmioWindow {
 struct CpuidQuery {
   uint32_t eax, ebx, ecx;
   uint16_t si;
+};
+
+// The index/data register pair at 0xE00000B8/0xE00000BC (offsets 0xB8 and
+// 0xBC of bus 0, device 0, function 0 in configuration space): writing a
+// register number to the index register makes the data register show that
+// platform register.
+struct PlatformRegisterPair {
+  static constexpr uint64_t kIndexAddress = 0xE00000B8;
+  static constexpr uint64_t kDataAddress = 0xE00000BC;
+  uint32_t index = 0;
+  std::map<uint32_t, uint32_t> registers;  // absent registers read 0
+  std::vector<uint32_t> registerReads;     // register numbers read through the data register
+};
+
+// A 16550-compatible UART at 0xFEDC9000, registers 4 bytes apart.
+struct UartModel {
+  static constexpr uint64_t kBase = 0xFEDC9000;
+  static constexpr uint64_t kTransmit = 0x00;
+  static constexpr uint64_t kLineStatus = 0x14;
+  static constexpr uint64_t kModemStatus = 0x18;
+  uint8_t lineStatus = 0x60;   // once ready: holding register and transmitter empty
+  uint8_t modemStatus = 0x30;  // once clear to send
+  // 1-based read, counted from power-on and again from each transmitted
+  // byte, on which 0x60 first shows in the line status and 0x10 in the
+  // modem status; 0: never. Before that those bits read clear.
+  uint64_t lineStatusReadyOnRead = 1;
+  uint64_t clearToSendOnRead = 1;
+  // Records.
+  uint64_t lineStatusReads = 0;
+  uint64_t modemStatusReads = 0;
+  uint64_t lineStatusReadsSinceTransmit = 0;
+  uint64_t modemStatusReadsSinceTransmit = 0;
+  std::vector<uint8_t> transmitted;
 };
 
 class HardwareModel {
@@ -52,14 +87,35 @@ class HardwareModel {
   void Pause();
   uint16_t Cpuid(uint32_t eax, uint32_t ebx, uint32_t ecx, uint16_t si);
 
+  // Serves the index/data register pair and the platform registers behind
+  // it, and the UART, from the state below.
+  void AttachPlatformRegisters();
+  void AttachUart();
+
   // Settings.
   std::map<uint32_t, uint64_t> msrs;  // absent MSRs read 0
   uint64_t tsc = 0;
   uint64_t tscStep = 1;       // the counter advances by this much on every read
   uint16_t stopOverrideAnswer = 0;  // what an intercepting agent puts in SI
+  PlatformRegisterPair platformRegisters;
+  UartModel uart;
+
+  // The stop display. An answer of 0 to the stop-override query (CPUID leaf
+  // 0xBACCD00B) leaves the processor in the display loop for good; after
+  // this many 32-bit values on port 0x80 the model takes control back by a
+  // long jump to RunUntilParked.
+  static constexpr uint32_t kStopOverrideLeaf = 0xBACCD00B;
+  uint64_t stopDisplayLimit = 12;
+  bool inStopDisplay = false;
+  uint32_t stopCode = 0;        // the code of the query that began it
+  uint64_t stopDisplayValues = 0;
+  size_t stopDisplayFirstWrite = 0;  // index in portLog of the first display value
+  bool parked = false;
+  std::jmp_buf *parkJump = nullptr;
 
   // Records.
   std::vector<PortWrite> portLog;
+  std::vector<uint64_t> portWriteTsc;  // the counter at each port write, beside portLog
   std::vector<MmioAccess> mmioLog;
   std::vector<uint32_t> msrReads;
   std::vector<CpuidQuery> cpuidQueries;
@@ -74,6 +130,10 @@ class HardwareModel {
   const MmioWindow *FindWindow(uint64_t address) const;
   std::vector<MmioWindow> windows_;
 };
+
+// Runs body; true when the code it ran ended parked in the stop display
+// (the model's long jump came back here), false when body returned.
+bool RunUntilParked(HardwareModel &model, const std::function<void()> &body);
 
 // The model that the driver's hardware interface reaches; one at a time.
 HardwareModel *ActiveHardware();

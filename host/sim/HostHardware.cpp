@@ -11,6 +11,7 @@ UINT8 MmioRead8(UINTN Address) { return static_cast<UINT8>(sim::ActiveHardware()
 UINT16 MmioRead16(UINTN Address) { return static_cast<UINT16>(sim::ActiveHardware()->MmioRead(Address, 16)); }
 UINT32 MmioRead32(UINTN Address) { return static_cast<UINT32>(sim::ActiveHardware()->MmioRead(Address, 32)); }
 VOID MmioWrite8(UINTN Address, UINT8 Value) { sim::ActiveHardware()->MmioWrite(Address, 8, Value); }
+VOID MmioWrite16(UINTN Address, UINT16 Value) { sim::ActiveHardware()->MmioWrite(Address, 16, Value); }
 VOID MmioWrite32(UINTN Address, UINT32 Value) { sim::ActiveHardware()->MmioWrite(Address, 32, Value); }
 
 UINT64 ReadMsr(UINT32 Index) { return sim::ActiveHardware()->ReadMsr(Index); }

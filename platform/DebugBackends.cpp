@@ -1,0 +1,134 @@
+#include "firmware/Hardware.h"
+#include "platform/PlatformServices.h"
+
+namespace {
+
+constexpr UINT32 kStreamSelectMaskA = 0x0000000F;
+constexpr UINT32 kStreamSelectBitB = 1u << 16;
+constexpr UINT32 kIndexAlignMask = ~(UINT32)3;
+
+BOOLEAN NotPolled(VOID) { return false; }
+
+VOID NothingToInitialize(VOID) {}
+
+BOOLEAN Port80StreamDetect(VOID) { return Port80StreamSelected(); }
+
+// One frame: start marker, the bytes one by one, end marker.
+VOID Port80StreamWrite(const UINT8 *Bytes, UINTN Count) {
+  IoWrite32(STOP_DISPLAY_PORT, STREAM_START_MARKER);
+  for (UINTN Index = 0; Index < Count; Index++) {
+    IoWrite8(STOP_DISPLAY_PORT, Bytes[Index]);
+  }
+  IoWrite32(STOP_DISPLAY_PORT, STREAM_END_MARKER);
+}
+
+BOOLEAN UartDetect(VOID) {
+  if (Port80StreamSelected()) {
+    return false;
+  }
+  return MmioRead8(UART_MODEM_STATUS) != UART_MSR_ABSENT;
+}
+
+// Reads Register until all of Bits are set, at most UART_POLL_READS times;
+// true only when they were seen within the first UART_POLL_READS - 1 reads.
+BOOLEAN UartWaitFor(UINTN Register, UINT8 Bits) {
+  for (UINTN Reads = 1; Reads <= UART_POLL_READS; Reads++) {
+    if ((MmioRead8(Register) & Bits) == Bits) {
+      return Reads < UART_POLL_READS;
+    }
+  }
+  return false;
+}
+
+// A byte that the UART is not ready for in time is dropped, not retried.
+VOID UartWrite(const UINT8 *Bytes, UINTN Count) {
+  for (UINTN Index = 0; Index < Count; Index++) {
+    if (!UartWaitFor(UART_LINE_STATUS, UART_LSR_TRANSMIT_EMPTY)) {
+      continue;
+    }
+    if (!UartWaitFor(UART_MODEM_STATUS, UART_MSR_CLEAR_TO_SEND)) {
+      continue;
+    }
+    MmioWrite8(UART_TRANSMIT, Bytes[Index]);
+  }
+}
+
+}  // namespace
+
+const DEBUG_OUTPUT_BACKEND gPort80StreamBackend = {Port80StreamDetect, NothingToInitialize, NotPolled,
+                                                   Port80StreamWrite};
+const DEBUG_OUTPUT_BACKEND gUartBackend = {UartDetect, NothingToInitialize, NotPolled, UartWrite};
+const DEBUG_OUTPUT_BACKEND *const gDebugBackendTable[3] = {&gPort80StreamBackend, &gUartBackend, nullptr};
+
+VOID StoreByWidth(UINT32 WidthCode, UINTN Destination, const VOID *Source) {
+  switch (WidthCode) {
+    case STORE_WIDTH_8:
+    case STORE_WIDTH_8 | STORE_WIDTH_ALTERNATE: {
+      UINT8 Value;
+      __builtin_memcpy(&Value, Source, sizeof(Value));
+      MmioWrite8(Destination, Value);
+      return;
+    }
+    case STORE_WIDTH_16:
+    case STORE_WIDTH_16 | STORE_WIDTH_ALTERNATE: {
+      UINT16 Value;
+      __builtin_memcpy(&Value, Source, sizeof(Value));
+      MmioWrite16(Destination, Value);
+      return;
+    }
+    case STORE_WIDTH_32:
+    case STORE_WIDTH_32 | STORE_WIDTH_ALTERNATE: {
+      UINT32 Value;
+      __builtin_memcpy(&Value, Source, sizeof(Value));
+      MmioWrite32(Destination, Value);
+      return;
+    }
+    default:
+      // Nothing is stored.
+      if (gPlatformConfigSnapshot.FatalStopEnabled != 0) {
+        FatalStop(STOP_CODE_STORE_WIDTH);
+      }
+      return;
+  }
+}
+
+UINT32 ReadIndexedRegister(UINT32 Register) {
+  UINT32 SavedIndex = MmioRead32(PLATFORM_INDEX_REGISTER);
+  MmioWrite32(PLATFORM_INDEX_REGISTER, Register & kIndexAlignMask);
+  UINT32 Value = MmioRead32(PLATFORM_DATA_REGISTER);
+  StoreByWidth(STORE_WIDTH_32, PLATFORM_INDEX_REGISTER, &SavedIndex);
+  return Value;
+}
+
+BOOLEAN Port80StreamSelected(VOID) {
+  UINT32 SavedIndex = MmioRead32(PLATFORM_INDEX_REGISTER);
+  MmioWrite32(PLATFORM_INDEX_REGISTER, STREAM_SELECT_REGISTER_A);
+  UINT32 RegisterA = MmioRead32(PLATFORM_DATA_REGISTER);
+  StoreByWidth(STORE_WIDTH_32, PLATFORM_INDEX_REGISTER, &SavedIndex);
+  if ((RegisterA & kStreamSelectMaskA) != 0) {
+    return true;
+  }
+  return (ReadIndexedRegister(STREAM_SELECT_REGISTER_B) & kStreamSelectBitB) != 0;
+}
+
+BOOLEAN AnyDebugBackendPresent(VOID) {
+  // Every backend is asked, also after one has answered.
+  BOOLEAN Present = false;
+  for (UINTN Index = 0; gDebugBackendTable[Index] != nullptr; Index++) {
+    if (gDebugBackendTable[Index]->Detect()) {
+      Present = true;
+    }
+  }
+  return Present;
+}
+
+VOID InitializeDebugBackends(VOID) {
+  if (!AnyDebugBackendPresent()) {
+    return;
+  }
+  for (UINTN Index = 0; gDebugBackendTable[Index] != nullptr; Index++) {
+    if (gDebugBackendTable[Index]->Detect()) {
+      gDebugBackendTable[Index]->Init();
+    }
+  }
+}
