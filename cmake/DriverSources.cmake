@@ -9,6 +9,17 @@ set(BOARDINV_DRIVER_SOURCES
   inventory/InventoryInstaller.cpp
   inventory/PortConnectors.cpp
   inventory/RecordStaging.cpp
+  inventory/SystemSlots.cpp
+  devpath/DevicePathUtilities.cpp
+  devpath/TextScanners.cpp
+  devpath/TextToDevicePath.cpp
+  devpath/NodeTextTable.cpp
+  devpath/HardwareAcpiNodes.cpp
+  platform/ConfigSnapshot.cpp
+  platform/DebugBackends.cpp
+  platform/DebugMessage.cpp
+  platform/FatalStop.cpp
+  platform/HeapTransfer.cpp
 )
 
 # Target-only pieces: the hardware instructions and what the compiler may

@@ -15,12 +15,26 @@ if(BOARDINV_SANITIZE)
   add_link_options(-fsanitize=address,undefined)
 endif()
 
+# The fuzz preset (clang): everything is instrumented for libFuzzer's
+# coverage and the sanitizers; the fuzz targets of tests/fuzz alone link
+# libFuzzer itself.
+option(BOARDINV_FUZZ "Build the libFuzzer targets of tests/fuzz (clang only)" OFF)
+if(BOARDINV_FUZZ)
+  add_compile_options(-fsanitize=fuzzer-no-link,address,undefined -fno-sanitize-recover=all -fno-omit-frame-pointer)
+  add_link_options(-fsanitize=address,undefined)
+endif()
+
 # The hardware interface's host side and the simulated firmware.
 add_library(simfw STATIC
   host/sim/HardwareModel.cpp
   host/sim/HostHardware.cpp
+  host/sim/DevicePathText.cpp
+  host/sim/JsonFields.cpp
+  host/sim/PciModel.cpp
   host/sim/Platform.cpp
   host/sim/SimFirmware.cpp
+  host/sim/StartupPlatform.cpp
+  host/sim/StartupServices.cpp
 )
 target_include_directories(simfw PUBLIC ${CMAKE_SOURCE_DIR})
 target_compile_options(simfw PRIVATE ${BOARDINV_WARNINGS})
@@ -41,7 +55,7 @@ add_library(bootharness STATIC
 target_compile_options(bootharness PRIVATE ${BOARDINV_WARNINGS})
 target_link_libraries(bootharness PUBLIC driver simfw)
 
-add_executable(boardinv tools/boardinv/main.cpp tools/boardinv/BootCommand.cpp)
+add_executable(boardinv tools/boardinv/main.cpp tools/boardinv/BootCommand.cpp tools/boardinv/DevpathCommand.cpp)
 target_compile_options(boardinv PRIVATE ${BOARDINV_WARNINGS})
 target_link_libraries(boardinv PRIVATE bootharness CLI11::CLI11)
 

@@ -90,3 +90,8 @@ BOOLEAN SelectVariantCode(UINT32 NioTypeWord, UINT8 *VariantCode);
 const BoardLayout *LayoutForVariant(UINT8 VariantCode);
 
 VOID InstallPortConnectors(const PortConnectorEntry *Table, UINT8 Count);
+
+// Probes each slot's root port over PCI and adds one Type 9 record per row,
+// after every Type 8 record. Rows whose probe finds a device behind the port
+// are updated in place to In use at the port's location.
+VOID InstallSystemSlots(SystemSlotEntry *Table, UINT8 Count);

@@ -72,6 +72,7 @@ VOID EFIAPI OnEndOfDxe(EFI_EVENT Event, VOID *Context) {
   }
 
   InstallPortConnectors(Layout->Connectors, Layout->ConnectorCount);
+  InstallSystemSlots(Layout->Slots, Layout->SlotCount);
 
   gBootServices->CloseEvent(Event);
 }

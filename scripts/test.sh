@@ -8,3 +8,4 @@ scripts/install-deps.sh
 scripts/build.sh efi host host-asan
 ctest --preset host
 ctest --preset host-asan
+scripts/run-fuzz.sh 30

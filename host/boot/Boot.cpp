@@ -3,12 +3,15 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <cstdio>
 #include <cstring>
 #include <stdexcept>
 
 #include "firmware/Guids.h"
 #include "host/boot/Report.h"
 #include "inventory/Inventory.h"
+#include "platform/PlatformServices.h"
+#include "startup/Memory.h"
 #include "startup/Startup.h"
 
 namespace host {
@@ -21,10 +24,92 @@ char Hex(unsigned value) { return "0123456789ABCDEF"[value & 0xF]; }
 
 std::string Byte(uint8_t value) { return {'0', 'x', Hex(value >> 4), Hex(value)}; }
 
+std::string Word(uint32_t value) {
+  std::string text = "0x";
+  for (int shift = 28; shift >= 0; shift -= 4) {
+    text += Hex(value >> shift);
+  }
+  return text;
+}
+
+// Reads the heap buffer list from the anchor the driver set: forward for
+// the nodes, backward to check the links. Bounded, so that broken links
+// cannot keep it going.
+void GatherHeapList(const sim::SimFirmware &firmware, StartupResult &startup) {
+  const HEAP_LIST_ENTRY *head = gHeapListAnchor;
+  if (head == nullptr || head->Forward == nullptr || head->Back == nullptr) {
+    return;
+  }
+  constexpr size_t kLimit = 100000;
+  std::vector<const HEAP_LIST_ENTRY *> forward;
+  for (const HEAP_LIST_ENTRY *entry = head->Forward; entry != head && entry != nullptr && forward.size() < kLimit;
+       entry = entry->Forward) {
+    forward.push_back(entry);
+  }
+  std::vector<const HEAP_LIST_ENTRY *> backward;
+  for (const HEAP_LIST_ENTRY *entry = head->Back; entry != head && entry != nullptr && backward.size() < kLimit;
+       entry = entry->Back) {
+    backward.push_back(entry);
+  }
+  startup.heapListLinksConsistent = std::equal(forward.begin(), forward.end(), backward.rbegin(), backward.rend());
+  for (const HEAP_LIST_ENTRY *entry : forward) {
+    const auto *node = reinterpret_cast<const HEAP_BUFFER_NODE *>(entry);
+    HeapBufferNodeView view;
+    view.signature = node->Header.Signature;
+    view.reserved = node->Header.Reserved;
+    view.size = node->Header.Size;
+    view.poolKind = node->Header.PoolKind;
+    view.transferFlag = node->Header.TransferFlag;
+    view.reserved2 = node->Header.Reserved2;
+    view.memoryType = firmware.PoolBlockType(node);
+    const auto *payload = reinterpret_cast<const uint8_t *>(node + 1);
+    view.payload.assign(payload, payload + node->Header.Size);
+    startup.heapNodes.push_back(std::move(view));
+  }
+}
+
+void GatherStartup(sim::SimFirmware &firmware, bool parked, StartupResult &startup) {
+  const auto *snapshot = reinterpret_cast<const uint8_t *>(&gPlatformConfigSnapshot);
+  startup.snapshot.assign(snapshot, snapshot + sizeof(gPlatformConfigSnapshot));
+  startup.pcdReads = firmware.PcdReads();
+  startup.debugMessages = firmware.DebugMessages();
+
+  startup.heapListSource = "none";
+  for (const sim::ServiceCall &call : firmware.Calls()) {
+    if (call.detail != sim::GuidName(gHeapBufferListProtocolGuid)) {
+      continue;
+    }
+    if (call.service == "LocateProtocol" && !EFI_ERROR(call.status)) {
+      startup.heapListSource = "adopted";
+    } else if (call.service == "InstallProtocolInterface") {
+      startup.heapListSource = "installed";
+      startup.heapListInstallStatus = call.status;
+    }
+  }
+  GatherHeapList(firmware, startup);
+
+  const sim::HardwareModel &hardware = firmware.Hardware();
+  startup.portTrace = hardware.portLog;
+  startup.portTraceTsc = hardware.portWriteTsc;
+  startup.stopDisplayFirstWrite = hardware.stopDisplayFirstWrite;
+  startup.uartOutput = hardware.uart.transmitted;
+  startup.indexRegisterAfter = hardware.platformRegisters.index;
+  startup.platformRegisterReads = hardware.platformRegisters.registerReads;
+  startup.tscTicksPerSecond = gTscTicksPerSecond;
+  startup.parked = parked;
+  if (parked) {
+    startup.stopCode = hardware.stopCode;
+  }
+}
+
 // Explains, from what the firmware saw, how the End-of-DXE work ended.
 void DescribeOutcome(BootResult &result) {
   const std::string name = "NioTypeProtected";
-  if (EFI_ERROR(result.entryStatus)) {
+  if (result.startup.parked) {
+    result.outcome = std::string("the driver is parked in the fatal stop display with stop code ") +
+                     Word(result.startup.stopCode.value_or(0)) +
+                     (result.entryReturned ? " (during End-of-DXE)" : " (during start-up)");
+  } else if (EFI_ERROR(result.entryStatus)) {
     result.outcome = "DriverEntry returned " + sim::StatusText(result.entryStatus) + ": no End-of-DXE notification";
   } else if (!result.variableRead) {
     result.outcome = "the End-of-DXE notification did not run";
@@ -53,15 +138,136 @@ void DescribeOutcome(BootResult &result) {
   }
 }
 
+std::string Hex2(uint64_t value, int digits) {
+  char text[24];
+  std::snprintf(text, sizeof(text), "0x%0*llX", digits, static_cast<unsigned long long>(value));
+  return text;
+}
+
+std::string Narrow(const CHAR16 *text) {
+  std::string narrow;
+  for (; *text != 0; text++) {
+    narrow += *text < 0x80 ? static_cast<char>(*text) : '?';
+  }
+  return narrow;
+}
+
+// Follows each slot's probe through the firmware calls it made: the
+// location call names the slot's path, and the calls after it, up to the
+// next slot's, are its own.
+std::vector<SlotResult> DescribeSlots(const sim::SimFirmware &firmware, const BoardLayout &layout,
+                                      const std::vector<sim::SmbiosRecord> &records) {
+  const std::vector<sim::ServiceCall> &calls = firmware.Calls();
+  const std::string locateFor = sim::GuidName(gEfiDevicePathProtocolGuid) + " for ";
+  std::vector<SlotResult> slots;
+  size_t cursor = 0;
+  for (UINT8 row = 0; row < layout.SlotCount; row++) {
+    const SystemSlotEntry &entry = layout.Slots[row];
+    SlotResult slot;
+    slot.designation = entry.Designation;
+    slot.devicePath = Narrow(entry.DevicePathText);
+    for (const sim::SmbiosRecord &record : records) {
+      if (record.bytes.size() > 17 && record.bytes[0] == 9 &&
+          std::string(reinterpret_cast<const char *>(record.bytes.data()) + record.bytes[1]) == slot.designation) {
+        slot.recordAdded = true;
+        slot.record = record.bytes;
+      }
+    }
+
+    size_t locate = cursor;
+    while (locate < calls.size() &&
+           !(calls[locate].service == "LocateDevicePath" && calls[locate].detail == locateFor + slot.devicePath)) {
+      locate++;
+    }
+    if (locate == calls.size()) {
+      slot.probe = "the device-path text did not convert";
+      slots.push_back(slot);
+      continue;
+    }
+    cursor = locate + 1;
+    if (EFI_ERROR(calls[locate].status)) {
+      slot.probe = "no handle's device path begins the slot's path (LocateDevicePath: " +
+                   sim::StatusText(calls[locate].status) + ")";
+      slots.push_back(slot);
+      continue;
+    }
+    const std::string handle = calls[locate].result;
+    slot.probe = "the probe stopped at " + handle;
+    for (size_t i = locate + 1; i < calls.size() && calls[i].service != "LocateDevicePath"; i++) {
+      const sim::ServiceCall &call = calls[i];
+      if (call.service == "OpenProtocol") {
+        if (EFI_ERROR(call.status)) {
+          slot.probe = handle + " carries no PCI I/O (OpenProtocol: " + sim::StatusText(call.status) + ")";
+          break;
+        }
+        slot.rootPort = handle;
+      } else if (call.service == "PciIo.GetLocation" && EFI_ERROR(call.status)) {
+        slot.probe = "GetLocation failed (" + sim::StatusText(call.status) + "): stored location kept";
+        break;
+      } else if (call.service == "PciIo.Pci.Read") {
+        if (EFI_ERROR(call.status)) {
+          slot.probe = "reading the secondary bus number failed (" + sim::StatusText(call.status) +
+                       "): stored location kept";
+          break;
+        }
+        // What the port and the bus behind it showed the driver.
+        for (const auto &function : firmware.Pci().Functions()) {
+          if (function->path != handle) {
+            continue;
+          }
+          const uint8_t secondary = function->config[0x19];
+          uint16_t vendor = 0xFFFF;
+          uint16_t device = 0xFFFF;
+          for (const auto &behind : firmware.Pci().Functions()) {
+            if (behind->segment == 0 && behind->bus == secondary && behind->device == 0 && behind->function == 0) {
+              vendor = static_cast<uint16_t>(behind->config[0] | (behind->config[1] << 8));
+              device = static_cast<uint16_t>(behind->config[2] | (behind->config[3] << 8));
+            }
+          }
+          slot.probe = vendor == 0xFFFF ? "no device on secondary bus " + Hex2(secondary, 2)
+                                        : "device " + Hex2(vendor, 4) + ":" + Hex2(device, 4) +
+                                              " on secondary bus " + Hex2(secondary, 2);
+        }
+        break;
+      }
+    }
+    slots.push_back(slot);
+  }
+  return slots;
+}
+
 }  // namespace
 
+void ResetStartupModuleGlobals() {
+  gHobList = nullptr;
+  gPcdProtocol = nullptr;
+  gDebugPrintService = nullptr;
+  gTscTicksPerSecond = 0;
+  std::memset(&gPlatformConfigSnapshot, 0, sizeof(gPlatformConfigSnapshot));
+  gHeapBufferListInterface = {HEAP_LIST_INTERFACE_REVISION, {nullptr, nullptr}};
+  gHeapListAnchor = nullptr;
+}
+
 BootResult RunBoot(const sim::Platform &platform) {
+  ResetStartupModuleGlobals();
   sim::SimFirmware firmware(platform);
   BootResult result;
   result.platformName = platform.name;
+  result.startup.indexRegisterBefore = firmware.Hardware().platformRegisters.index;
 
-  result.entryStatus = DriverEntry(firmware.ImageHandle(), firmware.SystemTable());
-  firmware.SignalEventGroup(gEfiEndOfDxeEventGroupGuid);
+  // The stop display never returns on a machine; the hardware model takes
+  // control back after the platform's number of display values.
+  EFI_STATUS entryStatus = EFI_SUCCESS;
+  bool parked = sim::RunUntilParked(firmware.Hardware(), [&firmware, &entryStatus] {
+    entryStatus = DriverEntry(firmware.ImageHandle(), firmware.SystemTable());
+  });
+  result.entryReturned = !parked;
+  result.entryStatus = parked ? EFI_SUCCESS : entryStatus;
+  if (!parked) {
+    parked = sim::RunUntilParked(firmware.Hardware(),
+                                 [&firmware] { firmware.SignalEventGroup(gEfiEndOfDxeEventGroupGuid); });
+  }
+  GatherStartup(firmware, parked, result.startup);
 
   const std::u16string nioName(gNioTypeVariableName);
   if (const sim::VariableDescription *variable = firmware.FindVariable(nioName, gNioTypeVariableGuid)) {
@@ -95,6 +301,11 @@ BootResult RunBoot(const sim::Platform &platform) {
   DescribeOutcome(result);
 
   result.records = firmware.SmbiosRecords();
+  if (!result.layout.empty() && result.smbiosLocated) {
+    UINT8 code = 0;
+    SelectVariantCode(*result.nioWord, &code);
+    result.slots = DescribeSlots(firmware, *LayoutForVariant(code), result.records);
+  }
   for (const sim::EventState &event : firmware.Events()) {
     if (event.hasGroup && SameGuid(event.group, gEfiEndOfDxeEventGroupGuid)) {
       result.eventCreated = true;

@@ -14,8 +14,53 @@
 
 namespace host {
 
+// A node of the heap buffer list the driver left behind.
+struct HeapBufferNodeView {
+  uint32_t signature = 0;
+  uint32_t reserved = 0;
+  uint32_t size = 0;
+  uint8_t poolKind = 0;
+  uint8_t transferFlag = 0;
+  uint16_t reserved2 = 0;
+  std::optional<EFI_MEMORY_TYPE> memoryType;  // of its pool block; none when not from the pool
+  std::vector<uint8_t> payload;
+};
+
+// What the start-up chain left: the snapshot, messages, the heap buffer
+// list, everything written to ports and the UART, and a fatal stop.
+struct StartupResult {
+  std::vector<uint8_t> snapshot;  // the 26 bytes of the configuration snapshot
+  std::vector<sim::PcdRead> pcdReads;
+  std::vector<sim::DebugMessage> debugMessages;
+  std::string heapListSource;  // "installed", "adopted" or "none"
+  std::optional<EFI_STATUS> heapListInstallStatus;
+  std::vector<HeapBufferNodeView> heapNodes;  // in forward order
+  bool heapListLinksConsistent = true;        // the backward walk gives the reverse
+  std::vector<sim::PortWrite> portTrace;
+  std::vector<uint64_t> portTraceTsc;  // the counter at each port write
+  size_t stopDisplayFirstWrite = 0;    // index in portTrace of the first display value
+  std::vector<uint8_t> uartOutput;
+  uint32_t indexRegisterBefore = 0;
+  uint32_t indexRegisterAfter = 0;
+  std::vector<uint32_t> platformRegisterReads;
+  uint64_t tscTicksPerSecond = 0;  // the driver's frequency cache
+  bool parked = false;             // in the fatal stop display, for good
+  std::optional<uint32_t> stopCode;
+};
+
+// One slot of the chosen layout: how its probe went and what was added.
+struct SlotResult {
+  std::string designation;
+  std::string devicePath;          // the slot's device-path text
+  std::string rootPort;            // the handle the probe found, if it got that far
+  std::string probe;               // what the probe found, or why it ended
+  bool recordAdded = false;        // a Type 9 record with this designation is in the table
+  std::vector<uint8_t> record;     // that record, as stored
+};
+
 struct BootResult {
   std::string platformName;
+  bool entryReturned = true;  // false: DriverEntry never returned (parked in a fatal stop)
   EFI_STATUS entryStatus = EFI_SUCCESS;
 
   // The variant variable as stored and as the driver read it.
@@ -33,6 +78,7 @@ struct BootResult {
   std::string outcome;  // what happened, or why nothing was installed
 
   std::vector<sim::SmbiosRecord> records;
+  std::vector<SlotResult> slots;  // the layout's slots, in table order
 
   bool eventCreated = false;
   uint64_t eventNotifications = 0;
@@ -40,8 +86,19 @@ struct BootResult {
 
   sim::PoolStatistics pool;
   std::vector<sim::ServiceCall> calls;
+
+  StartupResult startup;
 };
 
+// The start-up services' module globals hold pointers into the simulated
+// firmware (the hand-off block list, the PCD protocol, the debug print
+// service, the heap list anchor). Sets them, and the rest of those
+// services' state, to their values at load, as a fresh image has them.
+void ResetStartupModuleGlobals();
+
+// Resets the start-up module globals, boots, and gathers the result. A
+// driver parked in the fatal stop display is taken back after the number
+// of display values the platform gives, and reported as parked.
 BootResult RunBoot(const sim::Platform &platform);
 
 // Runs the boot in a child process, so that it meets the driver as a freshly

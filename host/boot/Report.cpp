@@ -49,6 +49,154 @@ std::string CodedText(const json &field) {
 
 std::string Quoted(const json &value) { return value.is_null() ? "(none)" : "\"" + value.get<std::string>() + "\""; }
 
+constexpr uint16_t kStopSignaturePort = 0xE0;
+constexpr uint16_t kDisplayPort = 0x80;
+constexpr uint32_t kStopSignature = 0xDEAD;
+constexpr uint32_t kStreamStart = 0x5F535452;
+constexpr uint32_t kStreamEnd = 0x5F454E44;
+
+// Printable ASCII as it is, every other byte as '.'.
+std::string Printable(const std::vector<uint8_t> &bytes) {
+  std::string text;
+  for (uint8_t byte : bytes) {
+    text += byte >= 0x20 && byte < 0x7F ? static_cast<char>(byte) : '.';
+  }
+  return text;
+}
+
+std::string MemoryTypeName(EFI_MEMORY_TYPE type) {
+  return type == EfiRuntimeServicesData ? "runtime_services_data"
+         : type == EfiBootServicesData  ? "boot_services_data"
+                                        : "type_" + std::to_string(type);
+}
+
+json PortWriteJson(const sim::PortWrite &write) {
+  return {{"port", Hex(write.port, 2)}, {"width", write.width}, {"value", Hex(write.value, write.width / 4)}};
+}
+
+bool Is(const sim::PortWrite &write, uint16_t port, unsigned width) {
+  return write.port == port && write.width == width;
+}
+
+// The port trace read as its writers meant it: stop signatures and codes,
+// the stop display, framed byte streams, and any other write as it is.
+json PortEvents(const StartupResult &startup) {
+  json events = json::array();
+  const std::vector<sim::PortWrite> &trace = startup.portTrace;
+  const size_t displayFrom = startup.parked ? startup.stopDisplayFirstWrite : trace.size();
+  size_t i = 0;
+  while (i < trace.size() && i < displayFrom) {
+    const sim::PortWrite &write = trace[i];
+    if (Is(write, kStopSignaturePort, 16) && write.value == kStopSignature) {
+      events.push_back({{"event", "stop_signature"}, {"port", Hex(write.port, 2)}, {"value", Hex(write.value, 4)}});
+      i++;
+      if (i < displayFrom && Is(trace[i], kDisplayPort, 32)) {
+        events.push_back({{"event", "stop_code"}, {"code", Hex(trace[i].value, 8)}});
+        i++;
+      }
+    } else if (Is(write, kDisplayPort, 32) && write.value == kStreamStart) {
+      std::vector<uint8_t> bytes;
+      size_t j = i + 1;
+      while (j < displayFrom && Is(trace[j], kDisplayPort, 8)) {
+        bytes.push_back(static_cast<uint8_t>(trace[j].value));
+        j++;
+      }
+      const bool complete = j < displayFrom && Is(trace[j], kDisplayPort, 32) && trace[j].value == kStreamEnd;
+      events.push_back(
+          {{"event", "stream_frame"}, {"bytes", HexBytes(bytes)}, {"text", Printable(bytes)}, {"complete", complete}});
+      i = complete ? j + 1 : j;
+    } else {
+      json other = PortWriteJson(write);
+      other["event"] = "write";
+      events.push_back(other);
+      i++;
+    }
+  }
+  if (startup.parked) {
+    json values = json::array();
+    for (size_t k = displayFrom; k < trace.size(); k++) {
+      values.push_back(Hex(trace[k].value, 8));
+    }
+    events.push_back({{"event", "stop_display"}, {"values", values}});
+  }
+  return events;
+}
+
+json StartupJson(const StartupResult &startup) {
+  json out;
+  bool filled = false;
+  for (uint8_t byte : startup.snapshot) {
+    filled = filled || byte != 0;
+  }
+  out["snapshot"] = {{"bytes", HexBytes(startup.snapshot)},
+                     {"filled", filled},
+                     {"fatal_stop_enabled", startup.snapshot.size() > 4 && startup.snapshot[4] != 0}};
+
+  json reads = json::array();
+  for (const sim::PcdRead &read : startup.pcdReads) {
+    reads.push_back({{"getter", read.getter}, {"token", read.token}, {"value", Hex(read.value, 2)}});
+  }
+  out["pcd_reads"] = reads;
+
+  json messages = json::array();
+  for (const sim::DebugMessage &message : startup.debugMessages) {
+    messages.push_back(
+        {{"error_level", Hex(message.errorLevel, 8)}, {"format", message.format}, {"text", message.text}});
+  }
+  out["debug_messages"] = messages;
+
+  json nodes = json::array();
+  for (const HeapBufferNodeView &node : startup.heapNodes) {
+    nodes.push_back({{"signature", Hex(node.signature, 8)},
+                     {"reserved", Hex(node.reserved, 8)},
+                     {"size", node.size},
+                     {"pool_kind", node.poolKind},
+                     {"transfer_flag", node.transferFlag},
+                     {"reserved2", Hex(node.reserved2, 4)},
+                     {"memory_type", node.memoryType ? json(MemoryTypeName(*node.memoryType)) : json(nullptr)},
+                     {"node_bytes", static_cast<uint64_t>(node.size) + 32},
+                     {"payload", HexBytes(node.payload)}});
+  }
+  out["heap_buffer_list"] = {
+      {"source", startup.heapListSource},
+      {"install_status",
+       startup.heapListInstallStatus ? json(sim::StatusText(*startup.heapListInstallStatus)) : json(nullptr)},
+      {"links_consistent", startup.heapListLinksConsistent},
+      {"nodes", nodes}};
+
+  json trace = json::array();
+  for (size_t i = 0; i < startup.portTrace.size(); i++) {
+    json entry = PortWriteJson(startup.portTrace[i]);
+    entry["tsc"] = i < startup.portTraceTsc.size() ? startup.portTraceTsc[i] : 0;
+    trace.push_back(entry);
+  }
+  out["port_trace"] = trace;
+  out["port_events"] = PortEvents(startup);
+  out["uart_output"] = {{"bytes", HexBytes(startup.uartOutput)}, {"text", Printable(startup.uartOutput)}};
+  out["index_register"] = {{"before", Hex(startup.indexRegisterBefore, 8)},
+                           {"after", Hex(startup.indexRegisterAfter, 8)}};
+  json registerReads = json::array();
+  for (uint32_t number : startup.platformRegisterReads) {
+    registerReads.push_back(Hex(number, 8));
+  }
+  out["platform_register_reads"] = registerReads;
+  out["tsc_ticks_per_second"] = startup.tscTicksPerSecond;
+
+  json display = json::array();
+  json displayTsc = json::array();
+  if (startup.parked) {
+    for (size_t i = startup.stopDisplayFirstWrite; i < startup.portTrace.size(); i++) {
+      display.push_back(Hex(startup.portTrace[i].value, 8));
+      displayTsc.push_back(i < startup.portTraceTsc.size() ? startup.portTraceTsc[i] : 0);
+    }
+  }
+  out["fatal_stop"] = {{"parked", startup.parked},
+                       {"code", startup.stopCode ? json(Hex(*startup.stopCode, 8)) : json(nullptr)},
+                       {"display_values", display},
+                       {"display_tsc", displayTsc}};
+  return out;
+}
+
 }  // namespace
 
 std::string HexBytes(const std::vector<uint8_t> &bytes) {
@@ -93,10 +241,71 @@ json DecodeSmbiosRecord(const std::vector<uint8_t> &record) {
   return fields;
 }
 
+std::string StartupReportText(const json &startup) {
+  std::ostringstream out;
+  out << "Start-up:\n";
+  const json &snapshot = startup["snapshot"];
+  out << "  Configuration snapshot: " << snapshot["bytes"].get<std::string>()
+      << (snapshot["fatal_stop_enabled"].get<bool>() ? " (stop policy on)" : " (stop policy off)") << "\n";
+  for (const json &message : startup["debug_messages"]) {
+    std::string text = message["text"].get<std::string>();
+    while (!text.empty() && text.back() == '\n') {
+      text.pop_back();
+    }
+    out << "  Debug message [" << message["error_level"].get<std::string>() << "]: " << text << "\n";
+  }
+  const json &list = startup["heap_buffer_list"];
+  out << "  Heap buffer list: " << list["source"].get<std::string>();
+  if (!list["install_status"].is_null()) {
+    out << " (InstallProtocolInterface: " << list["install_status"].get<std::string>() << ")";
+  }
+  out << ", " << list["nodes"].size() << " buffers\n";
+  size_t index = 0;
+  for (const json &node : list["nodes"]) {
+    index++;
+    out << "    [" << index << "] " << node["size"].get<uint32_t>() << " bytes, pool kind "
+        << node["pool_kind"].get<int>() << ", in "
+        << (node["memory_type"].is_null() ? std::string("no pool block") : node["memory_type"].get<std::string>())
+        << ": " << node["payload"].get<std::string>() << "\n";
+  }
+  if (startup["port_trace"].empty()) {
+    out << "  Ports: nothing written\n";
+  }
+  for (const json &event : startup["port_events"]) {
+    const std::string kind = event["event"].get<std::string>();
+    if (kind == "stop_signature") {
+      out << "  Port " << event["port"].get<std::string>() << ": stop signature " << event["value"].get<std::string>()
+          << "\n";
+    } else if (kind == "stop_code") {
+      out << "  Port 0x80: stop code " << event["code"].get<std::string>() << "\n";
+    } else if (kind == "stream_frame") {
+      out << "  Port 0x80: stream frame \"" << event["text"].get<std::string>() << "\""
+          << (event["complete"].get<bool>() ? "" : " (no end marker)") << "\n";
+    } else if (kind == "stop_display") {
+      out << "  Port 0x80: stop display";
+      for (const json &value : event["values"]) {
+        out << " " << value.get<std::string>();
+      }
+      out << "\n";
+    } else {
+      out << "  Port " << event["port"].get<std::string>() << ": " << event["width"].get<int>() << "-bit "
+          << event["value"].get<std::string>() << "\n";
+    }
+  }
+  if (!startup["uart_output"]["bytes"].get<std::string>().empty()) {
+    out << "  UART: \"" << startup["uart_output"]["text"].get<std::string>() << "\"\n";
+  }
+  const json &stop = startup["fatal_stop"];
+  if (stop["parked"].get<bool>()) {
+    out << "  Fatal stop: parked in the stop display with code " << stop["code"].get<std::string>() << "\n";
+  }
+  return out.str();
+}
+
 json BootReportJson(const BootResult &result) {
   json report;
   report["platform"] = result.platformName;
-  report["entry_status"] = sim::StatusText(result.entryStatus);
+  report["entry_status"] = result.entryReturned ? json(sim::StatusText(result.entryStatus)) : json(nullptr);
 
   json variable;
   variable["name"] = "NioTypeProtected";
@@ -125,6 +334,27 @@ json BootReportJson(const BootResult &result) {
   }
   report["records"] = records;
 
+  json slots = json::array();
+  for (const SlotResult &slot : result.slots) {
+    json entry;
+    entry["designation"] = slot.designation;
+    entry["device_path"] = slot.devicePath;
+    entry["root_port"] = slot.rootPort.empty() ? json(nullptr) : json(slot.rootPort);
+    entry["probe"] = slot.probe;
+    entry["record_added"] = slot.recordAdded;
+    if (slot.recordAdded) {
+      const json fields = DecodeSmbiosRecord(slot.record);
+      entry["slot_type"] = fields["slot_type"];
+      entry["data_bus_width"] = fields["slot_data_bus_width"];
+      entry["current_usage"] = fields["current_usage"];
+      entry["location"] = {{"segment", fields["segment_group_number"]},
+                           {"bus", fields["bus_number"]},
+                           {"device_function", fields["device_function_number"]}};
+    }
+    slots.push_back(entry);
+  }
+  report["slots"] = slots;
+
   report["end_of_dxe_event"] = {{"created", result.eventCreated},
                                 {"notifications", result.eventNotifications},
                                 {"closed", result.eventClosed}};
@@ -146,9 +376,14 @@ json BootReportJson(const BootResult &result) {
 
   json calls = json::array();
   for (const sim::ServiceCall &call : result.calls) {
-    calls.push_back({{"service", call.service}, {"detail", call.detail}, {"status", sim::StatusText(call.status)}});
+    json entry = {{"service", call.service}, {"detail", call.detail}, {"status", sim::StatusText(call.status)}};
+    if (!call.result.empty()) {
+      entry["result"] = call.result;
+    }
+    calls.push_back(entry);
   }
   report["service_calls"] = calls;
+  report["startup"] = StartupJson(result.startup);
   return report;
 }
 
@@ -156,7 +391,9 @@ std::string BootReportText(const BootResult &result) {
   const json report = BootReportJson(result);
   std::ostringstream out;
   out << "Platform: " << result.platformName << "\n";
-  out << "DriverEntry: " << report["entry_status"].get<std::string>() << "\n";
+  out << "DriverEntry: "
+      << (report["entry_status"].is_null() ? std::string("did not return") : report["entry_status"].get<std::string>())
+      << "\n";
 
   out << "NioTypeProtected: ";
   if (!result.variablePresent) {
@@ -204,6 +441,23 @@ std::string BootReportText(const BootResult &result) {
     out << "      Raw: " << record["raw"].get<std::string>() << "\n";
   }
 
+  if (!report["slots"].empty()) {
+    out << "Slots:\n";
+  }
+  for (const json &slot : report["slots"]) {
+    out << "  " << slot["designation"].get<std::string>() << " (" << slot["device_path"].get<std::string>() << ")\n";
+    out << "      Root port: " << (slot["root_port"].is_null() ? "none" : slot["root_port"].get<std::string>())
+        << "; " << slot["probe"].get<std::string>() << "\n";
+    if (slot["record_added"]) {
+      out << "      " << CodedText(slot["slot_type"]) << ", " << CodedText(slot["data_bus_width"]) << ", "
+          << CodedText(slot["current_usage"]) << "\n";
+      out << "      Location written: segment " << slot["location"]["segment"].get<std::string>() << ", bus "
+          << slot["location"]["bus"].get<std::string>() << ", device/function "
+          << slot["location"]["device_function"].get<std::string>() << "\n";
+    } else {
+      out << "      No record added\n";
+    }
+  }
   out << "End-of-DXE event: "
       << (!result.eventCreated ? "not created" : result.eventClosed ? "closed" : "left open") << "\n";
   out << "Pool: " << result.pool.outstandingBlocks << " blocks (" << result.pool.outstandingBytes
@@ -215,6 +469,7 @@ std::string BootReportText(const BootResult &result) {
     out << ", " << result.pool.invalidFrees << " invalid frees";
   }
   out << "\n";
+  out << StartupReportText(report["startup"]);
   return out.str();
 }
 

@@ -13,6 +13,9 @@ namespace host {
 nlohmann::json BootReportJson(const BootResult &result);
 std::string BootReportText(const BootResult &result);
 
+// The start-up section of the text report, from the JSON report's "startup".
+std::string StartupReportText(const nlohmann::json &startup);
+
 // The fields of a stored record, with SMBIOS names for coded values.
 nlohmann::json DecodeSmbiosRecord(const std::vector<uint8_t> &record);
 

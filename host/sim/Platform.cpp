@@ -9,6 +9,8 @@
 #include <sstream>
 
 #include "firmware/Guids.h"
+#include "host/sim/JsonFields.h"
+#include "host/sim/StartupPlatform.h"
 #include "inventory/Inventory.h"
 
 namespace sim {
@@ -19,76 +21,17 @@ namespace {
 
 const std::u16string kNioName = u"NioTypeProtected";
 
-[[noreturn]] void Fail(const std::string &field, const std::string &message) {
-  throw PlatformError(field + ": " + message);
-}
+void Fail(const std::string &field, const std::string &message) { FailField(field, message); }
 
 void CheckKeys(const json &object, const std::string &where, const std::set<std::string> &allowed) {
-  if (!object.is_object()) {
-    Fail(where.empty() ? "platform" : where, "must be an object");
-  }
-  for (auto it = object.begin(); it != object.end(); ++it) {
-    if (allowed.count(it.key()) == 0) {
-      Fail(where.empty() ? it.key() : where + "." + it.key(), "unknown field");
-    }
-  }
+  CheckFields(object, where, allowed);
 }
 
-// An unsigned number given as a JSON number or as a decimal or 0x-prefixed text.
 uint64_t ReadUnsigned(const json &value, const std::string &field, uint64_t max) {
-  uint64_t result = 0;
-  if (value.is_number_unsigned()) {
-    result = value.get<uint64_t>();
-  } else if (value.is_number_integer()) {
-    Fail(field, "must not be negative");
-  } else if (value.is_string()) {
-    const std::string text = value.get<std::string>();
-    if (text.empty()) {
-      Fail(field, "empty number");
-    }
-    size_t used = 0;
-    try {
-      result = std::stoull(text, &used, 0);
-    } catch (const std::exception &) {
-      Fail(field, "not a number: \"" + text + "\"");
-    }
-    if (used != text.size() || text[0] == '-' || text[0] == '+') {
-      Fail(field, "not a number: \"" + text + "\"");
-    }
-  } else {
-    Fail(field, "must be a number or a numeric text");
-  }
-  if (result > max) {
-    char limit[32];
-    std::snprintf(limit, sizeof(limit), "0x%llX", static_cast<unsigned long long>(max));
-    Fail(field, std::string("out of range (at most ") + limit + ")");
-  }
-  return result;
+  return ReadUnsignedField(value, field, max);
 }
 
-std::vector<uint8_t> ReadHexBytes(const json &value, const std::string &field) {
-  if (!value.is_string()) {
-    Fail(field, "must be a text of hex byte pairs");
-  }
-  std::string digits;
-  for (char c : value.get<std::string>()) {
-    if (c == ' ' || c == ':' || c == '-') {
-      continue;
-    }
-    if (!std::isxdigit(static_cast<unsigned char>(c))) {
-      Fail(field, std::string("not a hex digit: '") + c + "'");
-    }
-    digits += c;
-  }
-  if (digits.size() % 2 != 0) {
-    Fail(field, "odd number of hex digits");
-  }
-  std::vector<uint8_t> bytes;
-  for (size_t i = 0; i < digits.size(); i += 2) {
-    bytes.push_back(static_cast<uint8_t>(std::stoul(digits.substr(i, 2), nullptr, 16)));
-  }
-  return bytes;
-}
+std::vector<uint8_t> ReadHexBytes(const json &value, const std::string &field) { return ReadHexBytesField(value, field); }
 
 std::u16string Widen(const std::string &text, const std::string &field) {
   std::u16string out;
@@ -147,12 +90,7 @@ VariableDescription ReadVariable(const json &entry, const std::string &where) {
   return variable;
 }
 
-bool ReadBool(const json &value, const std::string &field) {
-  if (!value.is_boolean()) {
-    Fail(field, "must be true or false");
-  }
-  return value.get<bool>();
-}
+bool ReadBool(const json &value, const std::string &field) { return ReadBoolField(value, field); }
 
 }  // namespace
 
@@ -222,7 +160,8 @@ Platform ParsePlatformJson(const std::string &text) {
   } catch (const json::parse_error &error) {
     throw PlatformError(std::string("not valid JSON: ") + error.what());
   }
-  CheckKeys(root, "", {"name", "variables", "protocols", "faults"});
+  CheckKeys(root, "", {"name", "variables", "protocols", "faults", "pcd_tokens", "hob_list", "platform_registers",
+                       "uart", "cpu", "pci"});
 
   Platform platform;
   platform.name = "custom";
@@ -249,14 +188,17 @@ Platform ParsePlatformJson(const std::string &text) {
   }
   if (root.contains("protocols")) {
     const json &protocols = root["protocols"];
-    CheckKeys(protocols, "protocols", {"smbios"});
+    CheckKeys(protocols, "protocols",
+              {"smbios", "pcd", "efi_pcd", "debug_print", "debug_print_after_lookups", "heap_buffer_list"});
     if (protocols.contains("smbios")) {
       platform.protocols.smbios = ReadBool(protocols["smbios"], "protocols.smbios");
     }
+    ReadStartupProtocolFields(protocols, platform);
   }
   if (root.contains("faults")) {
     const json &faults = root["faults"];
-    CheckKeys(faults, "faults", {"fail_allocations", "fail_allocations_from"});
+    CheckKeys(faults, "faults", {"fail_allocations", "fail_allocations_from", "fail_installs"});
+    ReadInstallFailureFields(faults, platform);
     if (faults.contains("fail_allocations")) {
       if (!faults["fail_allocations"].is_array()) {
         Fail("faults.fail_allocations", "must be an array of allocation numbers (from 1)");
@@ -277,6 +219,10 @@ Platform ParsePlatformJson(const std::string &text) {
       }
       platform.faults.failAllocationsFrom = index;
     }
+  }
+  ReadStartupFields(root, platform);
+  if (root.contains("pci")) {
+    platform.pci = ParsePciTopology(root["pci"], "pci");
   }
   return platform;
 }

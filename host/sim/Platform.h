@@ -4,12 +4,14 @@
 #pragma once
 
 #include <cstdint>
+#include <map>
 #include <optional>
 #include <stdexcept>
 #include <string>
 #include <vector>
 
 #include "firmware/Uefi.h"
+#include "host/sim/PciModel.h"
 
 namespace sim {
 
@@ -22,6 +24,74 @@ struct VariableDescription {
 
 struct ProtocolPresence {
   bool smbios = true;
+  bool pcd = true;     // the PCD protocol, gPcdProtocolGuid
+  bool efiPcd = true;  // the PI PCD protocol, gEfiPcdProtocolGuid
+  // The debug print service: present from the start, or installed once the
+  // firmware has answered this many LocateProtocol calls (of any GUID).
+  bool debugPrint = false;
+  std::optional<uint64_t> debugPrintAfterLookups;
+  // A heap buffer list interface installed by another module, its list empty.
+  bool heapBufferList = false;
+};
+
+// One block of the hand-off block list, as the platform lays it out.
+struct HandOffBlock {
+  enum class Kind {
+    Heap,   // GUID extension with a heap hand-off header and payload
+    Guid,   // GUID extension with other data
+    Other,  // any other block type, with data
+    Raw,    // the block's bytes exactly as given (malformed lists)
+    End,    // the end of the list
+  };
+  Kind kind = Kind::Heap;
+  EFI_GUID name{};           // Heap, Guid
+  uint16_t hobType = 0x0003;  // Other
+  // The heap hand-off header (Heap).
+  uint32_t signature = 0x50414548;
+  uint32_t reserved = 0;
+  std::optional<uint32_t> size;  // default: the payload length
+  uint8_t poolKind = 4;
+  uint8_t transferFlag = 1;
+  uint16_t reserved2 = 0;
+  std::vector<uint8_t> data;  // the payload (Heap), the data (Guid, Other), the bytes (Raw)
+  // HobLength as stored; default: the block's length rounded up to 8.
+  std::optional<uint16_t> hobLength;
+};
+
+struct HobListDescription {
+  bool present = true;  // in the configuration table under the HOB list GUID
+  std::vector<HandOffBlock> blocks;
+  bool endBlock = true;  // append the end block behind the blocks
+};
+
+// The index/data register pair at 0xE00000B8/0xE00000BC and the platform
+// registers behind it; registers not listed read 0.
+struct PlatformRegisterDescription {
+  uint32_t index = 0;  // the index register's value at power-on
+  std::map<uint32_t, uint32_t> registers;
+};
+
+// The memory-mapped UART at 0xFEDC9000. Absent, its registers read all ones.
+struct UartDescription {
+  bool present = false;
+  uint8_t lineStatus = 0x60;   // line status once ready
+  uint8_t modemStatus = 0x30;  // modem status once clear to send
+  // 1-based read, counted from power-on and again from each transmitted
+  // byte, on which the line status first shows 0x60 and the modem status
+  // first shows 0x10 (clear to send); 0: never.
+  uint64_t lineStatusReadyOnRead = 1;
+  uint64_t clearToSendOnRead = 1;
+};
+
+struct CpuDescription {
+  // P-state definition registers 0xC0010064 onward; missing ones read 0.
+  std::vector<uint64_t> pstates = {0x8000000000000878ULL};  // enabled, 120 x 200 / 8 MHz
+  uint64_t tscStart = 0;
+  uint64_t tscStep = 1000000;  // the counter advances by this on every read
+  uint16_t stopOverride = 0;   // the SI answer of an agent intercepting CPUID
+  // Port-0x80 values of the stop display after which the simulation takes
+  // control back and reports the driver parked there.
+  uint64_t stopDisplayValues = 12;
 };
 
 struct FaultInjection {
@@ -29,6 +99,12 @@ struct FaultInjection {
   std::vector<uint64_t> failAllocations;
   // Every allocation from this 1-based index on fails.
   std::optional<uint64_t> failAllocationsFrom;
+  // InstallProtocolInterface of these GUIDs answers the status given.
+  struct InstallFailure {
+    EFI_GUID guid;
+    EFI_STATUS status;
+  };
+  std::vector<InstallFailure> failInstalls;
 };
 
 struct Platform {
@@ -36,7 +112,21 @@ struct Platform {
   std::vector<VariableDescription> variables;
   ProtocolPresence protocols;
   FaultInjection faults;
+  // PCD token values by token number; tokens not listed read 0.
+  std::map<uint64_t, uint64_t> pcdTokens = DefaultPcdTokens();
+  HobListDescription hobList = DefaultHobList();
+  PlatformRegisterDescription platformRegisters;
+  UartDescription uart;
+  CpuDescription cpu;
+  // The built-in board's topology unless a description gives its own.
+  PciTopology pci = DefaultPciTopology();
+
+  static std::map<uint64_t, uint64_t> DefaultPcdTokens();
+  static HobListDescription DefaultHobList();
 };
+
+// The hand-off block list as bytes, as the configuration table holds it.
+std::vector<uint8_t> BuildHobList(const HobListDescription &description);
 
 class PlatformError : public std::runtime_error {
  public:

@@ -6,6 +6,7 @@
 
 #include "firmware/Guids.h"
 #include "firmware/Protocol/DevicePath.h"
+#include "host/sim/DevicePathText.h"
 
 namespace sim {
 
@@ -193,9 +194,34 @@ SimFirmware::SimFirmware(const Platform &platform) : platform_(platform) {
     EFI_HANDLE handle = nullptr;
     InstallProtocol(&handle, gEfiSmbiosProtocolGuid, &smbios_.protocol);
   }
+
+  InstallStartupServices();
+  pci_ = std::make_unique<PciModel>(platform_.pci, *this, hardware_);
+}
+
+std::optional<EFI_MEMORY_TYPE> SimFirmware::PoolBlockType(const void *buffer) const {
+  auto found = poolBlocks_.find(const_cast<void *>(buffer));
+  if (found == poolBlocks_.end()) {
+    return std::nullopt;
+  }
+  return found->second.type;
 }
 
 bool SimFirmware::EverActive() { return gEverActive; }
+
+std::string SimFirmware::HandleName(EFI_HANDLE handle) const {
+  if (handle == nullptr) {
+    return {};
+  }
+  if (pci_ != nullptr) {
+    std::string name = pci_->HandleName(handle);
+    if (!name.empty()) {
+      return name;
+    }
+  }
+  Handle *found = FindHandle(handle);
+  return found != nullptr ? "handle " + std::to_string(found->serial) : "not a handle";
+}
 
 SimFirmware::~SimFirmware() {
   for (auto &[pointer, block] : poolBlocks_) {
@@ -397,8 +423,21 @@ void SimFirmware::SignalEventGroup(const EFI_GUID &group) {
 EFI_STATUS SimFirmware::InstallProtocolInterface(EFI_HANDLE *handle, const EFI_GUID *guid, EFI_INTERFACE_TYPE type,
                                                  VOID *interface) {
   EFI_STATUS status = EFI_INVALID_PARAMETER;
-  if (guid != nullptr && type == EFI_NATIVE_INTERFACE) {
+  const FaultInjection::InstallFailure *failure = nullptr;
+  for (const auto &candidate : platform_.faults.failInstalls) {
+    if (guid != nullptr && SameGuid(candidate.guid, *guid)) {
+      failure = &candidate;
+    }
+  }
+  if (failure != nullptr && EFI_ERROR(failure->status)) {
+    // Refused: nothing is installed.
+    status = failure->status;
+  } else if (guid != nullptr && type == EFI_NATIVE_INTERFACE) {
     status = InstallProtocol(handle, *guid, interface);
+    if (status == EFI_SUCCESS && failure != nullptr) {
+      // Installed, with a warning.
+      status = failure->status;
+    }
   }
   Record("InstallProtocolInterface", guid != nullptr ? GuidName(*guid) : "no GUID", status);
   return status;
@@ -406,6 +445,15 @@ EFI_STATUS SimFirmware::InstallProtocolInterface(EFI_HANDLE *handle, const EFI_G
 
 EFI_STATUS SimFirmware::LocateProtocol(const EFI_GUID *guid, VOID *registration, VOID **interface) {
   (void)registration;
+  // A debug print service that appears later is published once the
+  // firmware has answered the given number of look-ups.
+  if (!debugPrintInstalled_ && platform_.protocols.debugPrintAfterLookups &&
+      locateProtocolCalls_ >= *platform_.protocols.debugPrintAfterLookups) {
+    EFI_HANDLE handle = nullptr;
+    InstallProtocol(&handle, gDebugPrintServiceGuid, &debugPrint_);
+    debugPrintInstalled_ = true;
+  }
+  locateProtocolCalls_++;
   EFI_STATUS status = EFI_NOT_FOUND;
   if (guid == nullptr || interface == nullptr) {
     status = EFI_INVALID_PARAMETER;
@@ -440,17 +488,19 @@ EFI_STATUS SimFirmware::OpenProtocol(EFI_HANDLE handle, const EFI_GUID *guid, VO
     status = found != nullptr ? EFI_SUCCESS : EFI_UNSUPPORTED;
   }
   Record("OpenProtocol", guid != nullptr ? GuidName(*guid) : "no GUID", status);
+  calls_.back().result = HandleName(handle);
   return status;
 }
 
 EFI_STATUS SimFirmware::LocateDevicePath(const EFI_GUID *guid, EFI_DEVICE_PATH_PROTOCOL **path, EFI_HANDLE *device) {
   EFI_STATUS status = EFI_NOT_FOUND;
+  EFI_HANDLE found = nullptr;
+  const uint8_t *given = path != nullptr ? reinterpret_cast<const uint8_t *>(*path) : nullptr;
   if (guid == nullptr || path == nullptr || *path == nullptr || device == nullptr) {
     status = EFI_INVALID_PARAMETER;
   } else {
     // Of the handles that carry both the protocol and a device path, the one
     // whose path matches the most leading nodes of the given path wins.
-    const auto *given = reinterpret_cast<const uint8_t *>(*path);
     size_t bestBytes = 0;
     size_t bestNodes = 0;
     Handle *best = nullptr;
@@ -471,9 +521,15 @@ EFI_STATUS SimFirmware::LocateDevicePath(const EFI_GUID *guid, EFI_DEVICE_PATH_P
       *device = best;
       *path = reinterpret_cast<EFI_DEVICE_PATH_PROTOCOL *>(const_cast<uint8_t *>(given) + bestBytes);
       status = EFI_SUCCESS;
+      found = best;
     }
   }
-  Record("LocateDevicePath", guid != nullptr ? GuidName(*guid) : "no GUID", status);
+  std::string detail = guid != nullptr ? GuidName(*guid) : "no GUID";
+  if (path != nullptr && *path != nullptr) {
+    detail += " for " + FormatDevicePath(reinterpret_cast<const uint8_t *>(given), 0x10000);
+  }
+  Record("LocateDevicePath", detail, status);
+  calls_.back().result = HandleName(found);
   return status;
 }
 

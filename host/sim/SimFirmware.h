@@ -7,12 +7,16 @@
 #include <cstdint>
 #include <map>
 #include <memory>
+#include <optional>
 #include <string>
 #include <vector>
 
+#include "firmware/Protocol/DebugPrint.h"
+#include "firmware/Protocol/Pcd.h"
 #include "firmware/Protocol/Smbios.h"
 #include "firmware/Uefi.h"
 #include "host/sim/HardwareModel.h"
+#include "host/sim/PciModel.h"
 #include "host/sim/Platform.h"
 
 namespace sim {
@@ -22,6 +26,7 @@ struct ServiceCall {
   std::string service;  // "GetVariable", "LocateProtocol", ...
   std::string detail;   // the protocol or variable it concerned
   EFI_STATUS status;
+  std::string result = {};  // what it found, where that says more than the status
 };
 
 struct PoolStatistics {
@@ -50,6 +55,27 @@ struct EventState {
   uint64_t notifications = 0;
 };
 
+// A token read through the PCD protocol.
+struct PcdRead {
+  std::string getter;  // "Get8", "Get32", "GetBool"
+  uint64_t token;
+  uint64_t value;  // as returned
+};
+
+// A message handed to the debug print service, as it formatted it.
+struct DebugMessage {
+  uint64_t errorLevel;
+  std::string format;
+  std::string text;
+};
+
+// The layout of a heap buffer list interface: a revision, then the list head.
+struct HeapBufferListImage {
+  uint64_t revision;
+  void *forward;
+  void *back;
+};
+
 class SimFirmware {
  public:
   explicit SimFirmware(const Platform &platform);
@@ -76,10 +102,30 @@ class SimFirmware {
   EFI_STATUS InstallProtocol(EFI_HANDLE *handle, const EFI_GUID &guid, void *interface);
   std::vector<EFI_HANDLE> Handles() const;
   void *HandleProtocol(EFI_HANDLE handle, const EFI_GUID &guid) const;
+  // The text of a handle's device path where the PCI model made it, else
+  // "handle N"; empty for null.
+  std::string HandleName(EFI_HANDLE handle) const;
 
   void AddConfigurationTable(const EFI_GUID &guid, void *table);
 
   const std::vector<ServiceCall> &Calls() const { return calls_; }
+  // Records a call of a service that a model outside this class provides.
+  void RecordCall(const std::string &service, const std::string &detail, EFI_STATUS status) {
+    Record(service, detail, status);
+  }
+  // The PCI topology as served to the driver.
+  const PciModel &Pci() const { return *pci_; }
+  const std::vector<PcdRead> &PcdReads() const { return pcdReads_; }
+  const std::vector<DebugMessage> &DebugMessages() const { return debugMessages_; }
+  bool DebugPrintInstalled() const { return debugPrintInstalled_; }
+  // The hand-off block list in the configuration table (empty when absent).
+  const std::vector<uint8_t> &HobList() const { return hobList_; }
+  // The heap buffer list interface that the platform installed, if any.
+  HeapBufferListImage *PreinstalledHeapBufferList() {
+    return platform_.protocols.heapBufferList ? &heapBufferList_ : nullptr;
+  }
+  // The memory type of a pool block the pool gave out and still holds.
+  std::optional<EFI_MEMORY_TYPE> PoolBlockType(const void *buffer) const;
   const PoolStatistics &Pool() const { return pool_; }
   const std::vector<SmbiosRecord> &SmbiosRecords() const { return smbiosRecords_; }
   std::vector<EventState> Events() const;
@@ -99,6 +145,8 @@ class SimFirmware {
                           EFI_HANDLE controller, UINT32 attributes);
   EFI_STATUS LocateDevicePath(const EFI_GUID *guid, struct EFI_DEVICE_PATH_PROTOCOL **path, EFI_HANDLE *device);
   EFI_STATUS GetVariable(const CHAR16 *name, const EFI_GUID *guid, UINT32 *attributes, UINTN *size, VOID *data);
+  uint64_t PcdGet(const char *getter, UINTN token, unsigned width);
+  void DebugPrint(UINTN errorLevel, const CHAR8 *format, std::string text);
   EFI_STATUS SmbiosAdd(EFI_SMBIOS_PROTOCOL *self, EFI_HANDLE producer, EFI_SMBIOS_HANDLE *handle,
                        EFI_SMBIOS_TABLE_HEADER *record);
 
@@ -117,6 +165,7 @@ class SimFirmware {
   };
 
   void Record(const std::string &service, const std::string &detail, EFI_STATUS status);
+  void InstallStartupServices();
   Handle *FindHandle(EFI_HANDLE handle) const;
 
   Platform platform_;
@@ -136,7 +185,25 @@ class SimFirmware {
 
   SmbiosInstance smbios_{};
   std::vector<SmbiosRecord> smbiosRecords_;
+
+  PCD_PROTOCOL pcd_{};
+  void *efiPcd_[32]{};  // the PI PCD protocol: present, never called
+  DEBUG_PRINT_SERVICE debugPrint_{};
+  bool debugPrintInstalled_ = false;
+  uint64_t locateProtocolCalls_ = 0;
+  HeapBufferListImage heapBufferList_{};
+  std::vector<uint8_t> hobList_;
+  std::vector<PcdRead> pcdReads_;
+  std::vector<DebugMessage> debugMessages_;
+
+  std::unique_ptr<PciModel> pci_;
 };
+
+// Formats a debug message the way the platform's debug print service does:
+// %a (8-bit text), %s (UCS-2 text), %c, %d, %i, %u, %x, %X, %p, %g (GUID),
+// %r (status), %%, with the flags '-', '0', ' ', '+', a width and a
+// precision (or '*'), and 'l' or 'L' for 64-bit integers.
+std::string EFIAPI FormatDebugMessage(const CHAR8 *format, VA_LIST marker);
 
 // A display name for a GUID the simulated firmware knows, else its text.
 std::string GuidName(const EFI_GUID &guid);

@@ -54,6 +54,34 @@ const std::vector<Row> kLayoutC = {
     {"J10", 0x00, "mini-DP 2", 0xFF, 0x1C},  {"J91", 0x00, "NVME 0", 0xFF, 0x1C},
 };
 
+struct SlotRow {
+  const char *designation;
+  uint8_t slotType, width, usage;
+  uint16_t id;
+  uint8_t bus, devFn;
+};
+
+// The slots as the default platform's PCI topology leaves them: a device
+// behind NVME1's root port (0:0.3), none behind NVME2's, and the texts of
+// NVME0 and WI-FI naming functions no PCI location can have.
+const std::vector<SlotRow> kDefaultSlots = {
+    {"NVME1", 0x17, 0x0A, 0x04, 1, 0x00, 0x03},
+    {"NVME2", 0x17, 0x0A, 0x03, 2, 0x00, 0x12},
+    {"NVME0", 0x17, 0x0A, 0x03, 0, 0x01, 0x13},
+    {"WI-FI", 0x15, 0x08, 0x03, 3, 0x01, 0x13},
+};
+const std::vector<SlotRow> kLayoutCSlots = {kDefaultSlots[2]};
+
+std::string ExpectedSlotRaw(const SlotRow &slot, uint16_t handle) {
+  std::vector<uint8_t> bytes = {9,    0x11, static_cast<uint8_t>(handle), static_cast<uint8_t>(handle >> 8),
+                                1,    slot.slotType, slot.width, slot.usage, 0x03,
+                                static_cast<uint8_t>(slot.id), static_cast<uint8_t>(slot.id >> 8),
+                                0x04, 0x03, 0x00, 0x00, slot.bus, slot.devFn};
+  bytes.insert(bytes.end(), slot.designation, slot.designation + std::strlen(slot.designation) + 1);
+  bytes.push_back(0);
+  return host::HexBytes(bytes);
+}
+
 // The record as the SMBIOS table stores it: formatted area with the
 // assigned handle, then both designators and the set's final zero.
 std::string ExpectedRaw(const Row &row, uint16_t handle) {
@@ -85,19 +113,28 @@ json Boot(std::optional<uint32_t> word, const std::function<void(sim::Platform &
   return host::RunBootIsolated(platform);
 }
 
+// Every pool block left is a node of the heap buffer list that start-up
+// published (two on the default platform); nothing else stays behind.
 void ExpectNothingLeaked(const json &report) {
-  EXPECT_EQ(report["pool"]["outstanding_blocks"], 0);
+  EXPECT_EQ(report["pool"]["outstanding_blocks"], report["startup"]["heap_buffer_list"]["nodes"].size());
   EXPECT_EQ(report["pool"]["invalid_frees"], 0);
 }
 
-void ExpectLayoutRecords(const json &report, const std::vector<Row> &rows) {
-  ASSERT_EQ(report["records"].size(), rows.size());
-  for (size_t i = 0; i < rows.size(); i++) {
+// All Type 8 records, in table order, then all Type 9 records.
+void ExpectLayoutRecords(const json &report, const std::vector<Row> &rows,
+                         const std::vector<SlotRow> &slots = {}) {
+  ASSERT_EQ(report["records"].size(), rows.size() + slots.size());
+  for (size_t i = 0; i < report["records"].size(); i++) {
     const json &record = report["records"][i];
     const uint16_t handle = record["handle"].get<uint16_t>();
     EXPECT_NE(handle, 0xFFFE);
-    EXPECT_EQ(record["type"], 8);
-    EXPECT_EQ(record["raw"], ExpectedRaw(rows[i], handle)) << "row " << i + 1;
+    if (i < rows.size()) {
+      EXPECT_EQ(record["type"], 8);
+      EXPECT_EQ(record["raw"], ExpectedRaw(rows[i], handle)) << "row " << i + 1;
+    } else {
+      EXPECT_EQ(record["type"], 9);
+      EXPECT_EQ(record["raw"], ExpectedSlotRaw(slots[i - rows.size()], handle)) << "slot " << i - rows.size() + 1;
+    }
   }
 }
 
@@ -106,6 +143,7 @@ struct LayoutCase {
   const char *layout;
   const std::vector<Row> *rows;
   const char *code;
+  const std::vector<SlotRow> *slots;
 };
 
 class InstalledLayoutTest : public ::testing::TestWithParam<LayoutCase> {};
@@ -119,16 +157,16 @@ TEST_P(InstalledLayoutTest, AddsEveryConnectorRowInTableOrderAndClosesTheEvent) 
   EXPECT_TRUE(report["installed"]);
   EXPECT_EQ(report["end_of_dxe_event"]["notifications"], 1);
   EXPECT_TRUE(report["end_of_dxe_event"]["closed"]);
-  ExpectLayoutRecords(report, *c.rows);
+  ExpectLayoutRecords(report, *c.rows, *c.slots);
   ExpectNothingLeaked(report);
 }
 
 INSTANTIATE_TEST_SUITE_P(Variants, InstalledLayoutTest,
-                         ::testing::Values(LayoutCase{0x200, "Layout A", &kLayoutA, "0x21"},
-                                           LayoutCase{0x201, "Layout C", &kLayoutC, "0x31"},
-                                           LayoutCase{0x202, "Layout B", &kLayoutB, "0x22"},
-                                           LayoutCase{0x203, "Layout B", &kLayoutB, "0x32"},
-                                           LayoutCase{0xFFFF0203, "Layout B", &kLayoutB, "0x32"}));
+                         ::testing::Values(LayoutCase{0x200, "Layout A", &kLayoutA, "0x21", &kDefaultSlots},
+                                           LayoutCase{0x201, "Layout C", &kLayoutC, "0x31", &kLayoutCSlots},
+                                           LayoutCase{0x202, "Layout B", &kLayoutB, "0x22", &kDefaultSlots},
+                                           LayoutCase{0x203, "Layout B", &kLayoutB, "0x32", &kDefaultSlots},
+                                           LayoutCase{0xFFFF0203, "Layout B", &kLayoutB, "0x32", &kDefaultSlots}));
 
 struct NothingCase {
   const char *what;
@@ -174,21 +212,27 @@ TEST(BootTest, ShortVariableFillsOnlyItsOwnBytesOfTheWord) {
   const json report = Boot(0, [](sim::Platform &p) { p.variables[0].data = {0x00, 0x02}; });
   EXPECT_EQ(report["variable"]["word"], "0x00000200");
   EXPECT_EQ(report["layout"], "Layout A");
-  EXPECT_EQ(report["records"].size(), 19u);
+  ExpectLayoutRecords(report, kLayoutA, kDefaultSlots);
 }
 
 TEST(BootTest, FailedAllocationInTheConnectorLoopSkipsThatRowOnly) {
-  const json report = Boot(0x200, [](sim::Platform &p) { p.faults.failAllocations = {5}; });
+  // Allocations 1 and 2 are start-up's two heap buffer nodes; 7 is the fifth row's.
+  const json report = Boot(0x200, [](sim::Platform &p) { p.faults.failAllocations = {7}; });
   std::vector<Row> expected = kLayoutA;
   expected.erase(expected.begin() + 4);
-  ExpectLayoutRecords(report, expected);
+  ExpectLayoutRecords(report, expected, kDefaultSlots);
   EXPECT_TRUE(report["end_of_dxe_event"]["closed"]);
   EXPECT_EQ(report["pool"]["failed_allocations"], 1);
   ExpectNothingLeaked(report);
 }
 
 TEST(BootTest, EveryAllocationFailingStillEndsTheBootCleanly) {
-  const json report = Boot(0x200, [](sim::Platform &p) { p.faults.failAllocationsFrom = 1; });
+  // Without a PCD protocol the stop policy is off, so the failing heap
+  // buffer allocations of start-up return errors instead of stopping.
+  const json report = Boot(0x200, [](sim::Platform &p) {
+    p.faults.failAllocationsFrom = 1;
+    p.protocols.pcd = false;
+  });
   EXPECT_TRUE(report["records"].empty());
   EXPECT_TRUE(report["end_of_dxe_event"]["closed"]);
   ExpectNothingLeaked(report);
@@ -205,6 +249,70 @@ TEST(BootTest, TheVariableIsReadBeforeSmbiosIsLocated) {
   EXPECT_LT(position("GetVariable NioTypeProtected"), position("LocateProtocol SMBIOS protocol"));
   EXPECT_LT(position("LocateProtocol SMBIOS protocol"), position("SMBIOS Add Type 8"));
   EXPECT_EQ(order.back(), "CloseEvent ");
+}
+
+TEST(BootTest, ADeviceBehindTheSecondPortTurnsItsSlotInUse) {
+  const json report = Boot(0x200, [](sim::Platform &p) {
+    p.pci.rootBridges[0].bridges[1].functions.push_back({0, 0, 0xC0DE, 0x0B00, 0x028000, false, false});
+  });
+  std::vector<SlotRow> slots = kDefaultSlots;
+  slots[1] = {"NVME2", 0x17, 0x0A, 0x04, 2, 0x00, 0x1F};
+  ExpectLayoutRecords(report, kLayoutA, slots);
+}
+
+TEST(BootTest, ReportFollowsEachSlotsProbe) {
+  const json report = Boot(0x200);
+  const json &slots = report["slots"];
+  ASSERT_EQ(slots.size(), 4u);
+  EXPECT_EQ(slots[0]["root_port"], "PciRoot(0x0)/Pci(0x0,0x3)");
+  EXPECT_EQ(slots[0]["probe"], "device 0xC0DE:0x0A54 on secondary bus 0x01");
+  EXPECT_EQ(slots[0]["current_usage"]["value"], "0x04");
+  EXPECT_EQ(slots[0]["location"], json({{"segment", "0x0000"}, {"bus", "0x00"}, {"device_function", "0x03"}}));
+  EXPECT_EQ(slots[1]["root_port"], "PciRoot(0x0)/Pci(0x3,0x7)");
+  EXPECT_EQ(slots[1]["probe"], "no device on secondary bus 0x02");
+  for (int i : {2, 3}) {
+    EXPECT_TRUE(slots[i]["root_port"].is_null());
+    EXPECT_EQ(slots[i]["probe"], "PciRoot(0x0) carries no PCI I/O (OpenProtocol: Unsupported)");
+    EXPECT_EQ(slots[i]["location"]["device_function"], "0x13");
+  }
+}
+
+TEST(BootTest, WithoutPciEverySlotKeepsItsStoredRow) {
+  const json report = Boot(0x200, [](sim::Platform &p) { p.pci.rootBridges.clear(); });
+  std::vector<SlotRow> slots = kDefaultSlots;
+  slots[0] = {"NVME1", 0x17, 0x0A, 0x03, 1, 0x00, 0x09};
+  ExpectLayoutRecords(report, kLayoutA, slots);
+}
+
+// Fail each allocation of a default boot in turn: the boot still ends,
+// nothing leaks, the records that are added keep their order, and at most
+// the one record whose work needed that allocation is missing or keeps its
+// stored values (or, without the slots' cursor array, no slot record).
+TEST(BootTest, EachAllocationFailingAloneLeavesAConsistentInventory) {
+  const json clean = Boot(0x200);
+  const uint64_t allocations = clean["pool"]["allocations"].get<uint64_t>();
+  const uint64_t startupAllocations = clean["startup"]["heap_buffer_list"]["nodes"].size();
+  ASSERT_GT(allocations, 19u + 4u);
+  for (uint64_t k = startupAllocations + 1; k <= allocations; k++) {
+    SCOPED_TRACE("allocation " + std::to_string(k));
+    const json report = Boot(0x200, [k](sim::Platform &p) { p.faults.failAllocations = {k}; });
+    ExpectNothingLeaked(report);
+    EXPECT_TRUE(report["end_of_dxe_event"]["closed"]);
+    const json &records = report["records"];
+    if (k == startupAllocations + 19 + 1) {
+      EXPECT_EQ(records.size(), 19u) << "without the slots' cursor array no slot record is added";
+    } else {
+      EXPECT_GE(records.size(), 19u + 4u - 1u);
+    }
+    bool seenSlot = false;
+    size_t inUse = 0;
+    for (const json &record : records) {
+      seenSlot = seenSlot || record["type"] == 9;
+      EXPECT_EQ(record["type"], seenSlot ? 9 : 8) << "a connector record after a slot record";
+      inUse += record["type"] == 9 && record["fields"]["current_usage"]["value"] == "0x04";
+    }
+    EXPECT_LE(inUse, 1u);
+  }
 }
 
 }  // namespace

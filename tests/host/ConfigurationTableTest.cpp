@@ -10,7 +10,17 @@ namespace {
 
 const EFI_GUID kOtherGuid = {0x12345678, 0x9ABC, 0xDEF0, {1, 2, 3, 4, 5, 6, 7, 8}};
 
-class ConfigurationTableTest : public DriverFixture {};
+// A configuration table without the default platform's hand-off block
+// list, and LocateHobList's cache as at load.
+class ConfigurationTableTest : public DriverFixture {
+ protected:
+  void SetUp() override {
+    sim::Platform platform = sim::DefaultPlatform();
+    platform.hobList.present = false;
+    Start(platform);
+    gHobList = nullptr;
+  }
+};
 
 TEST_F(ConfigurationTableTest, EmptyTableIsNotFoundAndClearsTheOutput) {
   int marker = 0;

@@ -37,9 +37,10 @@ std::string RunDmidecode(const std::vector<uint8_t> &dump) {
 }
 
 struct Decoded {
-  unsigned handle;
-  unsigned type;
+  unsigned handle = 0;
+  unsigned type = 0;
   std::string internal, internalType, external, externalType, portType;
+  std::string designation, slotType, usage, busAddress;
 };
 
 std::vector<Decoded> ParseDmidecode(const std::string &output) {
@@ -51,8 +52,10 @@ std::vector<Decoded> ParseDmidecode(const std::string &output) {
   std::smatch match;
   while (std::getline(lines, line)) {
     if (std::regex_match(line, match, header)) {
-      records.push_back({static_cast<unsigned>(std::stoul(match[1], nullptr, 16)),
-                         static_cast<unsigned>(std::stoul(match[2])), "", "", "", "", ""});
+      Decoded record;
+      record.handle = static_cast<unsigned>(std::stoul(match[1], nullptr, 16));
+      record.type = static_cast<unsigned>(std::stoul(match[2]));
+      records.push_back(record);
     } else if (!records.empty() && std::regex_match(line, match, field)) {
       Decoded &record = records.back();
       const std::string name = match[1];
@@ -62,6 +65,10 @@ std::vector<Decoded> ParseDmidecode(const std::string &output) {
       if (name == "External Reference Designator") record.external = value;
       if (name == "External Connector Type") record.externalType = value;
       if (name == "Port Type") record.portType = value;
+      if (name == "Designation") record.designation = value;
+      if (name == "Type") record.slotType = value;
+      if (name == "Current Usage") record.usage = value;
+      if (name == "Bus Address") record.busAddress = value;
     }
   }
   return records;
@@ -83,7 +90,7 @@ std::vector<sim::SmbiosRecord> RecordsOf(const json &report) {
 
 class DmidecodeTest : public ::testing::TestWithParam<uint32_t> {};
 
-TEST_P(DmidecodeTest, DecodesEveryConnectorRecord) {
+TEST_P(DmidecodeTest, DecodesEveryConnectorAndSlotRecord) {
   sim::Platform platform = sim::DefaultPlatform();
   sim::SetNioTypeWord(platform, GetParam());
   const json report = host::RunBootIsolated(platform);
@@ -94,20 +101,39 @@ TEST_P(DmidecodeTest, DecodesEveryConnectorRecord) {
 
   const std::vector<Decoded> decoded = ParseDmidecode(output);
   ASSERT_EQ(decoded.size(), report["records"].size() + 1) << output;
+  size_t slots = 0;
   for (size_t i = 0; i < report["records"].size(); i++) {
     const json &record = report["records"][i];
     const json &fields = record["fields"];
     SCOPED_TRACE("record " + std::to_string(i + 1));
     EXPECT_EQ(decoded[i].handle, record["handle"].get<unsigned>());
     EXPECT_NE(decoded[i].handle, 0xFFFEu);
-    EXPECT_EQ(decoded[i].type, 8u);
-    EXPECT_EQ(decoded[i].internal, fields["internal_reference_designator"]);
-    EXPECT_EQ(decoded[i].external, fields["external_reference_designator"]);
-    // Our names for the coded values are the SMBIOS names dmidecode uses.
-    EXPECT_EQ(decoded[i].internalType, fields["internal_connector_type"]["name"]);
-    EXPECT_EQ(decoded[i].externalType, fields["external_connector_type"]["name"]);
-    EXPECT_EQ(decoded[i].portType, fields["port_type"]["name"]);
+    EXPECT_EQ(decoded[i].type, record["type"].get<unsigned>());
+    if (record["type"] == 8) {
+      EXPECT_EQ(slots, 0u) << "connector records come before slot records";
+      EXPECT_EQ(decoded[i].internal, fields["internal_reference_designator"]);
+      EXPECT_EQ(decoded[i].external, fields["external_reference_designator"]);
+      // Our names for the coded values are the SMBIOS names dmidecode uses.
+      EXPECT_EQ(decoded[i].internalType, fields["internal_connector_type"]["name"]);
+      EXPECT_EQ(decoded[i].externalType, fields["external_connector_type"]["name"]);
+      EXPECT_EQ(decoded[i].portType, fields["port_type"]["name"]);
+    } else {
+      slots++;
+      EXPECT_EQ(decoded[i].designation, fields["slot_designation"]);
+      // dmidecode writes the width before the slot type: "x4 M.2 Socket 3".
+      const std::string width = fields["slot_data_bus_width"]["value"] == "0x0A" ? "x4 " : "x1 ";
+      const std::string socket = fields["slot_type"]["value"] == "0x17" ? "M.2 Socket 3" : "M.2 Socket 1-SD";
+      EXPECT_EQ(decoded[i].slotType, width + socket);
+      EXPECT_EQ(decoded[i].usage, fields["current_usage"]["value"] == "0x04" ? "In Use" : "Available");
+      char address[16];
+      std::snprintf(address, sizeof(address), "%04x:%02x:%02x.%x",
+                    static_cast<unsigned>(std::stoul(fields["segment_group_number"].get<std::string>(), nullptr, 16)),
+                    static_cast<unsigned>(std::stoul(fields["bus_number"].get<std::string>(), nullptr, 16)),
+                    fields["device"].get<unsigned>(), fields["function"].get<unsigned>());
+      EXPECT_EQ(decoded[i].busAddress, address);
+    }
   }
+  EXPECT_EQ(slots, GetParam() == 0x201u ? 1u : 4u);
   EXPECT_EQ(decoded.back().type, 127u);
 }
 

@@ -94,6 +94,63 @@ INSTANTIATE_TEST_SUITE_P(
         BadCase{R"({"faults": {"fail_allocations": [0]}})", "faults.fail_allocations[0]: allocations are numbered"},
         BadCase{R"({"faults": {"fail_allocations_from": "x"}})", "faults.fail_allocations_from: not a number"}));
 
+TEST(PlatformTest, PciTopologyWithNestedBridges) {
+  const sim::Platform platform = sim::ParsePlatformJson(R"({"pci": {"root_bridges": [
+    {"uid": 1, "segment": 0, "bus": 16, "bridges": [
+      {"device": 1, "function": 0, "vendor_id": "0x1022", "secondary_bus": 17, "subordinate_bus": 19,
+       "bridges": [{"device": 0, "function": 0, "vendor_id": 4660, "secondary_bus": 18,
+                    "functions": [{"device": 0, "function": 0, "vendor_id": "0xC0DE", "class_code": "0x010802"}]}]}],
+     "functions": [{"device": 31, "function": 7, "vendor_id": 1, "fail_pci_read": true}]}]}})");
+  ASSERT_EQ(platform.pci.rootBridges.size(), 1u);
+  const sim::PciRootBridgeDescription &root = platform.pci.rootBridges[0];
+  EXPECT_EQ(root.uid, 1u);
+  EXPECT_EQ(root.bus, 16);
+  ASSERT_EQ(root.bridges.size(), 1u);
+  EXPECT_EQ(root.bridges[0].subordinateBus, 19);
+  EXPECT_EQ(root.bridges[0].bridges[0].secondaryBus, 18);
+  EXPECT_EQ(root.bridges[0].bridges[0].functions[0].classCode, 0x010802u);
+  EXPECT_TRUE(root.functions[0].failPciRead);
+  EXPECT_TRUE(sim::ParsePlatformJson(R"({"pci": {"root_bridges": []}})").pci.rootBridges.empty());
+  EXPECT_EQ(sim::ParsePlatformJson("{}").pci.rootBridges.size(), 1u) << "the built-in board's topology";
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    PciTopologies, BadPlatformTest,
+    ::testing::Values(
+        BadCase{R"({"pci": {"root_bridges": [{"bridges": [{"device": 32, "function": 0, "vendor_id": 1,
+                 "secondary_bus": 1}]}]}})",
+                "pci.root_bridges[0].bridges[0].device: out of range (at most 0x1F)"},
+        BadCase{R"({"pci": {"root_bridges": [{"functions": [{"device": 0, "function": 8, "vendor_id": 1}]}]}})",
+                "pci.root_bridges[0].functions[0].function: out of range (at most 0x7)"},
+        BadCase{R"({"pci": {"root_bridges": [{"functions": [{"device": 0, "function": 0, "vendor_id": "0xFFFF"}]}]}})",
+                "pci.root_bridges[0].functions[0].vendor_id: out of range"},
+        BadCase{R"({"pci": {"root_bridges": [{"functions": [{"device": 0, "function": 0}]}]}})",
+                "pci.root_bridges[0].functions[0].vendor_id: required"},
+        BadCase{R"({"pci": {"root_bridges": [{"bridges": [{"device": 0, "function": 3, "vendor_id": 1,
+                 "secondary_bus": 1}], "functions": [{"device": 0, "function": 3, "vendor_id": 1}]}]}})",
+                "pci.root_bridges[0].functions[0]: device 0x0 function 0x3 of bus 0x0 is already taken"},
+        BadCase{R"({"pci": {"root_bridges": [{"bus": 4, "bridges": [{"device": 0, "function": 0, "vendor_id": 1,
+                 "secondary_bus": 4}]}]}})",
+                "pci.root_bridges[0].bridges[0].secondary_bus: must lie above bus 0x4"},
+        BadCase{R"({"pci": {"root_bridges": [{"bridges": [
+                 {"device": 0, "function": 0, "vendor_id": 1, "secondary_bus": 1, "subordinate_bus": 3},
+                 {"device": 1, "function": 0, "vendor_id": 1, "secondary_bus": 3}]}]}})",
+                "pci.root_bridges[0].bridges[1]: buses 0x3-0x3 overlap those of pci.root_bridges[0].bridges[0]"},
+        BadCase{R"({"pci": {"root_bridges": [{"bridges": [{"device": 0, "function": 0, "vendor_id": 1,
+                 "secondary_bus": 2, "subordinate_bus": 3, "bridges": [{"device": 0, "function": 0,
+                 "vendor_id": 1, "secondary_bus": 4}]}]}]}})",
+                "pci.root_bridges[0].bridges[0].bridges[0].secondary_bus: must lie above bus 0x2 and at most at 0x3"},
+        BadCase{R"({"pci": {"root_bridges": [{"uid": 0}, {"uid": 0, "bus": 1}]}})",
+                "pci.root_bridges[1].uid: another root bridge has the same UID"},
+        BadCase{R"({"pci": {"root_bridges": [{"uid": 0}, {"uid": 1}]}})",
+                "pci.root_bridges[1]: buses 0x0-0x0 overlap those of pci.root_bridges[0]"},
+        BadCase{R"({"pci": {"root_bridges": [{"bridges": [{"device": 0, "function": 0, "vendor_id": 1}]}]}})",
+                "pci.root_bridges[0].bridges[0].secondary_bus: required"},
+        BadCase{R"({"pci": {"root_bridges": [{"functions": [{"device": 0, "function": 0, "vendor_id": 1,
+                 "secondary_bus": 1}]}]}})",
+                "pci.root_bridges[0].functions[0].secondary_bus: unknown field"},
+        BadCase{R"({"pci": {"buses": []}})", "pci.buses: unknown field"}));
+
 TEST(PlatformTest, MissingFileIsAPlatformError) {
   EXPECT_THROW(sim::LoadPlatformFile("/nonexistent/platform.json"), sim::PlatformError);
 }

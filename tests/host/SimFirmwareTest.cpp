@@ -253,7 +253,9 @@ const std::vector<uint8_t> kPort = {0x01, 0x01, 0x06, 0x00, 0x03, 0x00};
 const std::vector<uint8_t> kDevice = {0x01, 0x01, 0x06, 0x00, 0x00, 0x00};
 
 TEST(SimDevicePathTest, LongestMatchWinsAndTheCursorMovesPastIt) {
-  SimFirmware fw(sim::DefaultPlatform());
+  sim::Platform platform = sim::DefaultPlatform();
+  platform.pci.rootBridges.clear();  // only the handles made here
+  SimFirmware fw(platform);
   std::vector<uint8_t> rootPath = Path({kRoot});
   std::vector<uint8_t> portPath = Path({kRoot, kPort});
   int rootIo = 0;

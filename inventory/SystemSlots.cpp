@@ -1,0 +1,88 @@
+#include "devpath/DevicePath.h"
+#include "firmware/Guids.h"
+#include "firmware/Hardware.h"
+#include "firmware/Protocol/PciIo.h"
+#include "inventory/Inventory.h"
+#include "inventory/RecordStaging.h"
+#include "startup/Memory.h"
+#include "startup/Startup.h"
+
+namespace {
+
+// PCI Express configuration space, memory-mapped: 1 MiB per bus.
+constexpr UINTN kPciExpressBase = 0xE0000000;
+constexpr UINTN kPciExpressBusStride = 0x100000;
+constexpr UINTN kPciExpressWindowSize = 0x10000000;
+constexpr UINT32 kSecondaryBusRegister = 0x19;
+constexpr UINT16 kNoDevice = 0xFFFF;
+
+// Finds the root port that feeds the slot and, when a device answers on the
+// port's secondary bus, marks the slot in use at the port's location. Any
+// failure leaves the row as stored. The converted path is returned to the
+// pool here; *Cursor is left pointing where the location call left it.
+VOID ProbeSlotDevice(SystemSlotEntry *Slot, EFI_DEVICE_PATH_PROTOCOL **Cursor) {
+  EFI_DEVICE_PATH_PROTOCOL *Converted = ConvertTextToDevicePath(Slot->DevicePathText);
+  *Cursor = Converted;
+  if (Converted == nullptr) {
+    return;
+  }
+
+  EFI_HANDLE Handle = nullptr;
+  EFI_PCI_IO_PROTOCOL *PciIo = nullptr;
+  UINTN Segment = 0;
+  UINTN Bus = 0;
+  UINTN Device = 0;
+  UINTN Function = 0;
+  UINT8 SecondaryBus = 0;
+  EFI_STATUS Status = gBootServices->LocateDevicePath(&gEfiDevicePathProtocolGuid, Cursor, &Handle);
+  if (!EFI_ERROR(Status)) {
+    Status = gBootServices->OpenProtocol(Handle, &gEfiPciIoProtocolGuid, (VOID **)&PciIo, nullptr, nullptr,
+                                         EFI_OPEN_PROTOCOL_BY_HANDLE_PROTOCOL);
+  }
+  // A location or bus number the port did not give is never used.
+  if (!EFI_ERROR(Status)) {
+    Status = PciIo->GetLocation(PciIo, &Segment, &Bus, &Device, &Function);
+  }
+  if (!EFI_ERROR(Status)) {
+    Status = PciIo->Pci.Read(PciIo, EfiPciIoWidthUint8, kSecondaryBusRegister, 1, &SecondaryBus);
+  }
+  if (!EFI_ERROR(Status)) {
+    UINTN ProbeOffset = (UINTN)SecondaryBus * kPciExpressBusStride;
+    if (ProbeOffset < kPciExpressWindowSize && MmioRead16(kPciExpressBase + ProbeOffset) != kNoDevice) {
+      Slot->Formatted.SegmentGroupNum = (UINT16)Segment;
+      Slot->Formatted.BusNum = (UINT8)Bus;
+      Slot->Formatted.DevFuncNum = (UINT8)(Device * 8 + Function);
+      Slot->Formatted.CurrentUsage = SLOT_USAGE_IN_USE;
+    }
+  }
+  PoolFree(Converted);
+}
+
+}  // namespace
+
+VOID InstallSystemSlots(SystemSlotEntry *Table, UINT8 Count) {
+  if (Count == 0) {
+    return;
+  }
+  EFI_DEVICE_PATH_PROTOCOL **Paths =
+      (EFI_DEVICE_PATH_PROTOCOL **)PoolAllocateZeroed((UINTN)Count * sizeof(EFI_DEVICE_PATH_PROTOCOL *));
+  if (Paths == nullptr) {
+    return;
+  }
+  for (UINT8 Row = 0; Row < Count; Row++) {
+    SystemSlotEntry *Slot = &Table[Row];
+    ProbeSlotDevice(Slot, &Paths[Row]);
+
+    // Formatted area, the designation, its terminator and the final one.
+    UINTN DesignationLength = AsciiStrLen(Slot->Designation);
+    UINT8 *Record = (UINT8 *)PoolAllocateZeroed(DesignationLength + sizeof(SMBIOS_TABLE_TYPE9) + 2);
+    if (Record == nullptr) {
+      continue;
+    }
+    CopyMem(Record, &Slot->Formatted, sizeof(SMBIOS_TABLE_TYPE9));
+    CopyMem(Record + sizeof(SMBIOS_TABLE_TYPE9), Slot->Designation, DesignationLength);
+    AddStagedRecord(Record);
+    PoolFree(Record);
+  }
+  PoolFree(Paths);
+}
