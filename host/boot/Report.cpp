@@ -200,11 +200,15 @@ json StartupJson(const StartupResult &startup) {
 }  // namespace
 
 std::string HexBytes(const std::vector<uint8_t> &bytes) {
+  static const char kDigits[] = "0123456789ABCDEF";
   std::string text;
-  for (size_t i = 0; i < bytes.size(); i++) {
-    char pair[4];
-    std::snprintf(pair, sizeof(pair), i == 0 ? "%02X" : " %02X", bytes[i]);
-    text += pair;
+  text.reserve(bytes.size() * 3);
+  for (uint8_t byte : bytes) {
+    if (!text.empty()) {
+      text += ' ';
+    }
+    text += kDigits[byte >> 4];
+    text += kDigits[byte & 0xF];
   }
   return text;
 }

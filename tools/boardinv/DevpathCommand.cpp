@@ -14,6 +14,7 @@
 #include <vector>
 
 #include "devpath/DevicePath.h"
+#include "host/boot/Report.h"
 #include "host/sim/Platform.h"
 #include "host/sim/SimFirmware.h"
 #include "startup/Memory.h"
@@ -77,20 +78,6 @@ std::optional<std::u16string> Utf8ToUcs2(const std::string &text, std::string &p
     i += length;
   }
   return out;
-}
-
-std::string HexPairs(const Bytes &bytes) {
-  static const char kDigits[] = "0123456789ABCDEF";
-  std::string text;
-  text.reserve(bytes.size() * 3);
-  for (uint8_t byte : bytes) {
-    if (!text.empty()) {
-      text += ' ';
-    }
-    text += kDigits[byte >> 4];
-    text += kDigits[byte & 0xF];
-  }
-  return text;
 }
 
 std::string Ascii(const CHAR16 *text) {
@@ -216,12 +203,12 @@ void PrintConversion(Converter &converter, const DevpathOptions &options, const 
                      const std::u16string &ucs2) {
   const std::optional<Bytes> bytes = converter.Convert(ucs2, options.node);
   if (!options.json) {
-    std::cout << (bytes ? HexPairs(*bytes) : "null") << '\n';
+    std::cout << (bytes ? host::HexBytes(*bytes) : "null") << '\n';
     return;
   }
   nlohmann::json out = {{"text", text}, {"bytes", nullptr}, {"size", nullptr}, {"nodes", nullptr}};
   if (bytes) {
-    out["bytes"] = HexPairs(*bytes);
+    out["bytes"] = host::HexBytes(*bytes);
     out["size"] = bytes->size();
     out["nodes"] = options.node ? nlohmann::json::array({NodeJson(*bytes, 0, KeywordOf(ucs2))})
                                 : PathJson(converter, ucs2, *bytes);
