@@ -48,6 +48,8 @@ target_compile_options(driver PRIVATE ${BOARDINV_DRIVER_FLAGS} ${BOARDINV_WARNIN
 target_link_libraries(driver PUBLIC simfw)
 
 add_library(bootharness STATIC
+  host/loader/MachineTraps.cpp
+  host/loader/PeImage.cpp
   host/boot/Boot.cpp
   host/boot/Report.cpp
   host/boot/SmbiosNames.cpp

@@ -9,12 +9,59 @@
 
 #include "firmware/Guids.h"
 #include "host/boot/Report.h"
+#include "host/loader/MachineTraps.h"
+#include "host/loader/PeImage.h"
 #include "inventory/Inventory.h"
 #include "platform/PlatformServices.h"
 #include "startup/Memory.h"
 #include "startup/Startup.h"
 
 namespace host {
+
+// The driver's own module globals that the report reads, and its entry
+// point: those of the driver linked into this program, or those inside a
+// loaded image.
+struct DriverState {
+  EFI_STATUS(EFIAPI *entry)(EFI_HANDLE, EFI_SYSTEM_TABLE *) = DriverEntry;
+  const PLATFORM_CONFIG_SNAPSHOT *snapshot = &gPlatformConfigSnapshot;
+  const UINT64 *tscTicksPerSecond = &gTscTicksPerSecond;
+  HEAP_LIST_ENTRY *const *heapListAnchor = &gHeapListAnchor;
+};
+
+struct DriverImage {
+  loader::PeImage file;
+  std::unique_ptr<loader::MappedImage> mapped;
+  DriverState state;
+};
+
+DriverImagePtr LoadDriverImage(const std::string &path) {
+  DriverImagePtr image(new DriverImage);
+  image->file = loader::ReadPeImage(path);
+  std::string mapPath = path;
+  const size_t dot = mapPath.find_last_of("./");
+  if (dot != std::string::npos && mapPath[dot] == '.') {
+    mapPath.erase(dot);
+  }
+  mapPath += ".map";
+  const std::map<std::string, uint32_t> symbols = loader::ReadSymbolMap(mapPath);
+  const uint32_t snapshot = loader::FindSymbol(symbols, "?gPlatformConfigSnapshot@@", mapPath);
+  const uint32_t tsc = loader::FindSymbol(symbols, "?gTscTicksPerSecond@@", mapPath);
+  const uint32_t anchor = loader::FindSymbol(symbols, "?gHeapListAnchor@@", mapPath);
+  for (uint32_t rva : {snapshot, tsc, anchor}) {
+    if (static_cast<uint64_t>(rva) + 8 > image->file.sizeOfImage) {
+      throw loader::ImageError(mapPath + ": a symbol lies outside the image; the map is not this image's");
+    }
+  }
+  image->mapped = std::make_unique<loader::MappedImage>(image->file);
+  image->state.entry = reinterpret_cast<EFI_STATUS(EFIAPI *)(EFI_HANDLE, EFI_SYSTEM_TABLE *)>(
+      image->mapped->EntryPoint());
+  image->state.snapshot = static_cast<const PLATFORM_CONFIG_SNAPSHOT *>(image->mapped->At(snapshot));
+  image->state.tscTicksPerSecond = static_cast<const UINT64 *>(image->mapped->At(tsc));
+  image->state.heapListAnchor = static_cast<HEAP_LIST_ENTRY *const *>(image->mapped->At(anchor));
+  return image;
+}
+
+void DriverImageDeleter::operator()(DriverImage *image) const { delete image; }
 
 namespace {
 
@@ -35,8 +82,8 @@ std::string Word(uint32_t value) {
 // Reads the heap buffer list from the anchor the driver set: forward for
 // the nodes, backward to check the links. Bounded, so that broken links
 // cannot keep it going.
-void GatherHeapList(const sim::SimFirmware &firmware, StartupResult &startup) {
-  const HEAP_LIST_ENTRY *head = gHeapListAnchor;
+void GatherHeapList(const sim::SimFirmware &firmware, const DriverState &driver, StartupResult &startup) {
+  const HEAP_LIST_ENTRY *head = *driver.heapListAnchor;
   if (head == nullptr || head->Forward == nullptr || head->Back == nullptr) {
     return;
   }
@@ -68,9 +115,9 @@ void GatherHeapList(const sim::SimFirmware &firmware, StartupResult &startup) {
   }
 }
 
-void GatherStartup(sim::SimFirmware &firmware, bool parked, StartupResult &startup) {
-  const auto *snapshot = reinterpret_cast<const uint8_t *>(&gPlatformConfigSnapshot);
-  startup.snapshot.assign(snapshot, snapshot + sizeof(gPlatformConfigSnapshot));
+void GatherStartup(sim::SimFirmware &firmware, const DriverState &driver, bool parked, StartupResult &startup) {
+  const auto *snapshot = reinterpret_cast<const uint8_t *>(driver.snapshot);
+  startup.snapshot.assign(snapshot, snapshot + sizeof(PLATFORM_CONFIG_SNAPSHOT));
   startup.pcdReads = firmware.PcdReads();
   startup.debugMessages = firmware.DebugMessages();
 
@@ -86,7 +133,7 @@ void GatherStartup(sim::SimFirmware &firmware, bool parked, StartupResult &start
       startup.heapListInstallStatus = call.status;
     }
   }
-  GatherHeapList(firmware, startup);
+  GatherHeapList(firmware, driver, startup);
 
   const sim::HardwareModel &hardware = firmware.Hardware();
   startup.portTrace = hardware.portLog;
@@ -95,7 +142,7 @@ void GatherStartup(sim::SimFirmware &firmware, bool parked, StartupResult &start
   startup.uartOutput = hardware.uart.transmitted;
   startup.indexRegisterAfter = hardware.platformRegisters.index;
   startup.platformRegisterReads = hardware.platformRegisters.registerReads;
-  startup.tscTicksPerSecond = gTscTicksPerSecond;
+  startup.tscTicksPerSecond = *driver.tscTicksPerSecond;
   startup.parked = parked;
   if (parked) {
     startup.stopCode = hardware.stopCode;
@@ -248,18 +295,27 @@ void ResetStartupModuleGlobals() {
   gHeapListAnchor = nullptr;
 }
 
-BootResult RunBoot(const sim::Platform &platform) {
+BootResult RunBoot(const sim::Platform &platform, const DriverImage *image) {
   ResetStartupModuleGlobals();
   sim::SimFirmware firmware(platform);
   BootResult result;
   result.platformName = platform.name;
   result.startup.indexRegisterBefore = firmware.Hardware().platformRegisters.index;
 
+  const DriverState linked;
+  const DriverState &driver = image != nullptr ? image->state : linked;
+  // A loaded image reaches the hardware model through faults it takes.
+  std::unique_ptr<loader::MachineTraps> traps;
+  if (image != nullptr) {
+    traps = std::make_unique<loader::MachineTraps>(*image->mapped);
+    traps->Arm();
+  }
+
   // The stop display never returns on a machine; the hardware model takes
   // control back after the platform's number of display values.
   EFI_STATUS entryStatus = EFI_SUCCESS;
-  bool parked = sim::RunUntilParked(firmware.Hardware(), [&firmware, &entryStatus] {
-    entryStatus = DriverEntry(firmware.ImageHandle(), firmware.SystemTable());
+  bool parked = sim::RunUntilParked(firmware.Hardware(), [&firmware, &entryStatus, &driver] {
+    entryStatus = driver.entry(firmware.ImageHandle(), firmware.SystemTable());
   });
   result.entryReturned = !parked;
   result.entryStatus = parked ? EFI_SUCCESS : entryStatus;
@@ -267,7 +323,10 @@ BootResult RunBoot(const sim::Platform &platform) {
     parked = sim::RunUntilParked(firmware.Hardware(),
                                  [&firmware] { firmware.SignalEventGroup(gEfiEndOfDxeEventGroupGuid); });
   }
-  GatherStartup(firmware, parked, result.startup);
+  if (traps != nullptr) {
+    traps->Disarm();
+  }
+  GatherStartup(firmware, driver, parked, result.startup);
 
   const std::u16string nioName(gNioTypeVariableName);
   if (const sim::VariableDescription *variable = firmware.FindVariable(nioName, gNioTypeVariableGuid)) {

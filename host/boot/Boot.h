@@ -5,6 +5,7 @@
 
 #include <cstdint>
 #include <nlohmann/json.hpp>
+#include <memory>
 #include <optional>
 #include <string>
 #include <vector>
@@ -99,7 +100,19 @@ void ResetStartupModuleGlobals();
 // Resets the start-up module globals, boots, and gathers the result. A
 // driver parked in the fatal stop display is taken back after the number
 // of display values the platform gives, and reported as parked.
-BootResult RunBoot(const sim::Platform &platform);
+// The shipped driver binary, loaded into this process (see
+// host/loader/): checked, mapped, relocated, with its symbol map read from
+// beside it (FILE.map for FILE.efi). Throws loader::ImageError.
+struct DriverImage;
+struct DriverImageDeleter {
+  void operator()(DriverImage *image) const;
+};
+using DriverImagePtr = std::unique_ptr<DriverImage, DriverImageDeleter>;
+DriverImagePtr LoadDriverImage(const std::string &path);
+
+// Boots the driver linked into this program, or the loaded image. An image
+// serves one boot: its data is the boot's.
+BootResult RunBoot(const sim::Platform &platform, const DriverImage *image = nullptr);
 
 // Runs the boot in a child process, so that it meets the driver as a freshly
 // loaded image (module globals at their load-time values), and returns the

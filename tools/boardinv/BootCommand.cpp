@@ -6,6 +6,7 @@
 
 #include "host/boot/Boot.h"
 #include "host/boot/Report.h"
+#include "host/loader/PeImage.h"
 #include "host/sim/Platform.h"
 #include "tools/boardinv/Commands.h"
 
@@ -19,6 +20,7 @@ struct BootOptions {
   std::string platformFile;
   std::string format = "text";
   std::string dumpFile;
+  std::string efiFile;
 };
 
 uint32_t ParseWord(const std::string &text) {
@@ -49,7 +51,20 @@ int RunBoot(const BootOptions &options) {
     sim::RemoveNioTypeVariable(platform);
   }
 
-  const host::BootResult result = host::RunBoot(platform);
+  host::DriverImagePtr image;
+  if (!options.efiFile.empty()) {
+    try {
+      image = host::LoadDriverImage(options.efiFile);
+    } catch (const loader::ImageError &error) {
+      Die(error.what());
+    }
+  }
+  host::BootResult result;
+  try {
+    result = host::RunBoot(platform, image.get());
+  } catch (const loader::ImageError &error) {
+    Die(error.what());
+  }
 
   if (!options.dumpFile.empty()) {
     const std::vector<uint8_t> dump = sim::BuildSmbiosDump(result.records);
@@ -79,6 +94,9 @@ std::function<int()> AddBootCommand(CLI::App &app) {
   command->add_option("--format", options->format, "Report format: text or json")
       ->check(CLI::IsMember({"text", "json"}));
   command->add_option("--dump", options->dumpFile, "Write the SMBIOS table to FILE (readable with --from-dump)");
+  command->add_option("--efi", options->efiFile,
+                      "Boot this driver binary (BoardInventory.efi, with its .map beside it) instead of the "
+                      "driver linked into boardinv");
   return [command, options]() { return command->parsed() ? RunBoot(*options) : -1; };
 }
 

@@ -1,0 +1,295 @@
+#include "host/loader/PeImage.h"
+
+#include <sys/mman.h>
+
+#include <cstdio>
+#include <cstring>
+#include <fstream>
+#include <sstream>
+
+namespace loader {
+
+namespace {
+
+constexpr uint16_t kMachineAmd64 = 0x8664;
+constexpr uint16_t kMagicPe32Plus = 0x20B;
+constexpr uint16_t kSubsystemEfiBootServiceDriver = 11;
+constexpr uint32_t kScnMemExecute = 0x20000000;
+constexpr uint32_t kScnMemRead = 0x40000000;
+constexpr uint32_t kScnMemWrite = 0x80000000;
+constexpr uint32_t kPageSize = 4096;
+constexpr uint32_t kMaxImageSize = 64u << 20;
+constexpr int kDirectoryImport = 1;
+constexpr int kDirectoryBaseRelocation = 5;
+constexpr uint16_t kRelocationAbsolute = 0;
+constexpr uint16_t kRelocationDir64 = 10;
+
+std::string Hex(uint64_t value) {
+  char text[24];
+  std::snprintf(text, sizeof(text), "0x%llX", static_cast<unsigned long long>(value));
+  return text;
+}
+
+// Reads little-endian fields at checked offsets of the file.
+class Reader {
+ public:
+  explicit Reader(const std::vector<uint8_t> &bytes) : bytes_(bytes) {}
+  bool Has(uint64_t offset, uint64_t length) const {
+    return offset <= bytes_.size() && length <= bytes_.size() - offset;
+  }
+  uint64_t Read(uint64_t offset, unsigned length, const char *what) const {
+    if (!Has(offset, length)) {
+      throw ImageError(std::string("the file ends inside the ") + what + " (offset " + Hex(offset) + ")");
+    }
+    uint64_t value = 0;
+    for (unsigned i = 0; i < length; i++) {
+      value |= static_cast<uint64_t>(bytes_[offset + i]) << (8 * i);
+    }
+    return value;
+  }
+
+ private:
+  const std::vector<uint8_t> &bytes_;
+};
+
+}  // namespace
+
+PeImage ParsePeImage(std::vector<uint8_t> bytes) {
+  PeImage image;
+  Reader file(bytes);
+  if (file.Read(0, 2, "DOS header") != 0x5A4D) {
+    throw ImageError("not a PE image: no MZ signature");
+  }
+  const uint64_t pe = file.Read(0x3C, 4, "DOS header");
+  if (file.Read(pe, 4, "PE signature") != 0x00004550) {
+    throw ImageError("not a PE image: no PE signature at " + Hex(pe));
+  }
+  const uint64_t machine = file.Read(pe + 4, 2, "file header");
+  if (machine != kMachineAmd64) {
+    throw ImageError("machine " + Hex(machine) + " is not AMD64 (0x8664)");
+  }
+  const uint64_t sectionCount = file.Read(pe + 6, 2, "file header");
+  const uint64_t optionalSize = file.Read(pe + 20, 2, "file header");
+  const uint64_t optional = pe + 24;
+  if (optionalSize < 112) {
+    throw ImageError("optional header of " + std::to_string(optionalSize) + " bytes is too short for PE32+");
+  }
+  if (!file.Has(optional, optionalSize)) {
+    throw ImageError("the file ends inside the optional header");
+  }
+  if (file.Read(optional, 2, "optional header") != kMagicPe32Plus) {
+    throw ImageError("optional header magic " + Hex(file.Read(optional, 2, "optional header")) +
+                     " is not PE32+ (0x20B)");
+  }
+  const uint64_t subsystem = file.Read(optional + 68, 2, "optional header");
+  if (subsystem != kSubsystemEfiBootServiceDriver) {
+    throw ImageError("subsystem " + std::to_string(subsystem) + " is not an EFI boot-service driver (11)");
+  }
+  image.entryPoint = static_cast<uint32_t>(file.Read(optional + 16, 4, "optional header"));
+  image.imageBase = file.Read(optional + 24, 8, "optional header");
+  image.sectionAlignment = static_cast<uint32_t>(file.Read(optional + 32, 4, "optional header"));
+  image.sizeOfImage = static_cast<uint32_t>(file.Read(optional + 56, 4, "optional header"));
+  image.sizeOfHeaders = static_cast<uint32_t>(file.Read(optional + 60, 4, "optional header"));
+  const uint64_t directoryCount = file.Read(optional + 108, 4, "optional header");
+  if (directoryCount > (optionalSize - 112) / 8) {
+    throw ImageError("the optional header is too short for its " + std::to_string(directoryCount) +
+                     " data directories");
+  }
+  if (image.sectionAlignment < kPageSize || (image.sectionAlignment & (image.sectionAlignment - 1)) != 0) {
+    throw ImageError("section alignment " + Hex(image.sectionAlignment) + " is not a power of two of at least 4 KiB");
+  }
+  if (image.sizeOfImage == 0 || image.sizeOfImage > kMaxImageSize) {
+    throw ImageError("image size " + Hex(image.sizeOfImage) + " is out of range");
+  }
+  auto directory = [&](int index, uint32_t &rva, uint32_t &size) {
+    rva = size = 0;
+    if (static_cast<uint64_t>(index) < directoryCount) {
+      rva = static_cast<uint32_t>(file.Read(optional + 112 + 8 * index, 4, "data directories"));
+      size = static_cast<uint32_t>(file.Read(optional + 116 + 8 * index, 4, "data directories"));
+    }
+  };
+
+  const uint64_t table = optional + optionalSize;
+  if (!file.Has(table, sectionCount * 40)) {
+    throw ImageError("the file ends inside the section table (" + std::to_string(sectionCount) + " sections at " +
+                     Hex(table) + ", file of " + std::to_string(bytes.size()) + " bytes)");
+  }
+  if (image.sizeOfHeaders > image.sizeOfImage || !file.Has(0, image.sizeOfHeaders)) {
+    throw ImageError("headers of " + Hex(image.sizeOfHeaders) + " bytes do not fit the file and the image");
+  }
+  bool entryInCode = false;
+  for (uint64_t i = 0; i < sectionCount; i++) {
+    const uint64_t at = table + 40 * i;
+    Section section;
+    char name[9] = {};
+    std::memcpy(name, &bytes[at], 8);
+    section.name = name;
+    section.virtualSize = static_cast<uint32_t>(file.Read(at + 8, 4, "section table"));
+    section.virtualAddress = static_cast<uint32_t>(file.Read(at + 12, 4, "section table"));
+    section.rawSize = static_cast<uint32_t>(file.Read(at + 16, 4, "section table"));
+    section.rawOffset = static_cast<uint32_t>(file.Read(at + 20, 4, "section table"));
+    section.characteristics = static_cast<uint32_t>(file.Read(at + 36, 4, "section table"));
+    const uint64_t span = std::max(section.virtualSize, section.rawSize);
+    if (section.virtualAddress % kPageSize != 0 || section.virtualAddress < image.sizeOfHeaders ||
+        section.virtualAddress + span > image.sizeOfImage) {
+      throw ImageError("section " + section.name + " at " + Hex(section.virtualAddress) + " (" + Hex(span) +
+                       " bytes) does not lie page-aligned inside the image");
+    }
+    if (section.rawSize != 0 && !file.Has(section.rawOffset, section.rawSize)) {
+      throw ImageError("section " + section.name + " runs past the end of the file");
+    }
+    if ((section.characteristics & kScnMemWrite) && (section.characteristics & kScnMemExecute)) {
+      throw ImageError("section " + section.name + " is both writable and executable");
+    }
+    for (const Section &other : image.sections) {
+      if (section.virtualAddress < other.virtualAddress + std::max(other.virtualSize, other.rawSize) &&
+          other.virtualAddress < section.virtualAddress + span) {
+        throw ImageError("sections " + other.name + " and " + section.name + " overlap");
+      }
+    }
+    if ((section.characteristics & kScnMemExecute) && image.entryPoint >= section.virtualAddress &&
+        image.entryPoint < section.virtualAddress + section.virtualSize) {
+      entryInCode = true;
+    }
+    image.sections.push_back(section);
+  }
+  if (!entryInCode) {
+    throw ImageError("entry point " + Hex(image.entryPoint) + " is not inside an executable section");
+  }
+
+  uint32_t importRva = 0;
+  uint32_t importSize = 0;
+  directory(kDirectoryImport, importRva, importSize);
+  if (importRva != 0 || importSize != 0) {
+    throw ImageError("the image imports from other modules; a driver can import nothing");
+  }
+
+  // The relocation directory, read through the sections that hold it.
+  uint32_t relocRva = 0;
+  uint32_t relocSize = 0;
+  directory(kDirectoryBaseRelocation, relocRva, relocSize);
+  if (relocSize != 0) {
+    if (static_cast<uint64_t>(relocRva) + relocSize > image.sizeOfImage) {
+      throw ImageError("the relocation directory lies outside the image");
+    }
+    std::vector<uint8_t> relocations(relocSize, 0);
+    for (const Section &section : image.sections) {
+      for (uint32_t i = 0; i < relocSize; i++) {
+        const uint64_t rva = static_cast<uint64_t>(relocRva) + i;
+        if (rva >= section.virtualAddress && rva < section.virtualAddress + section.rawSize) {
+          relocations[i] = bytes[section.rawOffset + (rva - section.virtualAddress)];
+        }
+      }
+    }
+    Reader blocks(relocations);
+    uint64_t at = 0;
+    while (at < relocations.size()) {
+      const uint64_t page = blocks.Read(at, 4, "relocation block");
+      const uint64_t blockSize = blocks.Read(at + 4, 4, "relocation block");
+      if (blockSize < 8 || blockSize % 2 != 0 || !blocks.Has(at, blockSize)) {
+        throw ImageError("relocation block at " + Hex(relocRva + at) + " has a bad size (" + Hex(blockSize) + ")");
+      }
+      for (uint64_t entry = at + 8; entry < at + blockSize; entry += 2) {
+        const uint64_t value = blocks.Read(entry, 2, "relocation block");
+        const uint16_t type = static_cast<uint16_t>(value >> 12);
+        const uint64_t target = page + (value & 0xFFF);
+        if (type == kRelocationAbsolute) {
+          continue;
+        }
+        if (type != kRelocationDir64) {
+          throw ImageError("relocation type " + std::to_string(type) + " at " + Hex(target) + " is not supported");
+        }
+        if (target + 8 > image.sizeOfImage) {
+          throw ImageError("relocation block at " + Hex(relocRva + at) + " points outside the image (" +
+                           Hex(target) + ")");
+        }
+        image.dir64Relocations.push_back(static_cast<uint32_t>(target));
+      }
+      at += blockSize;
+    }
+  }
+  image.file = std::move(bytes);
+  return image;
+}
+
+PeImage ReadPeImage(const std::string &path) {
+  std::ifstream in(path, std::ios::binary);
+  if (!in) {
+    throw ImageError(path + ": cannot open the image");
+  }
+  std::vector<uint8_t> bytes((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+  try {
+    return ParsePeImage(std::move(bytes));
+  } catch (const ImageError &error) {
+    throw ImageError(path + ": " + error.what());
+  }
+}
+
+MappedImage::MappedImage(const PeImage &image) : size_(image.sizeOfImage), entryPoint_(image.entryPoint) {
+  void *memory = mmap(nullptr, size_, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
+  if (memory == MAP_FAILED) {
+    throw ImageError("cannot map " + std::to_string(size_) + " bytes for the image");
+  }
+  base_ = static_cast<uint8_t *>(memory);
+  std::memcpy(base_, image.file.data(), image.sizeOfHeaders);
+  for (const Section &section : image.sections) {
+    const uint32_t copy = section.virtualSize != 0 ? std::min(section.rawSize, section.virtualSize) : section.rawSize;
+    std::memcpy(base_ + section.virtualAddress, image.file.data() + section.rawOffset, copy);
+  }
+  const uint64_t delta = reinterpret_cast<uint64_t>(base_) - image.imageBase;
+  for (uint32_t target : image.dir64Relocations) {
+    uint64_t value;
+    std::memcpy(&value, base_ + target, 8);
+    value += delta;
+    std::memcpy(base_ + target, &value, 8);
+  }
+  // Headers read-only; each section's pages as its flags say.
+  mprotect(base_, image.sizeOfHeaders == 0 ? kPageSize : (image.sizeOfHeaders + kPageSize - 1) / kPageSize * kPageSize,
+           PROT_READ);
+  for (const Section &section : image.sections) {
+    const uint32_t span = std::max(section.virtualSize, section.rawSize);
+    const uint32_t length = (span + kPageSize - 1) / kPageSize * kPageSize;
+    int protection = 0;
+    protection |= (section.characteristics & kScnMemRead) ? PROT_READ : 0;
+    protection |= (section.characteristics & kScnMemWrite) ? PROT_WRITE : 0;
+    protection |= (section.characteristics & kScnMemExecute) ? PROT_EXEC : 0;
+    if (length != 0) {
+      mprotect(base_ + section.virtualAddress, length, protection);
+    }
+  }
+}
+
+MappedImage::~MappedImage() { munmap(base_, size_); }
+
+std::map<std::string, uint32_t> ReadSymbolMap(const std::string &path) {
+  std::ifstream in(path);
+  if (!in) {
+    throw ImageError(path + ": cannot open the symbol map that the linker wrote beside the image");
+  }
+  // Public symbols: "SSSS:OOOOOOOO  Name  RvaPlusBase  Object", ImageBase 0.
+  std::map<std::string, uint32_t> symbols;
+  std::string line;
+  while (std::getline(in, line)) {
+    std::istringstream fields(line);
+    std::string address, name, rva;
+    if (!(fields >> address >> name >> rva) || address.size() != 13 || address[4] != ':' || rva.size() != 16) {
+      continue;
+    }
+    try {
+      symbols[name] = static_cast<uint32_t>(std::stoull(rva, nullptr, 16));
+    } catch (const std::exception &) {
+    }
+  }
+  return symbols;
+}
+
+uint32_t FindSymbol(const std::map<std::string, uint32_t> &symbols, const std::string &prefix,
+                    const std::string &mapPath) {
+  auto found = symbols.lower_bound(prefix);
+  if (found == symbols.end() || found->first.compare(0, prefix.size(), prefix) != 0) {
+    throw ImageError(mapPath + ": no symbol " + prefix + "...");
+  }
+  return found->second;
+}
+
+}  // namespace loader
