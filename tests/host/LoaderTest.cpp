@@ -2,6 +2,7 @@
 // one-line error and exit status 2 from boardinv, never a crash.
 #include <gtest/gtest.h>
 #include <sys/wait.h>
+#include <unistd.h>
 
 #include <cstring>
 #include <fstream>
@@ -69,10 +70,10 @@ TEST_P(CorruptImageTest, IsRefusedWithAClearErrorByTheLoaderAndTheTool) {
     EXPECT_NE(std::string(error.what()).find(GetParam().message), std::string::npos) << error.what();
   }
 
-  const std::string path = testing::TempDir() + "corrupt.efi";
+  const std::string path = testing::TempDir() + "corrupt." + std::to_string(getpid()) + ".efi";
   std::ofstream(path, std::ios::binary).write(reinterpret_cast<const char *>(image.data()),
                                                static_cast<std::streamsize>(image.size()));
-  const std::string err = testing::TempDir() + "corrupt.err";
+  const std::string err = path + ".err";
   const int status = std::system((std::string(BOARDINV_TOOL) + " boot --efi " + path + " >/dev/null 2>" + err).c_str());
   ASSERT_TRUE(WIFEXITED(status));
   EXPECT_EQ(WEXITSTATUS(status), 2);

@@ -2,6 +2,7 @@
 // and documents it writes.
 #include <gtest/gtest.h>
 #include <sys/wait.h>
+#include <unistd.h>
 
 #include <cstdio>
 #include <fstream>
@@ -22,15 +23,17 @@ std::string ReadFile(const std::string &path) {
 }
 
 ToolRun Tool(const std::string &arguments) {
-  const std::string out = testing::TempDir() + "boardinv.out";
-  const std::string err = testing::TempDir() + "boardinv.err";
+  // Per process: ctest may run the cases side by side.
+  const std::string stem = testing::TempDir() + "boardinv." + std::to_string(getpid());
+  const std::string out = stem + ".out";
+  const std::string err = stem + ".err";
   const std::string command = std::string(BOARDINV_TOOL) + " " + arguments + " >" + out + " 2>" + err;
   const int status = std::system(command.c_str());
   return {WIFEXITED(status) ? WEXITSTATUS(status) : -1, ReadFile(out), ReadFile(err)};
 }
 
 std::string WriteTemp(const std::string &name, const std::string &content) {
-  const std::string path = testing::TempDir() + name;
+  const std::string path = testing::TempDir() + std::to_string(getpid()) + "." + name;
   std::ofstream(path) << content;
   return path;
 }
@@ -54,7 +57,7 @@ INSTANTIATE_TEST_SUITE_P(
                       "boot --platform " + WriteTemp("broken.json", "{\"variables\": [")));
 
 TEST(ToolTest, JsonReportAndDump) {
-  const std::string dump = testing::TempDir() + "tool.dump";
+  const std::string dump = testing::TempDir() + "tool." + std::to_string(getpid()) + ".dump";
   std::remove(dump.c_str());
   const ToolRun run = Tool("boot --nio 0x201 --format json --dump " + dump);
   ASSERT_EQ(run.status, 0) << run.err;
