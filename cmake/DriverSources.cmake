@@ -15,6 +15,9 @@ set(BOARDINV_DRIVER_SOURCES
   devpath/TextToDevicePath.cpp
   devpath/NodeTextTable.cpp
   devpath/HardwareAcpiNodes.cpp
+  devpath/MediaNodes.cpp
+  devpath/MessagingNodes.cpp
+  devpath/NetworkNodes.cpp
   platform/ConfigSnapshot.cpp
   platform/DebugBackends.cpp
   platform/DebugMessage.cpp

@@ -18,6 +18,8 @@
 #define ACPI_EXTENDED_DP 0x02
 #define ACPI_ADR_DP 0x03
 #define MEDIA_FILEPATH_DP 0x04
+#define MSG_VENDOR_DP 0x0A
+#define MSG_SASEX_DP 0x16
 
 // ---------------------------------------------------------------------------
 // Text to device path.
@@ -131,6 +133,10 @@ EFI_DEVICE_PATH_PROTOCOL *ParseAcpiHidNode(CHAR16 *ParamText, UINT16 ProductNumb
 // Compressed EISA ID: three letters, then a hex product number.
 UINT32 EisaIdFromText(const CHAR16 *Text);
 
+// Value into 8 bytes at Destination, most significant byte first, at any
+// address: the byte order of FibreEx and SasEx names and of iSCSI LUNs.
+VOID WriteBigEndian64(UINT8 *Destination, UINT64 Value);
+
 // ---------------------------------------------------------------------------
 // The keyword table.
 //
@@ -164,6 +170,10 @@ struct NODE_TEXT_ROW {
   UINT8 Type;
   UINT8 SubType;
   // ParseFieldNode: the node length. ParseAcpiHidRow: the product number.
+  // Fixed-GUID messaging vendor rows: the MESSAGING_VENDOR_GUID_INDEX.
+  // ParseVirtualDiskNode: the VIRTUAL_DISK_KIND.
+  // ParseUsbClassRow: the USB class preset index. ParseBluetoothNode: the
+  // node length.
   UINT16 Preset;
   NODE_FIELD Fields[NODE_FIELD_COUNT];
 };
@@ -181,3 +191,116 @@ EFI_DEVICE_PATH_PROTOCOL *ParsePathNode(CHAR16 *ParamText, const NODE_TEXT_ROW *
 EFI_DEVICE_PATH_PROTOCOL *ParseAcpiExNode(CHAR16 *ParamText, const NODE_TEXT_ROW *Row);
 EFI_DEVICE_PATH_PROTOCOL *ParseAcpiExpNode(CHAR16 *ParamText, const NODE_TEXT_ROW *Row);
 EFI_DEVICE_PATH_PROTOCOL *ParseAcpiAdrNode(CHAR16 *ParamText, const NODE_TEXT_ROW *Row);
+
+// Row parsers of the network, USB class and wireless messaging keywords,
+// and the node subtypes they build.
+#define MSG_MAC_ADDR_DP 0x0B
+#define MSG_IPv4_DP 0x0C
+#define MSG_IPv6_DP 0x0D
+#define MSG_UART_DP 0x0E
+#define MSG_USB_CLASS_DP 0x0F
+#define MSG_USB_WWID_DP 0x10
+#define MSG_DEVICE_LOGICAL_UNIT_DP 0x11
+#define MSG_ISCSI_DP 0x13
+#define MSG_VLAN_DP 0x14
+#define MSG_URI_DP 0x18
+#define MSG_BLUETOOTH_DP 0x1B
+#define MSG_WIFI_DP 0x1C
+#define MSG_BLUETOOTH_LE_DP 0x1E
+#define MSG_DNS_DP 0x1F
+
+// What a USB class keyword fixes: the device class and subclass, each
+// either a value or read from the text.
+typedef struct {
+  BOOLEAN ClassFromText;
+  UINT8 Class;  // when ClassFromText is clear
+  BOOLEAN SubClassFromText;
+  UINT8 SubClass;  // when SubClassFromText is clear
+} UsbClassPreset;
+
+// "UsbClass" and the fifteen keywords that fix the class: the preset of
+// their rows, an index among the USB class presets.
+typedef enum {
+  UsbClassAnyPreset,
+  UsbAudioPreset,
+  UsbCdcControlPreset,
+  UsbHidPreset,
+  UsbImagePreset,
+  UsbPrinterPreset,
+  UsbMassStoragePreset,
+  UsbHubPreset,
+  UsbCdcDataPreset,
+  UsbSmartCardPreset,
+  UsbVideoPreset,
+  UsbDiagnosticPreset,
+  UsbWirelessPreset,
+  UsbDeviceFirmwareUpdatePreset,
+  UsbIrdaBridgePreset,
+  UsbTestAndMeasurementPreset,
+  USB_CLASS_PRESET_COUNT,
+} USB_CLASS_PRESET_INDEX;
+
+// 17 for "UDP", 6 for "TCP", otherwise ParseNumber of Text.
+UINT64 ParseIpProtocol(const CHAR16 *Text);
+// A USB class node: vendor ID, product ID, the class and subclass that the
+// preset leaves to the text, protocol; an empty value reads as all ones.
+EFI_DEVICE_PATH_PROTOCOL *ParseUsbClassNode(CHAR16 *ParamText, const UsbClassPreset *Preset);
+
+EFI_DEVICE_PATH_PROTOCOL *ParseMacAddressNode(CHAR16 *ParamText, const NODE_TEXT_ROW *Row);
+EFI_DEVICE_PATH_PROTOCOL *ParseIpv4Node(CHAR16 *ParamText, const NODE_TEXT_ROW *Row);
+EFI_DEVICE_PATH_PROTOCOL *ParseIpv6Node(CHAR16 *ParamText, const NODE_TEXT_ROW *Row);
+EFI_DEVICE_PATH_PROTOCOL *ParseUartNode(CHAR16 *ParamText, const NODE_TEXT_ROW *Row);
+EFI_DEVICE_PATH_PROTOCOL *ParseUsbClassRow(CHAR16 *ParamText, const NODE_TEXT_ROW *Row);
+EFI_DEVICE_PATH_PROTOCOL *ParseUsbWwidNode(CHAR16 *ParamText, const NODE_TEXT_ROW *Row);
+EFI_DEVICE_PATH_PROTOCOL *ParseIscsiNode(CHAR16 *ParamText, const NODE_TEXT_ROW *Row);
+EFI_DEVICE_PATH_PROTOCOL *ParseDnsNode(CHAR16 *ParamText, const NODE_TEXT_ROW *Row);
+EFI_DEVICE_PATH_PROTOCOL *ParseUriNode(CHAR16 *ParamText, const NODE_TEXT_ROW *Row);
+EFI_DEVICE_PATH_PROTOCOL *ParseWiFiNode(CHAR16 *ParamText, const NODE_TEXT_ROW *Row);
+// Bluetooth and BluetoothLE: the row's preset is the node length.
+EFI_DEVICE_PATH_PROTOCOL *ParseBluetoothNode(CHAR16 *ParamText, const NODE_TEXT_ROW *Row);
+
+// Row parsers of the media and BBS keywords.
+EFI_DEVICE_PATH_PROTOCOL *ParseHardDriveNode(CHAR16 *ParamText, const NODE_TEXT_ROW *Row);
+EFI_DEVICE_PATH_PROTOCOL *ParseGuidNode(CHAR16 *ParamText, const NODE_TEXT_ROW *Row);
+EFI_DEVICE_PATH_PROTOCOL *ParseRamDiskNode(CHAR16 *ParamText, const NODE_TEXT_ROW *Row);
+EFI_DEVICE_PATH_PROTOCOL *ParseVirtualDiskNode(CHAR16 *ParamText, const NODE_TEXT_ROW *Row);
+EFI_DEVICE_PATH_PROTOCOL *ParseBbsNode(CHAR16 *ParamText, const NODE_TEXT_ROW *Row);
+
+// The disk types of the virtual-disk keywords: the preset of their rows.
+typedef enum {
+  VirtualDiskKind,
+  VirtualCdKind,
+  PersistentVirtualDiskKind,
+  PersistentVirtualCdKind,
+  VirtualDiskKinds
+} VIRTUAL_DISK_KIND;
+
+// Row parsers of the messaging keywords for buses, storage and consoles.
+// The fixed-GUID rows ("VenPcAnsi" to "DebugPort", "UartFlowCtrl", "SAS")
+// hold the index of their vendor GUID in Preset; the rows of the other
+// parsers here the node length.
+typedef enum {
+  MsgVendorPcAnsi,
+  MsgVendorVt100,
+  MsgVendorVt100Plus,
+  MsgVendorUtf8,
+  MsgVendorDebugPort,
+  MsgVendorUartFlowControl,
+  MsgVendorSas,
+  MSG_VENDOR_GUID_COUNT
+} MESSAGING_VENDOR_GUID_INDEX;
+
+EFI_DEVICE_PATH_PROTOCOL *ParseFixedVendorRow(CHAR16 *ParamText, const NODE_TEXT_ROW *Row);
+EFI_DEVICE_PATH_PROTOCOL *ParseAtaNode(CHAR16 *ParamText, const NODE_TEXT_ROW *Row);
+EFI_DEVICE_PATH_PROTOCOL *ParseFibreExNode(CHAR16 *ParamText, const NODE_TEXT_ROW *Row);
+EFI_DEVICE_PATH_PROTOCOL *ParseInfinibandNode(CHAR16 *ParamText, const NODE_TEXT_ROW *Row);
+EFI_DEVICE_PATH_PROTOCOL *ParseUartFlowCtrlNode(CHAR16 *ParamText, const NODE_TEXT_ROW *Row);
+EFI_DEVICE_PATH_PROTOCOL *ParseSasNode(CHAR16 *ParamText, const NODE_TEXT_ROW *Row);
+EFI_DEVICE_PATH_PROTOCOL *ParseNvmeNode(CHAR16 *ParamText, const NODE_TEXT_ROW *Row);
+EFI_DEVICE_PATH_PROTOCOL *ParseSataNode(CHAR16 *ParamText, const NODE_TEXT_ROW *Row);
+
+// The SAS device topology of a device kind ("NoTopology", "SAS", "SATA" or a
+// number), a location ("Internal", "External" or a number), a connection
+// ("Direct", "Expanded" or a number) and a drive bay number.
+UINT16 SasTopologyFromText(const CHAR16 *DeviceKind, const CHAR16 *Location, const CHAR16 *Connection,
+                           const CHAR16 *DriveBay);

@@ -15,6 +15,9 @@ const std::vector<std::u16string> kPathTexts = {
     u"Pci(1,2),Pci(3,4),",
     u"AcpiAdr(1,2,3)/VenHw(07AC0304-8AA0-4DD7-94AC-2A3DEAB5CB25,0102)/\\EFI\\BOOT",
     u"AcpiEx(PNP0A03,PNP0A08,1,A,B,C)/MemoryMapped(11,0x1000,0x1FFF)/Pci(1,2)/Pci(3",
+    u"PciRoot(0x0)/Pci(0x1F,0x2)/Sata(0x0,,0x0)/Ata(Primary,Master,0)/VenPcAnsi()/UartFlowCtrl(XonXoff)",
+    u"HD(1,MBR,0xAB,0x22,0x100)/VirtualDisk(0x100,0x1FF,0)/Fv()/BBS(HD,Disk,0)",
+    u"MAC(001122334455,1)/IPv4(10.0.0.1,TCP)/Dns(10.0.0.1,10.0.0.2)/UsbHID(,,1,1)/iSCSI(iqn,1,0x1)",
 };
 
 const std::vector<std::u16string> kNodeTexts = {
@@ -22,6 +25,14 @@ const std::vector<std::u16string> kNodeTexts = {
     u"AcpiAdr(1,2,3,4)",
     u"VenHw(07AC0304-8AA0-4DD7-94AC-2A3DEAB5CB25,0102)",
     u"\\EFI\\BOOT",
+    u"SAS(0x1234,0,1,SATA,External,Expanded,2,0)",
+    u"NVMe(1,01-02-03-04-05-06-07-08)",
+    u"Infiniband(1,07AC0304-8AA0-4DD7-94AC-2A3DEAB5CB25,2,3,4)",
+    u"HD(2,GPT,07AC0304-8AA0-4DD7-94AC-2A3DEAB5CB25,1,2)",
+    u"BBS(Network,PXE,0)",
+    u"RamDisk(1,2,3,07AC0304-8AA0-4DD7-94AC-2A3DEAB5CB25)",
+    u"Dns(fe80::1,fe80::2)",
+    u"UsbWwid(1,2,3,\"AB\")",
 };
 
 enum class Mode { kOne, kFromOn };

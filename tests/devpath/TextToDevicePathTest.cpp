@@ -98,9 +98,9 @@ TEST_F(FrameTest, ConvertsNodeTexts) {
   EXPECT_EQ(ConvertTextToDeviceNode(nullptr), nullptr);
 }
 
-TEST_F(FrameTest, KeywordsOfLaterNodeKindsReadAsFileNames) {
-  // Until their parsers exist these keywords have no row.
-  for (const std::u16string keyword : {u"Msg", u"USB", u"MAC", u"IPv4", u"HD", u"Fv", u"BBS", u"Sata", u"VenMsg"}) {
+TEST_F(FrameTest, KeywordsInAnotherLetterCaseReadAsFileNames) {
+  // Every keyword has a row; written in another case it has none.
+  for (const std::u16string keyword : {u"mac", u"IPV4", u"hd", u"FV", u"Bbs"}) {
     const std::u16string text = keyword + u"(1)";
     const auto bytes = Owned([&] { return ConvertTextToDeviceNode(text.c_str()); }, true);
     ASSERT_TRUE(bytes);
@@ -123,6 +123,9 @@ TEST(NodeTextTable, HoldsTheHardwareAndAcpiKeywordsInOrder) {
     keywords.emplace_back(row->Keyword);
   }
   EXPECT_EQ(row->Keyword, nullptr);
+  // The rows of the other node kinds follow them.
+  ASSERT_GE(keywords.size(), expected.size());
+  keywords.resize(expected.size());
   EXPECT_EQ(keywords, expected);
 }
 
