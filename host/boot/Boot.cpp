@@ -3,6 +3,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <cstring>
 #include <stdexcept>
@@ -283,7 +284,21 @@ std::vector<SlotResult> DescribeSlots(const sim::SimFirmware &firmware, const Bo
   return slots;
 }
 
+// The slot rows as the image holds them at load. The tables are constant
+// data until the first boot, so reading them during static initialisation
+// gets their load-time values.
+const std::vector<SystemSlotEntry> gLoadTimeSlotsA(gLayoutA.Slots, gLayoutA.Slots + gLayoutA.SlotCount);
+const std::vector<SystemSlotEntry> gLoadTimeSlotsB(gLayoutB.Slots, gLayoutB.Slots + gLayoutB.SlotCount);
+const std::vector<SystemSlotEntry> gLoadTimeSlotsC(gLayoutC.Slots, gLayoutC.Slots + gLayoutC.SlotCount);
+
 }  // namespace
+
+void ResetInventoryModuleGlobals() {
+  gSmbios = nullptr;
+  std::copy(gLoadTimeSlotsA.begin(), gLoadTimeSlotsA.end(), gLayoutA.Slots);
+  std::copy(gLoadTimeSlotsB.begin(), gLoadTimeSlotsB.end(), gLayoutB.Slots);
+  std::copy(gLoadTimeSlotsC.begin(), gLoadTimeSlotsC.end(), gLayoutC.Slots);
+}
 
 void ResetStartupModuleGlobals() {
   gHobList = nullptr;
@@ -297,6 +312,7 @@ void ResetStartupModuleGlobals() {
 
 BootResult RunBoot(const sim::Platform &platform, const DriverImage *image) {
   ResetStartupModuleGlobals();
+  ResetInventoryModuleGlobals();
   sim::SimFirmware firmware(platform);
   BootResult result;
   result.platformName = platform.name;

@@ -75,6 +75,10 @@ VariableDescription ReadVariable(const json &entry, const std::string &where) {
       Fail(where + ".size", "goes with \"value\", not with \"data\"");
     }
     variable.data = ReadHexBytes(entry["data"], where + ".data");
+    if (variable.data.empty()) {
+      // A variable always holds data: writing zero bytes deletes it.
+      Fail(where + ".data", "must hold at least one byte (leave the variable out to have it absent)");
+    }
   } else {
     uint64_t size = entry.contains("size") ? ReadUnsigned(entry["size"], where + ".size", 4096) : 4;
     if (size == 0) {

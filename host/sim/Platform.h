@@ -128,6 +128,14 @@ struct Platform {
 // The hand-off block list as bytes, as the configuration table holds it.
 std::vector<uint8_t> BuildHobList(const HobListDescription &description);
 
+// Memory after the list reads as zeros. Follows the chain of HobLengths from
+// the first block as a walk does (to an end block or a length below the
+// generic header) and, where the chain leaves the list (no end block, or a
+// raw block or HobLength pointing past the end), appends the zeros it
+// reaches up to and including a zero header, which a walk reads as the end.
+// A closed list is left exactly as it is.
+void AppendZerosTheChainReaches(std::vector<uint8_t> &list);
+
 class PlatformError : public std::runtime_error {
  public:
   using std::runtime_error::runtime_error;

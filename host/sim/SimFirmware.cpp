@@ -554,7 +554,9 @@ EFI_STATUS SimFirmware::GetVariable(const CHAR16 *name, const EFI_GUID *guid, UI
     } else if (data == nullptr) {
       status = EFI_INVALID_PARAMETER;
     } else {
-      std::memcpy(data, variable->data.data(), variable->data.size());
+      if (!variable->data.empty()) {
+        std::memcpy(data, variable->data.data(), variable->data.size());
+      }
       *size = variable->data.size();
       if (attributes != nullptr) {
         *attributes = variable->attributes;

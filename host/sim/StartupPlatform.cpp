@@ -382,4 +382,19 @@ std::vector<uint8_t> BuildHobList(const HobListDescription &description) {
   return bytes;
 }
 
+void AppendZerosTheChainReaches(std::vector<uint8_t> &list) {
+  constexpr size_t kHeader = 8;
+  for (size_t offset = 0;;) {
+    if (offset + kHeader > list.size()) {
+      list.resize(offset + kHeader, 0);  // a header cut by the end reads on into zeros
+    }
+    const uint16_t type = static_cast<uint16_t>(list[offset] | (list[offset + 1] << 8));
+    const uint16_t length = static_cast<uint16_t>(list[offset + 2] | (list[offset + 3] << 8));
+    if (type == 0xFFFF || length < kHeader) {
+      return;
+    }
+    offset += length;
+  }
+}
+
 }  // namespace sim

@@ -78,6 +78,7 @@ void SimFirmware::InstallStartupServices() {
   }
   if (platform_.hobList.present) {
     hobList_ = BuildHobList(platform_.hobList);
+    AppendZerosTheChainReaches(hobList_);
     AddConfigurationTable(gEfiHobListGuid, hobList_.data());
   }
 

@@ -1,5 +1,7 @@
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <cctype>
 #include <string>
 #include <vector>
 
@@ -84,6 +86,8 @@ INSTANTIATE_TEST_SUITE_P(
         BadCase{R"({"variables": [{"name": "N", "value": "0x1FF", "size": 1}]})", "variables[0].value: out of range"},
         BadCase{R"({"variables": [{"name": "N", "value": "12ab"}]})", "variables[0].value: not a number"},
         BadCase{R"({"variables": [{"name": "N", "value": 1, "size": 0}]})", "variables[0].size: must be at least 1"},
+        BadCase{R"({"variables": [{"name": "N", "data": ""}]})",
+                "variables[0].data: must hold at least one byte (leave the variable out to have it absent)"},
         BadCase{R"({"variables": [{"name": "N", "data": "0"}]})", "variables[0].data: odd number of hex digits"},
         BadCase{R"({"variables": [{"name": "N", "data": "zz"}]})", "variables[0].data: not a hex digit"},
         BadCase{R"({"variables": [{"name": "N", "data": "00", "size": 1}]})", "variables[0].size: goes with"},
@@ -150,6 +154,44 @@ INSTANTIATE_TEST_SUITE_P(
                  "secondary_bus": 1}]}]}})",
                 "pci.root_bridges[0].functions[0].secondary_bus: unknown field"},
         BadCase{R"({"pci": {"buses": []}})", "pci.buses: unknown field"}));
+
+// What a walk meets after the list: its bytes as built, then zeros up to
+// the header where the chain of HobLengths ends.
+struct ChainCase {
+  const char *what;
+  std::vector<uint8_t> list;
+  size_t expectedSize;
+};
+
+class ChainTailTest : public ::testing::TestWithParam<ChainCase> {};
+
+TEST_P(ChainTailTest, ZerosReachTheHeaderWhereTheChainEnds) {
+  std::vector<uint8_t> list = GetParam().list;
+  sim::AppendZerosTheChainReaches(list);
+  ASSERT_EQ(list.size(), GetParam().expectedSize);
+  EXPECT_TRUE(std::equal(GetParam().list.begin(), GetParam().list.end(), list.begin()));
+  EXPECT_TRUE(std::all_of(list.begin() + static_cast<long>(GetParam().list.size()), list.end(),
+                          [](uint8_t byte) { return byte == 0; }));
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Lists, ChainTailTest,
+    ::testing::Values(
+        ChainCase{"closed by an end block", {3, 0, 8, 0, 0, 0, 0, 0, 0xFF, 0xFF, 8, 0, 0, 0, 0, 0}, 16},
+        ChainCase{"a short length ends it inside", {3, 0, 4, 0, 0, 0, 0, 0, 0xAA}, 9},
+        ChainCase{"no end block", {3, 0, 8, 0, 0, 0, 0, 0}, 16},
+        ChainCase{"a length past the end", {3, 0, 0x20, 0, 0, 0, 0, 0, 0xFF, 0xFF, 8, 0, 0, 0, 0, 0}, 0x28},
+        // The header cut by the end reads on into zeros: type 0x0003,
+        // length 0x0010, so the chain goes 16 further.
+        ChainCase{"a header cut by the end", {3, 0, 8, 0, 0, 0, 0, 0, 3, 0, 0x10}, 8 + 16 + 8},
+        ChainCase{"empty", {}, 8}),
+    [](const ::testing::TestParamInfo<ChainCase> &info) {
+      std::string name = info.param.what;
+      for (char &c : name) {
+        c = std::isalnum(static_cast<unsigned char>(c)) ? c : '_';
+      }
+      return name;
+    });
 
 TEST(PlatformTest, MissingFileIsAPlatformError) {
   EXPECT_THROW(sim::LoadPlatformFile("/nonexistent/platform.json"), sim::PlatformError);

@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "firmware/Guids.h"
+#include "host/boot/Boot.h"
 #include "host/sim/PciModel.h"
 #include "inventory/Inventory.h"
 #include "tests/host/DriverFixture.h"
@@ -135,6 +136,23 @@ TEST_F(SlotStagingTest, LayoutsKeepTheirOwnRows) {
   EXPECT_EQ(0, std::memcmp(gLayoutB.Slots, savedB.data(), savedB.size() * sizeof(SystemSlotEntry)));
   EXPECT_EQ(uint8_t{gLayoutC.Slots[0].Formatted.CurrentUsage}, SLOT_USAGE_AVAILABLE);
   std::memcpy(gLayoutA.Slots, savedA.data(), savedA.size() * sizeof(SystemSlotEntry));
+}
+
+// The probe updates the chosen layout's rows in place, as the image's data.
+// A later in-process boot must meet them as a freshly loaded image does.
+TEST(RepeatedBootTest, EachInProcessBootMeetsTheRowsAsLoaded) {
+  sim::Platform withDevice = sim::DefaultPlatform();
+  sim::PciFunctionDescription device;
+  device.vendorId = 0xC0DE;
+  withDevice.pci.rootBridges[0].bridges[1].functions.push_back(device);  // behind NVME2's port
+  auto nvme2Record = [](const host::BootResult &result) {
+    EXPECT_EQ(result.slots.at(1).designation, "NVME2");
+    return result.slots.at(1).record;
+  };
+  const std::vector<uint8_t> first = nvme2Record(host::RunBoot(sim::DefaultPlatform()));
+  ASSERT_EQ(first.at(7), SLOT_USAGE_AVAILABLE);
+  EXPECT_EQ(nvme2Record(host::RunBoot(withDevice)).at(7), SLOT_USAGE_IN_USE);
+  EXPECT_EQ(nvme2Record(host::RunBoot(sim::DefaultPlatform())), first);
 }
 
 }  // namespace

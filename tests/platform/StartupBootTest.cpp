@@ -186,6 +186,31 @@ TEST(StartupBootTest, AnInstalledListIsAdoptedAndNothingIsTransferred) {
   EXPECT_EQ(report["pool"]["outstanding_blocks"], 0);
 }
 
+// A list whose chain of HobLengths leaves it: the blocks on the chain are
+// read, the walk ends at the zeros after the list, and nothing else.
+TEST(StartupBootTest, AChainLeavingTheListEndsInTheZerosAfterIt) {
+  for (const bool endBlock : {true, false}) {
+    SCOPED_TRACE(endBlock ? "a raw header pointing past the end block" : "no end block");
+    const json report = Boot([endBlock](sim::Platform &p) {
+      sim::HandOffBlock heap;
+      heap.name = gHeapHandOffGuid;
+      heap.data = {'a', 'b', 'c'};
+      sim::HandOffBlock raw;
+      raw.kind = sim::HandOffBlock::Kind::Raw;
+      raw.data = {0x00, 0x00, 0x08, 0x01};  // type 0, HobLength 0x108
+      p.hobList.blocks = {heap};
+      if (endBlock) {
+        p.hobList.blocks.push_back(raw);
+      }
+      p.hobList.endBlock = endBlock;
+    });
+    const json &list = report["startup"]["heap_buffer_list"];
+    ASSERT_EQ(list["nodes"].size(), 1u);
+    EXPECT_EQ(list["nodes"][0]["payload"], "61 62 63");
+    EXPECT_EQ(report["outcome"], "installed Layout A");
+  }
+}
+
 TEST(StartupBootTest, PresentBackendsAreProbedButStartUpWritesNothingToThem) {
   for (const bool streamSelected : {false, true}) {
     const json report = Boot([streamSelected](sim::Platform &p) {
