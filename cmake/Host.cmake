@@ -57,7 +57,8 @@ add_library(bootharness STATIC
 target_compile_options(bootharness PRIVATE ${BOARDINV_WARNINGS})
 target_link_libraries(bootharness PUBLIC driver simfw)
 
-add_executable(boardinv tools/boardinv/main.cpp tools/boardinv/BootCommand.cpp tools/boardinv/DevpathCommand.cpp)
+add_executable(boardinv tools/boardinv/main.cpp tools/boardinv/BootCommand.cpp tools/boardinv/DevpathCommand.cpp
+               tools/boardinv/SweepCommand.cpp)
 target_compile_options(boardinv PRIVATE ${BOARDINV_WARNINGS})
 target_link_libraries(boardinv PRIVATE bootharness CLI11::CLI11)
 

@@ -284,6 +284,86 @@ std::vector<SlotResult> DescribeSlots(const sim::SimFirmware &firmware, const Bo
   return slots;
 }
 
+bool IsRefusal(const sim::ServiceCall &call) {
+  return call.service == "AllocatePool" && call.status == EFI_OUT_OF_RESOURCES;
+}
+
+std::string RowName(const PortConnectorEntry &row) {
+  const std::string internal = row.InternalDesignator != nullptr ? row.InternalDesignator : "";
+  const std::string external = row.ExternalDesignator != nullptr ? row.ExternalDesignator : "";
+  if (internal.empty() || external.empty()) {
+    return "\"" + internal + external + "\"";
+  }
+  return "\"" + internal + "\" / \"" + external + "\"";
+}
+
+// Names, for each allocation the pool refused, what the driver left undone
+// because of it. Read from the order of the firmware calls: at start-up the
+// pool serves only the heap buffer nodes; at End-of-DXE each connector row
+// takes one staging buffer (an Add or a refusal per row, in table order),
+// then the slots take their path array and, per slot, the path conversion
+// and a staging buffer.
+std::vector<SkippedWork> DescribeSkipped(const BootResult &result, const std::vector<sim::ServiceCall> &calls) {
+  std::vector<SkippedWork> skipped;
+  size_t at = 0;
+  for (; at < calls.size(); at++) {
+    const sim::ServiceCall &call = calls[at];
+    if (call.service == "CreateEventEx" || call.service == "GetVariable") {
+      break;
+    }
+    if (IsRefusal(call)) {
+      skipped.push_back({result.startup.parked && !result.entryReturned
+                             ? "the rest of the boot: the stop policy parked the driver in the fatal stop display"
+                             : "a hand-off heap buffer: without its node it is not transferred",
+                         call.detail});
+    }
+  }
+
+  const BoardLayout *layout = nullptr;
+  if (result.variantCode && result.smbiosLocated) {
+    layout = LayoutForVariant(*result.variantCode);
+  }
+  std::vector<const sim::ServiceCall *> slotRefusals;
+  UINT8 row = 0;
+  bool slotCallSeen = false;
+  for (; at < calls.size(); at++) {
+    const sim::ServiceCall &call = calls[at];
+    const bool refusal = IsRefusal(call);
+    if (layout != nullptr && row < layout->ConnectorCount &&
+        (refusal || (call.service == "SMBIOS Add" && call.detail == "Type 8"))) {
+      if (refusal) {
+        skipped.push_back({"Type 8 record of connector row " + std::to_string(row + 1) + " (" +
+                               RowName(layout->Connectors[row]) + ")",
+                           call.detail});
+      }
+      row++;
+    } else if (refusal) {
+      slotRefusals.push_back(&call);
+    } else if (call.service == "LocateDevicePath" || call.service == "SMBIOS Add") {
+      slotCallSeen = true;
+    }
+  }
+
+  size_t next = 0;
+  if (!slotRefusals.empty() && !slotCallSeen && !result.slots.empty()) {
+    skipped.push_back({"every Type 9 record: the slots' path array could not be allocated", slotRefusals[next++]->detail});
+  }
+  for (const SlotResult &slot : result.slots) {
+    if (next < slotRefusals.size() && slot.probe == "the device-path text did not convert") {
+      skipped.push_back({"the PCI probe of slot " + slot.designation +
+                             ": its device path could not be built, so the stored row is used",
+                         slotRefusals[next++]->detail});
+    }
+    if (next < slotRefusals.size() && !slot.recordAdded && slotCallSeen) {
+      skipped.push_back({"Type 9 record of slot " + slot.designation, slotRefusals[next++]->detail});
+    }
+  }
+  for (; next < slotRefusals.size(); next++) {
+    skipped.push_back({"nothing the report can name", slotRefusals[next]->detail});
+  }
+  return skipped;
+}
+
 // The slot rows as the image holds them at load. The tables are constant
 // data until the first boot, so reading them during static initialisation
 // gets their load-time values.
@@ -390,6 +470,7 @@ BootResult RunBoot(const sim::Platform &platform, const DriverImage *image) {
   }
   result.pool = firmware.Pool();
   result.calls = firmware.Calls();
+  result.skipped = DescribeSkipped(result, result.calls);
   return result;
 }
 

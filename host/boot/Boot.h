@@ -59,6 +59,12 @@ struct SlotResult {
   std::vector<uint8_t> record;     // that record, as stored
 };
 
+// Work the driver left undone because the pool refused an allocation.
+struct SkippedWork {
+  std::string what;     // e.g. Type 8 record of connector row 5 ("CON2")
+  std::string because;  // the refused allocation, as the firmware logged it
+};
+
 struct BootResult {
   std::string platformName;
   bool entryReturned = true;  // false: DriverEntry never returned (parked in a fatal stop)
@@ -80,6 +86,7 @@ struct BootResult {
 
   std::vector<sim::SmbiosRecord> records;
   std::vector<SlotResult> slots;  // the layout's slots, in table order
+  std::vector<SkippedWork> skipped;  // one entry per refused allocation, in order
 
   bool eventCreated = false;
   uint64_t eventNotifications = 0;

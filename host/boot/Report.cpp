@@ -359,6 +359,12 @@ json BootReportJson(const BootResult &result) {
   }
   report["slots"] = slots;
 
+  json skipped = json::array();
+  for (const SkippedWork &work : result.skipped) {
+    skipped.push_back({{"what", work.what}, {"because", work.because}});
+  }
+  report["skipped"] = skipped;
+
   report["end_of_dxe_event"] = {{"created", result.eventCreated},
                                 {"notifications", result.eventNotifications},
                                 {"closed", result.eventClosed}};
@@ -461,6 +467,12 @@ std::string BootReportText(const BootResult &result) {
     } else {
       out << "      No record added\n";
     }
+  }
+  if (!result.skipped.empty()) {
+    out << "Skipped:\n";
+  }
+  for (const SkippedWork &work : result.skipped) {
+    out << "  " << work.what << "\n      because " << work.because << "\n";
   }
   out << "End-of-DXE event: "
       << (!result.eventCreated ? "not created" : result.eventClosed ? "closed" : "left open") << "\n";

@@ -327,7 +327,12 @@ EFI_STATUS SimFirmware::AllocatePool(EFI_MEMORY_TYPE type, UINTN size, VOID **bu
   }
   if (fail) {
     pool_.failedAllocations++;
-    Record("AllocatePool", "allocation " + std::to_string(index) + " refused", EFI_OUT_OF_RESOURCES);
+    const std::string kind = type == EfiBootServicesData      ? "boot-services data"
+                             : type == EfiRuntimeServicesData ? "runtime-services data"
+                                                              : "memory type " + std::to_string(type);
+    Record("AllocatePool",
+           "allocation " + std::to_string(index) + " (" + std::to_string(size) + " bytes of " + kind + ") refused",
+           EFI_OUT_OF_RESOURCES);
     return EFI_OUT_OF_RESOURCES;
   }
   // Never zero-filled, as on a machine: fill with a pattern so that code

@@ -284,25 +284,45 @@ TEST(BootTest, WithoutPciEverySlotKeepsItsStoredRow) {
   ExpectLayoutRecords(report, kLayoutA, slots);
 }
 
-// Fail each allocation of a default boot in turn: the boot still ends,
-// nothing leaks, the records that are added keep their order, and at most
-// the one record whose work needed that allocation is missing or keeps its
-// stored values (or, without the slots' cursor array, no slot record).
+// Fail each allocation of a default boot in turn: the boot still ends (at
+// start-up the stop policy parks it), nothing leaks, the records that are
+// added keep their order, at most the one record whose work needed that
+// allocation is missing or keeps its stored values (or, without the slots'
+// path array, no slot record), and the report names what was skipped.
 TEST(BootTest, EachAllocationFailingAloneLeavesAConsistentInventory) {
   const json clean = Boot(0x200);
   const uint64_t allocations = clean["pool"]["allocations"].get<uint64_t>();
   const uint64_t startupAllocations = clean["startup"]["heap_buffer_list"]["nodes"].size();
   ASSERT_GT(allocations, 19u + 4u);
-  for (uint64_t k = startupAllocations + 1; k <= allocations; k++) {
+  EXPECT_TRUE(clean["skipped"].empty());
+  for (uint64_t k = 1; k <= allocations; k++) {
     SCOPED_TRACE("allocation " + std::to_string(k));
     const json report = Boot(0x200, [k](sim::Platform &p) { p.faults.failAllocations = {k}; });
+    ASSERT_EQ(report["skipped"].size(), 1u);
+    const std::string what = report["skipped"][0]["what"].get<std::string>();
+    EXPECT_EQ(report["skipped"][0]["because"].get<std::string>().rfind("allocation " + std::to_string(k) + " (", 0),
+              0u);
+    EXPECT_EQ(report["pool"]["invalid_frees"], 0);
+    if (k <= startupAllocations) {
+      EXPECT_TRUE(report["startup"]["fatal_stop"]["parked"]);
+      EXPECT_EQ(what, "the rest of the boot: the stop policy parked the driver in the fatal stop display");
+      continue;
+    }
     ExpectNothingLeaked(report);
     EXPECT_TRUE(report["end_of_dxe_event"]["closed"]);
     const json &records = report["records"];
-    if (k == startupAllocations + 19 + 1) {
-      EXPECT_EQ(records.size(), 19u) << "without the slots' cursor array no slot record is added";
+    const uint64_t connectorRow = k - startupAllocations;  // one staging buffer per row
+    if (connectorRow <= 19) {
+      EXPECT_EQ(records.size(), 19u + 4u - 1u);
+      EXPECT_EQ(what.rfind("Type 8 record of connector row " + std::to_string(connectorRow) + " (", 0), 0u) << what;
+    } else if (k == startupAllocations + 19 + 1) {
+      EXPECT_EQ(records.size(), 19u) << "without the slots' path array no slot record is added";
+      EXPECT_EQ(what, "every Type 9 record: the slots' path array could not be allocated");
+    } else if (records.size() == 19u + 4u - 1u) {
+      EXPECT_EQ(what.rfind("Type 9 record of slot ", 0), 0u) << what;
     } else {
-      EXPECT_GE(records.size(), 19u + 4u - 1u);
+      EXPECT_EQ(records.size(), 19u + 4u);
+      EXPECT_EQ(what.rfind("the PCI probe of slot ", 0), 0u) << what;
     }
     bool seenSlot = false;
     size_t inUse = 0;

@@ -54,7 +54,8 @@ INSTANTIATE_TEST_SUITE_P(
     ::testing::Values("", "frobnicate", "boot --nio", "boot --nio xyz", "boot --nio 0x100000000", "boot --nio -1",
                       "boot --nio 1 --no-nio", "boot --format xml", "boot --platform /nonexistent.json",
                       "boot --unknown", "boot --platform " + WriteTemp("bad.json", "{\"colour\": 1}"),
-                      "boot --platform " + WriteTemp("broken.json", "{\"variables\": [")));
+                      "boot --platform " + WriteTemp("broken.json", "{\"variables\": ["),
+                      "sweep --format csv", "sweep --platform /nonexistent.json"));
 
 TEST(ToolTest, JsonReportAndDump) {
   const std::string dump = testing::TempDir() + "tool." + std::to_string(getpid()) + ".dump";
@@ -88,6 +89,36 @@ TEST(ToolTest, DefaultBootInstallsLayoutA) {
   EXPECT_NE(run.out.find("SMBIOS records added: 23"), std::string::npos) << run.out;
   // The two nodes of the heap buffer list that start-up published.
   EXPECT_NE(run.out.find("Pool: 2 blocks (104 bytes) outstanding"), std::string::npos) << run.out;
+}
+
+// The sweep boots Layout C once per allocation (2 heap nodes, 8 connector
+// staging buffers, the path array, the slot's conversion and its staging
+// buffer) and names one skipped piece of work for each.
+TEST(ToolTest, SweepNamesWhatEachRefusedAllocationSkipped) {
+  const std::string platform = WriteTemp(
+      "sweep.json", R"({"name": "sweep C", "variables": [{"name": "NioTypeProtected", "value": "0x201"}]})");
+  const ToolRun run = Tool("sweep --format json --platform " + platform);
+  ASSERT_EQ(run.status, 0) << run.err;
+  const nlohmann::json sweep = nlohmann::json::parse(run.out);
+  EXPECT_TRUE(sweep["sound"]);
+  const uint64_t allocations = sweep["allocations"].get<uint64_t>();
+  ASSERT_EQ(sweep["boots"].size(), allocations);
+  EXPECT_EQ(sweep["boots"][2]["skipped"][0]["what"], "Type 8 record of connector row 1 (\"CON9\" / \"2.5 GbE 1\")");
+  EXPECT_EQ(sweep["boots"][10]["skipped"][0]["what"],
+            "every Type 9 record: the slots' path array could not be allocated");
+  EXPECT_EQ(sweep["boots"][allocations - 1]["skipped"][0]["what"], "Type 9 record of slot NVME0");
+  for (const nlohmann::json &boot : sweep["boots"]) {
+    EXPECT_EQ(boot["skipped"].size(), 1u) << boot.dump();
+  }
+
+  const ToolRun text = Tool("sweep --platform " + platform);
+  ASSERT_EQ(text.status, 0) << text.err;
+  EXPECT_NE(text.out.find("Allocation 1 refused: the driver is parked in the fatal stop display with stop code "
+                          "0x00080137 (during start-up); 0 records\n"
+                          "    skipped the rest of the boot: the stop policy parked the driver in the fatal stop display"),
+            std::string::npos)
+      << text.out;
+  EXPECT_NE(text.out.find("Every boot ended soundly."), std::string::npos);
 }
 
 }  // namespace

@@ -17,5 +17,6 @@ constexpr int kExitUsage = 2;
 // Adds a subcommand; returns what runs it and gives the exit status.
 std::function<int()> AddBootCommand(CLI::App &app);
 std::function<int()> AddDevpathCommand(CLI::App &app);
+std::function<int()> AddSweepCommand(CLI::App &app);
 
 }  // namespace boardinv

@@ -25,6 +25,7 @@ int main(int argc, char **argv) {
   const std::vector<std::function<int()>> runners = {
       boardinv::AddBootCommand(app),
       boardinv::AddDevpathCommand(app),
+      boardinv::AddSweepCommand(app),
   };
 
   try {

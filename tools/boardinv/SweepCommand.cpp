@@ -1,0 +1,123 @@
+// boardinv sweep: boots the platform once as described, then once for each
+// of that boot's pool allocations with that allocation alone refused, and
+// shows what each boot left undone. Every boot runs in its own process, so
+// one that dies does not end the sweep.
+#include <iostream>
+#include <memory>
+#include <nlohmann/json.hpp>
+#include <sstream>
+#include <string>
+
+#include "host/boot/Boot.h"
+#include "host/sim/Platform.h"
+#include "tools/boardinv/Commands.h"
+
+namespace boardinv {
+
+namespace {
+
+using nlohmann::json;
+
+struct SweepOptions {
+  std::string platformFile;
+  std::string format = "text";
+};
+
+// What one boot with a refused allocation came to, and whether that is
+// sound: it ended (returned or parked in the fatal stop display), freed
+// nothing it did not own, holds nothing but the heap buffer nodes once it
+// has returned, and names what it skipped.
+json SweepEntry(uint64_t allocation, const sim::Platform &described) {
+  sim::Platform platform = described;
+  platform.faults.failAllocations = {allocation};
+  platform.faults.failAllocationsFrom.reset();
+  json entry = {{"allocation", allocation}};
+  json report;
+  try {
+    report = host::RunBootIsolated(platform);
+  } catch (const std::runtime_error &error) {
+    entry["died"] = error.what();
+    entry["sound"] = false;
+    return entry;
+  }
+  const bool parked = report["startup"]["fatal_stop"]["parked"].get<bool>();
+  const uint64_t held = report["pool"]["outstanding_blocks"].get<uint64_t>();
+  const uint64_t nodes = report["startup"]["heap_buffer_list"]["nodes"].size();
+  entry["outcome"] = report["outcome"];
+  entry["records"] = report["records"].size();
+  entry["leaked_blocks"] = parked ? json(nullptr) : json(held - nodes);
+  entry["invalid_frees"] = report["pool"]["invalid_frees"];
+  entry["skipped"] = report["skipped"];
+  entry["sound"] = report["pool"]["invalid_frees"] == 0 && (parked || held == nodes) && report["skipped"].size() == 1;
+  return entry;
+}
+
+int RunSweep(const SweepOptions &options) {
+  sim::Platform platform;
+  try {
+    platform = options.platformFile.empty() ? sim::DefaultPlatform() : sim::LoadPlatformFile(options.platformFile);
+  } catch (const sim::PlatformError &error) {
+    Die(error.what());
+  }
+  sim::Platform clean = platform;
+  clean.faults.failAllocations.clear();
+  clean.faults.failAllocationsFrom.reset();
+  json cleanReport;
+  try {
+    cleanReport = host::RunBootIsolated(clean);
+  } catch (const std::runtime_error &error) {
+    std::cerr << "boardinv: the boot without refused allocations died: " << error.what() << "\n";
+    return 1;
+  }
+  const uint64_t allocations = cleanReport["pool"]["allocations"].get<uint64_t>();
+
+  json sweep = {{"platform", platform.name}, {"allocations", allocations}, {"boots", json::array()}};
+  bool sound = true;
+  for (uint64_t k = 1; k <= allocations; k++) {
+    json entry = SweepEntry(k, clean);
+    sound = sound && entry["sound"].get<bool>();
+    sweep["boots"].push_back(entry);
+  }
+  sweep["sound"] = sound;
+
+  if (options.format == "json") {
+    std::cout << sweep.dump(2) << "\n";
+  } else {
+    std::cout << "Platform: " << platform.name << "\n";
+    std::cout << "Allocations in a boot without refusals: " << allocations << "\n";
+    for (const json &entry : sweep["boots"]) {
+      std::cout << "Allocation " << entry["allocation"].get<uint64_t>() << " refused: ";
+      if (entry.contains("died")) {
+        std::cout << "the boot died (" << entry["died"].get<std::string>() << ")\n";
+        continue;
+      }
+      std::cout << entry["outcome"].get<std::string>() << "; " << entry["records"].get<size_t>() << " records";
+      if (!entry["leaked_blocks"].is_null() && entry["leaked_blocks"] != 0) {
+        std::cout << "; " << entry["leaked_blocks"].get<uint64_t>() << " blocks leaked";
+      }
+      if (entry["invalid_frees"] != 0) {
+        std::cout << "; " << entry["invalid_frees"].get<uint64_t>() << " invalid frees";
+      }
+      std::cout << "\n";
+      for (const json &skipped : entry["skipped"]) {
+        std::cout << "    skipped " << skipped["what"].get<std::string>() << "\n";
+      }
+    }
+    std::cout << (sound ? "Every boot ended soundly.\n" : "Some boots did not end soundly.\n");
+  }
+  return sound ? 0 : 1;
+}
+
+}  // namespace
+
+std::function<int()> AddSweepCommand(CLI::App &app) {
+  auto options = std::make_shared<SweepOptions>();
+  CLI::App *command = app.add_subcommand(
+      "sweep", "Boot once per pool allocation of a boot, with that allocation alone refused, and report each");
+  command->add_option("--platform", options->platformFile, "Platform description (JSON); default: the built-in one");
+  command->add_option("--format", options->format, "Report format: text or json")
+      ->check(CLI::IsMember({"text", "json"}));
+  return [command, options]() { return command->parsed() ? RunSweep(*options) : -1; };
+}
+
+}  // namespace boardinv
