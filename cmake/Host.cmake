@@ -64,3 +64,7 @@ target_link_libraries(boardinv PRIVATE bootharness CLI11::CLI11)
 
 enable_testing()
 add_subdirectory(tests)
+# Benchmarks measure the optimised host build, not the instrumented ones.
+if(NOT BOARDINV_SANITIZE AND NOT BOARDINV_FUZZ)
+  add_subdirectory(bench)
+endif()

