@@ -41,21 +41,13 @@
 #include "host/boot/Report.h"
 #include "host/sim/Platform.h"
 #include "inventory/Inventory.h"
+#include "tests/fuzz/FuzzFirmware.h"
 
 namespace {
 
 using nlohmann::json;
 
-[[noreturn]] void Finding(const char *what) {
-  std::fprintf(stderr, "finding: %s\n", what);
-  std::abort();
-}
-
-void Check(bool condition, const char *what) {
-  if (!condition) {
-    Finding(what);
-  }
-}
+using fuzz::Check;
 
 class Reader {
  public:

@@ -24,21 +24,13 @@
 #include "host/sim/SimFirmware.h"
 #include "platform/PlatformServices.h"
 #include "startup/Startup.h"
+#include "tests/fuzz/FuzzFirmware.h"
 
 namespace {
 
 using Bytes = std::vector<uint8_t>;
 
-[[noreturn]] void Finding(const char *what) {
-  std::fprintf(stderr, "finding: %s\n", what);
-  std::abort();
-}
-
-void Check(bool condition, const char *what) {
-  if (!condition) {
-    Finding(what);
-  }
-}
+using fuzz::Check;
 
 uint16_t U16(const uint8_t *at) { return static_cast<uint16_t>(at[0] | (at[1] << 8)); }
 uint32_t U32(const uint8_t *at) { return static_cast<uint32_t>(U16(at) | (U16(at + 2) << 16)); }

@@ -38,12 +38,7 @@ uint32_t ParseWord(const std::string &text) {
 }
 
 int RunBoot(const BootOptions &options) {
-  sim::Platform platform;
-  try {
-    platform = options.platformFile.empty() ? sim::DefaultPlatform() : sim::LoadPlatformFile(options.platformFile);
-  } catch (const sim::PlatformError &error) {
-    Die(error.what());
-  }
+  sim::Platform platform = LoadPlatformOrDie(options.platformFile);
   if (!options.nio.empty()) {
     sim::SetNioTypeWord(platform, ParseWord(options.nio));
   }

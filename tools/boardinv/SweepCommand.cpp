@@ -53,12 +53,7 @@ json SweepEntry(uint64_t allocation, const sim::Platform &described) {
 }
 
 int RunSweep(const SweepOptions &options) {
-  sim::Platform platform;
-  try {
-    platform = options.platformFile.empty() ? sim::DefaultPlatform() : sim::LoadPlatformFile(options.platformFile);
-  } catch (const sim::PlatformError &error) {
-    Die(error.what());
-  }
+  sim::Platform platform = LoadPlatformOrDie(options.platformFile);
   sim::Platform clean = platform;
   clean.faults.failAllocations.clear();
   clean.faults.failAllocationsFrom.reset();

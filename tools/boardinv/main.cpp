@@ -15,6 +15,14 @@ void Die(const std::string &message) {
   std::exit(kExitUsage);
 }
 
+sim::Platform LoadPlatformOrDie(const std::string &file) {
+  try {
+    return file.empty() ? sim::DefaultPlatform() : sim::LoadPlatformFile(file);
+  } catch (const sim::PlatformError &error) {
+    Die(error.what());
+  }
+}
+
 }  // namespace boardinv
 
 int main(int argc, char **argv) {
