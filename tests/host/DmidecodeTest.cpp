@@ -4,7 +4,6 @@
 
 #include <cstdio>
 #include <fstream>
-#include <regex>
 #include <string>
 #include <vector>
 
@@ -47,29 +46,38 @@ std::vector<Decoded> ParseDmidecode(const std::string &output) {
   std::vector<Decoded> records;
   std::istringstream lines(output);
   std::string line;
-  const std::regex header(R"(^Handle 0x([0-9A-F]{4}), DMI type (\d+), (\d+) bytes$)");
-  const std::regex field(R"(^\t([^:]+): (.*)$)");
-  std::smatch match;
   while (std::getline(lines, line)) {
-    if (std::regex_match(line, match, header)) {
+    // "Handle 0x0001, DMI type 8, 9 bytes"
+    unsigned handle = 0;
+    unsigned type = 0;
+    unsigned length = 0;
+    char bytes[6] = {};
+    if (line.rfind("Handle 0x", 0) == 0 &&
+        std::sscanf(line.c_str(), "Handle 0x%4X, DMI type %u, %u %5s", &handle, &type, &length, bytes) == 4 &&
+        std::string(bytes) == "bytes") {
       Decoded record;
-      record.handle = static_cast<unsigned>(std::stoul(match[1], nullptr, 16));
-      record.type = static_cast<unsigned>(std::stoul(match[2]));
+      record.handle = handle;
+      record.type = type;
       records.push_back(record);
-    } else if (!records.empty() && std::regex_match(line, match, field)) {
-      Decoded &record = records.back();
-      const std::string name = match[1];
-      const std::string value = match[2];
-      if (name == "Internal Reference Designator") record.internal = value;
-      if (name == "Internal Connector Type") record.internalType = value;
-      if (name == "External Reference Designator") record.external = value;
-      if (name == "External Connector Type") record.externalType = value;
-      if (name == "Port Type") record.portType = value;
-      if (name == "Designation") record.designation = value;
-      if (name == "Type") record.slotType = value;
-      if (name == "Current Usage") record.usage = value;
-      if (name == "Bus Address") record.busAddress = value;
+      continue;
     }
+    // "\tName: value"
+    const size_t colon = line.find(": ");
+    if (records.empty() || line.size() < 2 || line[0] != '\t' || line[1] == '\t' || colon == std::string::npos) {
+      continue;
+    }
+    Decoded &record = records.back();
+    const std::string name = line.substr(1, colon - 1);
+    const std::string value = line.substr(colon + 2);
+    if (name == "Internal Reference Designator") record.internal = value;
+    if (name == "Internal Connector Type") record.internalType = value;
+    if (name == "External Reference Designator") record.external = value;
+    if (name == "External Connector Type") record.externalType = value;
+    if (name == "Port Type") record.portType = value;
+    if (name == "Designation") record.designation = value;
+    if (name == "Type") record.slotType = value;
+    if (name == "Current Usage") record.usage = value;
+    if (name == "Bus Address") record.busAddress = value;
   }
   return records;
 }
