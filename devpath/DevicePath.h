@@ -137,6 +137,16 @@ UINT32 EisaIdFromText(const CHAR16 *Text);
 // address: the byte order of FibreEx and SasEx names and of iSCSI LUNs.
 VOID WriteBigEndian64(UINT8 *Destination, UINT64 Value);
 
+// The low Width bytes of Value, little-endian, at any address: the byte
+// order of every other node field.
+VOID WriteLittleEndian(UINT8 *Destination, UINTN Width, UINT64 Value);
+
+// Whether Text is Word, whole and in the same case.
+BOOLEAN TextIsWord(const CHAR16 *Text, const CHAR16 *Word);
+
+// A node's bytes, for writing its fields at their offsets.
+inline UINT8 *NodeBytes(EFI_DEVICE_PATH_PROTOCOL *Node) { return (UINT8 *)Node; }
+
 // ---------------------------------------------------------------------------
 // The keyword table.
 //

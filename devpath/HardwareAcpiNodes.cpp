@@ -13,14 +13,6 @@
 #define ACPI_EX_FIXED_LENGTH 16       // header, _HID, _UID, _CID
 #define PNP_EISA_LETTERS 0x41D0       // "PNP" compressed
 
-// The low Width bytes of Value, little-endian, at Field.
-static VOID WriteField(UINT8 *Field, UINTN Width, UINT64 Value) {
-  for (UINTN Index = 0; Index < Width; Index++) {
-    Field[Index] = (UINT8)(Value >> (8 * Index));
-  }
-}
-
-static UINT8 *NodeBytes(EFI_DEVICE_PATH_PROTOCOL *Node) { return (UINT8 *)Node; }
 
 EFI_DEVICE_PATH_PROTOCOL *ParseFieldNode(CHAR16 *ParamText, const NODE_TEXT_ROW *Row) {
   EFI_DEVICE_PATH_PROTOCOL *Node = CreateDeviceNode(Row->Type, Row->SubType, Row->Preset);
@@ -34,7 +26,7 @@ EFI_DEVICE_PATH_PROTOCOL *ParseFieldNode(CHAR16 *ParamText, const NODE_TEXT_ROW 
     UINT64 Value = Field->Reader == HexField      ? ParseHexValue(Param)
                    : Field->Reader == EisaIdField ? EisaIdFromText(Param)
                                                   : ParseNumber(Param);
-    WriteField(NodeBytes(Node) + Field->Offset, Field->Width, Value);
+    WriteLittleEndian(NodeBytes(Node) + Field->Offset, Field->Width, Value);
   }
   return Node;
 }
@@ -84,8 +76,8 @@ EFI_DEVICE_PATH_PROTOCOL *ParseAcpiHidNode(CHAR16 *ParamText, UINT16 ProductNumb
   CHAR16 *UidText = NextParam(&Cursor);
   EFI_DEVICE_PATH_PROTOCOL *Node = CreateDeviceNode(ACPI_DEVICE_PATH, ACPI_DP, 12);
   if (Node != nullptr) {
-    WriteField(NodeBytes(Node) + 4, 4, ((UINT32)ProductNumber << 16) | PNP_EISA_LETTERS);
-    WriteField(NodeBytes(Node) + 8, 4, ParseNumber(UidText));
+    WriteLittleEndian(NodeBytes(Node) + 4, 4, ((UINT32)ProductNumber << 16) | PNP_EISA_LETTERS);
+    WriteLittleEndian(NodeBytes(Node) + 8, 4, ParseNumber(UidText));
   }
   return Node;
 }
@@ -121,9 +113,9 @@ static EFI_DEVICE_PATH_PROTOCOL *BuildAcpiExNode(UINT32 Hid, UINT32 Cid, UINT32 
   if (Node == nullptr) {
     return nullptr;
   }
-  WriteField(NodeBytes(Node) + 4, 4, Hid);
-  WriteField(NodeBytes(Node) + 8, 4, Uid);
-  WriteField(NodeBytes(Node) + 12, 4, Cid);
+  WriteLittleEndian(NodeBytes(Node) + 4, 4, Hid);
+  WriteLittleEndian(NodeBytes(Node) + 8, 4, Uid);
+  WriteLittleEndian(NodeBytes(Node) + 12, 4, Cid);
   UINT8 *Out = NodeBytes(Node) + ACPI_EX_FIXED_LENGTH;
   for (UINTN Index = 0; Index < 3; Index++) {
     for (const CHAR16 *Char = Strings[Index]; *Char != 0; Char++) {
@@ -181,7 +173,7 @@ EFI_DEVICE_PATH_PROTOCOL *ParseAcpiAdrNode(CHAR16 *ParamText, const NODE_TEXT_RO
       Length += 4;
       SetDevicePathNodeLength(Node, (UINT16)Length);
     }
-    WriteField(NodeBytes(Node) + 4 + 4 * Index, 4, ParseNumber(AdrText));
+    WriteLittleEndian(NodeBytes(Node) + 4 + 4 * Index, 4, ParseNumber(AdrText));
   }
   return Node;
 }

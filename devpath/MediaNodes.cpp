@@ -32,22 +32,6 @@ static const EFI_GUID gVirtualDiskTypeGuids[VirtualDiskKinds] = {
 // BBS device types: a word's type is its place in this list, from 1.
 static const CHAR16 *const gBbsDeviceTypeWords[] = {u"Floppy", u"HD", u"CDROM", u"PCMCIA", u"USB", u"Network"};
 
-static UINT8 *NodeBytes(EFI_DEVICE_PATH_PROTOCOL *Node) { return (UINT8 *)Node; }
-
-// The low Width bytes of Value, little-endian, at Field.
-static VOID WriteLittleEndian(UINT8 *Field, UINTN Width, UINT64 Value) {
-  for (UINTN Index = 0; Index < Width; Index++) {
-    Field[Index] = (UINT8)(Value >> (8 * Index));
-  }
-}
-
-static BOOLEAN TextEquals(const CHAR16 *Text, const CHAR16 *Word) {
-  while (*Text != 0 && *Text == *Word) {
-    Text++;
-    Word++;
-  }
-  return *Text == *Word;
-}
 
 // HD(Partition,Type,Signature,Start,Size). Type "MBR" takes a 32-bit
 // signature, "GPT" a GUID; any other Type is the signature type as a
@@ -65,10 +49,10 @@ EFI_DEVICE_PATH_PROTOCOL *ParseHardDriveNode(CHAR16 *ParamText, const NODE_TEXT_
   }
   UINT8 *Bytes = NodeBytes(Node);
   WriteLittleEndian(Bytes + 4, 4, ParseNumber(PartitionText));
-  if (TextEquals(TypeText, u"MBR")) {
+  if (TextIsWord(TypeText, u"MBR")) {
     Bytes[40] = Bytes[41] = PARTITION_FORMAT_MBR;
     WriteLittleEndian(Bytes + 24, 4, ParseNumber(SignatureText));
-  } else if (TextEquals(TypeText, u"GPT")) {
+  } else if (TextIsWord(TypeText, u"GPT")) {
     Bytes[40] = Bytes[41] = PARTITION_FORMAT_GPT;
     ParseGuidText(SignatureText, (EFI_GUID *)(Bytes + 24));
   } else {
@@ -148,7 +132,7 @@ EFI_DEVICE_PATH_PROTOCOL *ParseBbsNode(CHAR16 *ParamText, const NODE_TEXT_ROW *R
   UINT64 DeviceType = 0;
   UINTN Words = sizeof(gBbsDeviceTypeWords) / sizeof(gBbsDeviceTypeWords[0]);
   for (UINTN Index = 0; Index < Words && DeviceType == 0; Index++) {
-    if (TextEquals(TypeText, gBbsDeviceTypeWords[Index])) {
+    if (TextIsWord(TypeText, gBbsDeviceTypeWords[Index])) {
       DeviceType = Index + 1;
     }
   }

@@ -43,10 +43,7 @@ static const CHAR16 *const gFlowControlWords[] = {u"Hardware", u"XonXoff"};
 
 #define WORD_COUNT(Words) (sizeof(Words) / sizeof((Words)[0]))
 
-static UINT8 *NodeBytes(EFI_DEVICE_PATH_PROTOCOL *Node) { return (UINT8 *)Node; }
-
-// The low Width bytes of Value, little-endian, at any address.
-static VOID WriteLittleEndian(UINT8 *Destination, UINTN Width, UINT64 Value) {
+VOID WriteLittleEndian(UINT8 *Destination, UINTN Width, UINT64 Value) {
   for (UINTN Index = 0; Index < Width; Index++) {
     Destination[Index] = (UINT8)(Value >> (8 * Index));
   }
@@ -59,19 +56,11 @@ VOID WriteBigEndian64(UINT8 *Destination, UINT64 Value) {
   }
 }
 
-static BOOLEAN TextsEqual(const CHAR16 *First, const CHAR16 *Second) {
-  while (*First != 0 && *First == *Second) {
-    First++;
-    Second++;
-  }
-  return *First == *Second;
-}
-
 // The position of the word that Text is, whole and in the same case; Count
 // when it is none of them.
 static UINTN WordIndex(const CHAR16 *Text, const CHAR16 *const *Words, UINTN Count) {
   UINTN Index = 0;
-  while (Index < Count && !TextsEqual(Text, Words[Index])) {
+  while (Index < Count && !TextIsWord(Text, Words[Index])) {
     Index++;
   }
   return Index;
@@ -161,11 +150,11 @@ EFI_DEVICE_PATH_PROTOCOL *ParseUartFlowCtrlNode(CHAR16 *ParamText, const NODE_TE
 
 UINT16 SasTopologyFromText(const CHAR16 *DeviceKind, const CHAR16 *Location, const CHAR16 *Connection,
                            const CHAR16 *DriveBay) {
-  if (TextsEqual(DeviceKind, u"NoTopology")) {
+  if (TextIsWord(DeviceKind, u"NoTopology")) {
     return 0;
   }
-  BOOLEAN Sata = TextsEqual(DeviceKind, u"SATA");
-  if (!Sata && !TextsEqual(DeviceKind, u"SAS")) {
+  BOOLEAN Sata = TextIsWord(DeviceKind, u"SATA");
+  if (!Sata && !TextIsWord(DeviceKind, u"SAS")) {
     return (UINT16)ParseNumber(DeviceKind);
   }
   // Bits 0-3: one byte of topology for bay 0, two with the bay above.

@@ -37,23 +37,6 @@
 #define ISCSI_AUTH_NONE 0x0800
 #define ISCSI_AUTH_CHAP_UNI 0x1000
 
-static UINT8 *NodeBytes(EFI_DEVICE_PATH_PROTOCOL *Node) { return (UINT8 *)Node; }
-
-// The low Width bytes of Value, little-endian, at Field.
-static VOID StoreLittleEndian(UINT8 *Field, UINTN Width, UINT64 Value) {
-  for (UINTN Index = 0; Index < Width; Index++) {
-    Field[Index] = (UINT8)(Value >> (8 * Index));
-  }
-}
-
-// Whether Text is Word, whole and case-sensitively.
-static BOOLEAN TextIs(const CHAR16 *Text, const CHAR16 *Word) {
-  while (*Word != 0 && *Text == *Word) {
-    Text++;
-    Word++;
-  }
-  return *Text == *Word;
-}
 
 // The low 8 bits of Count characters of Text.
 static VOID StoreNarrowText(UINT8 *Field, const CHAR16 *Text, UINTN Count) {
@@ -63,10 +46,10 @@ static VOID StoreNarrowText(UINT8 *Field, const CHAR16 *Text, UINTN Count) {
 }
 
 UINT64 ParseIpProtocol(const CHAR16 *Text) {
-  if (TextIs(Text, u"UDP")) {
+  if (TextIsWord(Text, u"UDP")) {
     return IP_PROTOCOL_UDP;
   }
-  if (TextIs(Text, u"TCP")) {
+  if (TextIsWord(Text, u"TCP")) {
     return IP_PROTOCOL_TCP;
   }
   return ParseNumber(Text);
@@ -104,8 +87,8 @@ EFI_DEVICE_PATH_PROTOCOL *ParseIpv4Node(CHAR16 *ParamText, const NODE_TEXT_ROW *
   }
   UINT8 *Bytes = NodeBytes(Node);
   ParseIpv4Text(RemoteText, (EFI_IPv4_ADDRESS *)(Bytes + 8));
-  StoreLittleEndian(Bytes + 16, 2, ParseIpProtocol(ProtocolText));
-  Bytes[18] = TextIs(TypeText, u"Static") ? 1 : 0;
+  WriteLittleEndian(Bytes + 16, 2, ParseIpProtocol(ProtocolText));
+  Bytes[18] = TextIsWord(TypeText, u"Static") ? 1 : 0;
   ParseIpv4Text(LocalText, (EFI_IPv4_ADDRESS *)(Bytes + 4));
   if (*GatewayText != 0 && *MaskText != 0) {
     ParseIpv4Text(GatewayText, (EFI_IPv4_ADDRESS *)(Bytes + 19));
@@ -130,8 +113,8 @@ EFI_DEVICE_PATH_PROTOCOL *ParseIpv6Node(CHAR16 *ParamText, const NODE_TEXT_ROW *
   }
   UINT8 *Bytes = NodeBytes(Node);
   ParseIpv6Text(RemoteText, (EFI_IPv6_ADDRESS *)(Bytes + 20));
-  StoreLittleEndian(Bytes + 40, 2, ParseIpProtocol(ProtocolText));
-  Bytes[42] = TextIs(OriginText, u"Static") ? 0 : TextIs(OriginText, u"StatelessAutoConfigure") ? 1 : 2;
+  WriteLittleEndian(Bytes + 40, 2, ParseIpProtocol(ProtocolText));
+  Bytes[42] = TextIsWord(OriginText, u"Static") ? 0 : TextIsWord(OriginText, u"StatelessAutoConfigure") ? 1 : 2;
   ParseIpv6Text(LocalText, (EFI_IPv6_ADDRESS *)(Bytes + 4));
   if (*GatewayText != 0 && *PrefixText != 0) {
     ParseIpv6Text(GatewayText, (EFI_IPv6_ADDRESS *)(Bytes + 44));
@@ -157,8 +140,8 @@ EFI_DEVICE_PATH_PROTOCOL *ParseUartNode(CHAR16 *ParamText, const NODE_TEXT_ROW *
     return nullptr;
   }
   UINT8 *Bytes = NodeBytes(Node);
-  StoreLittleEndian(Bytes + 8, 8, TextIs(BaudText, u"DEFAULT") ? UART_DEFAULT_BAUD_RATE : ParseNumber(BaudText));
-  Bytes[16] = TextIs(DataBitsText, u"DEFAULT") ? UART_DEFAULT_DATA_BITS : (UINT8)ParseNumber(DataBitsText);
+  WriteLittleEndian(Bytes + 8, 8, TextIsWord(BaudText, u"DEFAULT") ? UART_DEFAULT_BAUD_RATE : ParseNumber(BaudText));
+  Bytes[16] = TextIsWord(DataBitsText, u"DEFAULT") ? UART_DEFAULT_DATA_BITS : (UINT8)ParseNumber(DataBitsText);
   Bytes[17] = (UINT8)ParseNumber(ParityText);
   for (UINT8 Value = 0; gUartParityLetters[Value] != 0; Value++) {
     if (*ParityText == gUartParityLetters[Value]) {
@@ -167,7 +150,7 @@ EFI_DEVICE_PATH_PROTOCOL *ParseUartNode(CHAR16 *ParamText, const NODE_TEXT_ROW *
   }
   Bytes[18] = (UINT8)ParseNumber(StopBitsText);
   for (UINT8 Value = 0; Value < sizeof(gUartStopBitsWords) / sizeof(gUartStopBitsWords[0]); Value++) {
-    if (TextIs(StopBitsText, gUartStopBitsWords[Value])) {
+    if (TextIsWord(StopBitsText, gUartStopBitsWords[Value])) {
       Bytes[18] = Value;
     }
   }
@@ -211,8 +194,8 @@ EFI_DEVICE_PATH_PROTOCOL *ParseUsbClassNode(CHAR16 *ParamText, const UsbClassPre
   Bytes[8] = Preset->ClassFromText ? (UINT8)UsbValueOrAllOnes(NextParam(&Cursor)) : Preset->Class;
   Bytes[9] = Preset->SubClassFromText ? (UINT8)UsbValueOrAllOnes(NextParam(&Cursor)) : Preset->SubClass;
   CHAR16 *ProtocolText = NextParam(&Cursor);
-  StoreLittleEndian(Bytes + 4, 2, UsbValueOrAllOnes(VendorText));
-  StoreLittleEndian(Bytes + 6, 2, UsbValueOrAllOnes(ProductText));
+  WriteLittleEndian(Bytes + 4, 2, UsbValueOrAllOnes(VendorText));
+  WriteLittleEndian(Bytes + 6, 2, UsbValueOrAllOnes(ProductText));
   Bytes[10] = (UINT8)UsbValueOrAllOnes(ProtocolText);
   return Node;
 }
@@ -249,11 +232,11 @@ EFI_DEVICE_PATH_PROTOCOL *ParseUsbWwidNode(CHAR16 *ParamText, const NODE_TEXT_RO
     return nullptr;
   }
   UINT8 *Bytes = NodeBytes(Node);
-  StoreLittleEndian(Bytes + 6, 2, ParseNumber(VendorText));
-  StoreLittleEndian(Bytes + 8, 2, ParseNumber(ProductText));
-  StoreLittleEndian(Bytes + 4, 2, ParseNumber(InterfaceText));
+  WriteLittleEndian(Bytes + 6, 2, ParseNumber(VendorText));
+  WriteLittleEndian(Bytes + 8, 2, ParseNumber(ProductText));
+  WriteLittleEndian(Bytes + 4, 2, ParseNumber(InterfaceText));
   for (UINTN Index = 0; Index < Length; Index++) {
-    StoreLittleEndian(Bytes + USB_WWID_FIXED_LENGTH + 2 * Index, 2, Serial[Index]);
+    WriteLittleEndian(Bytes + USB_WWID_FIXED_LENGTH + 2 * Index, 2, Serial[Index]);
   }
   return Node;
 }
@@ -281,24 +264,24 @@ EFI_DEVICE_PATH_PROTOCOL *ParseIscsiNode(CHAR16 *ParamText, const NODE_TEXT_ROW 
   }
   UINT8 *Bytes = NodeBytes(Node);
   StoreNarrowText(Bytes + 18, NameText, NameLength);  // and the zero byte of the zero-filled node
-  StoreLittleEndian(Bytes + 16, 2, ParseNumber(TagText));
+  WriteLittleEndian(Bytes + 16, 2, ParseNumber(TagText));
   UINT64 Lun = 0;
   ParseNumber64(LunText, &Lun);
   WriteBigEndian64(Bytes + 8, Lun);
   UINT16 Options = 0;
-  if (TextIs(HeaderDigestText, u"CRC32C")) {
+  if (TextIsWord(HeaderDigestText, u"CRC32C")) {
     Options |= ISCSI_HEADER_DIGEST_CRC32C;
   }
-  if (TextIs(DataDigestText, u"CRC32C")) {
+  if (TextIsWord(DataDigestText, u"CRC32C")) {
     Options |= ISCSI_DATA_DIGEST_CRC32C;
   }
-  if (TextIs(AuthenticationText, u"None")) {
+  if (TextIsWord(AuthenticationText, u"None")) {
     Options |= ISCSI_AUTH_NONE;
-  } else if (TextIs(AuthenticationText, u"CHAP_UNI")) {
+  } else if (TextIsWord(AuthenticationText, u"CHAP_UNI")) {
     Options |= ISCSI_AUTH_CHAP_UNI;
   }
-  StoreLittleEndian(Bytes + 6, 2, Options);
-  StoreLittleEndian(Bytes + 4, 2, (*ProtocolText == 0 || TextIs(ProtocolText, u"TCP")) ? 0 : 1);
+  WriteLittleEndian(Bytes + 6, 2, Options);
+  WriteLittleEndian(Bytes + 4, 2, (*ProtocolText == 0 || TextIsWord(ProtocolText, u"TCP")) ? 0 : 1);
   return Node;
 }
 

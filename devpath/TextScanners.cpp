@@ -284,3 +284,11 @@ EFI_STATUS ParseIpv6Text(const CHAR16 *Text, EFI_IPv6_ADDRESS *Address) {
   CopyMem(Out + 16 - Tail, Bytes + DoubleColonAt, Tail);
   return EFI_SUCCESS;
 }
+
+BOOLEAN TextIsWord(const CHAR16 *Text, const CHAR16 *Word) {
+  while (*Word != 0 && *Text == *Word) {
+    Text++;
+    Word++;
+  }
+  return *Text == *Word;
+}
