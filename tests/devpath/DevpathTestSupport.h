@@ -56,6 +56,28 @@ inline Bytes NodeBytes(const EFI_DEVICE_PATH_PROTOCOL *node) {
 // ASCII -> UCS-2, for texts built at run time.
 inline std::u16string U16(const std::string &text) { return std::u16string(text.begin(), text.end()); }
 
+// A text and what it converts to, as hex ("null" for a null result).
+struct NodeCase {
+  std::u16string text;
+  std::string bytes;
+};
+
+// A text, narrowed and cut, to name a case in a failure message.
+inline std::string Name(const std::u16string &text) { return std::string(text.begin(), text.end()).substr(0, 80); }
+
+// Count zero bytes, as hex.
+inline std::string Zeros(size_t count) {
+  std::string text;
+  for (size_t i = 0; i < count; i++) {
+    text += i == 0 ? "00" : " 00";
+  }
+  return text;
+}
+
+// A GUID as text and in node byte order.
+inline const std::u16string kGuidText = u"07AC0304-8AA0-4DD7-94AC-2A3DEAB5CB25";
+inline const std::string kGuidBytes = "04 03 AC 07 A0 8A D7 4D 94 AC 2A 3D EA B5 CB 25";
+
 // A simulated firmware for each test: the converter's pool calls land in it
 // and every test ends with the pool as it found it.
 class PoolTest : public ::testing::Test {
@@ -100,6 +122,18 @@ class PoolTest : public ::testing::Test {
   std::string Node(const std::u16string &text) {
     auto bytes = Owned([&] { return ConvertTextToDeviceNode(text.c_str()); }, true);
     return bytes ? ToHex(*bytes) : "null";
+  }
+
+  // Each text converted as a node (as a whole path), against its bytes.
+  void ExpectNodes(const std::vector<NodeCase> &cases) {
+    for (const auto &c : cases) {
+      EXPECT_EQ(Node(c.text), c.bytes) << Name(c.text);
+    }
+  }
+  void ExpectPaths(const std::vector<NodeCase> &cases) {
+    for (const auto &c : cases) {
+      EXPECT_EQ(Path(c.text), c.bytes) << Name(c.text);
+    }
   }
 
   sim::SimFirmware firmware_;

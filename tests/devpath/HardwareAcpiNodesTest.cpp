@@ -8,15 +8,6 @@
 namespace devpath_test {
 namespace {
 
-struct NodeCase {
-  std::u16string text;
-  std::string bytes;
-};
-
-std::string Name(const std::u16string &text) { return std::string(text.begin(), text.end()).substr(0, 80); }
-
-const std::u16string kGuidText = u"07AC0304-8AA0-4DD7-94AC-2A3DEAB5CB25";
-const std::string kGuidBytes = "04 03 AC 07 A0 8A D7 4D 94 AC 2A 3D EA B5 CB 25";
 const std::string kZeroGuid = "00 00 00 00 00 00 00 00 00 00 00 00 00 00 00 00";
 
 using HardwareNodeTest = PoolTest;

@@ -11,39 +11,9 @@
 namespace devpath_test {
 namespace {
 
-struct NodeCase {
-  std::u16string text;
-  std::string bytes;
-};
-
-std::string Name(const std::u16string &text) { return std::string(text.begin(), text.end()).substr(0, 80); }
-
-// Count zero bytes in the tool's hex form.
-std::string Zeros(size_t count) {
-  std::string text;
-  for (size_t i = 0; i < count; i++) {
-    text += i == 0 ? "00" : " 00";
-  }
-  return text;
-}
-
-const std::u16string kGuidText = u"07AC0304-8AA0-4DD7-94AC-2A3DEAB5CB25";
-const std::string kGuidBytes = "04 03 AC 07 A0 8A D7 4D 94 AC 2A 3D EA B5 CB 25";
 const std::string kOnes = "FF FF FF FF FF FF FF FF";
 
-class MediaNodeTest : public PoolTest {
- protected:
-  void ExpectNodes(const std::vector<NodeCase> &cases) {
-    for (const auto &c : cases) {
-      EXPECT_EQ(Node(c.text), c.bytes) << Name(c.text);
-    }
-  }
-  void ExpectPaths(const std::vector<NodeCase> &cases) {
-    for (const auto &c : cases) {
-      EXPECT_EQ(Path(c.text), c.bytes) << Name(c.text);
-    }
-  }
-};
+using MediaNodeTest = PoolTest;
 
 // Offsets 4 partition, 8 start, 16 size, 24 signature, 40 format, 41
 // signature type.

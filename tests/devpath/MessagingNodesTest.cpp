@@ -10,15 +10,6 @@
 namespace devpath_test {
 namespace {
 
-struct NodeCase {
-  std::u16string text;
-  std::string bytes;
-};
-
-std::string Name(const std::u16string &text) { return std::string(text.begin(), text.end()).substr(0, 80); }
-
-const std::u16string kGuidText = u"07AC0304-8AA0-4DD7-94AC-2A3DEAB5CB25";
-const std::string kGuidBytes = "04 03 AC 07 A0 8A D7 4D 94 AC 2A 3D EA B5 CB 25";
 const std::string kZero8 = "00 00 00 00 00 00 00 00";
 const std::string kOnes8 = "FF FF FF FF FF FF FF FF";
 const std::string kZeroGuid = kZero8 + " " + kZero8;
@@ -36,14 +27,7 @@ const std::string kSasGuid = "B4 DD 87 D4 8B 00 D9 11 AF DC 00 10 83 FF CA 4D";
 
 const std::string kEnd = "7F FF 04 00";
 
-class MessagingNodeTest : public PoolTest {
- protected:
-  void ExpectNodes(const std::vector<NodeCase> &cases) {
-    for (const auto &c : cases) {
-      EXPECT_EQ(Node(c.text), c.bytes) << Name(c.text);
-    }
-  }
-};
+using MessagingNodeTest = PoolTest;
 
 TEST_F(MessagingNodeTest, DocumentedExamplesConvertAsWholePaths) {
   const std::vector<NodeCase> cases = {

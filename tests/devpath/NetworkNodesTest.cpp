@@ -9,22 +9,6 @@
 namespace devpath_test {
 namespace {
 
-struct NodeCase {
-  std::u16string text;
-  std::string bytes;
-};
-
-std::string Name(const std::u16string &text) { return std::string(text.begin(), text.end()).substr(0, 80); }
-
-// n zero bytes, as hex.
-std::string Zeros(size_t n) {
-  std::string text;
-  for (size_t i = 0; i < n; i++) {
-    text += i == 0 ? "00" : " 00";
-  }
-  return text;
-}
-
 const std::string kMacHeader = "03 0B 25 00 ";
 const std::string kIpv4Header = "03 0C 1B 00 ";
 const std::string kIpv6Header = "03 0D 3C 00 ";
@@ -32,14 +16,7 @@ const std::string kLoopback6 = "00 00 00 00 00 00 00 00 00 00 00 00 00 00 00 01"
 const std::string kTwo6 = "00 00 00 00 00 00 00 00 00 00 00 00 00 00 00 02";
 const std::string kFe80One = "FE 80 00 00 00 00 00 00 00 00 00 00 00 00 00 01";
 
-class NetworkNodeTest : public PoolTest {
- protected:
-  void ExpectNodes(const std::vector<NodeCase> &cases) {
-    for (const auto &c : cases) {
-      EXPECT_EQ(Node(c.text), c.bytes) << Name(c.text);
-    }
-  }
-};
+using NetworkNodeTest = PoolTest;
 
 TEST_F(NetworkNodeTest, ConvertsHardwareAddresses) {
   const std::string mac64 = "00112233445566778899AABBCCDDEEFF00112233445566778899AABBCCDDEEFF";

@@ -9,14 +9,7 @@
 namespace devpath_test {
 namespace {
 
-struct TextCase {
-  std::u16string text;
-  std::string bytes;  // "null" for a null result
-};
-
-std::string Name(const std::u16string &text) {
-  return std::string(text.begin(), text.end()).substr(0, 80);
-}
+using TextCase = NodeCase;
 
 using FrameTest = PoolTest;
 
