@@ -50,6 +50,7 @@ target_link_libraries(driver PUBLIC simfw)
 add_library(bootharness STATIC
   host/loader/MachineTraps.cpp
   host/loader/PeImage.cpp
+  host/loader/X86Decoder.cpp
   host/boot/Boot.cpp
   host/boot/Report.cpp
   host/boot/SmbiosNames.cpp
@@ -61,6 +62,9 @@ add_executable(boardinv tools/boardinv/main.cpp tools/boardinv/BootCommand.cpp t
                tools/boardinv/SweepCommand.cpp)
 target_compile_options(boardinv PRIVATE ${BOARDINV_WARNINGS})
 target_link_libraries(boardinv PRIVATE bootharness CLI11::CLI11)
+# A fault in host code that the loaded image called is reported with the
+# function's name, which dladdr finds in the dynamic symbol table.
+set_target_properties(boardinv PROPERTIES ENABLE_EXPORTS ON)
 
 enable_testing()
 add_subdirectory(tests)

@@ -32,6 +32,7 @@ struct DriverState {
 struct DriverImage {
   loader::PeImage file;
   std::unique_ptr<loader::MappedImage> mapped;
+  std::vector<uint32_t> codeSymbols;  // RVAs of the map's symbols in executable sections
   DriverState state;
 };
 
@@ -51,6 +52,14 @@ DriverImagePtr LoadDriverImage(const std::string &path) {
   for (uint32_t rva : {snapshot, tsc, anchor}) {
     if (static_cast<uint64_t>(rva) + 8 > image->file.sizeOfImage) {
       throw loader::ImageError(mapPath + ": a symbol lies outside the image; the map is not this image's");
+    }
+  }
+  for (const auto &[name, rva] : symbols) {
+    for (const loader::Section &section : image->file.sections) {
+      if ((section.characteristics & 0x20000000) != 0 && rva >= section.virtualAddress &&
+          rva - section.virtualAddress < section.virtualSize) {
+        image->codeSymbols.push_back(rva);
+      }
     }
   }
   image->mapped = std::make_unique<loader::MappedImage>(image->file);
@@ -403,7 +412,8 @@ BootResult RunBoot(const sim::Platform &platform, const DriverImage *image) {
   // A loaded image reaches the hardware model through faults it takes.
   std::unique_ptr<loader::MachineTraps> traps;
   if (image != nullptr) {
-    traps = std::make_unique<loader::MachineTraps>(*image->mapped);
+    traps = std::make_unique<loader::MachineTraps>(image->file, *image->mapped, image->codeSymbols,
+                                                   loader::RewriteForcedByEnvironment());
     traps->Arm();
   }
 

@@ -1,17 +1,22 @@
 #include "host/loader/MachineTraps.h"
 
+#include <asm/prctl.h>
+#include <cxxabi.h>
+#include <dlfcn.h>
+#include <setjmp.h>
 #include <signal.h>
 #include <sys/mman.h>
-#include <asm/prctl.h>
 #include <sys/prctl.h>
 #include <sys/syscall.h>
 #include <ucontext.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
 
+#include "host/loader/X86Decoder.h"
 #include "host/sim/HardwareModel.h"
 
 namespace loader {
@@ -27,10 +32,25 @@ constexpr Window kWindows[] = {
     {0xFEDC9000ULL, 0x1000ULL},      // the UART's registers
 };
 
+constexpr uint32_t kScnMemExecute = 0x20000000;
+constexpr uint32_t kScnMemRead = 0x40000000;
+constexpr uint32_t kScnMemWrite = 0x80000000;
+constexpr uint64_t kPageSize = 4096;
+constexpr uint8_t kUd2[2] = {0x0F, 0x0B};
+
+// The signals a faulting instruction raises.
+constexpr int kFaultSignals[] = {SIGSEGV, SIGILL, SIGFPE, SIGBUS, SIGTRAP};
+constexpr size_t kFaultSignalCount = sizeof(kFaultSignals) / sizeof(kFaultSignals[0]);
+
+// The state the handler reads. One image at a time runs in a process.
 const MappedImage *gImage = nullptr;
-struct sigaction gPrevious;
-// Whether CPUID faults here; without it the processor answers itself.
-bool gCpuidTrapped = false;
+const std::vector<RewrittenSite> *gSites = nullptr;
+volatile sig_atomic_t gArmed = 0;
+bool gTscTrapOn = false;    // PR_SET_TSC is set while armed
+bool gCpuidTrapOn = false;  // ARCH_SET_CPUID is set while armed
+struct sigaction gPrevious[kFaultSignalCount];
+stack_t gPreviousStack;
+alignas(16) char gAlternateStack[256 * 1024];
 
 bool InWindow(uint64_t address) {
   for (const Window &window : kWindows) {
@@ -46,17 +66,6 @@ greg_t &Register(ucontext_t *context, unsigned number) {
   static const int kIndex[16] = {REG_RAX, REG_RCX, REG_RDX, REG_RBX, REG_RSP, REG_RBP, REG_RSI, REG_RDI,
                                  REG_R8,  REG_R9,  REG_R10, REG_R11, REG_R12, REG_R13, REG_R14, REG_R15};
   return context->uc_mcontext.gregs[kIndex[number & 15]];
-}
-
-[[noreturn]] void Unhandled(const char *why, uint64_t rip) {
-  char message[160];
-  const uint64_t offset = gImage != nullptr && gImage->Contains(rip) ? rip - reinterpret_cast<uint64_t>(gImage->Base()) : rip;
-  const int length = std::snprintf(message, sizeof(message), "boardinv: %s at %s0x%llx\n", why,
-                                   gImage != nullptr && gImage->Contains(rip) ? "image+" : "",
-                                   static_cast<unsigned long long>(offset));
-  if (write(STDERR_FILENO, message, static_cast<size_t>(length)) < 0) {
-  }
-  std::_Exit(3);
 }
 
 // Writes a value to a register the way a load of that width does: 32-bit
@@ -92,154 +101,324 @@ uint64_t Load(ucontext_t *context, unsigned number, unsigned width, bool rex) {
   return width >= 64 ? value : value & ((1ULL << width) - 1);
 }
 
-// The length of a ModRM memory operand's bytes after the opcode.
-unsigned OperandLength(const uint8_t *modrm) {
-  const unsigned mod = modrm[0] >> 6;
-  const unsigned rm = modrm[0] & 7;
-  unsigned length = 1;
-  if (mod == 3) {
-    return 0;
+void Resume(ucontext_t *context, uint64_t rip) { context->uc_mcontext.gregs[REG_RIP] = static_cast<greg_t>(rip); }
+
+const char *SignalName(int signal) {
+  switch (signal) {
+    case SIGSEGV: return "SIGSEGV";
+    case SIGILL: return "SIGILL";
+    case SIGFPE: return "SIGFPE";
+    case SIGBUS: return "SIGBUS";
+    case SIGTRAP: return "SIGTRAP";
+    default: return "a signal";
   }
-  if (rm == 4) {
-    length++;
-    if (mod == 0 && (modrm[1] & 7) == 5) {
-      length += 4;
+}
+
+// Ends the program for a fault the loader does not emulate: one line on
+// standard error, exit status 3. Only async-signal-safe calls, and a
+// demangler working in a buffer of its own.
+[[noreturn]] void ReportFault(int signal, const siginfo_t *info, uint64_t rip, const char *why) {
+  char where[512];
+  if (gImage != nullptr && gImage->Contains(rip)) {
+    std::snprintf(where, sizeof(where), "at image+0x%llX",
+                  static_cast<unsigned long long>(rip - reinterpret_cast<uint64_t>(gImage->Base())));
+  } else {
+    Dl_info symbol{};
+    if (dladdr(reinterpret_cast<void *>(rip), &symbol) != 0 && symbol.dli_sname != nullptr) {
+      static char demangled[4096];
+      size_t length = sizeof(demangled);
+      int status = -1;
+      abi::__cxa_demangle(symbol.dli_sname, demangled, &length, &status);
+      std::snprintf(where, sizeof(where), "in host function %.400s, which the driver called",
+                    status == 0 ? demangled : symbol.dli_sname);
+    } else {
+      std::snprintf(where, sizeof(where), "at 0x%llX, outside the image (a jump out of the image)",
+                    static_cast<unsigned long long>(rip));
     }
   }
-  if (mod == 0 && rm == 5) {
-    length += 4;
-  } else if (mod == 1) {
-    length += 1;
-  } else if (mod == 2) {
-    length += 4;
+  char access[64] = "";
+  if ((signal == SIGSEGV || signal == SIGBUS) && info != nullptr) {
+    std::snprintf(access, sizeof(access), " accessing 0x%llX",
+                  static_cast<unsigned long long>(reinterpret_cast<uint64_t>(info->si_addr)));
   }
-  return length;
+  char message[768];
+  const int length = std::snprintf(message, sizeof(message), "boardinv: the driver faulted: %s (%s)%s %s\n",
+                                   SignalName(signal), why, access, where);
+  if (length > 0 && write(STDERR_FILENO, message, std::min<size_t>(static_cast<size_t>(length), sizeof(message) - 1)) < 0) {
+  }
+  _exit(3);
+}
+
+void EmulateCpuid(ucontext_t *context, sim::HardwareModel &hardware) {
+  // The stop-override agent's channel is SI; the leaf and its arguments are
+  // in EAX, EBX and ECX.
+  const uint16_t answer = hardware.Cpuid(static_cast<uint32_t>(Load(context, 0, 32, true)),
+                                         static_cast<uint32_t>(Load(context, 3, 32, true)),
+                                         static_cast<uint32_t>(Load(context, 1, 32, true)),
+                                         static_cast<uint16_t>(Load(context, 6, 16, true)));
+  for (unsigned reg : {0u, 1u, 2u, 3u}) {
+    Store(context, reg, 32, true, 0);
+  }
+  Store(context, 6, 16, true, answer);
+}
+
+void EmulateTsc(ucontext_t *context, sim::HardwareModel &hardware) {
+  const uint64_t value = hardware.ReadTsc();
+  Store(context, 0, 32, true, value & 0xFFFFFFFFULL);
+  Store(context, 2, 32, true, value >> 32);
+}
+
+// Performs a faulting instruction of the driver's on the model; false when
+// it is not one the loader emulates.
+bool Emulate(int signal, const siginfo_t *info, ucontext_t *context, uint64_t rip, const char **why) {
+  sim::HardwareModel *model = sim::ActiveHardware();
+  const uint64_t offset = rip - reinterpret_cast<uint64_t>(gImage->Base());
+  if (signal == SIGILL && gSites != nullptr) {
+    const auto site = std::lower_bound(gSites->begin(), gSites->end(), offset,
+                                       [](const RewrittenSite &s, uint64_t rva) { return s.rva < rva; });
+    if (site != gSites->end() && site->rva == offset && model != nullptr) {
+      if (site->rdtsc) {
+        EmulateTsc(context, *model);
+      } else {
+        EmulateCpuid(context, *model);
+      }
+      Resume(context, rip + site->length);
+      return true;
+    }
+    *why = "an invalid instruction";
+    return false;
+  }
+  if (signal != SIGSEGV) {
+    *why = signal == SIGFPE ? "an arithmetic fault" : signal == SIGTRAP ? "a breakpoint" : "a bus error";
+    return false;
+  }
+  *why = "an access the loader does not emulate";
+  if (model == nullptr) {
+    return false;
+  }
+  const uint8_t *code = reinterpret_cast<const uint8_t *>(rip);
+  const X86Instruction insn = DecodeX86(code, gImage->Size() - offset);
+  if (insn.length == 0 || !insn.valid) {
+    return false;
+  }
+  const bool rex = insn.rex != 0;
+  const bool rexW = (insn.rex & 8) != 0;
+  const unsigned dataWidth = rexW ? 64 : insn.operandSize16 ? 16 : 32;
+  const uint8_t op = insn.opcode;
+
+  // Port output: out dx, al/ax/eax and out imm8, al/ax/eax.
+  if (!insn.twoByte && (op == 0xEE || op == 0xEF || op == 0xE6 || op == 0xE7)) {
+    const uint16_t port = (op == 0xE6 || op == 0xE7) ? code[insn.immediateOffset]
+                                                     : static_cast<uint16_t>(Load(context, 2, 16, true));
+    const unsigned width = (op == 0xEE || op == 0xE6) ? 8 : insn.operandSize16 ? 16 : 32;
+    const uint32_t value = static_cast<uint32_t>(Load(context, 0, width, true));
+    // Resume first: the model may take control back by a long jump.
+    Resume(context, rip + insn.length);
+    model->PortOut(port, width, value);
+    return true;
+  }
+  if (insn.twoByte && op == 0xA2) {  // cpuid, where the processor traps it
+    EmulateCpuid(context, *model);
+    Resume(context, rip + insn.length);
+    return true;
+  }
+  if (insn.twoByte && op == 0x31) {  // rdtsc, where the processor traps it
+    EmulateTsc(context, *model);
+    Resume(context, rip + insn.length);
+    return true;
+  }
+  if (insn.twoByte && op == 0x32) {  // rdmsr
+    const uint64_t value = model->ReadMsr(static_cast<uint32_t>(Load(context, 1, 32, true)));
+    Store(context, 0, 32, true, value & 0xFFFFFFFFULL);
+    Store(context, 2, 32, true, value >> 32);
+    Resume(context, rip + insn.length);
+    return true;
+  }
+
+  // Loads and stores of the memory-mapped windows.
+  const uint64_t address = reinterpret_cast<uint64_t>(info->si_addr);
+  if (!InWindow(address) || !insn.hasModrm || (code[insn.modrmOffset] >> 6) == 3) {
+    return false;
+  }
+  *why = "an unemulated access to a hardware window";
+  const uint8_t modrm = code[insn.modrmOffset];
+  const unsigned reg = ((modrm >> 3) & 7) | ((insn.rex & 4) ? 8 : 0);
+  const uint8_t *immediate = code + insn.immediateOffset;
+  if (!insn.twoByte && op == 0x8A) {  // mov r8, m8
+    Store(context, reg, 8, rex, model->MmioRead(address, 8));
+  } else if (!insn.twoByte && op == 0x8B) {  // mov r, m
+    Store(context, reg, dataWidth, rex, model->MmioRead(address, dataWidth));
+  } else if (insn.twoByte && (op == 0xB6 || op == 0xB7)) {  // movzx r, m8/m16
+    Store(context, reg, dataWidth, true, model->MmioRead(address, op == 0xB6 ? 8 : 16));
+  } else if (!insn.twoByte && op == 0x88) {  // mov m8, r8
+    model->MmioWrite(address, 8, Load(context, reg, 8, rex));
+  } else if (!insn.twoByte && op == 0x89) {  // mov m, r
+    model->MmioWrite(address, dataWidth, Load(context, reg, dataWidth, rex));
+  } else if (!insn.twoByte && op == 0xC6 && ((modrm >> 3) & 7) == 0) {  // mov m8, imm8
+    model->MmioWrite(address, 8, immediate[0]);
+  } else if (!insn.twoByte && op == 0xC7 && ((modrm >> 3) & 7) == 0) {  // mov m, imm16/32
+    uint64_t value = 0;
+    std::memcpy(&value, immediate, insn.operandSize16 ? 2 : 4);
+    if (rexW && (value & 0x80000000ULL)) {
+      value |= 0xFFFFFFFF00000000ULL;
+    }
+    model->MmioWrite(address, dataWidth, value);
+  } else {
+    return false;
+  }
+  Resume(context, rip + insn.length);
+  return true;
 }
 
 void OnFault(int signal, siginfo_t *info, void *raw) {
   auto *context = static_cast<ucontext_t *>(raw);
   const uint64_t rip = static_cast<uint64_t>(context->uc_mcontext.gregs[REG_RIP]);
-  if (gImage == nullptr || !gImage->Contains(rip)) {
-    // Not the driver's: behave as if this handler were not there.
-    sigaction(signal, &gPrevious, nullptr);
+  if (!gArmed) {
+    // Not while the driver runs: behave as if this handler were not there.
+    for (size_t i = 0; i < kFaultSignalCount; i++) {
+      if (kFaultSignals[i] == signal) {
+        sigaction(signal, &gPrevious[i], nullptr);
+      }
+    }
     return;
   }
-  sim::HardwareModel &hardware = *sim::ActiveHardware();
-  const uint8_t *code = reinterpret_cast<const uint8_t *>(rip);
-  unsigned at = 0;
-  bool operand16 = false;
-  bool rex = false;
-  bool rexW = false;
-  bool rexR = false;
-  for (;; at++) {
-    if (code[at] == 0x66) {
-      operand16 = true;
-    } else if (code[at] == 0xF2 || code[at] == 0xF3) {
-      // rep prefixes: no meaning for the instructions emulated here
-    } else {
-      break;
+  const char *why = "a fault in host code";
+  if (gImage != nullptr && gImage->Contains(rip)) {
+    if (Emulate(signal, info, context, rip, &why)) {
+      return;
     }
+  } else if (signal == SIGSEGV && reinterpret_cast<uint64_t>(info->si_addr) == rip) {
+    why = "execution left the image";
   }
-  if ((code[at] & 0xF0) == 0x40) {
-    rex = true;
-    rexW = (code[at] & 8) != 0;
-    rexR = (code[at] & 4) != 0;
-    at++;
-  }
-  const unsigned dataWidth = rexW ? 64 : operand16 ? 16 : 32;
-  const uint8_t opcode = code[at++];
+  ReportFault(signal, info, rip, why);
+}
 
-  // Port output: out dx, al/ax/eax and out imm8, al/ax/eax.
-  if (opcode == 0xEE || opcode == 0xEF || opcode == 0xE6 || opcode == 0xE7) {
-    uint16_t port;
-    if (opcode == 0xE6 || opcode == 0xE7) {
-      port = code[at++];
-    } else {
-      port = static_cast<uint16_t>(Load(context, 2, 16, true));
-    }
-    const unsigned width = (opcode == 0xEE || opcode == 0xE6) ? 8 : operand16 ? 16 : 32;
-    context->uc_mcontext.gregs[REG_RIP] = static_cast<greg_t>(rip + at);
-    const uint32_t value = static_cast<uint32_t>(Load(context, 0, width, true));
-    const bool afterSignature = !hardware.portLog.empty() && hardware.portLog.back().port == 0xE0 &&
-                                hardware.portLog.back().width == 16 && hardware.portLog.back().value == 0xDEAD;
-    hardware.PortOut(port, width, value);
-    if (!gCpuidTrapped && afterSignature && port == 0x80 && width == 32) {
-      // The stop-override query that follows runs on the processor itself.
-      hardware.NativeStopQuery(value);
-    }
-    return;
+// Executes code under a temporary SIGSEGV handler; true when it faulted.
+sigjmp_buf gProbeJump;
+void OnProbeFault(int) { siglongjmp(gProbeJump, 1); }
+bool Faults(void (*code)()) {
+  struct sigaction probe {};
+  struct sigaction previous {};
+  probe.sa_handler = OnProbeFault;
+  sigemptyset(&probe.sa_mask);
+  sigaction(SIGSEGV, &probe, &previous);
+  const bool faulted = sigsetjmp(gProbeJump, 1) != 0;
+  if (!faulted) {
+    code();
   }
-  if (opcode == 0x0F && code[at] == 0xA2) {  // cpuid, with SI as the agent's channel
-    const uint16_t answer = hardware.Cpuid(static_cast<uint32_t>(Load(context, 0, 32, true)),
-                                           static_cast<uint32_t>(Load(context, 3, 32, true)),
-                                           static_cast<uint32_t>(Load(context, 1, 32, true)),
-                                           static_cast<uint16_t>(Load(context, 6, 16, true)));
-    for (unsigned reg : {0u, 1u, 2u, 3u}) {
-      Store(context, reg, 32, true, 0);
-    }
-    Store(context, 6, 16, true, answer);
-    context->uc_mcontext.gregs[REG_RIP] = static_cast<greg_t>(rip + at + 1);
-    return;
-  }
-  if (opcode == 0x0F && (code[at] == 0x32 || code[at] == 0x31)) {
-    const uint64_t value = code[at] == 0x32 ? hardware.ReadMsr(static_cast<uint32_t>(Load(context, 1, 32, true)))
-                                            : hardware.ReadTsc();
-    Store(context, 0, 32, true, value & 0xFFFFFFFFULL);
-    Store(context, 2, 32, true, value >> 32);
-    context->uc_mcontext.gregs[REG_RIP] = static_cast<greg_t>(rip + at + 1);
-    return;
-  }
+  sigaction(SIGSEGV, &previous, nullptr);
+  return faulted;
+}
 
-  // Loads and stores of the memory-mapped windows.
-  const uint64_t address = reinterpret_cast<uint64_t>(info->si_addr);
-  if (!InWindow(address)) {
-    Unhandled("a fault the loader does not emulate", rip);
-  }
-  bool twoByte = false;
-  uint8_t operation = opcode;
-  if (opcode == 0x0F) {
-    twoByte = true;
-    operation = code[at++];
-  }
-  const uint8_t *modrm = code + at;
-  const unsigned operand = OperandLength(modrm);
-  if (operand == 0) {
-    Unhandled("an instruction without a memory operand faulted", rip);
-  }
-  const unsigned reg = ((modrm[0] >> 3) & 7) | (rexR ? 8 : 0);
-  unsigned length = at + operand;
-  if (!twoByte && operation == 0x8A) {  // mov r8, m8
-    Store(context, reg, 8, rex, hardware.MmioRead(address, 8));
-  } else if (!twoByte && operation == 0x8B) {  // mov r, m
-    Store(context, reg, dataWidth, rex, hardware.MmioRead(address, dataWidth));
-  } else if (twoByte && (operation == 0xB6 || operation == 0xB7)) {  // movzx r, m8/m16
-    const unsigned width = operation == 0xB6 ? 8 : 16;
-    Store(context, reg, dataWidth == 16 ? 16 : dataWidth, true, hardware.MmioRead(address, width));
-  } else if (!twoByte && operation == 0x88) {  // mov m8, r8
-    hardware.MmioWrite(address, 8, Load(context, reg, 8, rex));
-  } else if (!twoByte && operation == 0x89) {  // mov m, r
-    hardware.MmioWrite(address, dataWidth, Load(context, reg, dataWidth, rex));
-  } else if (!twoByte && operation == 0xC6 && ((modrm[0] >> 3) & 7) == 0) {  // mov m8, imm8
-    hardware.MmioWrite(address, 8, code[length]);
-    length += 1;
-  } else if (!twoByte && operation == 0xC7 && ((modrm[0] >> 3) & 7) == 0) {  // mov m, imm16/32
-    const unsigned immediate = operand16 ? 2 : 4;
-    uint64_t value = 0;
-    std::memcpy(&value, code + length, immediate);
-    if (rexW && (value & 0x80000000ULL)) {
-      value |= 0xFFFFFFFF00000000ULL;
+void ExecuteRdtsc() {
+  uint32_t low;
+  uint32_t high;
+  __asm__ __volatile__("rdtsc" : "=a"(low), "=d"(high));
+}
+
+void ExecuteCpuid() {
+  uint32_t eax = 0;
+  uint32_t ebx;
+  uint32_t ecx = 0;
+  uint32_t edx;
+  __asm__ __volatile__("cpuid" : "+a"(eax), "=b"(ebx), "+c"(ecx), "=d"(edx));
+}
+
+int Protection(uint32_t characteristics) {
+  return ((characteristics & kScnMemRead) ? PROT_READ : 0) | ((characteristics & kScnMemWrite) ? PROT_WRITE : 0) |
+         ((characteristics & kScnMemExecute) ? PROT_EXEC : 0);
+}
+
+// Writes ud2 over the opcode of each site in the mapped code, opening each
+// page for writing only while it is written.
+void RewriteSites(const PeImage &file, MappedImage &image, const std::vector<RewrittenSite> &sites) {
+  for (const RewrittenSite &site : sites) {
+    for (const Section &section : file.sections) {
+      if (site.rva < section.virtualAddress || site.rva - section.virtualAddress >= section.virtualSize) {
+        continue;
+      }
+      uint8_t *at = static_cast<uint8_t *>(image.At(site.rva));
+      const X86Instruction insn = DecodeX86(at, site.length);
+      uint8_t *opcode = at + insn.opcodeOffset;
+      auto *first = reinterpret_cast<uint8_t *>(reinterpret_cast<uint64_t>(opcode) & ~(kPageSize - 1));
+      const size_t span = static_cast<size_t>(opcode + 2 - first);
+      mprotect(first, span, PROT_READ | PROT_WRITE);
+      std::memcpy(opcode, kUd2, sizeof(kUd2));
+      mprotect(first, span, Protection(section.characteristics));
     }
-    hardware.MmioWrite(address, dataWidth, value);
-    length += immediate;
-  } else {
-    Unhandled("an unemulated access to a hardware window", rip);
   }
-  context->uc_mcontext.gregs[REG_RIP] = static_cast<greg_t>(rip + length);
 }
 
 }  // namespace
 
-MachineTraps::MachineTraps(const MappedImage &image) {
+ProcessorTraps ProbeProcessorTraps() {
+  static const ProcessorTraps probed = [] {
+    ProcessorTraps traps;
+    if (prctl(PR_SET_TSC, PR_TSC_SIGSEGV, 0, 0, 0) == 0) {
+      traps.rdtsc = Faults(ExecuteRdtsc);
+      prctl(PR_SET_TSC, PR_TSC_ENABLE, 0, 0, 0);
+    }
+    if (syscall(SYS_arch_prctl, ARCH_SET_CPUID, 0) == 0) {
+      traps.cpuid = Faults(ExecuteCpuid);
+      syscall(SYS_arch_prctl, ARCH_SET_CPUID, 1);
+    }
+    return traps;
+  }();
+  return probed;
+}
+
+bool RewriteForcedByEnvironment() {
+  const char *setting = std::getenv("BOARDINV_EFI_TRAPS");
+  if (setting == nullptr || std::strcmp(setting, "") == 0 || std::strcmp(setting, "auto") == 0) {
+    return false;
+  }
+  if (std::strcmp(setting, "rewrite") == 0) {
+    return true;
+  }
+  throw ImageError(std::string("BOARDINV_EFI_TRAPS is \"") + setting + "\"; it takes auto or rewrite");
+}
+
+CodeWalk WalkCode(const PeImage &image, const std::vector<uint32_t> &codeSymbols) {
+  std::vector<uint32_t> starts = codeSymbols;
+  std::sort(starts.begin(), starts.end());
+  starts.erase(std::unique(starts.begin(), starts.end()), starts.end());
+  CodeWalk walk;
+  for (const Section &section : image.sections) {
+    if ((section.characteristics & kScnMemExecute) == 0) {
+      continue;
+    }
+    // Only the bytes the file holds; the rest of the section is zeros.
+    const uint32_t begin = section.virtualAddress;
+    const uint32_t end = begin + std::min(section.virtualSize, section.rawSize);
+    const uint8_t *bytes = image.file.data() + section.rawOffset - section.virtualAddress;
+    auto next = std::lower_bound(starts.begin(), starts.end(), begin);
+    uint32_t at = begin;
+    while (at < end) {
+      if (next != starts.end() && *next < end && *next <= at) {
+        if (*next < at) {
+          walk.symbolsInsideInstructions.push_back(*next);
+        }
+        at = *next++;
+        continue;
+      }
+      const uint32_t limit = next != starts.end() && *next < end ? *next : end;
+      const X86Instruction insn = DecodeX86(bytes + at, end - at);
+      if (insn.length == 0) {
+        break;
+      }
+      if (at + insn.length <= limit && (IsRdtsc(insn) || IsCpuid(insn))) {
+        walk.sites.push_back({at, static_cast<uint8_t>(insn.length), IsRdtsc(insn)});
+      }
+      at += insn.length;
+    }
+  }
+  std::sort(walk.sites.begin(), walk.sites.end(),
+            [](const RewrittenSite &a, const RewrittenSite &b) { return a.rva < b.rva; });
+  return walk;
+}
+
+MachineTraps::MachineTraps(const PeImage &file, MappedImage &image, const std::vector<uint32_t> &codeSymbols,
+                           bool forceRewrite) {
   for (const Window &window : kWindows) {
     void *mapped = mmap(reinterpret_cast<void *>(window.base), window.size, PROT_NONE,
                         MAP_PRIVATE | MAP_ANONYMOUS | MAP_NORESERVE | MAP_FIXED_NOREPLACE, -1, 0);
@@ -259,36 +438,64 @@ MachineTraps::MachineTraps(const MappedImage &image) {
       throw ImageError(text);
     }
   }
+
+  const ProcessorTraps processor = ProbeProcessorTraps();
+  rdtsc_ = processor.rdtsc && !forceRewrite ? TrapMethod::Fault : TrapMethod::Rewrite;
+  cpuid_ = processor.cpuid && !forceRewrite ? TrapMethod::Fault : TrapMethod::Rewrite;
+  if (rdtsc_ == TrapMethod::Rewrite || cpuid_ == TrapMethod::Rewrite) {
+    for (const RewrittenSite &site : WalkCode(file, codeSymbols).sites) {
+      if ((site.rdtsc && rdtsc_ == TrapMethod::Rewrite) || (!site.rdtsc && cpuid_ == TrapMethod::Rewrite)) {
+        rewritten_.push_back(site);
+      }
+    }
+    RewriteSites(file, image, rewritten_);
+  }
+
   gImage = &image;
+  gSites = &rewritten_;
+  stack_t alternate{};
+  alternate.ss_sp = gAlternateStack;
+  alternate.ss_size = sizeof(gAlternateStack);
+  sigaltstack(&alternate, &gPreviousStack);
   struct sigaction action {};
   action.sa_sigaction = OnFault;
   // Not deferred: the stop display may leave the handler by a long jump.
-  action.sa_flags = SA_SIGINFO | SA_NODEFER;
+  action.sa_flags = SA_SIGINFO | SA_NODEFER | SA_ONSTACK;
   sigemptyset(&action.sa_mask);
-  sigaction(SIGSEGV, &action, &gPrevious);
+  for (size_t i = 0; i < kFaultSignalCount; i++) {
+    sigaction(kFaultSignals[i], &action, &gPrevious[i]);
+  }
 }
 
 MachineTraps::~MachineTraps() {
   Disarm();
-  sigaction(SIGSEGV, &gPrevious, nullptr);
+  for (size_t i = 0; i < kFaultSignalCount; i++) {
+    sigaction(kFaultSignals[i], &gPrevious[i], nullptr);
+  }
+  sigaltstack(&gPreviousStack, nullptr);
   gImage = nullptr;
+  gSites = nullptr;
   for (const Window &window : kWindows) {
     munmap(reinterpret_cast<void *>(window.base), window.size);
   }
 }
 
 void MachineTraps::Arm() {
-  prctl(PR_SET_TSC, PR_TSC_SIGSEGV, 0, 0, 0);
-  gCpuidTrapped = syscall(SYS_arch_prctl, ARCH_SET_CPUID, 0) == 0;
+  gTscTrapOn = rdtsc_ == TrapMethod::Fault && prctl(PR_SET_TSC, PR_TSC_SIGSEGV, 0, 0, 0) == 0;
+  gCpuidTrapOn = cpuid_ == TrapMethod::Fault && syscall(SYS_arch_prctl, ARCH_SET_CPUID, 0) == 0;
+  gArmed = 1;
 }
 
 void MachineTraps::Disarm() {
-  prctl(PR_SET_TSC, PR_TSC_ENABLE, 0, 0, 0);
-  if (gCpuidTrapped) {
+  gArmed = 0;
+  if (gTscTrapOn) {
+    prctl(PR_SET_TSC, PR_TSC_ENABLE, 0, 0, 0);
+    gTscTrapOn = false;
+  }
+  if (gCpuidTrapOn) {
     syscall(SYS_arch_prctl, ARCH_SET_CPUID, 1);
+    gCpuidTrapOn = false;
   }
 }
-
-bool MachineTraps::CpuidTrapped() { return gCpuidTrapped; }
 
 }  // namespace loader

@@ -1,36 +1,94 @@
 // Lets the shipped driver binary run in this process against the simulated
-// platform's hardware model, without changing the binary: the two physical
-// windows it touches (PCI Express configuration space at 0xE0000000 and the
-// UART at 0xFEDC9000) are mapped at their fixed addresses with no access, so
-// every load and store there faults; the privileged instructions (out,
-// rdmsr) fault in user mode anyway, and rdtsc is made to fault. A SIGSEGV
-// handler decodes the faulting instruction, performs it on the hardware
-// model (which records it, as for the linked-in driver) and resumes after
-// it. CPUID is made to fault too where the processor allows it (CPUID
-// faulting), so that the model answers the stop-override query; PAUSE runs
-// natively.
+// platform's hardware model, without changing the binary file:
+//
+// - the two physical windows it touches (PCI Express configuration space at
+//   0xE0000000 and the UART at 0xFEDC9000) are mapped at their fixed
+//   addresses with no access, so every load and store there faults; the
+//   privileged instructions (out, rdmsr) fault in user mode anyway. A
+//   handler decodes the faulting instruction, performs it on the hardware
+//   model (which records it, as for the linked-in driver) and resumes after
+//   it;
+// - rdtsc and cpuid are made to fault where the processor and kernel really
+//   make them fault (probed once per process by executing each under its
+//   trap). Where one does not fault, or everywhere when rewriting is forced,
+//   each occurrence of it in the mapped copy of the image's code is
+//   rewritten into ud2 (the same two bytes' length) and emulated on the
+//   model when it traps;
+// - any other fault while the driver runs (its own code, a jump out of the
+//   image, or host code it called) ends the program with one line naming
+//   the signal and the image offset or host function, and exit status 3.
+//   The handler runs on an alternate signal stack, so a stack overflow is
+//   reported too.
 #pragma once
+
+#include <cstdint>
+#include <string>
+#include <vector>
 
 #include "host/loader/PeImage.h"
 
 namespace loader {
 
+// How rdtsc and cpuid reach the hardware model.
+enum class TrapMethod {
+  Fault,    // the processor traps the instruction itself
+  Rewrite,  // the instruction is rewritten into ud2 in the mapped code
+};
+
+// Whether the processor really traps each instruction here, probed once.
+struct ProcessorTraps {
+  bool rdtsc = false;  // PR_SET_TSC makes rdtsc fault
+  bool cpuid = false;  // ARCH_SET_CPUID makes cpuid fault
+};
+ProcessorTraps ProbeProcessorTraps();
+
+// BOARDINV_EFI_TRAPS=rewrite forces rewriting even where the processor
+// traps; unset or "auto" uses the processor's traps where they fire.
+// Throws ImageError for any other value.
+bool RewriteForcedByEnvironment();
+
+// An instruction the loader intercepts by rewriting it.
+struct RewrittenSite {
+  uint32_t rva = 0;     // where the instruction (prefixes included) starts
+  uint8_t length = 0;   // its whole length; execution resumes after it
+  bool rdtsc = false;   // rdtsc, or else cpuid
+};
+
+// Walks the executable sections of the image instruction by instruction,
+// restarting at each code symbol's address (the linker's map gives them),
+// and finds every rdtsc and cpuid at an instruction boundary.
+struct CodeWalk {
+  std::vector<RewrittenSite> sites;
+  // Symbols that the walk found inside an instruction (it restarted there):
+  // none in a well-formed image.
+  std::vector<uint32_t> symbolsInsideInstructions;
+};
+CodeWalk WalkCode(const PeImage &image, const std::vector<uint32_t> &codeSymbols);
+
 class MachineTraps {
  public:
-  // Maps the windows and installs the handler; throws ImageError when a
-  // window cannot be had at its address (for example under a sanitizer
-  // that reserves that range).
-  explicit MachineTraps(const MappedImage &image);
+  // Maps the windows, rewrites what the processor will not trap, and
+  // installs the handlers. Throws ImageError when a window cannot be had at
+  // its address (for example under a sanitizer that reserves that range).
+  MachineTraps(const PeImage &file, MappedImage &image, const std::vector<uint32_t> &codeSymbols,
+               bool forceRewrite);
   ~MachineTraps();
   MachineTraps(const MachineTraps &) = delete;
   MachineTraps &operator=(const MachineTraps &) = delete;
 
-  // Time-stamp counter reads fault only while the driver runs.
+  // The driver runs between Arm and Disarm: its faults are emulated or
+  // reported, and the processor's traps are on.
   void Arm();
   void Disarm();
-  // Whether CPUID faults (and is answered by the hardware model) while
-  // armed; where the processor cannot make it fault, CPUID runs natively.
-  static bool CpuidTrapped();
+
+  TrapMethod RdtscMethod() const { return rdtsc_; }
+  TrapMethod CpuidMethod() const { return cpuid_; }
+  const std::vector<RewrittenSite> &Rewritten() const { return rewritten_; }
+
+ private:
+  TrapMethod rdtsc_ = TrapMethod::Fault;
+  TrapMethod cpuid_ = TrapMethod::Fault;
+  std::vector<RewrittenSite> rewritten_;
 };
 
 }  // namespace loader

@@ -101,11 +101,4 @@ uint16_t HardwareModel::Cpuid(uint32_t eax, uint32_t ebx, uint32_t ecx, uint16_t
   return stopOverrideAnswer;
 }
 
-void HardwareModel::NativeStopQuery(uint32_t code) {
-  const uint16_t answer = stopOverrideAnswer;
-  stopOverrideAnswer = 0;
-  Cpuid(kStopOverrideLeaf, 2, code, 0);
-  stopOverrideAnswer = answer;
-}
-
 }  // namespace sim

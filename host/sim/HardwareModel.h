@@ -86,9 +86,6 @@ class HardwareModel {
   uint64_t ReadTsc();
   void Pause();
   uint16_t Cpuid(uint32_t eax, uint32_t ebx, uint32_t ecx, uint16_t si);
-  // The stop-override query was answered by the real processor (0), not by
-  // this model: record it and enter the stop display as that answer does.
-  void NativeStopQuery(uint32_t code);
 
   // Serves the index/data register pair and the platform registers behind
   // it, and the UART, from the state below.

@@ -1,0 +1,249 @@
+// The loader's instruction decoder, its walk over the shipped image's code,
+// and what the program does when the driver's code faults.
+#include <gtest/gtest.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <cstdio>
+#include <cstring>
+#include <fstream>
+#include <iterator>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include "host/loader/MachineTraps.h"
+#include "host/loader/PeImage.h"
+#include "host/loader/X86Decoder.h"
+
+namespace {
+
+std::vector<uint8_t> Bytes(const std::string &hex) {
+  std::vector<uint8_t> bytes;
+  std::istringstream in(hex);
+  std::string pair;
+  while (in >> pair) {
+    bytes.push_back(static_cast<uint8_t>(std::stoul(pair, nullptr, 16)));
+  }
+  return bytes;
+}
+
+struct DecodeCase {
+  const char *what;
+  const char *hex;
+  unsigned length;  // 0: the bytes end inside the instruction
+  bool valid = true;
+};
+
+class DecodeTest : public ::testing::TestWithParam<DecodeCase> {};
+
+TEST_P(DecodeTest, Length) {
+  const std::vector<uint8_t> code = Bytes(GetParam().hex);
+  const loader::X86Instruction insn = loader::DecodeX86(code.data(), code.size());
+  EXPECT_EQ(insn.length, GetParam().length);
+  if (insn.length != 0) {
+    EXPECT_EQ(insn.valid, GetParam().valid);
+  }
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Instructions, DecodeTest,
+    ::testing::Values(
+        DecodeCase{"nop", "90", 1}, DecodeCase{"ret", "C3", 1}, DecodeCase{"push rbp", "55", 1},
+        DecodeCase{"mov rbp, rsp", "48 89 E5", 3},
+        DecodeCase{"mov rax, [disp32] through SIB without base", "48 8B 04 25 00 00 00 00", 8},
+        DecodeCase{"mov eax, [rip+disp32]", "8B 05 78 56 34 12", 6},
+        DecodeCase{"mov eax, [rsp+disp8]", "8B 44 24 08", 4},
+        DecodeCase{"mov eax, [rsp+disp32]", "8B 84 24 00 01 00 00", 7},
+        DecodeCase{"mov eax, [rax+disp32]", "8B 80 00 01 00 00", 6},
+        DecodeCase{"mov word [rax], imm16", "66 C7 00 34 12", 5},
+        DecodeCase{"mov dword [rax], imm32", "C7 00 78 56 34 12", 6},
+        DecodeCase{"mov rax, sign-extended imm32", "48 C7 C0 10 00 00 00", 7},
+        DecodeCase{"mov rax, imm64", "48 B8 01 02 03 04 05 06 07 08", 10},
+        DecodeCase{"mov ax, imm16", "66 B8 34 12", 4}, DecodeCase{"mov eax, imm32", "B8 78 56 34 12", 5},
+        DecodeCase{"mov al, [moffs64]", "A0 01 02 03 04 05 06 07 08", 9},
+        DecodeCase{"mov al, [moffs32]", "67 A0 01 02 03 04", 6},
+        DecodeCase{"call rel32", "E8 00 00 00 00", 5}, DecodeCase{"jmp rel8", "EB FE", 2},
+        DecodeCase{"je rel32", "0F 84 00 00 00 00", 6}, DecodeCase{"test cl, imm8", "F6 C1 01", 3},
+        DecodeCase{"test ecx, imm32", "F7 C1 78 56 34 12", 6}, DecodeCase{"test cx, imm16", "66 F7 C1 34 12", 5},
+        DecodeCase{"not ecx", "F7 D1", 2}, DecodeCase{"rdtsc", "0F 31", 2}, DecodeCase{"cpuid", "0F A2", 2},
+        DecodeCase{"ud2", "0F 0B", 2}, DecodeCase{"movzx eax, byte [rdx+rcx]", "0F B6 04 0A", 4},
+        DecodeCase{"bt eax, imm8", "0F BA E0 03", 4}, DecodeCase{"nop [rax+rax+disp8]", "0F 1F 44 00 00", 5},
+        DecodeCase{"nop word [rax+rax+disp32]", "66 0F 1F 84 00 00 00 00 00", 9},
+        DecodeCase{"rep stosq", "F3 48 AB", 3}, DecodeCase{"lock cmpxchg [rdx], rcx", "F0 48 0F B1 0A", 5},
+        DecodeCase{"enter", "C8 10 00 00", 4}, DecodeCase{"ret imm16", "C2 08 00", 3},
+        DecodeCase{"call r11", "41 FF D3", 3}, DecodeCase{"jmp [rip+disp32]", "FF 25 00 00 00 00", 6},
+        DecodeCase{"fldz", "D9 EE", 2}, DecodeCase{"imul eax, eax, imm32", "69 C0 10 27 00 00", 6},
+        DecodeCase{"imul eax, eax, imm8", "6B C0 0A", 3}, DecodeCase{"out dx, al", "EE", 1},
+        DecodeCase{"out imm8, eax", "E7 80", 2}, DecodeCase{"movbe eax, [rsi]", "0F 38 F0 06", 4},
+        DecodeCase{"palignr xmm0, xmm1, imm8", "66 0F 3A 0F C1 08", 6},
+        DecodeCase{"vzeroupper", "C5 F8 77", 3}, DecodeCase{"vpalignr", "C4 E3 79 0F C1 08", 6},
+        DecodeCase{"vmovups zmm0, [rax]", "62 F1 7C 48 10 00", 6},
+        DecodeCase{"push es: gone in 64-bit mode", "06", 1, false},
+        DecodeCase{"ends inside the ModRM operand", "48 8B", 0},
+        DecodeCase{"ends inside the displacement", "8B 80 00 01", 0},
+        DecodeCase{"ends inside the immediate", "E8 00 00", 0}, DecodeCase{"prefixes only", "66 F3", 0}),
+    [](const ::testing::TestParamInfo<DecodeCase> &info) {
+      std::string name;
+      for (const char *c = info.param.what; *c != 0; c++) {
+        name += std::isalnum(static_cast<unsigned char>(*c)) ? *c : '_';
+      }
+      return name;
+    });
+
+TEST(DecodeTest, NamesTheOperandsOfAnAccess) {
+  // mov r9d, [rcx+0x19] with a REX.R prefix: the handler needs the register
+  // number from ModRM and REX, and where execution resumes.
+  const std::vector<uint8_t> code = Bytes("44 8B 49 19");
+  const loader::X86Instruction insn = loader::DecodeX86(code.data(), code.size());
+  EXPECT_EQ(insn.rex, 0x44);
+  EXPECT_EQ(insn.opcodeOffset, 1u);
+  EXPECT_EQ(insn.opcode, 0x8B);
+  EXPECT_TRUE(insn.hasModrm);
+  EXPECT_EQ(insn.modrmOffset, 2u);
+  EXPECT_EQ(insn.immediateOffset, 4u);
+  EXPECT_EQ(insn.length, 4u);
+}
+
+// The shipped image and its map.
+struct ShippedImage {
+  loader::PeImage image;
+  std::map<std::string, uint32_t> symbols;
+  std::vector<uint32_t> codeSymbols;
+};
+
+ShippedImage LoadShipped() {
+  ShippedImage shipped;
+  shipped.image = loader::ReadPeImage(BOARDINV_EFI_IMAGE);
+  std::string map = BOARDINV_EFI_IMAGE;
+  map.replace(map.size() - 4, 4, ".map");
+  shipped.symbols = loader::ReadSymbolMap(map);
+  for (const auto &[name, rva] : shipped.symbols) {
+    for (const loader::Section &section : shipped.image.sections) {
+      if ((section.characteristics & 0x20000000) != 0 && rva >= section.virtualAddress &&
+          rva < section.virtualAddress + section.virtualSize) {
+        shipped.codeSymbols.push_back(rva);
+      }
+    }
+  }
+  return shipped;
+}
+
+// The walk meets every function of the image at an instruction boundary
+// and finds exactly the driver's one rdtsc and one cpuid, in the two
+// hardware-access functions that hold them.
+TEST(CodeWalkTest, FindsTheDriversTimeAndCpuidInstructionsAndNothingElse) {
+  const ShippedImage shipped = LoadShipped();
+  ASSERT_GT(shipped.codeSymbols.size(), 50u);
+  const loader::CodeWalk walk = loader::WalkCode(shipped.image, shipped.codeSymbols);
+  EXPECT_TRUE(walk.symbolsInsideInstructions.empty());
+  ASSERT_EQ(walk.sites.size(), 2u);
+  const uint32_t readTsc = loader::FindSymbol(shipped.symbols, "?ReadTsc@@", "map");
+  const uint32_t cpuid = loader::FindSymbol(shipped.symbols, "?CpuidWithSi@@", "map");
+  for (const loader::RewrittenSite &site : walk.sites) {
+    EXPECT_EQ(site.length, 2u);
+    const uint32_t function = site.rdtsc ? readTsc : cpuid;
+    EXPECT_GE(site.rva, function);
+    EXPECT_LT(site.rva, function + 32) << "the instruction lies in its function";
+  }
+  EXPECT_NE(walk.sites[0].rdtsc, walk.sites[1].rdtsc);
+}
+
+// Bytes that look like rdtsc inside another instruction are not one.
+TEST(CodeWalkTest, IgnoresTheOpcodeBytesInsideOtherInstructions) {
+  loader::PeImage image;
+  // mov eax, 0x00A20F31 (the bytes 0F 31 and 0F A2 in its immediate); rdtsc; ret
+  image.file = Bytes("B8 31 0F A2 00 0F 31 C3");
+  loader::Section text;
+  text.name = ".text";
+  text.virtualAddress = 0x1000;
+  text.virtualSize = static_cast<uint32_t>(image.file.size());
+  text.rawOffset = 0;
+  text.rawSize = text.virtualSize;
+  text.characteristics = 0x60000020;
+  image.sections.push_back(text);
+  const loader::CodeWalk walk = loader::WalkCode(image, {0x1000});
+  ASSERT_EQ(walk.sites.size(), 1u);
+  EXPECT_EQ(walk.sites[0].rva, 0x1005u);
+  EXPECT_TRUE(walk.sites[0].rdtsc);
+}
+
+// What boardinv prints and returns when the shipped driver's code faults.
+std::string ReadFile(const std::string &path) {
+  std::ifstream in(path, std::ios::binary);
+  return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+}
+
+struct Fault {
+  const char *what;
+  const char *code;      // written over DriverEntry
+  const char *expected;  // in the one line on standard error
+  int offset;            // of the faulting instruction from DriverEntry, -1 when not in the image
+};
+
+std::string AtImageOffset(uint32_t rva) {
+  char text[48];
+  std::snprintf(text, sizeof(text), "at image+0x%X", rva);
+  return text;
+}
+
+class DriverFaultTest : public ::testing::TestWithParam<Fault> {};
+
+TEST_P(DriverFaultTest, EndsWithOneLineAndStatusThree) {
+  const ShippedImage shipped = LoadShipped();
+  const std::string dir = ::testing::TempDir() + "driver-fault-" + std::to_string(getpid());
+  ASSERT_EQ(system(("mkdir -p " + dir).c_str()), 0);
+  std::string map = BOARDINV_EFI_IMAGE;
+  map.replace(map.size() - 4, 4, ".map");
+  std::ofstream(dir + "/BoardInventory.map", std::ios::binary) << ReadFile(map);
+
+  std::vector<uint8_t> file = shipped.image.file;
+  const uint32_t entry = shipped.image.entryPoint;
+  for (const loader::Section &section : shipped.image.sections) {
+    if (entry >= section.virtualAddress && entry < section.virtualAddress + section.virtualSize) {
+      const std::vector<uint8_t> code = Bytes(GetParam().code);
+      std::memcpy(&file[section.rawOffset + (entry - section.virtualAddress)], code.data(), code.size());
+    }
+  }
+  std::ofstream(dir + "/BoardInventory.efi", std::ios::binary)
+      .write(reinterpret_cast<const char *>(file.data()), static_cast<std::streamsize>(file.size()));
+
+  const std::string command = std::string(BOARDINV_TOOL) + " boot --efi " + dir + "/BoardInventory.efi >" + dir +
+                              "/out 2>" + dir + "/err";
+  const int status = system(command.c_str());
+  const std::string err = ReadFile(dir + "/err");
+  ASSERT_TRUE(WIFEXITED(status)) << "died of a signal; stderr: " << err;
+  EXPECT_EQ(WEXITSTATUS(status), 3) << err;
+  EXPECT_EQ(err.rfind("boardinv: the driver faulted: ", 0), 0u) << err;
+  EXPECT_EQ(err.find('\n'), err.size() - 1) << "one line: " << err;
+  EXPECT_NE(err.find(GetParam().expected), std::string::npos) << err;
+  if (GetParam().offset >= 0) {
+    EXPECT_NE(err.find(AtImageOffset(entry + static_cast<uint32_t>(GetParam().offset))), std::string::npos) << err;
+  }
+  EXPECT_EQ(system(("rm -rf " + dir).c_str()), 0);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Faults, DriverFaultTest,
+    ::testing::Values(
+        Fault{"invalid_instruction", "0F 0B", "SIGILL (an invalid instruction)", 0},
+        // int3 traps after it executed: the report names the next byte
+        Fault{"breakpoint", "CC", "SIGTRAP (a breakpoint)", 1},
+        // xor ecx, ecx; div ecx
+        Fault{"division_by_zero", "31 C9 F7 F1", "SIGFPE (an arithmetic fault)", 2},
+        // mov rax, [0x10]
+        Fault{"null_pointer_read", "48 8B 04 25 10 00 00 00",
+              "SIGSEGV (an access the loader does not emulate) accessing 0x10", 0},
+        // mov eax, 0x10; jmp rax
+        Fault{"jump_out_of_the_image", "B8 10 00 00 00 FF E0",
+              "SIGSEGV (execution left the image) accessing 0x10 at 0x10, outside the image", -1},
+        // call itself until the stack runs out
+        Fault{"stack_overflow", "E8 FB FF FF FF", "SIGSEGV", 0},
+        // BootServices->LocateProtocol((EFI_GUID *)0x10, NULL, NULL): the
+        // firmware reads the GUID the driver passed.
+        Fault{"fault_in_the_firmware_it_called",
+              "48 8B 42 60 B9 10 00 00 00 31 D2 45 31 C0 48 83 EC 28 FF 90 40 01 00 00 48 83 C4 28 C3",
+              "accessing 0x10 in host function sim::", -1}),
+    [](const ::testing::TestParamInfo<Fault> &info) { return std::string(info.param.what); });
+
+}  // namespace
