@@ -34,9 +34,9 @@ command -v python3 >/dev/null || { echo "FAIL: python3 not found"; exit 1; }
 readonly FILE_NAME=280A22E0-7BFB-4DFF-BC0C-21E98BB6758A
 readonly FILE_SYSTEM=8C8CE578-8A3D-4F1C-9935-896185C32DD3
 readonly UI_NAME=BoardInventory
-# The one message UEFIExtract prints for every volume that is not a whole
-# flash image: no volume top file (the reset vector's file), which a driver's
-# volume never holds.
+# The one message UEFIExtract prints for every volume that is not the boot
+# volume of a whole flash image: no volume top file (the reset vector's
+# file), which a volume of drivers never holds.
 readonly NO_TOP_FILE='parse: not a single Volume Top File is found, the image may be corrupted'
 
 scratch=$(mktemp -d)
