@@ -1,6 +1,7 @@
 # BoardInventory.efi: PE32+, AMD64, EFI boot-service driver, entry
 # DriverEntry, relocatable from ImageBase 0, NX-compatible, 4 KiB sections,
-# no imports, byte-identical from build to build.
+# no imports, byte-identical from build to build; and BoardInventory.ffs,
+# the same image as a firmware file.
 add_library(BoardInventoryObjects OBJECT ${BOARDINV_DRIVER_SOURCES} ${BOARDINV_TARGET_SOURCES})
 target_include_directories(BoardInventoryObjects PRIVATE ${CMAKE_SOURCE_DIR})
 target_compile_options(BoardInventoryObjects PRIVATE
@@ -46,3 +47,16 @@ add_custom_command(
   VERBATIM
   COMMENT "Linking BoardInventory.efi")
 add_custom_target(BoardInventoryEfi ALL DEPENDS ${BOARDINV_EFI_IMAGE})
+
+# BoardInventory.ffs: the image as the firmware file integrators put into a
+# firmware volume (a DXE driver file holding a PE32 section and a
+# user-interface section; the layout is described in scripts/make-ffs.py).
+find_program(BOARDINV_PYTHON3 NAMES python3 REQUIRED)
+set(BOARDINV_EFI_FFS ${CMAKE_BINARY_DIR}/BoardInventory.ffs)
+add_custom_command(
+  OUTPUT ${BOARDINV_EFI_FFS}
+  COMMAND ${BOARDINV_PYTHON3} ${CMAKE_SOURCE_DIR}/scripts/make-ffs.py ${BOARDINV_EFI_IMAGE} ${BOARDINV_EFI_FFS}
+  DEPENDS ${BOARDINV_EFI_IMAGE} ${CMAKE_SOURCE_DIR}/scripts/make-ffs.py
+  VERBATIM
+  COMMENT "Packing BoardInventory.ffs")
+add_custom_target(BoardInventoryFfs ALL DEPENDS ${BOARDINV_EFI_FFS})

@@ -8,10 +8,12 @@ PACKAGES=(
   build-essential cmake ninja-build git
   libgtest-dev libgmock-dev
   nlohmann-json3-dev libcli11-dev
-  # Target build: clang cross-compiles, lld-link links, llvm-readobj checks
-  clang lld llvm
+  # Target build: clang cross-compiles, lld-link links, llvm-readobj checks,
+  # python3 packs the firmware file
+  clang lld llvm python3
   # Independent clients of what the driver produces
   dmidecode
+  uefitool-cli
   libefivar-dev
   # Fuzzing runtime for clang
   libclang-rt-14-dev
