@@ -32,7 +32,8 @@ struct DriverState {
 struct DriverImage {
   loader::PeImage file;
   std::unique_ptr<loader::MappedImage> mapped;
-  std::vector<uint32_t> codeSymbols;  // RVAs of the map's symbols in executable sections
+  std::map<std::string, uint32_t> symbols;  // the map's public symbols
+  std::vector<uint32_t> codeSymbols;        // RVAs of those in executable sections
   DriverState state;
 };
 
@@ -62,6 +63,7 @@ DriverImagePtr LoadDriverImage(const std::string &path) {
       }
     }
   }
+  image->symbols = symbols;
   image->mapped = std::make_unique<loader::MappedImage>(image->file);
   image->state.entry = reinterpret_cast<EFI_STATUS(EFIAPI *)(EFI_HANDLE, EFI_SYSTEM_TABLE *)>(
       image->mapped->EntryPoint());
@@ -527,6 +529,53 @@ nlohmann::json RunBootIsolated(const sim::Platform &platform) {
     throw std::runtime_error("the simulated boot died (wait status " + std::to_string(status) + ")");
   }
   return nlohmann::json::parse(report);
+}
+
+struct ImageDevicePathFunctions::Functions {
+  using Convert = EFI_DEVICE_PATH_PROTOCOL *(EFIAPI *)(const CHAR16 *);
+  using Size = UINT64(EFIAPI *)(const EFI_DEVICE_PATH_PROTOCOL *);
+  Convert path = nullptr;
+  Convert node = nullptr;
+  Size size = nullptr;
+  std::unique_ptr<loader::MachineTraps> traps;
+
+  // Runs the image's code with the traps armed.
+  template <typename Call>
+  auto Run(Call call) const {
+    traps->Arm();
+    auto result = call();
+    traps->Disarm();
+    return result;
+  }
+};
+
+ImageDevicePathFunctions::ImageDevicePathFunctions(DriverImage &image, sim::SimFirmware &firmware)
+    : functions_(std::make_unique<Functions>()) {
+  const std::string map = "the symbol map";
+  auto code = [&](const char *prefix) { return image.mapped->At(loader::FindSymbol(image.symbols, prefix, map)); };
+  functions_->path = reinterpret_cast<Functions::Convert>(code("?ConvertTextToDevicePath@@"));
+  functions_->node = reinterpret_cast<Functions::Convert>(code("?ConvertTextToDeviceNode@@"));
+  functions_->size = reinterpret_cast<Functions::Size>(code("?GetDevicePathSize@@"));
+  auto *bootServices = static_cast<EFI_BOOT_SERVICES **>(code("?gBootServices@@"));
+  auto *systemTable = static_cast<EFI_SYSTEM_TABLE **>(code("?gSystemTable@@"));
+  *systemTable = firmware.SystemTable();
+  *bootServices = firmware.SystemTable()->BootServices;
+  functions_->traps = std::make_unique<loader::MachineTraps>(image.file, *image.mapped, image.codeSymbols,
+                                                             loader::RewriteForcedByEnvironment());
+}
+
+ImageDevicePathFunctions::~ImageDevicePathFunctions() = default;
+
+EFI_DEVICE_PATH_PROTOCOL *ImageDevicePathFunctions::ConvertTextToDevicePath(const CHAR16 *text) const {
+  return functions_->Run([&] { return functions_->path(text); });
+}
+
+EFI_DEVICE_PATH_PROTOCOL *ImageDevicePathFunctions::ConvertTextToDeviceNode(const CHAR16 *text) const {
+  return functions_->Run([&] { return functions_->node(text); });
+}
+
+UINT64 ImageDevicePathFunctions::GetDevicePathSize(const EFI_DEVICE_PATH_PROTOCOL *path) const {
+  return functions_->Run([&] { return functions_->size(path); });
 }
 
 }  // namespace host

@@ -127,6 +127,28 @@ DriverImagePtr LoadDriverImage(const std::string &path);
 // serves one boot: its data is the boot's.
 BootResult RunBoot(const sim::Platform &platform, const DriverImage *image = nullptr);
 
+// The device-path functions inside a loaded image, for converting with the
+// shipped binary's own converter. The image's gBootServices is pointed at
+// the firmware's boot services (its pool); each call runs the image's code
+// (Microsoft x64 convention) under the loader's traps, so a fault ends the
+// program with one line and status 3, as in a boot. Results are pool blocks
+// of that firmware. Throws loader::ImageError when the map lacks a symbol.
+class ImageDevicePathFunctions {
+ public:
+  ImageDevicePathFunctions(DriverImage &image, sim::SimFirmware &firmware);
+  ~ImageDevicePathFunctions();
+  ImageDevicePathFunctions(const ImageDevicePathFunctions &) = delete;
+  ImageDevicePathFunctions &operator=(const ImageDevicePathFunctions &) = delete;
+
+  EFI_DEVICE_PATH_PROTOCOL *ConvertTextToDevicePath(const CHAR16 *text) const;
+  EFI_DEVICE_PATH_PROTOCOL *ConvertTextToDeviceNode(const CHAR16 *text) const;
+  UINT64 GetDevicePathSize(const EFI_DEVICE_PATH_PROTOCOL *path) const;
+
+ private:
+  struct Functions;
+  std::unique_ptr<Functions> functions_;
+};
+
 // Runs the boot in a child process, so that it meets the driver as a freshly
 // loaded image (module globals at their load-time values), and returns the
 // child's JSON report. Throws std::runtime_error when the child dies.

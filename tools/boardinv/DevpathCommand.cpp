@@ -14,7 +14,9 @@
 #include <vector>
 
 #include "devpath/DevicePath.h"
+#include "host/boot/Boot.h"
 #include "host/boot/Report.h"
+#include "host/loader/PeImage.h"
 #include "host/sim/Platform.h"
 #include "host/sim/SimFirmware.h"
 #include "startup/Memory.h"
@@ -33,6 +35,8 @@ struct DevpathOptions {
   bool json = false;
   bool explain = false;
   std::string binaryFile;
+  std::string efiFile;
+  bool efiGiven = false;
 };
 
 using Bytes = std::vector<uint8_t>;
@@ -132,26 +136,49 @@ std::vector<std::u16string> NodeTexts(const std::u16string &text) {
   return nodes;
 }
 
-// The driver's converter, with a simulated firmware for its pool.
+// The driver's converter, with a simulated firmware for its pool: the one
+// linked into boardinv, or the one inside a shipped image (--efi).
 class Converter {
  public:
-  Converter() : firmware_(sim::DefaultPlatform()) { gBootServices = firmware_.SystemTable()->BootServices; }
+  explicit Converter(const DevpathOptions &options) : firmware_(sim::DefaultPlatform()) {
+    gBootServices = firmware_.SystemTable()->BootServices;
+    if (!options.efiGiven) {
+      return;
+    }
+    try {
+      image_ = host::LoadDriverImage(options.efiFile);
+      inImage_ = std::make_unique<host::ImageDevicePathFunctions>(*image_, firmware_);
+    } catch (const loader::ImageError &error) {
+      Die(error.what());
+    }
+  }
 
   std::optional<Bytes> Convert(const std::u16string &text, bool node) {
-    EFI_DEVICE_PATH_PROTOCOL *result =
-        node ? ConvertTextToDeviceNode(text.c_str()) : ConvertTextToDevicePath(text.c_str());
+    EFI_DEVICE_PATH_PROTOCOL *result = nullptr;
+    if (inImage_ != nullptr) {
+      result = node ? inImage_->ConvertTextToDeviceNode(text.c_str()) : inImage_->ConvertTextToDevicePath(text.c_str());
+    } else {
+      result = node ? ConvertTextToDeviceNode(text.c_str()) : ConvertTextToDevicePath(text.c_str());
+    }
     if (result == nullptr) {
       return std::nullopt;
     }
-    const uint64_t size = node ? DevicePathNodeLength(result) : GetDevicePathSize(result);
+    const uint64_t size = node ? DevicePathNodeLength(result) : PathSize(result);
     const auto *start = reinterpret_cast<const uint8_t *>(result);
     Bytes bytes(start, start + size);
     PoolFree(result);
     return bytes;
   }
 
+  // The size of a valid path, 0 for an invalid one.
+  uint64_t PathSize(const EFI_DEVICE_PATH_PROTOCOL *path) const {
+    return inImage_ != nullptr ? inImage_->GetDevicePathSize(path) : GetDevicePathSize(path);
+  }
+
  private:
   sim::SimFirmware firmware_;
+  host::DriverImagePtr image_;
+  std::unique_ptr<host::ImageDevicePathFunctions> inImage_;
 };
 
 nlohmann::json NodeJson(const Bytes &bytes, size_t offset, const std::string &keyword) {
@@ -216,9 +243,8 @@ void PrintConversion(Converter &converter, const DevpathOptions &options, const 
   std::cout << out.dump() << '\n';
 }
 
-int RunConvert(const DevpathOptions &options) {
+int RunConvert(const DevpathOptions &options, Converter &converter) {
   std::ios::sync_with_stdio(false);
-  Converter converter;
   std::string problem;
   if (!options.texts.empty()) {
     for (const auto &text : options.texts) {
@@ -298,7 +324,7 @@ const char *KindName(uint8_t type, uint8_t subType) {
 // Walks the bytes within their bounds, as the driver's validation would,
 // and stops at the first reason the path is invalid. Only a walk that
 // stays inside the bytes is then handed to the driver itself.
-int RunExplain(const DevpathOptions &options) {
+int RunExplain(const DevpathOptions &options, Converter &converter) {
   Bytes bytes;
   if (!options.binaryFile.empty()) {
     std::ifstream file(options.binaryFile, std::ios::binary);
@@ -354,7 +380,7 @@ int RunExplain(const DevpathOptions &options) {
   uint64_t size = 0;
   if (reason.empty()) {
     // In bounds up to the end node: the driver's own verdict.
-    size = GetDevicePathSize(reinterpret_cast<const EFI_DEVICE_PATH_PROTOCOL *>(bytes.data()));
+    size = converter.PathSize(reinterpret_cast<const EFI_DEVICE_PATH_PROTOCOL *>(bytes.data()));
     if (size == 0) {
       reason = "the driver's validation refuses it";
     }
@@ -398,9 +424,9 @@ int RunDevpath(const DevpathOptions &options) {
     if (!options.binaryFile.empty() && !options.texts.empty()) {
       Die("devpath --explain: give HEX bytes or --binary FILE, not both");
     }
-    return RunExplain(options);
   }
-  return RunConvert(options);
+  Converter converter(options);
+  return options.explain ? RunExplain(options, converter) : RunConvert(options, converter);
 }
 
 }  // namespace
@@ -425,7 +451,14 @@ std::function<int()> AddDevpathCommand(CLI::App &app) {
   command->add_flag("--explain", options->explain, "Validate a binary device path and list its nodes");
   command->add_option("--binary", options->binaryFile, "With --explain: read the path's raw bytes from FILE")
       ->type_name("FILE");
-  return [command, options]() { return command->parsed() ? RunDevpath(*options) : -1; };
+  auto *efi = command->add_option("--efi", options->efiFile,
+                                  "Convert with the converter inside this driver binary (BoardInventory.efi, with "
+                                  "its .map beside it) instead of the one linked into boardinv");
+  efi->type_name("FILE");
+  return [command, options, efi]() {
+    options->efiGiven = efi->count() > 0;
+    return command->parsed() ? RunDevpath(*options) : -1;
+  };
 }
 
 }  // namespace boardinv
