@@ -146,7 +146,7 @@ const char *SignalName(int signal) {
                                    SignalName(signal), why, access, where);
   if (length > 0 && write(STDERR_FILENO, message, std::min<size_t>(static_cast<size_t>(length), sizeof(message) - 1)) < 0) {
   }
-  _exit(3);
+  _exit(kDriverFaultExitStatus);
 }
 
 void EmulateCpuid(ucontext_t *context, sim::HardwareModel &hardware) {

@@ -29,6 +29,9 @@
 
 namespace loader {
 
+// The exit status of a program whose loaded driver faulted.
+constexpr int kDriverFaultExitStatus = 3;
+
 // How rdtsc and cpuid reach the hardware model.
 enum class TrapMethod {
   Fault,    // the processor traps the instruction itself

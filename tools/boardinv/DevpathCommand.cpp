@@ -444,7 +444,9 @@ std::function<int()> AddDevpathCommand(CLI::App &app) {
       "nodes (offset, type, subType, length, and the keyword that made the node, null for end\n"
       "nodes and file names).\n"
       "With --explain, reads a binary device path (HEX bytes, or --binary FILE) and lists its\n"
-      "nodes and size, or says why it is invalid (exit status 1).");
+      "nodes and size, or says why it is invalid (exit status 1).\n"
+      "With --efi FILE, every mode converts and validates with the functions inside that driver\n"
+      "binary instead of those linked into boardinv.");
   command->add_option("TEXT", options->texts, "Device-path texts (UTF-8); with --explain, the path's hex bytes");
   command->add_flag("--node", options->node, "Convert each text as one node (ConvertTextToDeviceNode)");
   command->add_flag("--json", options->json, "Print JSON instead of hex lines");

@@ -3,6 +3,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <functional>
+#include <string>
 #include <iostream>
 #include <vector>
 
@@ -28,6 +29,16 @@ sim::Platform LoadPlatformOrDie(const std::string &file) {
 int main(int argc, char **argv) {
   CLI::App app{"Boots the board inventory driver in a simulated firmware and shows what it installs."};
   app.require_subcommand(1);
+  const std::string footer =
+      "Exit status: 0 success; 1 the job ran and found a failure (an invalid device path under\n"
+      "devpath --explain, a sweep boot that was not sound); 2 bad usage or input (arguments, files\n"
+      "that cannot be read, a malformed platform description, an image or map the loader refuses);\n"
+      "3 the driver faulted (under --efi: a fault in the image's code, a jump out of it, or a fault\n"
+      "in the simulated firmware that it called), named on one line.\n"
+      "Environment: BOARDINV_EFI_TRAPS=rewrite makes --efi rewrite the image's rdtsc and cpuid and\n"
+      "emulate them even where the processor can trap them (default auto: rewrite only where it\n"
+      "cannot).";
+  app.footer(footer);
 
   // Each runner answers -1 when its subcommand was not the one given.
   const std::vector<std::function<int()>> runners = {
@@ -35,6 +46,10 @@ int main(int argc, char **argv) {
       boardinv::AddDevpathCommand(app),
       boardinv::AddSweepCommand(app),
   };
+
+  for (CLI::App *command : app.get_subcommands({})) {
+    command->footer(footer);
+  }
 
   try {
     app.parse(argc, argv);
