@@ -415,7 +415,8 @@ BootResult RunBoot(const sim::Platform &platform, const DriverImage *image) {
   std::unique_ptr<loader::MachineTraps> traps;
   if (image != nullptr) {
     traps = std::make_unique<loader::MachineTraps>(image->file, *image->mapped, image->codeSymbols,
-                                                   loader::RewriteForcedByEnvironment());
+                                                   loader::RewriteForcedByEnvironment(),
+                                                   loader::CpuSecondsLimitFromEnvironment());
     traps->Arm();
   }
 
@@ -561,7 +562,8 @@ ImageDevicePathFunctions::ImageDevicePathFunctions(DriverImage &image, sim::SimF
   *systemTable = firmware.SystemTable();
   *bootServices = firmware.SystemTable()->BootServices;
   functions_->traps = std::make_unique<loader::MachineTraps>(image.file, *image.mapped, image.codeSymbols,
-                                                             loader::RewriteForcedByEnvironment());
+                                                             loader::RewriteForcedByEnvironment(),
+                                                             loader::CpuSecondsLimitFromEnvironment());
 }
 
 ImageDevicePathFunctions::~ImageDevicePathFunctions() = default;

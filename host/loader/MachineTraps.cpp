@@ -8,6 +8,7 @@
 #include <sys/mman.h>
 #include <sys/prctl.h>
 #include <sys/syscall.h>
+#include <sys/time.h>
 #include <ucontext.h>
 #include <unistd.h>
 
@@ -49,6 +50,8 @@ volatile sig_atomic_t gArmed = 0;
 bool gTscTrapOn = false;    // PR_SET_TSC is set while armed
 bool gCpuidTrapOn = false;  // ARCH_SET_CPUID is set while armed
 struct sigaction gPrevious[kFaultSignalCount];
+struct sigaction gPreviousProfile;
+unsigned gCpuSecondsLimit = 10;
 stack_t gPreviousStack;
 alignas(16) char gAlternateStack[256 * 1024];
 
@@ -147,6 +150,34 @@ const char *SignalName(int signal) {
   if (length > 0 && write(STDERR_FILENO, message, std::min<size_t>(static_cast<size_t>(length), sizeof(message) - 1)) < 0) {
   }
   _exit(kDriverFaultExitStatus);
+}
+
+// The driver ran past its allowance of processor time: a loop that does not
+// end (real firmware would hang there for good).
+void OnTimeLimit(int, siginfo_t *, void *raw) {
+  if (!gArmed) {
+    return;
+  }
+  const auto *context = static_cast<const ucontext_t *>(raw);
+  const uint64_t rip = static_cast<uint64_t>(context->uc_mcontext.gregs[REG_RIP]);
+  char where[64] = "in host code";
+  if (gImage != nullptr && gImage->Contains(rip)) {
+    std::snprintf(where, sizeof(where), "at image+0x%llX",
+                  static_cast<unsigned long long>(rip - reinterpret_cast<uint64_t>(gImage->Base())));
+  }
+  char message[160];
+  const int length = std::snprintf(message, sizeof(message),
+                                   "boardinv: the driver did not return within %u s of processor time (%s)\n",
+                                   gCpuSecondsLimit, where);
+  if (length > 0 && write(STDERR_FILENO, message, std::min<size_t>(static_cast<size_t>(length), sizeof(message) - 1)) < 0) {
+  }
+  _exit(kDriverFaultExitStatus);
+}
+
+void SetTimeLimit(unsigned seconds) {
+  itimerval timer{};
+  timer.it_value.tv_sec = seconds;
+  setitimer(ITIMER_PROF, &timer, nullptr);
 }
 
 void EmulateCpuid(ucontext_t *context, sim::HardwareModel &hardware) {
@@ -378,6 +409,20 @@ bool RewriteForcedByEnvironment() {
   throw ImageError(std::string("BOARDINV_EFI_TRAPS is \"") + setting + "\"; it takes auto or rewrite");
 }
 
+unsigned CpuSecondsLimitFromEnvironment() {
+  const char *setting = std::getenv("BOARDINV_EFI_CPU_SECONDS");
+  if (setting == nullptr || *setting == 0) {
+    return 10;
+  }
+  char *end = nullptr;
+  const unsigned long seconds = std::strtoul(setting, &end, 10);
+  if (*end != 0 || seconds == 0 || seconds > 86400 || *setting < '0' || *setting > '9') {
+    throw ImageError(std::string("BOARDINV_EFI_CPU_SECONDS is \"") + setting +
+                     "\"; it takes a whole number of seconds from 1 to 86400");
+  }
+  return static_cast<unsigned>(seconds);
+}
+
 CodeWalk WalkCode(const PeImage &image, const std::vector<uint32_t> &codeSymbols) {
   std::vector<uint32_t> starts = codeSymbols;
   std::sort(starts.begin(), starts.end());
@@ -418,7 +463,7 @@ CodeWalk WalkCode(const PeImage &image, const std::vector<uint32_t> &codeSymbols
 }
 
 MachineTraps::MachineTraps(const PeImage &file, MappedImage &image, const std::vector<uint32_t> &codeSymbols,
-                           bool forceRewrite) {
+                           bool forceRewrite, unsigned cpuSecondsLimit) {
   for (const Window &window : kWindows) {
     void *mapped = mmap(reinterpret_cast<void *>(window.base), window.size, PROT_NONE,
                         MAP_PRIVATE | MAP_ANONYMOUS | MAP_NORESERVE | MAP_FIXED_NOREPLACE, -1, 0);
@@ -465,6 +510,12 @@ MachineTraps::MachineTraps(const PeImage &file, MappedImage &image, const std::v
   for (size_t i = 0; i < kFaultSignalCount; i++) {
     sigaction(kFaultSignals[i], &action, &gPrevious[i]);
   }
+  gCpuSecondsLimit = cpuSecondsLimit;
+  struct sigaction limit {};
+  limit.sa_sigaction = OnTimeLimit;
+  limit.sa_flags = SA_SIGINFO | SA_ONSTACK;
+  sigemptyset(&limit.sa_mask);
+  sigaction(SIGPROF, &limit, &gPreviousProfile);
 }
 
 MachineTraps::~MachineTraps() {
@@ -472,6 +523,7 @@ MachineTraps::~MachineTraps() {
   for (size_t i = 0; i < kFaultSignalCount; i++) {
     sigaction(kFaultSignals[i], &gPrevious[i], nullptr);
   }
+  sigaction(SIGPROF, &gPreviousProfile, nullptr);
   sigaltstack(&gPreviousStack, nullptr);
   gImage = nullptr;
   gSites = nullptr;
@@ -484,9 +536,11 @@ void MachineTraps::Arm() {
   gTscTrapOn = rdtsc_ == TrapMethod::Fault && prctl(PR_SET_TSC, PR_TSC_SIGSEGV, 0, 0, 0) == 0;
   gCpuidTrapOn = cpuid_ == TrapMethod::Fault && syscall(SYS_arch_prctl, ARCH_SET_CPUID, 0) == 0;
   gArmed = 1;
+  SetTimeLimit(gCpuSecondsLimit);
 }
 
 void MachineTraps::Disarm() {
+  SetTimeLimit(0);
   gArmed = 0;
   if (gTscTrapOn) {
     prctl(PR_SET_TSC, PR_TSC_ENABLE, 0, 0, 0);

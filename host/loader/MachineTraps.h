@@ -18,7 +18,8 @@
 //   image, or host code it called) ends the program with one line naming
 //   the signal and the image offset or host function, and exit status 3.
 //   The handler runs on an alternate signal stack, so a stack overflow is
-//   reported too.
+//   reported too. So does a run that uses more than its allowance of
+//   processor time: a loop that would hang the machine for good.
 #pragma once
 
 #include <cstdint>
@@ -50,6 +51,11 @@ ProcessorTraps ProbeProcessorTraps();
 // Throws ImageError for any other value.
 bool RewriteForcedByEnvironment();
 
+// BOARDINV_EFI_CPU_SECONDS: the processor time the driver may use in one
+// run (from Arm to Disarm) before it is taken for hung; default 10.
+// Throws ImageError for a value that is not a whole number of seconds.
+unsigned CpuSecondsLimitFromEnvironment();
+
 // An instruction the loader intercepts by rewriting it.
 struct RewrittenSite {
   uint32_t rva = 0;     // where the instruction (prefixes included) starts
@@ -73,8 +79,10 @@ class MachineTraps {
   // Maps the windows, rewrites what the processor will not trap, and
   // installs the handlers. Throws ImageError when a window cannot be had at
   // its address (for example under a sanitizer that reserves that range).
+  // A run of the driver that uses more than cpuSecondsLimit seconds of
+  // processor time ends the program with status 3.
   MachineTraps(const PeImage &file, MappedImage &image, const std::vector<uint32_t> &codeSymbols,
-               bool forceRewrite);
+               bool forceRewrite, unsigned cpuSecondsLimit);
   ~MachineTraps();
   MachineTraps(const MachineTraps &) = delete;
   MachineTraps &operator=(const MachineTraps &) = delete;

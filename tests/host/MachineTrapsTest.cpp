@@ -189,27 +189,33 @@ std::string AtImageOffset(uint32_t rva) {
 
 class DriverFaultTest : public ::testing::TestWithParam<Fault> {};
 
-TEST_P(DriverFaultTest, EndsWithOneLineAndStatusThree) {
+// Writes the shipped image with code over DriverEntry, and its map, into a
+// directory of this process; returns the image's path.
+std::string ImageWithEntryCode(const std::string &dir, const std::string &hex) {
   const ShippedImage shipped = LoadShipped();
-  const std::string dir = ::testing::TempDir() + "driver-fault-" + std::to_string(getpid());
-  ASSERT_EQ(system(("mkdir -p " + dir).c_str()), 0);
+  EXPECT_EQ(system(("mkdir -p " + dir).c_str()), 0);
   std::string map = BOARDINV_EFI_IMAGE;
   map.replace(map.size() - 4, 4, ".map");
   std::ofstream(dir + "/BoardInventory.map", std::ios::binary) << ReadFile(map);
-
   std::vector<uint8_t> file = shipped.image.file;
   const uint32_t entry = shipped.image.entryPoint;
   for (const loader::Section &section : shipped.image.sections) {
     if (entry >= section.virtualAddress && entry < section.virtualAddress + section.virtualSize) {
-      const std::vector<uint8_t> code = Bytes(GetParam().code);
+      const std::vector<uint8_t> code = Bytes(hex);
       std::memcpy(&file[section.rawOffset + (entry - section.virtualAddress)], code.data(), code.size());
     }
   }
   std::ofstream(dir + "/BoardInventory.efi", std::ios::binary)
       .write(reinterpret_cast<const char *>(file.data()), static_cast<std::streamsize>(file.size()));
+  return dir + "/BoardInventory.efi";
+}
 
-  const std::string command = std::string(BOARDINV_TOOL) + " boot --efi " + dir + "/BoardInventory.efi >" + dir +
-                              "/out 2>" + dir + "/err";
+TEST_P(DriverFaultTest, EndsWithOneLineAndStatusThree) {
+  const ShippedImage shipped = LoadShipped();
+  const std::string dir = ::testing::TempDir() + "driver-fault-" + std::to_string(getpid());
+  const uint32_t entry = shipped.image.entryPoint;
+  const std::string command = std::string(BOARDINV_TOOL) + " boot --efi " + ImageWithEntryCode(dir, GetParam().code) +
+                              " >" + dir + "/out 2>" + dir + "/err";
   const int status = system(command.c_str());
   const std::string err = ReadFile(dir + "/err");
   ASSERT_TRUE(WIFEXITED(status)) << "died of a signal; stderr: " << err;
@@ -245,5 +251,21 @@ INSTANTIATE_TEST_SUITE_P(
               "48 8B 42 60 B9 10 00 00 00 31 D2 45 31 C0 48 83 EC 28 FF 90 40 01 00 00 48 83 C4 28 C3",
               "accessing 0x10 in host function sim::", -1}),
     [](const ::testing::TestParamInfo<Fault> &info) { return std::string(info.param.what); });
+
+// A driver that loops for good would hang the machine; under the loader it
+// is stopped once it has used its allowance of processor time.
+TEST(DriverFaultTest, ALoopThatNeverEndsIsStoppedAfterItsProcessorTime) {
+  const std::string dir = ::testing::TempDir() + "driver-loop-" + std::to_string(getpid());
+  const std::string image = ImageWithEntryCode(dir, "EB FE");  // jmp to itself
+  const int status = system(("BOARDINV_EFI_CPU_SECONDS=1 " + std::string(BOARDINV_TOOL) + " boot --efi " + image +
+                             " >" + dir + "/out 2>" + dir + "/err")
+                                .c_str());
+  const std::string err = ReadFile(dir + "/err");
+  ASSERT_TRUE(WIFEXITED(status)) << err;
+  EXPECT_EQ(WEXITSTATUS(status), 3);
+  EXPECT_EQ(err, "boardinv: the driver did not return within 1 s of processor time (" +
+                     AtImageOffset(LoadShipped().image.entryPoint) + ")\n");
+  EXPECT_EQ(system(("rm -rf " + dir).c_str()), 0);
+}
 
 }  // namespace

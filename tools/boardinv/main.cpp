@@ -37,7 +37,8 @@ int main(int argc, char **argv) {
       "in the simulated firmware that it called), named on one line.\n"
       "Environment: BOARDINV_EFI_TRAPS=rewrite makes --efi rewrite the image's rdtsc and cpuid and\n"
       "emulate them even where the processor can trap them (default auto: rewrite only where it\n"
-      "cannot).";
+      "cannot). BOARDINV_EFI_CPU_SECONDS (default 10) is the processor time one run of a loaded\n"
+      "driver may use before it is taken for hung (exit status 3).";
   app.footer(footer);
 
   // Each runner answers -1 when its subcommand was not the one given.
