@@ -1,6 +1,10 @@
 # The driver's sources: the same files in the host and the target build.
-set(BOARDINV_DRIVER_SOURCES
+# First the firmware layer's definitions (the GUIDs), which the host's
+# simulated firmware builds on as well, then the driver's own folders.
+set(BOARDINV_FIRMWARE_SOURCES
   firmware/Guids.cpp
+)
+set(BOARDINV_DRIVER_SOURCES
   startup/DriverEntry.cpp
   startup/ConfigurationTable.cpp
   startup/Pool.cpp
