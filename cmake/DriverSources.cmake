@@ -5,7 +5,8 @@ set(BOARDINV_FIRMWARE_SOURCES
   firmware/Guids.cpp
 )
 set(BOARDINV_DRIVER_SOURCES
-  startup/DriverEntry.cpp
+  driver/DriverEntry.cpp
+  startup/SystemTables.cpp
   startup/ConfigurationTable.cpp
   startup/Pool.cpp
   startup/MemoryPrimitives.cpp
