@@ -7,11 +7,11 @@
 
 #include <cstdint>
 
+#include "driver/DriverEntry.h"
 #include "firmware/Guids.h"
 #include "host/boot/Boot.h"
 #include "host/sim/Platform.h"
 #include "host/sim/SimFirmware.h"
-#include "startup/Startup.h"
 
 namespace {
 

@@ -13,6 +13,7 @@
 #include <vector>
 
 #include "bench/BenchSupport.h"
+#include "driver/DriverEntry.h"
 #include "devpath/DevicePath.h"
 #include "firmware/Guids.h"
 #include "host/boot/Boot.h"

@@ -1,7 +1,12 @@
 # The driver's sources: the same files in the host and the target build.
-set(BOARDINV_DRIVER_SOURCES
+# First the firmware layer's definitions (the GUIDs), which the host's
+# simulated firmware builds on as well, then the driver's own folders.
+set(BOARDINV_FIRMWARE_SOURCES
   firmware/Guids.cpp
-  startup/DriverEntry.cpp
+)
+set(BOARDINV_DRIVER_SOURCES
+  driver/DriverEntry.cpp
+  startup/SystemTables.cpp
   startup/ConfigurationTable.cpp
   startup/Pool.cpp
   startup/MemoryPrimitives.cpp

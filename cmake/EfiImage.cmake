@@ -2,7 +2,8 @@
 # DriverEntry, relocatable from ImageBase 0, NX-compatible, 4 KiB sections,
 # no imports, byte-identical from build to build; and BoardInventory.ffs,
 # the same image as a firmware file.
-add_library(BoardInventoryObjects OBJECT ${BOARDINV_DRIVER_SOURCES} ${BOARDINV_TARGET_SOURCES})
+add_library(BoardInventoryObjects OBJECT ${BOARDINV_FIRMWARE_SOURCES} ${BOARDINV_DRIVER_SOURCES}
+            ${BOARDINV_TARGET_SOURCES})
 target_include_directories(BoardInventoryObjects PRIVATE ${CMAKE_SOURCE_DIR})
 target_compile_options(BoardInventoryObjects PRIVATE
   ${BOARDINV_DRIVER_FLAGS}

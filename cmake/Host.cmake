@@ -24,10 +24,15 @@ if(BOARDINV_FUZZ)
   add_link_options(-fsanitize=address,undefined)
 endif()
 
-# The hardware interface's host side and the simulated firmware.
+# The firmware layer's definitions (the GUIDs), built as driver code: the
+# driver and the simulated firmware both build on them.
+add_library(firmware STATIC ${BOARDINV_FIRMWARE_SOURCES})
+target_include_directories(firmware PUBLIC ${CMAKE_SOURCE_DIR})
+target_compile_options(firmware PRIVATE ${BOARDINV_DRIVER_FLAGS} ${BOARDINV_WARNINGS})
+
+# The simulated firmware.
 add_library(simfw STATIC
   host/sim/HardwareModel.cpp
-  host/sim/HostHardware.cpp
   host/sim/DevicePathText.cpp
   host/sim/JsonFields.cpp
   host/sim/PciModel.cpp
@@ -38,14 +43,22 @@ add_library(simfw STATIC
 )
 target_include_directories(simfw PUBLIC ${CMAKE_SOURCE_DIR})
 target_compile_options(simfw PRIVATE ${BOARDINV_WARNINGS})
-target_link_libraries(simfw PUBLIC nlohmann_json::nlohmann_json)
+target_link_libraries(simfw PUBLIC firmware nlohmann_json::nlohmann_json)
 
-# The driver, exactly the target's sources, built freestanding.
+# The driver, exactly the target's sources, built freestanding. It knows
+# nothing of the host: the functions of firmware/Hardware.h are left to the
+# program that links it, as HardwareX64.cpp supplies them in the image.
 add_library(driver STATIC ${BOARDINV_DRIVER_SOURCES})
 target_include_directories(driver PUBLIC ${CMAKE_SOURCE_DIR})
 target_compile_options(driver PRIVATE ${BOARDINV_DRIVER_FLAGS} ${BOARDINV_WARNINGS})
-# Its hardware accesses land in the simulated platform's model.
-target_link_libraries(driver PUBLIC simfw)
+target_link_libraries(driver PUBLIC firmware)
+
+# The host's side of firmware/Hardware.h: every access goes to the simulated
+# platform's hardware model. A host program links it after the driver
+# (bootharness does), so the driver's hardware accesses land in the model.
+add_library(hosthardware STATIC host/sim/HostHardware.cpp)
+target_compile_options(hosthardware PRIVATE ${BOARDINV_WARNINGS})
+target_link_libraries(hosthardware PUBLIC simfw)
 
 add_library(bootharness STATIC
   host/loader/MachineTraps.cpp
@@ -56,7 +69,7 @@ add_library(bootharness STATIC
   host/boot/SmbiosNames.cpp
 )
 target_compile_options(bootharness PRIVATE ${BOARDINV_WARNINGS})
-target_link_libraries(bootharness PUBLIC driver simfw)
+target_link_libraries(bootharness PUBLIC driver hosthardware simfw)
 
 add_executable(boardinv tools/boardinv/main.cpp tools/boardinv/BootCommand.cpp tools/boardinv/DevpathCommand.cpp
                tools/boardinv/SweepCommand.cpp)

@@ -108,7 +108,7 @@ lines.append(f"Conversion over formatting (paths per second, medians): {convert/
              f"({convert/1e6:.3f} M paths/s converted by the driver, {efivar/1e6:.3f} M paths/s formatted by libefivar).")
 
 # callgrind_annotate names files relative to the current directory.
-driver_dirs = tuple(prefix + d + "/" for d in ("devpath", "startup", "inventory", "platform", "firmware")
+driver_dirs = tuple(prefix + d + "/" for d in ("devpath", "startup", "inventory", "platform", "driver", "firmware")
                     for prefix in ("", os.getcwd() + "/"))
 rows = []
 for name in sorted(os.listdir(out)):

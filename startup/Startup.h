@@ -1,16 +1,15 @@
-// Driver start-up: the module globals for the firmware's tables, the entry
-// point, the start-up chain and the configuration-table look-ups.
+// Driver start-up base: the module globals for the firmware's tables and the
+// configuration-table look-ups. The entry point and the start-up chain that
+// fill them are in driver/DriverEntry.h.
 #pragma once
 
 #include "firmware/Uefi.h"
 
+// The firmware's tables; null at load, stored by RunLibraryConstructors
+// before anything else of the driver runs.
 extern EFI_SYSTEM_TABLE *gSystemTable;
 extern EFI_BOOT_SERVICES *gBootServices;
 extern EFI_RUNTIME_SERVICES *gRuntimeServices;
-
-extern "C" EFI_STATUS EFIAPI DriverEntry(EFI_HANDLE ImageHandle, EFI_SYSTEM_TABLE *SystemTable);
-
-EFI_STATUS RunLibraryConstructors(EFI_HANDLE ImageHandle, EFI_SYSTEM_TABLE *SystemTable);
 
 // Scans the configuration table from its first row for Guid. Sets *Table to
 // null first; on the first matching row stores its VendorTable.

@@ -8,6 +8,7 @@
 #include <cstring>
 #include <stdexcept>
 
+#include "driver/DriverEntry.h"
 #include "firmware/Guids.h"
 #include "host/boot/Report.h"
 #include "host/loader/MachineTraps.h"

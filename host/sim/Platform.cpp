@@ -11,7 +11,6 @@
 #include "firmware/Guids.h"
 #include "host/sim/JsonFields.h"
 #include "host/sim/StartupPlatform.h"
-#include "inventory/Inventory.h"
 
 namespace sim {
 

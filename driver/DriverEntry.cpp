@@ -1,11 +1,8 @@
+#include "driver/DriverEntry.h"
 #include "firmware/Guids.h"
 #include "inventory/Inventory.h"
 #include "platform/PlatformServices.h"
 #include "startup/Startup.h"
-
-EFI_SYSTEM_TABLE *gSystemTable = nullptr;
-EFI_BOOT_SERVICES *gBootServices = nullptr;
-EFI_RUNTIME_SERVICES *gRuntimeServices = nullptr;
 
 EFI_STATUS RunLibraryConstructors(EFI_HANDLE ImageHandle, EFI_SYSTEM_TABLE *SystemTable) {
   (VOID) ImageHandle;
