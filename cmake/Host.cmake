@@ -28,6 +28,7 @@ endif()
 add_library(simfw STATIC
   host/sim/HardwareModel.cpp
   host/sim/HostHardware.cpp
+  host/sim/InputFile.cpp
   host/sim/DevicePathText.cpp
   host/sim/JsonFields.cpp
   host/sim/PciModel.cpp

@@ -4,7 +4,6 @@
 #include <cctype>
 #include <cstdint>
 #include <cstdio>
-#include <fstream>
 #include <iostream>
 #include <iterator>
 #include <memory>
@@ -15,6 +14,7 @@
 
 #include "devpath/DevicePath.h"
 #include "host/boot/Report.h"
+#include "host/sim/InputFile.h"
 #include "host/sim/Platform.h"
 #include "host/sim/SimFirmware.h"
 #include "startup/Memory.h"
@@ -33,6 +33,7 @@ struct DevpathOptions {
   bool json = false;
   bool explain = false;
   std::string binaryFile;
+  bool binaryGiven = false;  // an empty name is a name
 };
 
 using Bytes = std::vector<uint8_t>;
@@ -300,12 +301,12 @@ const char *KindName(uint8_t type, uint8_t subType) {
 // stays inside the bytes is then handed to the driver itself.
 int RunExplain(const DevpathOptions &options) {
   Bytes bytes;
-  if (!options.binaryFile.empty()) {
-    std::ifstream file(options.binaryFile, std::ios::binary);
-    if (!file) {
-      Die("devpath --explain: cannot read " + options.binaryFile);
+  if (options.binaryGiven) {
+    try {
+      bytes = sim::ReadInputFile("device path file", options.binaryFile, sim::kDevicePathFileLimit);
+    } catch (const sim::FileError &error) {
+      Die(error.what());
     }
-    bytes.assign(std::istreambuf_iterator<char>(file), std::istreambuf_iterator<char>());
     if (bytes.empty()) {
       Die("devpath --explain: " + options.binaryFile + " is empty");
     }
@@ -388,14 +389,14 @@ int RunExplain(const DevpathOptions &options) {
 }
 
 int RunDevpath(const DevpathOptions &options) {
-  if (!options.binaryFile.empty() && !options.explain) {
+  if (options.binaryGiven && !options.explain) {
     Die("devpath: --binary goes with --explain");
   }
   if (options.explain) {
     if (options.node) {
       Die("devpath: --explain reads a whole path; --node does not apply");
     }
-    if (!options.binaryFile.empty() && !options.texts.empty()) {
+    if (options.binaryGiven && !options.texts.empty()) {
       Die("devpath --explain: give HEX bytes or --binary FILE, not both");
     }
     return RunExplain(options);
@@ -423,9 +424,18 @@ std::function<int()> AddDevpathCommand(CLI::App &app) {
   command->add_flag("--node", options->node, "Convert each text as one node (ConvertTextToDeviceNode)");
   command->add_flag("--json", options->json, "Print JSON instead of hex lines");
   command->add_flag("--explain", options->explain, "Validate a binary device path and list its nodes");
-  command->add_option("--binary", options->binaryFile, "With --explain: read the path's raw bytes from FILE")
-      ->type_name("FILE");
-  return [command, options]() { return command->parsed() ? RunDevpath(*options) : -1; };
+  CLI::Option *binary =
+      command
+          ->add_option("--binary", options->binaryFile,
+                       InputFileHelp("With --explain: read the path's raw bytes from FILE", sim::kDevicePathFileLimit))
+          ->type_name("FILE");
+  return [command, options, binary]() {
+    if (!command->parsed()) {
+      return -1;
+    }
+    options->binaryGiven = binary->count() > 0;
+    return RunDevpath(*options);
+  };
 }
 
 }  // namespace boardinv
