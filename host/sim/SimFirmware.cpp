@@ -3,6 +3,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <iterator>
 
 #include "firmware/Guids.h"
 #include "firmware/Protocol/DevicePath.h"
@@ -205,6 +206,16 @@ std::optional<EFI_MEMORY_TYPE> SimFirmware::PoolBlockType(const void *buffer) co
     return std::nullopt;
   }
   return found->second.type;
+}
+
+bool SimFirmware::PoolHolds(const void *p, size_t n) const {
+  auto after = poolBlocks_.upper_bound(const_cast<void *>(p));
+  if (after == poolBlocks_.begin()) {
+    return false;
+  }
+  const auto &[start, block] = *std::prev(after);
+  const uintptr_t offset = reinterpret_cast<uintptr_t>(p) - reinterpret_cast<uintptr_t>(start);
+  return offset <= block.size && n <= block.size - offset;
 }
 
 bool SimFirmware::EverActive() { return gEverActive; }

@@ -124,8 +124,14 @@ class SimFirmware {
   HeapBufferListImage *PreinstalledHeapBufferList() {
     return platform_.protocols.heapBufferList ? &heapBufferList_ : nullptr;
   }
+  const HeapBufferListImage *PreinstalledHeapBufferList() const {
+    return platform_.protocols.heapBufferList ? &heapBufferList_ : nullptr;
+  }
   // The memory type of a pool block the pool gave out and still holds.
   std::optional<EFI_MEMORY_TYPE> PoolBlockType(const void *buffer) const;
+  // Whether [p, p + n) lies inside one pool block the pool gave out and
+  // still holds (anywhere in it, not only at its start).
+  bool PoolHolds(const void *p, size_t n) const;
   const PoolStatistics &Pool() const { return pool_; }
   const std::vector<SmbiosRecord> &SmbiosRecords() const { return smbiosRecords_; }
   std::vector<EventState> Events() const;
