@@ -90,16 +90,20 @@ std::function<int()> AddBootCommand(CLI::App &app) {
   nio->excludes(noNio);
   CLI::Option *platform = command->add_option(
       "--platform", options->platformFile,
-      InputFileHelp("Platform description (JSON); default: the built-in one", sim::kPlatformFileLimit));
+      InputFileHelp("Platform description (JSON); default: the built-in one", sim::kPlatformFileLimit))
+      ->type_name("FILE");
   command->add_option("--format", options->format, "Report format: text or json")
       ->check(CLI::IsMember({"text", "json"}));
   CLI::Option *dump =
-      command->add_option("--dump", options->dumpFile, "Write the SMBIOS table to FILE (readable with --from-dump)");
+      command->add_option("--dump", options->dumpFile, "Write the SMBIOS table to FILE (readable with --from-dump)")
+          ->type_name("FILE");
   CLI::Option *efi = command->add_option(
       "--efi", options->efiFile,
       "Boot this driver binary (BoardInventory.efi, read up to " + sim::LimitText(sim::kImageFileLimit) +
-          ") instead of the driver linked into boardinv; its linker map (FILE.map beside it) is read up to " +
-          sim::LimitText(sim::kSymbolMapLimit));
+          ") instead of the driver linked into boardinv; its linker map beside it (the same name ending in .map) "
+          "is read up to " +
+          sim::LimitText(sim::kSymbolMapLimit))
+      ->type_name("FILE");
   return [command, options, platform, dump, efi]() {
     if (!command->parsed()) {
       return -1;
