@@ -80,7 +80,11 @@ DriverImagePtr LoadDriverImage(const std::string &path) {
   const uint32_t anchor = loader::FindSymbolIn(file, symbols, "?gHeapListAnchor@@", loader::SymbolKind::Data,
                                                sizeof(HEAP_LIST_ENTRY *), mapPath);
 
-  image->mapped = std::make_unique<loader::MappedImage>(file);
+  try {
+    image->mapped = std::make_unique<loader::MappedImage>(file);
+  } catch (const loader::ImageError &error) {
+    throw loader::ImageError(path + ": " + error.what());
+  }
   image->state.entry = reinterpret_cast<EFI_STATUS(EFIAPI *)(EFI_HANDLE, EFI_SYSTEM_TABLE *)>(
       image->mapped->EntryPoint());
   image->state.snapshot = static_cast<const PLATFORM_CONFIG_SNAPSHOT *>(image->mapped->At(snapshot));
