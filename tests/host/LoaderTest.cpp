@@ -330,6 +330,50 @@ std::string BuiltMap() {
   return Slurp(path);
 }
 
+// The checked lookup finds code in code and data in writable data, and
+// refuses a symbol of the other kind, a prefix that names two symbols and
+// a name the map lacks.
+TEST(LoaderTest, FindSymbolInChecksTheKindOfSection) {
+  const loader::PeImage image = loader::ParsePeImage(BuiltImage());
+  std::string mapPath = BOARDINV_EFI_IMAGE;
+  mapPath.replace(mapPath.size() - 4, 4, ".map");
+  const std::map<std::string, uint32_t> symbols = loader::ReadSymbolMap(mapPath);
+  using loader::SymbolKind;
+  struct Lookup {
+    const char *prefix;
+    SymbolKind kind;
+    uint32_t size;
+    const char *refusal;  // null: found
+  };
+  const Lookup lookups[] = {
+      {"?ConvertTextToDevicePath@@", SymbolKind::Code, 1, nullptr},
+      {"?ConvertTextToDeviceNode@@", SymbolKind::Code, 1, nullptr},
+      {"?GetDevicePathSize@@", SymbolKind::Code, 1, nullptr},
+      {"?gBootServices@@", SymbolKind::Data, 8, nullptr},
+      {"?gSystemTable@@", SymbolKind::Data, 8, nullptr},
+      {"?gBootServices@@", SymbolKind::Code, 8, "does not lie inside the raw data of an executable section"},
+      {"?GetDevicePathSize@@", SymbolKind::Data, 1, "does not lie inside a writable, not executable section"},
+      {"?gEfiHobListGuid@@", SymbolKind::Data, 16, "does not lie inside a writable, not executable section"},
+      {"?ConvertTextToDevice", SymbolKind::Code, 1, "more than one symbol begins with ?ConvertTextToDevice"},
+      {"?NoSuchFunction@@", SymbolKind::Code, 1, "no symbol ?NoSuchFunction@@..."},
+  };
+  for (const Lookup &lookup : lookups) {
+    SCOPED_TRACE(lookup.prefix);
+    if (lookup.refusal == nullptr) {
+      const uint32_t rva = loader::FindSymbolIn(image, symbols, lookup.prefix, lookup.kind, lookup.size, mapPath);
+      EXPECT_EQ(rva, loader::FindSymbol(symbols, lookup.prefix, mapPath));
+      continue;
+    }
+    try {
+      loader::FindSymbolIn(image, symbols, lookup.prefix, lookup.kind, lookup.size, mapPath);
+      ADD_FAILURE() << "found";
+    } catch (const loader::ImageError &error) {
+      EXPECT_EQ(std::string(error.what()).rfind(mapPath + ": ", 0), 0u) << error.what();
+      EXPECT_NE(std::string(error.what()).find(lookup.refusal), std::string::npos) << error.what();
+    }
+  }
+}
+
 // The image linked for another base and stripped of its relocations (its
 // 64-bit fields moved in the file, the directory removed) runs where it
 // was linked to, and reports as the driver linked into the tool does.
