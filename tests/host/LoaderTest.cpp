@@ -301,7 +301,10 @@ ToolRun RunTool(const std::vector<std::string> &arguments) {
   }
   int status = 0;
   waitpid(child, &status, 0);
-  return {status, Slurp(stem + ".out"), Slurp(stem + ".err")};
+  ToolRun run{status, Slurp(stem + ".out"), Slurp(stem + ".err")};
+  std::remove((stem + ".out").c_str());
+  std::remove((stem + ".err").c_str());
+  return run;
 }
 
 // A directory of this process's own holding a copy of the image and its
