@@ -33,6 +33,8 @@ target_compile_options(firmware PRIVATE ${BOARDINV_DRIVER_FLAGS} ${BOARDINV_WARN
 # The simulated firmware.
 add_library(simfw STATIC
   host/sim/HardwareModel.cpp
+  host/sim/GuardPages.cpp
+  host/sim/InputFile.cpp
   host/sim/DevicePathText.cpp
   host/sim/JsonFields.cpp
   host/sim/PciModel.cpp

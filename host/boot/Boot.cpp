@@ -4,6 +4,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <cstdint>
 #include <cstdio>
 #include <cstring>
 #include <stdexcept>
@@ -28,6 +29,12 @@ struct DriverState {
   const PLATFORM_CONFIG_SNAPSHOT *snapshot = &gPlatformConfigSnapshot;
   const UINT64 *tscTicksPerSecond = &gTscTicksPerSecond;
   HEAP_LIST_ENTRY *const *heapListAnchor = &gHeapListAnchor;
+  // The driver's own memory that the list it leaves may lead into: the
+  // whole loaded image, or, for the driver linked into this program, the
+  // interface whose list head it installs (its other module globals are
+  // never a list's).
+  const void *memory = &gHeapBufferListInterface;
+  size_t memorySize = sizeof(gHeapBufferListInterface);
 };
 
 struct DriverImage {
@@ -35,12 +42,14 @@ struct DriverImage {
   std::unique_ptr<loader::MappedImage> mapped;
   std::map<std::string, uint32_t> symbols;  // the map's public symbols
   std::vector<uint32_t> codeSymbols;        // RVAs of those in executable sections
+  std::string mapPath;
   DriverState state;
 };
 
 DriverImagePtr LoadDriverImage(const std::string &path) {
   DriverImagePtr image(new DriverImage);
   image->file = loader::ReadPeImage(path);
+  const loader::PeImage &file = image->file;
   std::string mapPath = path;
   const size_t dot = mapPath.find_last_of("./");
   if (dot != std::string::npos && mapPath[dot] == '.') {
@@ -48,29 +57,53 @@ DriverImagePtr LoadDriverImage(const std::string &path) {
   }
   mapPath += ".map";
   const std::map<std::string, uint32_t> symbols = loader::ReadSymbolMap(mapPath);
-  const uint32_t snapshot = loader::FindSymbol(symbols, "?gPlatformConfigSnapshot@@", mapPath);
-  const uint32_t tsc = loader::FindSymbol(symbols, "?gTscTicksPerSecond@@", mapPath);
-  const uint32_t anchor = loader::FindSymbol(symbols, "?gHeapListAnchor@@", mapPath);
-  for (uint32_t rva : {snapshot, tsc, anchor}) {
-    if (static_cast<uint64_t>(rva) + 8 > image->file.sizeOfImage) {
-      throw loader::ImageError(mapPath + ": a symbol lies outside the image; the map is not this image's");
-    }
+
+  // The map must be this image's: its entry point where the image has it,
+  // every public symbol inside a section, and the globals the report reads
+  // in writable data, whole.
+  auto hex = [](uint64_t value) {
+    char text[24];
+    std::snprintf(text, sizeof(text), "0x%llX", static_cast<unsigned long long>(value));
+    return std::string(text);
+  };
+  const uint32_t entry = loader::FindSymbolIn(file, symbols, "DriverEntry", loader::SymbolKind::Code, 1, mapPath);
+  if (entry != file.entryPoint) {
+    throw loader::ImageError(mapPath + ": DriverEntry at RVA " + hex(entry) + " is not the image's entry point " +
+                             hex(file.entryPoint) + ": the map is not this image's");
   }
   for (const auto &[name, rva] : symbols) {
-    for (const loader::Section &section : image->file.sections) {
-      if ((section.characteristics & 0x20000000) != 0 && rva >= section.virtualAddress &&
-          rva - section.virtualAddress < section.virtualSize) {
-        image->codeSymbols.push_back(rva);
-      }
+    if (file.SectionHolding(rva, 0) == nullptr) {
+      throw loader::ImageError(mapPath + ": symbol " + name + " at RVA " + hex(rva) +
+                               " lies in no section of the image: the map is not this image's");
+    }
+  }
+  const uint32_t snapshot = loader::FindSymbolIn(file, symbols, "?gPlatformConfigSnapshot@@", loader::SymbolKind::Data,
+                                                 sizeof(PLATFORM_CONFIG_SNAPSHOT), mapPath);
+  const uint32_t tsc =
+      loader::FindSymbolIn(file, symbols, "?gTscTicksPerSecond@@", loader::SymbolKind::Data, sizeof(UINT64), mapPath);
+  const uint32_t anchor = loader::FindSymbolIn(file, symbols, "?gHeapListAnchor@@", loader::SymbolKind::Data,
+                                               sizeof(HEAP_LIST_ENTRY *), mapPath);
+
+  for (const auto &[name, rva] : symbols) {
+    const loader::Section *section = file.SectionHolding(rva, 0);
+    if (section != nullptr && section->Executable()) {
+      image->codeSymbols.push_back(rva);
     }
   }
   image->symbols = symbols;
-  image->mapped = std::make_unique<loader::MappedImage>(image->file);
+  image->mapPath = mapPath;
+  try {
+    image->mapped = std::make_unique<loader::MappedImage>(file);
+  } catch (const loader::ImageError &error) {
+    throw loader::ImageError(path + ": " + error.what());
+  }
   image->state.entry = reinterpret_cast<EFI_STATUS(EFIAPI *)(EFI_HANDLE, EFI_SYSTEM_TABLE *)>(
       image->mapped->EntryPoint());
   image->state.snapshot = static_cast<const PLATFORM_CONFIG_SNAPSHOT *>(image->mapped->At(snapshot));
   image->state.tscTicksPerSecond = static_cast<const UINT64 *>(image->mapped->At(tsc));
   image->state.heapListAnchor = static_cast<HEAP_LIST_ENTRY *const *>(image->mapped->At(anchor));
+  image->state.memory = image->mapped->Base();
+  image->state.memorySize = image->mapped->Size();
   return image;
 }
 
@@ -92,26 +125,101 @@ std::string Word(uint32_t value) {
   return text;
 }
 
+// Where the report may read what the heap buffer list leads to: the
+// driver's own memory, the list interface another module installed, and
+// the blocks the pool gave out and still holds. The list is driver data: a
+// pointer anywhere else is not followed.
+class ListMemory {
+ public:
+  ListMemory(const sim::SimFirmware &firmware, const DriverState &driver) : firmware_(firmware), driver_(driver) {}
+
+  bool Holds(const void *p, uint64_t n) const {
+    if (p == nullptr) {
+      return false;
+    }
+    const sim::HeapBufferListImage *adopted = firmware_.PreinstalledHeapBufferList();
+    return Within(p, n, driver_.memory, driver_.memorySize) ||
+           (adopted != nullptr && Within(p, n, adopted, sizeof(*adopted))) ||
+           (n <= SIZE_MAX && firmware_.PoolHolds(p, static_cast<size_t>(n)));
+  }
+
+ private:
+  static bool Within(const void *p, uint64_t n, const void *base, uint64_t size) {
+    const uintptr_t at = reinterpret_cast<uintptr_t>(p);
+    const uintptr_t start = reinterpret_cast<uintptr_t>(base);
+    return at >= start && at - start <= size && n <= size - (at - start);
+  }
+
+  const sim::SimFirmware &firmware_;
+  const DriverState &driver_;
+};
+
+std::string Address(const void *p) {
+  char text[24];
+  std::snprintf(text, sizeof(text), "0x%llX", static_cast<unsigned long long>(reinterpret_cast<uintptr_t>(p)));
+  return text;
+}
+
 // Reads the heap buffer list from the anchor the driver set: forward for
-// the nodes, backward to check the links. Bounded, so that broken links
-// cannot keep it going.
+// the nodes, backward to check the links. Every link, node and payload is
+// checked to lie in memory the list may use before it is read; the first
+// that does not ends the walk, and the list is reported as inconsistent.
+// Bounded, so that links that never come back to the head cannot keep it
+// going.
 void GatherHeapList(const sim::SimFirmware &firmware, const DriverState &driver, StartupResult &startup) {
+  const ListMemory memory(firmware, driver);
   const HEAP_LIST_ENTRY *head = *driver.heapListAnchor;
-  if (head == nullptr || head->Forward == nullptr || head->Back == nullptr) {
+  if (head == nullptr) {
+    return;
+  }
+  auto broken = [&startup](const std::string &problem) {
+    startup.heapListLinksConsistent = false;
+    startup.heapListProblem = problem;
+  };
+  const std::string outside = " lies outside the driver's memory and the pool";
+  if (!memory.Holds(head, sizeof(HEAP_LIST_ENTRY))) {
+    broken("the list head at " + Address(head) + outside);
+    return;
+  }
+  if (head->Forward == nullptr || head->Back == nullptr) {
     return;
   }
   constexpr size_t kLimit = 100000;
   std::vector<const HEAP_LIST_ENTRY *> forward;
-  for (const HEAP_LIST_ENTRY *entry = head->Forward; entry != head && entry != nullptr && forward.size() < kLimit;
-       entry = entry->Forward) {
+  for (const HEAP_LIST_ENTRY *entry = head->Forward; entry != head; entry = entry->Forward) {
+    const auto *node = reinterpret_cast<const HEAP_BUFFER_NODE *>(entry);
+    if (!memory.Holds(node, sizeof(HEAP_BUFFER_NODE))) {
+      broken("forward, node " + std::to_string(forward.size() + 1) + " at " + Address(node) + outside);
+      break;
+    }
+    if (!memory.Holds(node, sizeof(HEAP_BUFFER_NODE) + uint64_t{node->Header.Size})) {
+      broken("forward, node " + std::to_string(forward.size() + 1) + " at " + Address(node) + " with " +
+             std::to_string(node->Header.Size) + " payload bytes" + outside);
+      break;
+    }
+    if (forward.size() == kLimit) {
+      broken("forward, the links do not come back to the head within " + std::to_string(kLimit) + " nodes");
+      break;
+    }
     forward.push_back(entry);
   }
   std::vector<const HEAP_LIST_ENTRY *> backward;
-  for (const HEAP_LIST_ENTRY *entry = head->Back; entry != head && entry != nullptr && backward.size() < kLimit;
+  for (const HEAP_LIST_ENTRY *entry = head->Back; entry != head && startup.heapListProblem.empty();
        entry = entry->Back) {
+    if (!memory.Holds(entry, sizeof(HEAP_LIST_ENTRY))) {
+      broken("backward, entry " + std::to_string(backward.size() + 1) + " at " + Address(entry) + outside);
+      break;
+    }
+    if (backward.size() == kLimit) {
+      broken("backward, the links do not come back to the head within " + std::to_string(kLimit) + " nodes");
+      break;
+    }
     backward.push_back(entry);
   }
-  startup.heapListLinksConsistent = std::equal(forward.begin(), forward.end(), backward.rbegin(), backward.rend());
+  if (startup.heapListProblem.empty() &&
+      !std::equal(forward.begin(), forward.end(), backward.rbegin(), backward.rend())) {
+    broken("the backward walk is not the reverse of the forward walk");
+  }
   for (const HEAP_LIST_ENTRY *entry : forward) {
     const auto *node = reinterpret_cast<const HEAP_BUFFER_NODE *>(entry);
     HeapBufferNodeView view;
@@ -415,6 +523,9 @@ BootResult RunBoot(const sim::Platform &platform, const DriverImage *image) {
   // A loaded image reaches the hardware model through faults it takes.
   std::unique_ptr<loader::MachineTraps> traps;
   if (image != nullptr) {
+    // An overrun of a pool block faults in the image's code, where the
+    // traps name it, instead of corrupting this program's heap.
+    firmware.PlacePoolBlocksBeforeGuardPages();
     traps = std::make_unique<loader::MachineTraps>(image->file, *image->mapped, image->codeSymbols,
                                                    loader::RewriteForcedByEnvironment(),
                                                    loader::CpuSecondsLimitFromEnvironment());
@@ -553,13 +664,18 @@ struct ImageDevicePathFunctions::Functions {
 
 ImageDevicePathFunctions::ImageDevicePathFunctions(DriverImage &image, sim::SimFirmware &firmware)
     : functions_(std::make_unique<Functions>()) {
-  const std::string map = "the symbol map";
-  auto code = [&](const char *prefix) { return image.mapped->At(loader::FindSymbol(image.symbols, prefix, map)); };
+  auto find = [&](const char *prefix, loader::SymbolKind kind, uint32_t size) {
+    return image.mapped->At(loader::FindSymbolIn(image.file, image.symbols, prefix, kind, size, image.mapPath));
+  };
+  auto code = [&](const char *prefix) { return find(prefix, loader::SymbolKind::Code, 1); };
   functions_->path = reinterpret_cast<Functions::Convert>(code("?ConvertTextToDevicePath@@"));
   functions_->node = reinterpret_cast<Functions::Convert>(code("?ConvertTextToDeviceNode@@"));
   functions_->size = reinterpret_cast<Functions::Size>(code("?GetDevicePathSize@@"));
-  auto *bootServices = static_cast<EFI_BOOT_SERVICES **>(code("?gBootServices@@"));
-  auto *systemTable = static_cast<EFI_SYSTEM_TABLE **>(code("?gSystemTable@@"));
+  auto *bootServices =
+      static_cast<EFI_BOOT_SERVICES **>(find("?gBootServices@@", loader::SymbolKind::Data, sizeof(void *)));
+  auto *systemTable =
+      static_cast<EFI_SYSTEM_TABLE **>(find("?gSystemTable@@", loader::SymbolKind::Data, sizeof(void *)));
+  firmware.PlacePoolBlocksBeforeGuardPages();
   *systemTable = firmware.SystemTable();
   *bootServices = firmware.SystemTable()->BootServices;
   functions_->traps = std::make_unique<loader::MachineTraps>(image.file, *image.mapped, image.codeSymbols,

@@ -37,6 +37,7 @@ struct StartupResult {
   std::optional<EFI_STATUS> heapListInstallStatus;
   std::vector<HeapBufferNodeView> heapNodes;  // in forward order
   bool heapListLinksConsistent = true;        // the backward walk gives the reverse
+  std::string heapListProblem;  // why the links are not consistent: where a walk ended
   std::vector<sim::PortWrite> portTrace;
   std::vector<uint64_t> portTraceTsc;  // the counter at each port write
   size_t stopDisplayFirstWrite = 0;    // index in portTrace of the first display value

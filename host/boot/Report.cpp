@@ -162,6 +162,7 @@ json StartupJson(const StartupResult &startup) {
       {"install_status",
        startup.heapListInstallStatus ? json(sim::StatusText(*startup.heapListInstallStatus)) : json(nullptr)},
       {"links_consistent", startup.heapListLinksConsistent},
+      {"links_problem", startup.heapListProblem.empty() ? json(nullptr) : json(startup.heapListProblem)},
       {"nodes", nodes}};
 
   json trace = json::array();
@@ -264,6 +265,11 @@ std::string StartupReportText(const json &startup) {
     out << " (InstallProtocolInterface: " << list["install_status"].get<std::string>() << ")";
   }
   out << ", " << list["nodes"].size() << " buffers\n";
+  if (!list["links_consistent"].get<bool>()) {
+    out << "    links not consistent"
+        << (list["links_problem"].is_null() ? std::string() : ": " + list["links_problem"].get<std::string>())
+        << "\n";
+  }
   size_t index = 0;
   for (const json &node : list["nodes"]) {
     index++;

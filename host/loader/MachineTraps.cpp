@@ -33,9 +33,6 @@ constexpr Window kWindows[] = {
     {0xFEDC9000ULL, 0x1000ULL},      // the UART's registers
 };
 
-constexpr uint32_t kScnMemExecute = 0x20000000;
-constexpr uint32_t kScnMemRead = 0x40000000;
-constexpr uint32_t kScnMemWrite = 0x80000000;
 constexpr uint64_t kPageSize = 4096;
 constexpr uint8_t kUd2[2] = {0x0F, 0x0B};
 
@@ -355,9 +352,9 @@ void ExecuteCpuid() {
   __asm__ __volatile__("cpuid" : "+a"(eax), "=b"(ebx), "+c"(ecx), "=d"(edx));
 }
 
-int Protection(uint32_t characteristics) {
-  return ((characteristics & kScnMemRead) ? PROT_READ : 0) | ((characteristics & kScnMemWrite) ? PROT_WRITE : 0) |
-         ((characteristics & kScnMemExecute) ? PROT_EXEC : 0);
+int Protection(const Section &section) {
+  return (section.Readable() ? PROT_READ : 0) | (section.Writable() ? PROT_WRITE : 0) |
+         (section.Executable() ? PROT_EXEC : 0);
 }
 
 // Writes ud2 over the opcode of each site in the mapped code, opening each
@@ -375,7 +372,7 @@ void RewriteSites(const PeImage &file, MappedImage &image, const std::vector<Rew
       const size_t span = static_cast<size_t>(opcode + 2 - first);
       mprotect(first, span, PROT_READ | PROT_WRITE);
       std::memcpy(opcode, kUd2, sizeof(kUd2));
-      mprotect(first, span, Protection(section.characteristics));
+      mprotect(first, span, Protection(section));
     }
   }
 }
@@ -429,7 +426,7 @@ CodeWalk WalkCode(const PeImage &image, const std::vector<uint32_t> &codeSymbols
   starts.erase(std::unique(starts.begin(), starts.end()), starts.end());
   CodeWalk walk;
   for (const Section &section : image.sections) {
-    if ((section.characteristics & kScnMemExecute) == 0) {
+    if (!section.Executable()) {
       continue;
     }
     // Only the bytes the file holds; the rest of the section is zeros.

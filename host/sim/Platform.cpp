@@ -3,12 +3,11 @@
 #include <cctype>
 #include <cstring>
 #include <cstdio>
-#include <fstream>
 #include <nlohmann/json.hpp>
 #include <set>
-#include <sstream>
 
 #include "firmware/Guids.h"
+#include "host/sim/InputFile.h"
 #include "host/sim/JsonFields.h"
 #include "host/sim/StartupPlatform.h"
 
@@ -231,14 +230,15 @@ Platform ParsePlatformJson(const std::string &text) {
 }
 
 Platform LoadPlatformFile(const std::string &path) {
-  std::ifstream file(path, std::ios::binary);
-  if (!file) {
-    throw PlatformError(path + ": cannot open the platform file");
-  }
-  std::stringstream content;
-  content << file.rdbuf();
+  std::string content;
   try {
-    return ParsePlatformJson(content.str());
+    const std::vector<uint8_t> bytes = ReadInputFile("platform file", path, kPlatformFileLimit);
+    content.assign(bytes.begin(), bytes.end());
+  } catch (const FileError &error) {
+    throw PlatformError(error.what());
+  }
+  try {
+    return ParsePlatformJson(content);
   } catch (const PlatformError &error) {
     throw PlatformError(path + ": " + error.what());
   }

@@ -147,6 +147,9 @@ Platform DefaultPlatform();
 // Parses a platform description; unknown fields and bad values throw
 // PlatformError naming the field.
 Platform ParsePlatformJson(const std::string &text);
+// Reads (up to kPlatformFileLimit bytes, see InputFile.h) and parses a
+// platform file; a file that cannot be read throws PlatformError with the
+// system's reason.
 Platform LoadPlatformFile(const std::string &path);
 
 // Sets NioTypeProtected to a 4-byte word, or removes it.

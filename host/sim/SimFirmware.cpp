@@ -3,10 +3,12 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <iterator>
 
 #include "firmware/Guids.h"
 #include "firmware/Protocol/DevicePath.h"
 #include "host/sim/DevicePathText.h"
+#include "host/sim/GuardPages.h"
 
 namespace sim {
 
@@ -207,6 +209,31 @@ std::optional<EFI_MEMORY_TYPE> SimFirmware::PoolBlockType(const void *buffer) co
   return found->second.type;
 }
 
+void SimFirmware::PlacePoolBlocksBeforeGuardPages() {
+  if (!poolBlocks_.empty()) {
+    throw std::logic_error("PlacePoolBlocksBeforeGuardPages after the pool served a block");
+  }
+  guardPages_ = true;
+}
+
+void SimFirmware::ReleaseBlock(void *pointer, size_t size) const {
+  if (guardPages_) {
+    FreeBeforeGuardPage(pointer, size);
+  } else {
+    std::free(pointer);
+  }
+}
+
+bool SimFirmware::PoolHolds(const void *p, size_t n) const {
+  auto after = poolBlocks_.upper_bound(const_cast<void *>(p));
+  if (after == poolBlocks_.begin()) {
+    return false;
+  }
+  const auto &[start, block] = *std::prev(after);
+  const uintptr_t offset = reinterpret_cast<uintptr_t>(p) - reinterpret_cast<uintptr_t>(start);
+  return offset <= block.size && n <= block.size - offset;
+}
+
 bool SimFirmware::EverActive() { return gEverActive; }
 
 std::string SimFirmware::HandleName(EFI_HANDLE handle) const {
@@ -225,7 +252,7 @@ std::string SimFirmware::HandleName(EFI_HANDLE handle) const {
 
 SimFirmware::~SimFirmware() {
   for (auto &[pointer, block] : poolBlocks_) {
-    std::free(pointer);
+    ReleaseBlock(pointer, block.size);
   }
   SetActiveHardware(nullptr);
   gActive = nullptr;
@@ -337,7 +364,7 @@ EFI_STATUS SimFirmware::AllocatePool(EFI_MEMORY_TYPE type, UINTN size, VOID **bu
   }
   // Never zero-filled, as on a machine: fill with a pattern so that code
   // relying on fresh pool being zero shows up.
-  void *pointer = std::malloc(size == 0 ? 1 : size);
+  void *pointer = guardPages_ ? AllocateBeforeGuardPage(size) : std::malloc(size == 0 ? 1 : size);
   if (pointer == nullptr) {
     return EFI_OUT_OF_RESOURCES;
   }
@@ -371,7 +398,7 @@ EFI_STATUS SimFirmware::FreePool(VOID *buffer) {
   if (byType.first == 0) {
     pool_.outstandingByType.erase(found->second.type);
   }
-  std::free(found->first);
+  ReleaseBlock(found->first, found->second.size);
   poolBlocks_.erase(found);
   return EFI_SUCCESS;
 }

@@ -124,8 +124,18 @@ class SimFirmware {
   HeapBufferListImage *PreinstalledHeapBufferList() {
     return platform_.protocols.heapBufferList ? &heapBufferList_ : nullptr;
   }
+  const HeapBufferListImage *PreinstalledHeapBufferList() const {
+    return platform_.protocols.heapBufferList ? &heapBufferList_ : nullptr;
+  }
   // The memory type of a pool block the pool gave out and still holds.
   std::optional<EFI_MEMORY_TYPE> PoolBlockType(const void *buffer) const;
+  // Whether [p, p + n) lies inside one pool block the pool gave out and
+  // still holds (anywhere in it, not only at its start).
+  bool PoolHolds(const void *p, size_t n) const;
+  // From now on every pool block ends right before an inaccessible page, so
+  // that an access past its end faults at once (for a loaded image, whose
+  // code no sanitizer watches). Only before the pool served its first block.
+  void PlacePoolBlocksBeforeGuardPages();
   const PoolStatistics &Pool() const { return pool_; }
   const std::vector<SmbiosRecord> &SmbiosRecords() const { return smbiosRecords_; }
   std::vector<EventState> Events() const;
@@ -178,7 +188,10 @@ class SimFirmware {
 
   std::vector<std::unique_ptr<Handle>> handles_;
   uint64_t nextHandleSerial_ = 1;
+  void ReleaseBlock(void *pointer, size_t size) const;
+
   std::map<void *, PoolBlock> poolBlocks_;
+  bool guardPages_ = false;
   PoolStatistics pool_;
   std::vector<std::unique_ptr<EventState>> events_;
   std::vector<ServiceCall> calls_;

@@ -243,6 +243,12 @@ INSTANTIATE_TEST_SUITE_P(
         // mov eax, 0x10; jmp rax
         Fault{"jump_out_of_the_image", "B8 10 00 00 00 FF E0",
               "SIGSEGV (execution left the image) accessing 0x10 at 0x10, outside the image", -1},
+        // BootServices->AllocatePool(EfiBootServicesData, 8, &block), then
+        // a store one byte past the block: the pool's guard page stops it
+        Fault{"pool_block_overrun",
+              "48 8B 42 60 48 83 EC 38 B9 04 00 00 00 BA 08 00 00 00 4C 8D 44 24 28 FF 50 40 48 8B 44 24 28 "
+              "C6 40 08 01 48 83 C4 38 C3",
+              "SIGSEGV (an access the loader does not emulate) accessing 0x", 31},
         // call itself until the stack runs out
         Fault{"stack_overflow", "E8 FB FF FF FF", "SIGSEGV", 0},
         // BootServices->LocateProtocol((EFI_GUID *)0x10, NULL, NULL): the

@@ -2,6 +2,7 @@
 // relies on it; these tests hold it to that.
 #include <gtest/gtest.h>
 
+#include <cstdint>
 #include <cstring>
 #include <vector>
 
@@ -203,6 +204,59 @@ TEST(SimPoolTest, AccountsByTypeAndCatchesBadFrees) {
   EXPECT_EQ(fw.Pool().invalidFrees, 1u);
   EXPECT_EQ(fw.Pool().outstandingBlocks, 2u);
   EXPECT_EQ(fw.Pool().outstandingByType.count(EfiBootServicesData), 0u);
+}
+
+// PoolHolds answers for any range inside one live block, nothing else:
+// not across the end, not before the start, not after the free.
+TEST(SimPoolTest, HoldsExactlyTheRangesInsideLiveBlocks) {
+  SimFirmware fw(sim::DefaultPlatform());
+  EFI_BOOT_SERVICES *bs = Bs(fw);
+  void *a = nullptr;
+  void *b = nullptr;
+  ASSERT_EQ(bs->AllocatePool(EfiBootServicesData, 48, &a), EFI_SUCCESS);
+  ASSERT_EQ(bs->AllocatePool(EfiRuntimeServicesData, 8, &b), EFI_SUCCESS);
+  const auto *start = static_cast<const uint8_t *>(a);
+  struct Range {
+    const void *p;
+    size_t n;
+    bool held;
+  };
+  const Range ranges[] = {
+      {start, 48, true},          {start, 0, true},      {start + 16, 32, true},  {start + 47, 1, true},
+      {start + 48, 0, true},      {start, 49, false},    {start + 40, 16, false}, {start + 48, 1, false},
+      {start - 1, 1, false},      {start - 1, 2, false}, {b, 8, true},            {b, 9, false},
+      {nullptr, 0, false},        {&fw, 1, false},       {start + 8, SIZE_MAX, false},
+  };
+  for (const Range &range : ranges) {
+    EXPECT_EQ(fw.PoolHolds(range.p, range.n), range.held)
+        << "offset " << static_cast<const uint8_t *>(range.p) - start << ", " << range.n << " bytes";
+  }
+  ASSERT_EQ(bs->FreePool(a), EFI_SUCCESS);
+  EXPECT_FALSE(fw.PoolHolds(start, 1)) << "a freed block";
+  EXPECT_TRUE(fw.PoolHolds(b, 8));
+}
+
+// With guard pages, a block is usable to its end and an access one byte past
+// its end (rounded up to 8, as pool blocks align) faults on the spot; so
+// does any access after the block is freed.
+TEST(SimPoolDeathTest, GuardPagesFaultJustPastEachBlock) {
+  for (size_t size : {size_t{1}, size_t{8}, size_t{13}, size_t{4096}, size_t{5000}}) {
+    SimFirmware fw(sim::DefaultPlatform());
+    fw.PlacePoolBlocksBeforeGuardPages();
+    EFI_BOOT_SERVICES *bs = Bs(fw);
+    void *block = nullptr;
+    ASSERT_EQ(bs->AllocatePool(EfiBootServicesData, size, &block), EFI_SUCCESS);
+    auto *bytes = static_cast<volatile uint8_t *>(block);
+    EXPECT_EQ(reinterpret_cast<uintptr_t>(block) % 8, 0u);
+    EXPECT_EQ(bytes[0], 0xAF) << "filled like any pool block";
+    bytes[0] = 1;
+    bytes[size - 1] = 2;
+    EXPECT_TRUE(fw.PoolHolds(block, size));
+    const size_t end = (size + 7) / 8 * 8;
+    EXPECT_DEATH(bytes[end] = 3, "") << size << " bytes";
+    ASSERT_EQ(bs->FreePool(block), EFI_SUCCESS);
+    EXPECT_DEATH(bytes[0] = 4, "") << "after the free, " << size << " bytes";
+  }
 }
 
 struct Notified {

@@ -1,12 +1,16 @@
 // boardinv as a user meets it: exit statuses, one-line errors, the files
 // and documents it writes.
+#include <grp.h>
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <cctype>
 #include <cstdio>
 #include <fstream>
 #include <nlohmann/json.hpp>
+#include <optional>
 #include <string>
 
 namespace {
@@ -30,6 +34,35 @@ ToolRun Tool(const std::string &arguments) {
   const std::string command = std::string(BOARDINV_TOOL) + " " + arguments + " >" + out + " 2>" + err;
   const int status = std::system(command.c_str());
   return {WIFEXITED(status) ? WEXITSTATUS(status) : -1, ReadFile(out), ReadFile(err)};
+}
+
+// The same, run as the unprivileged user "nobody" (65534): for root, file
+// permissions bind only once it gives up its identity. Empty when the
+// identity cannot be changed.
+std::optional<ToolRun> ToolUnprivileged(const std::string &arguments) {
+  const std::string stem = testing::TempDir() + "boardinv-nobody." + std::to_string(getpid());
+  const std::string out = stem + ".out";
+  const std::string err = stem + ".err";
+  std::remove(out.c_str());
+  std::remove(err.c_str());
+  const std::string command = std::string(BOARDINV_TOOL) + " " + arguments + " >" + out + " 2>" + err;
+  const pid_t child = fork();
+  if (child == 0) {
+    if (setgroups(0, nullptr) != 0 || setgid(65534) != 0 || setuid(65534) != 0) {
+      _exit(125);
+    }
+    execl("/bin/sh", "sh", "-c", command.c_str(), static_cast<char *>(nullptr));
+    _exit(127);
+  }
+  int status = 0;
+  waitpid(child, &status, 0);
+  if (!WIFEXITED(status) || WEXITSTATUS(status) == 125) {
+    return std::nullopt;
+  }
+  ToolRun run{WEXITSTATUS(status), ReadFile(out), ReadFile(err)};
+  std::remove(out.c_str());
+  std::remove(err.c_str());
+  return run;
 }
 
 std::string WriteTemp(const std::string &name, const std::string &content) {
@@ -56,6 +89,120 @@ INSTANTIATE_TEST_SUITE_P(
                       "boot --unknown", "boot --platform " + WriteTemp("bad.json", "{\"colour\": 1}"),
                       "boot --platform " + WriteTemp("broken.json", "{\"variables\": ["),
                       "sweep --format csv", "sweep --platform /nonexistent.json"));
+
+// A file option given what is not a file it can read (or, for --dump,
+// write): one line naming the input, the path as given and the operating
+// system's reason, or the limit an input exceeds; exit status 2, nothing
+// on standard output.
+enum class FileKind { Directory, EmptyName, Missing, InMissingDirectory, Unreadable, Unwritable, DevZero, DevFull, Oversize };
+
+struct FileCase {
+  const char *arguments;  // the command and the option, the path follows
+  const char *what;       // how the error names the input
+  FileKind kind;
+  const char *reason;
+  size_t limit;  // the input's limit, for an oversize file
+};
+
+class FileArgumentTest : public ::testing::TestWithParam<FileCase> {};
+
+TEST_P(FileArgumentTest, OneLineWithTheSystemsReasonAndStatusTwo) {
+  const FileCase &param = GetParam();
+  const std::string scratch = testing::TempDir() + "file-argument." + std::to_string(getpid());
+  std::string path;
+  switch (param.kind) {
+    case FileKind::Directory:
+      path = testing::TempDir();
+      break;
+    case FileKind::EmptyName:
+      break;
+    case FileKind::Missing:
+      path = scratch + ".missing";
+      break;
+    case FileKind::InMissingDirectory:
+      path = scratch + ".missing/file";
+      break;
+    case FileKind::Unreadable:
+    case FileKind::Unwritable:
+      path = scratch;
+      std::ofstream(path) << "{}";
+      chmod(path.c_str(), param.kind == FileKind::Unreadable ? 0 : 0444);
+      break;
+    case FileKind::DevZero:
+      path = "/dev/zero";
+      break;
+    case FileKind::DevFull:
+      path = "/dev/full";
+      break;
+    case FileKind::Oversize:
+      // Sparse: the size is refused before anything is read.
+      path = scratch;
+      std::ofstream(path).close();
+      ASSERT_EQ(truncate(path.c_str(), static_cast<off_t>(param.limit) + 1), 0);
+      break;
+  }
+  const std::string arguments = std::string(param.arguments) + " '" + path + "'";
+  const bool permissions = param.kind == FileKind::Unreadable || param.kind == FileKind::Unwritable;
+  std::optional<ToolRun> unprivileged;
+  if (permissions && geteuid() == 0) {
+    unprivileged = ToolUnprivileged(arguments);
+  }
+  const ToolRun run = unprivileged ? *unprivileged : Tool(arguments);
+  std::remove(scratch.c_str());
+  if (permissions && geteuid() == 0 && !unprivileged) {
+    GTEST_SKIP() << "file permissions do not bind root, and it cannot run the tool as another user here";
+  }
+  EXPECT_EQ(run.status, 2) << run.err;
+  EXPECT_TRUE(run.out.empty()) << run.out;
+  EXPECT_EQ(run.err, "boardinv: " + std::string(param.what) + ": " + (path.empty() ? "\"\"" : path) + ": " +
+                         param.reason + "\n");
+}
+
+std::string FileCaseName(const ::testing::TestParamInfo<FileCase> &info) {
+  static const char *const kKinds[] = {"Directory", "EmptyName", "Missing", "InMissingDirectory", "Unreadable",
+                                       "Unwritable", "DevZero",   "DevFull", "Oversize"};
+  std::string name;
+  for (const char *c = info.param.arguments; *c; c++) {
+    name += std::isalnum(static_cast<unsigned char>(*c)) ? *c : '_';
+  }
+  return name + "_" + kKinds[static_cast<int>(info.param.kind)];
+}
+
+constexpr const char *kIsADirectory = "Is a directory";
+constexpr const char *kNoSuchFile = "No such file or directory";
+constexpr const char *kPermissionDenied = "Permission denied";
+
+INSTANTIATE_TEST_SUITE_P(
+    Files, FileArgumentTest,
+    ::testing::Values(
+        FileCase{"boot --efi", "driver image", FileKind::Directory, kIsADirectory, 0},
+        FileCase{"boot --efi", "driver image", FileKind::EmptyName, kNoSuchFile, 0},
+        FileCase{"boot --efi", "driver image", FileKind::Missing, kNoSuchFile, 0},
+        FileCase{"boot --efi", "driver image", FileKind::Unreadable, kPermissionDenied, 0},
+        FileCase{"boot --efi", "driver image", FileKind::DevZero, "larger than the limit of 64 MiB", 0},
+        FileCase{"boot --efi", "driver image", FileKind::Oversize, "larger than the limit of 64 MiB", 64 << 20},
+        FileCase{"boot --platform", "platform file", FileKind::Directory, kIsADirectory, 0},
+        FileCase{"boot --platform", "platform file", FileKind::EmptyName, kNoSuchFile, 0},
+        FileCase{"boot --platform", "platform file", FileKind::Missing, kNoSuchFile, 0},
+        FileCase{"boot --platform", "platform file", FileKind::Unreadable, kPermissionDenied, 0},
+        FileCase{"boot --platform", "platform file", FileKind::DevZero, "larger than the limit of 16 MiB", 0},
+        FileCase{"boot --platform", "platform file", FileKind::Oversize, "larger than the limit of 16 MiB", 16 << 20},
+        FileCase{"sweep --platform", "platform file", FileKind::Directory, kIsADirectory, 0},
+        FileCase{"sweep --platform", "platform file", FileKind::EmptyName, kNoSuchFile, 0},
+        FileCase{"boot --dump", "SMBIOS dump", FileKind::Directory, kIsADirectory, 0},
+        FileCase{"boot --dump", "SMBIOS dump", FileKind::EmptyName, kNoSuchFile, 0},
+        FileCase{"boot --dump", "SMBIOS dump", FileKind::InMissingDirectory, kNoSuchFile, 0},
+        FileCase{"boot --dump", "SMBIOS dump", FileKind::Unwritable, kPermissionDenied, 0},
+        FileCase{"boot --dump", "SMBIOS dump", FileKind::DevFull, "No space left on device", 0},
+        FileCase{"devpath --explain --binary", "device path file", FileKind::Directory, kIsADirectory, 0},
+        FileCase{"devpath --explain --binary", "device path file", FileKind::EmptyName, kNoSuchFile, 0},
+        FileCase{"devpath --explain --binary", "device path file", FileKind::Missing, kNoSuchFile, 0},
+        FileCase{"devpath --explain --binary", "device path file", FileKind::Unreadable, kPermissionDenied, 0},
+        FileCase{"devpath --explain --binary", "device path file", FileKind::DevZero, "larger than the limit of 1 MiB",
+                 0},
+        FileCase{"devpath --explain --binary", "device path file", FileKind::Oversize,
+                 "larger than the limit of 1 MiB", 1 << 20}),
+    FileCaseName);
 
 TEST(ToolTest, JsonReportAndDump) {
   const std::string dump = testing::TempDir() + "tool." + std::to_string(getpid()) + ".dump";

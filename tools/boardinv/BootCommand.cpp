@@ -1,5 +1,4 @@
 #include <cstdint>
-#include <fstream>
 #include <iostream>
 #include <memory>
 #include <string>
@@ -7,6 +6,7 @@
 #include "host/boot/Boot.h"
 #include "host/boot/Report.h"
 #include "host/loader/PeImage.h"
+#include "host/sim/InputFile.h"
 #include "host/sim/Platform.h"
 #include "tools/boardinv/Commands.h"
 
@@ -21,6 +21,10 @@ struct BootOptions {
   std::string format = "text";
   std::string dumpFile;
   std::string efiFile;
+  // Whether each file option was given: an empty name is a name.
+  bool platformGiven = false;
+  bool dumpGiven = false;
+  bool efiGiven = false;
 };
 
 uint32_t ParseWord(const std::string &text) {
@@ -38,7 +42,7 @@ uint32_t ParseWord(const std::string &text) {
 }
 
 int RunBoot(const BootOptions &options) {
-  sim::Platform platform = LoadPlatformOrDie(options.platformFile);
+  sim::Platform platform = LoadPlatformOrDie(options.platformGiven, options.platformFile);
   if (!options.nio.empty()) {
     sim::SetNioTypeWord(platform, ParseWord(options.nio));
   }
@@ -47,7 +51,7 @@ int RunBoot(const BootOptions &options) {
   }
 
   host::DriverImagePtr image;
-  if (!options.efiFile.empty()) {
+  if (options.efiGiven) {
     try {
       image = host::LoadDriverImage(options.efiFile);
     } catch (const loader::ImageError &error) {
@@ -61,12 +65,11 @@ int RunBoot(const BootOptions &options) {
     Die(error.what());
   }
 
-  if (!options.dumpFile.empty()) {
-    const std::vector<uint8_t> dump = sim::BuildSmbiosDump(result.records);
-    std::ofstream file(options.dumpFile, std::ios::binary | std::ios::trunc);
-    file.write(reinterpret_cast<const char *>(dump.data()), static_cast<std::streamsize>(dump.size()));
-    if (!file) {
-      Die(options.dumpFile + ": cannot write the SMBIOS dump");
+  if (options.dumpGiven) {
+    try {
+      sim::WriteOutputFile("SMBIOS dump", options.dumpFile, sim::BuildSmbiosDump(result.records));
+    } catch (const sim::FileError &error) {
+      Die(error.what());
     }
   }
   if (options.format == "json") {
@@ -85,14 +88,31 @@ std::function<int()> AddBootCommand(CLI::App &app) {
   auto *nio = command->add_option("--nio", options->nio, "Set NioTypeProtected to this 32-bit word (0x... or decimal)");
   auto *noNio = command->add_flag("--no-nio", options->noNio, "Remove NioTypeProtected from the platform");
   nio->excludes(noNio);
-  command->add_option("--platform", options->platformFile, "Platform description (JSON); default: the built-in one");
+  CLI::Option *platform = command->add_option(
+      "--platform", options->platformFile,
+      InputFileHelp("Platform description (JSON); default: the built-in one", sim::kPlatformFileLimit))
+      ->type_name("FILE");
   command->add_option("--format", options->format, "Report format: text or json")
       ->check(CLI::IsMember({"text", "json"}));
-  command->add_option("--dump", options->dumpFile, "Write the SMBIOS table to FILE (readable with --from-dump)");
-  command->add_option("--efi", options->efiFile,
-                      "Boot this driver binary (BoardInventory.efi, with its .map beside it) instead of the "
-                      "driver linked into boardinv");
-  return [command, options]() { return command->parsed() ? RunBoot(*options) : -1; };
+  CLI::Option *dump =
+      command->add_option("--dump", options->dumpFile, "Write the SMBIOS table to FILE (readable with --from-dump)")
+          ->type_name("FILE");
+  CLI::Option *efi = command->add_option(
+      "--efi", options->efiFile,
+      "Boot this driver binary (BoardInventory.efi, read up to " + sim::LimitText(sim::kImageFileLimit) +
+          ") instead of the driver linked into boardinv; its linker map beside it (the same name ending in .map) "
+          "is read up to " +
+          sim::LimitText(sim::kSymbolMapLimit))
+      ->type_name("FILE");
+  return [command, options, platform, dump, efi]() {
+    if (!command->parsed()) {
+      return -1;
+    }
+    options->platformGiven = platform->count() > 0;
+    options->dumpGiven = dump->count() > 0;
+    options->efiGiven = efi->count() > 0;
+    return RunBoot(*options);
+  };
 }
 
 }  // namespace boardinv

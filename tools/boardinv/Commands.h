@@ -16,9 +16,13 @@ constexpr int kExitUsage = 2;
 // the usage status.
 [[noreturn]] void Die(const std::string &message);
 
-// The platform described in FILE, or the built-in one for an empty name;
-// a bad file ends the program through Die.
-sim::Platform LoadPlatformOrDie(const std::string &file);
+// The platform described in FILE when --platform was given (an empty name
+// included: that is a file that does not exist), or the built-in one; a
+// file that cannot be read or parsed ends the program through Die.
+sim::Platform LoadPlatformOrDie(bool given, const std::string &file);
+
+// The --help text of a file option: what it reads, and its size limit.
+std::string InputFileHelp(const std::string &what, size_t limit);
 
 // Adds a subcommand; returns what runs it and gives the exit status.
 std::function<int()> AddBootCommand(CLI::App &app);

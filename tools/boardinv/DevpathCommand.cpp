@@ -4,7 +4,6 @@
 #include <cctype>
 #include <cstdint>
 #include <cstdio>
-#include <fstream>
 #include <iostream>
 #include <iterator>
 #include <memory>
@@ -17,6 +16,7 @@
 #include "host/boot/Boot.h"
 #include "host/boot/Report.h"
 #include "host/loader/PeImage.h"
+#include "host/sim/InputFile.h"
 #include "host/sim/Platform.h"
 #include "host/sim/SimFirmware.h"
 #include "startup/Memory.h"
@@ -37,6 +37,7 @@ struct DevpathOptions {
   std::string binaryFile;
   std::string efiFile;
   bool efiGiven = false;
+  bool binaryGiven = false;  // an empty name is a name
 };
 
 using Bytes = std::vector<uint8_t>;
@@ -326,12 +327,12 @@ const char *KindName(uint8_t type, uint8_t subType) {
 // stays inside the bytes is then handed to the driver itself.
 int RunExplain(const DevpathOptions &options, Converter &converter) {
   Bytes bytes;
-  if (!options.binaryFile.empty()) {
-    std::ifstream file(options.binaryFile, std::ios::binary);
-    if (!file) {
-      Die("devpath --explain: cannot read " + options.binaryFile);
+  if (options.binaryGiven) {
+    try {
+      bytes = sim::ReadInputFile("device path file", options.binaryFile, sim::kDevicePathFileLimit);
+    } catch (const sim::FileError &error) {
+      Die(error.what());
     }
-    bytes.assign(std::istreambuf_iterator<char>(file), std::istreambuf_iterator<char>());
     if (bytes.empty()) {
       Die("devpath --explain: " + options.binaryFile + " is empty");
     }
@@ -414,14 +415,14 @@ int RunExplain(const DevpathOptions &options, Converter &converter) {
 }
 
 int RunDevpath(const DevpathOptions &options) {
-  if (!options.binaryFile.empty() && !options.explain) {
+  if (options.binaryGiven && !options.explain) {
     Die("devpath: --binary goes with --explain");
   }
   if (options.explain) {
     if (options.node) {
       Die("devpath: --explain reads a whole path; --node does not apply");
     }
-    if (!options.binaryFile.empty() && !options.texts.empty()) {
+    if (options.binaryGiven && !options.texts.empty()) {
       Die("devpath --explain: give HEX bytes or --binary FILE, not both");
     }
   }
@@ -451,15 +452,25 @@ std::function<int()> AddDevpathCommand(CLI::App &app) {
   command->add_flag("--node", options->node, "Convert each text as one node (ConvertTextToDeviceNode)");
   command->add_flag("--json", options->json, "Print JSON instead of hex lines");
   command->add_flag("--explain", options->explain, "Validate a binary device path and list its nodes");
-  command->add_option("--binary", options->binaryFile, "With --explain: read the path's raw bytes from FILE")
-      ->type_name("FILE");
-  auto *efi = command->add_option("--efi", options->efiFile,
-                                  "Convert with the converter inside this driver binary (BoardInventory.efi, with "
-                                  "its .map beside it) instead of the one linked into boardinv");
-  efi->type_name("FILE");
-  return [command, options, efi]() {
+  CLI::Option *binary =
+      command
+          ->add_option("--binary", options->binaryFile,
+                       InputFileHelp("With --explain: read the path's raw bytes from FILE", sim::kDevicePathFileLimit))
+          ->type_name("FILE");
+  CLI::Option *efi =
+      command
+          ->add_option("--efi", options->efiFile,
+                       InputFileHelp("Convert with the converter inside this driver binary (BoardInventory.efi, with "
+                                     "its .map beside it) instead of the one linked into boardinv",
+                                     sim::kImageFileLimit))
+          ->type_name("FILE");
+  return [command, options, binary, efi]() {
+    if (!command->parsed()) {
+      return -1;
+    }
+    options->binaryGiven = binary->count() > 0;
     options->efiGiven = efi->count() > 0;
-    return command->parsed() ? RunDevpath(*options) : -1;
+    return RunDevpath(*options);
   };
 }
 

@@ -9,6 +9,7 @@
 #include <string>
 
 #include "host/boot/Boot.h"
+#include "host/sim/InputFile.h"
 #include "host/sim/Platform.h"
 #include "tools/boardinv/Commands.h"
 
@@ -20,6 +21,7 @@ using nlohmann::json;
 
 struct SweepOptions {
   std::string platformFile;
+  bool platformGiven = false;
   std::string format = "text";
 };
 
@@ -53,7 +55,7 @@ json SweepEntry(uint64_t allocation, const sim::Platform &described) {
 }
 
 int RunSweep(const SweepOptions &options) {
-  sim::Platform platform = LoadPlatformOrDie(options.platformFile);
+  sim::Platform platform = LoadPlatformOrDie(options.platformGiven, options.platformFile);
   sim::Platform clean = platform;
   clean.faults.failAllocations.clear();
   clean.faults.failAllocationsFrom.reset();
@@ -109,10 +111,19 @@ std::function<int()> AddSweepCommand(CLI::App &app) {
   auto options = std::make_shared<SweepOptions>();
   CLI::App *command = app.add_subcommand(
       "sweep", "Boot once per pool allocation of a boot, with that allocation alone refused, and report each");
-  command->add_option("--platform", options->platformFile, "Platform description (JSON); default: the built-in one");
+  CLI::Option *platform = command->add_option(
+      "--platform", options->platformFile,
+      InputFileHelp("Platform description (JSON); default: the built-in one", sim::kPlatformFileLimit))
+      ->type_name("FILE");
   command->add_option("--format", options->format, "Report format: text or json")
       ->check(CLI::IsMember({"text", "json"}));
-  return [command, options]() { return command->parsed() ? RunSweep(*options) : -1; };
+  return [command, options, platform]() {
+    if (!command->parsed()) {
+      return -1;
+    }
+    options->platformGiven = platform->count() > 0;
+    return RunSweep(*options);
+  };
 }
 
 }  // namespace boardinv

@@ -7,6 +7,7 @@
 #include <iostream>
 #include <vector>
 
+#include "host/sim/InputFile.h"
 #include "tools/boardinv/Commands.h"
 
 namespace boardinv {
@@ -16,12 +17,16 @@ void Die(const std::string &message) {
   std::exit(kExitUsage);
 }
 
-sim::Platform LoadPlatformOrDie(const std::string &file) {
+sim::Platform LoadPlatformOrDie(bool given, const std::string &file) {
   try {
-    return file.empty() ? sim::DefaultPlatform() : sim::LoadPlatformFile(file);
+    return given ? sim::LoadPlatformFile(file) : sim::DefaultPlatform();
   } catch (const sim::PlatformError &error) {
     Die(error.what());
   }
+}
+
+std::string InputFileHelp(const std::string &what, size_t limit) {
+  return what + " (read up to " + sim::LimitText(limit) + ")";
 }
 
 }  // namespace boardinv
