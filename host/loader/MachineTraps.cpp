@@ -1,6 +1,8 @@
 #include "host/loader/MachineTraps.h"
 
 #include <asm/prctl.h>
+#include <linux/filter.h>
+#include <linux/seccomp.h>
 #include <cxxabi.h>
 #include <dlfcn.h>
 #include <setjmp.h>
@@ -10,6 +12,7 @@
 #include <sys/syscall.h>
 #include <sys/time.h>
 #include <ucontext.h>
+#include <stddef.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -37,7 +40,7 @@ constexpr uint64_t kPageSize = 4096;
 constexpr uint8_t kUd2[2] = {0x0F, 0x0B};
 
 // The signals a faulting instruction raises.
-constexpr int kFaultSignals[] = {SIGSEGV, SIGILL, SIGFPE, SIGBUS, SIGTRAP};
+constexpr int kFaultSignals[] = {SIGSEGV, SIGILL, SIGFPE, SIGBUS, SIGTRAP, SIGSYS};
 constexpr size_t kFaultSignalCount = sizeof(kFaultSignals) / sizeof(kFaultSignals[0]);
 
 // The state the handler reads. One image at a time runs in a process.
@@ -51,6 +54,21 @@ struct sigaction gPreviousProfile;
 unsigned gCpuSecondsLimit = 10;
 stack_t gPreviousStack;
 alignas(16) char gAlternateStack[256 * 1024];
+
+// The thread pointer of this program, restored on entry to every handler:
+// code of a damaged image may have moved it (wrfsbase runs in user mode), and
+// the handler's own calls need it (thread-local data, lazy binding).
+unsigned long gHostFsBase = 0;
+
+void RestoreHostThreadPointer() {
+  // A raw system call: a library call could itself need the thread pointer.
+  long result;
+  __asm__ __volatile__("syscall"
+                       : "=a"(result)
+                       : "0"(static_cast<long>(SYS_arch_prctl)), "D"(static_cast<long>(ARCH_SET_FS)), "S"(gHostFsBase)
+                       : "rcx", "r11", "memory");
+  (void)result;
+}
 
 bool InWindow(uint64_t address) {
   for (const Window &window : kWindows) {
@@ -110,6 +128,7 @@ const char *SignalName(int signal) {
     case SIGFPE: return "SIGFPE";
     case SIGBUS: return "SIGBUS";
     case SIGTRAP: return "SIGTRAP";
+    case SIGSYS: return "SIGSYS";
     default: return "a signal";
   }
 }
@@ -152,6 +171,7 @@ const char *SignalName(int signal) {
 // The driver ran past its allowance of processor time: a loop that does not
 // end (real firmware would hang there for good).
 void OnTimeLimit(int, siginfo_t *, void *raw) {
+  RestoreHostThreadPointer();
   if (!gArmed) {
     return;
   }
@@ -217,7 +237,10 @@ bool Emulate(int signal, const siginfo_t *info, ucontext_t *context, uint64_t ri
     return false;
   }
   if (signal != SIGSEGV) {
-    *why = signal == SIGFPE ? "an arithmetic fault" : signal == SIGTRAP ? "a breakpoint" : "a bus error";
+    *why = signal == SIGFPE    ? "an arithmetic fault"
+           : signal == SIGTRAP ? "a breakpoint"
+           : signal == SIGSYS  ? "a system call from the driver's code"
+                               : "a bus error";
     return false;
   }
   *why = "an access the loader does not emulate";
@@ -299,6 +322,7 @@ bool Emulate(int signal, const siginfo_t *info, ucontext_t *context, uint64_t ri
 }
 
 void OnFault(int signal, siginfo_t *info, void *raw) {
+  RestoreHostThreadPointer();
   auto *context = static_cast<ucontext_t *>(raw);
   const uint64_t rip = static_cast<uint64_t>(context->uc_mcontext.gregs[REG_RIP]);
   if (!gArmed) {
@@ -350,6 +374,37 @@ void ExecuteCpuid() {
   uint32_t ecx = 0;
   uint32_t edx;
   __asm__ __volatile__("cpuid" : "+a"(eax), "=b"(ebx), "+c"(ecx), "=d"(edx));
+}
+
+// A system call made by an instruction inside [start, start + size) raises
+// SIGSYS instead of reaching the kernel: firmware code has no kernel to call,
+// and a damaged image could otherwise end or rewire this process through
+// one. Filters cannot be removed, so it stays for the process's life; every
+// system call made elsewhere is allowed as before. False when the kernel
+// does not take the filter.
+bool TrapSystemCallsFrom(uint64_t start, uint64_t size) {
+  const uint64_t last = start + size - 1;
+  const auto hi = [](uint64_t value) { return static_cast<uint32_t>(value >> 32); };
+  const auto lo = [](uint64_t value) { return static_cast<uint32_t>(value); };
+  constexpr uint32_t kIpLow = offsetof(seccomp_data, instruction_pointer);
+  constexpr uint32_t kIpHigh = kIpLow + 4;
+  sock_filter program[] = {
+      /* 0 */ BPF_STMT(BPF_LD | BPF_W | BPF_ABS, kIpHigh),
+      /* 1 */ BPF_JUMP(BPF_JMP | BPF_JGE | BPF_K, hi(start), 0, 9),  // below the image: allow
+      /* 2 */ BPF_JUMP(BPF_JMP | BPF_JGT | BPF_K, hi(start), 2, 0),  // above its first word: check the end
+      /* 3 */ BPF_STMT(BPF_LD | BPF_W | BPF_ABS, kIpLow),
+      /* 4 */ BPF_JUMP(BPF_JMP | BPF_JGE | BPF_K, lo(start), 0, 6),
+      /* 5 */ BPF_STMT(BPF_LD | BPF_W | BPF_ABS, kIpHigh),
+      /* 6 */ BPF_JUMP(BPF_JMP | BPF_JGT | BPF_K, hi(last), 4, 0),   // above the image: allow
+      /* 7 */ BPF_JUMP(BPF_JMP | BPF_JGE | BPF_K, hi(last), 0, 2),   // below its last word: trap
+      /* 8 */ BPF_STMT(BPF_LD | BPF_W | BPF_ABS, kIpLow),
+      /* 9 */ BPF_JUMP(BPF_JMP | BPF_JGT | BPF_K, lo(last), 1, 0),
+      /* 10 */ BPF_STMT(BPF_RET | BPF_K, SECCOMP_RET_TRAP),
+      /* 11 */ BPF_STMT(BPF_RET | BPF_K, SECCOMP_RET_ALLOW),
+  };
+  sock_fprog filter{static_cast<unsigned short>(sizeof(program) / sizeof(program[0])), program};
+  return prctl(PR_SET_NO_NEW_PRIVS, 1, 0, 0, 0) == 0 &&
+         syscall(SYS_seccomp, SECCOMP_SET_MODE_FILTER, 0, &filter) == 0;
 }
 
 int Protection(const Section &section) {
@@ -493,6 +548,8 @@ MachineTraps::MachineTraps(const PeImage &file, MappedImage &image, const std::v
     RewriteSites(file, image, rewritten_);
   }
 
+  TrapSystemCallsFrom(reinterpret_cast<uint64_t>(image.Base()), image.Size());
+  syscall(SYS_arch_prctl, ARCH_GET_FS, &gHostFsBase);
   gImage = &image;
   gSites = &rewritten_;
   stack_t alternate{};

@@ -249,6 +249,10 @@ INSTANTIATE_TEST_SUITE_P(
               "48 8B 42 60 48 83 EC 38 B9 04 00 00 00 BA 08 00 00 00 4C 8D 44 24 28 FF 50 40 48 8B 44 24 28 "
               "C6 40 08 01 48 83 C4 38 C3",
               "SIGSEGV (an access the loader does not emulate) accessing 0x", 31},
+        // mov eax, 60 (exit); xor edi, edi; syscall: a system call made by the
+        // image's code must not reach the kernel (it would end the program
+        // with status 0)
+        Fault{"system_call", "B8 3C 00 00 00 31 FF 0F 05", "SIGSYS (a system call from the driver's code)", 9},
         // call itself until the stack runs out
         Fault{"stack_overflow", "E8 FB FF FF FF", "SIGSEGV", 0},
         // BootServices->LocateProtocol((EFI_GUID *)0x10, NULL, NULL): the
