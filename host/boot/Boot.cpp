@@ -513,6 +513,15 @@ void ResetStartupModuleGlobals() {
 BootResult RunBoot(const sim::Platform &platform, const DriverImage *image) {
   ResetStartupModuleGlobals();
   ResetInventoryModuleGlobals();
+  // A loaded image reaches the hardware model through faults it takes. The
+  // traps outlive the simulated firmware, so that a fault while its memory
+  // is read back or released after the driver ran is reported too.
+  std::unique_ptr<loader::MachineTraps> traps;
+  if (image != nullptr) {
+    traps = std::make_unique<loader::MachineTraps>(image->file, *image->mapped, image->codeSymbols,
+                                                   loader::RewriteForcedByEnvironment(),
+                                                   loader::CpuSecondsLimitFromEnvironment());
+  }
   sim::SimFirmware firmware(platform);
   BootResult result;
   result.platformName = platform.name;
@@ -520,15 +529,10 @@ BootResult RunBoot(const sim::Platform &platform, const DriverImage *image) {
 
   const DriverState linked;
   const DriverState &driver = image != nullptr ? image->state : linked;
-  // A loaded image reaches the hardware model through faults it takes.
-  std::unique_ptr<loader::MachineTraps> traps;
-  if (image != nullptr) {
+  if (traps != nullptr) {
     // An overrun of a pool block faults in the image's code, where the
     // traps name it, instead of corrupting this program's heap.
     firmware.PlacePoolBlocksBeforeGuardPages();
-    traps = std::make_unique<loader::MachineTraps>(image->file, *image->mapped, image->codeSymbols,
-                                                   loader::RewriteForcedByEnvironment(),
-                                                   loader::CpuSecondsLimitFromEnvironment());
     traps->Arm();
   }
 

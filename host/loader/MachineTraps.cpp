@@ -40,13 +40,16 @@ constexpr uint64_t kPageSize = 4096;
 constexpr uint8_t kUd2[2] = {0x0F, 0x0B};
 
 // The signals a faulting instruction raises.
-constexpr int kFaultSignals[] = {SIGSEGV, SIGILL, SIGFPE, SIGBUS, SIGTRAP, SIGSYS};
+// The signals a faulting instruction raises, and the C library's abort
+// (taken only once the driver ran: a heap it damaged).
+constexpr int kFaultSignals[] = {SIGSEGV, SIGILL, SIGFPE, SIGBUS, SIGTRAP, SIGSYS, SIGABRT};
 constexpr size_t kFaultSignalCount = sizeof(kFaultSignals) / sizeof(kFaultSignals[0]);
 
 // The state the handler reads. One image at a time runs in a process.
 const MappedImage *gImage = nullptr;
 const std::vector<RewrittenSite> *gSites = nullptr;
 volatile sig_atomic_t gArmed = 0;
+volatile sig_atomic_t gDriverRan = 0;  // since the traps were set up
 bool gTscTrapOn = false;    // PR_SET_TSC is set while armed
 bool gCpuidTrapOn = false;  // ARCH_SET_CPUID is set while armed
 struct sigaction gPrevious[kFaultSignalCount];
@@ -129,6 +132,7 @@ const char *SignalName(int signal) {
     case SIGBUS: return "SIGBUS";
     case SIGTRAP: return "SIGTRAP";
     case SIGSYS: return "SIGSYS";
+    case SIGABRT: return "SIGABRT";
     default: return "a signal";
   }
 }
@@ -325,6 +329,12 @@ void OnFault(int signal, siginfo_t *info, void *raw) {
   RestoreHostThreadPointer();
   auto *context = static_cast<ucontext_t *>(raw);
   const uint64_t rip = static_cast<uint64_t>(context->uc_mcontext.gregs[REG_RIP]);
+  if (!gArmed && gDriverRan) {
+    // The simulation's own code failed after the driver ran: its code may
+    // have written over the simulation's memory (hand-off blocks, protocol
+    // instances) that it was given.
+    ReportFault(signal, info, rip, "after the driver ran, in memory it may have damaged");
+  }
   if (!gArmed) {
     // Not while the driver runs: behave as if this handler were not there.
     for (size_t i = 0; i < kFaultSignalCount; i++) {
@@ -574,6 +584,7 @@ MachineTraps::MachineTraps(const PeImage &file, MappedImage &image, const std::v
 
 MachineTraps::~MachineTraps() {
   Disarm();
+  gDriverRan = 0;
   for (size_t i = 0; i < kFaultSignalCount; i++) {
     sigaction(kFaultSignals[i], &gPrevious[i], nullptr);
   }
@@ -590,6 +601,7 @@ void MachineTraps::Arm() {
   gTscTrapOn = rdtsc_ == TrapMethod::Fault && prctl(PR_SET_TSC, PR_TSC_SIGSEGV, 0, 0, 0) == 0;
   gCpuidTrapOn = cpuid_ == TrapMethod::Fault && syscall(SYS_arch_prctl, ARCH_SET_CPUID, 0) == 0;
   gArmed = 1;
+  gDriverRan = 1;
   SetTimeLimit(gCpuSecondsLimit);
 }
 
