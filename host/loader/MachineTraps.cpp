@@ -147,15 +147,20 @@ const char *SignalName(int signal) {
                   static_cast<unsigned long long>(rip - reinterpret_cast<uint64_t>(gImage->Base())));
   } else {
     Dl_info symbol{};
-    if (dladdr(reinterpret_cast<void *>(rip), &symbol) != 0 && symbol.dli_sname != nullptr) {
+    const bool known = dladdr(reinterpret_cast<void *>(rip), &symbol) != 0;
+    if (known && symbol.dli_sname != nullptr) {
       static char demangled[4096];
       size_t length = sizeof(demangled);
       int status = -1;
       abi::__cxa_demangle(symbol.dli_sname, demangled, &length, &status);
-      std::snprintf(where, sizeof(where), "in host function %.400s, which the driver called",
-                    status == 0 ? demangled : symbol.dli_sname);
+      std::snprintf(where, sizeof(where), "in host function %.400s%s", status == 0 ? demangled : symbol.dli_sname,
+                    gArmed ? ", which the driver called" : "");
+    } else if (known && symbol.dli_fname != nullptr) {
+      const char *name = std::strrchr(symbol.dli_fname, '/');
+      std::snprintf(where, sizeof(where), "in host code (%.200s+0x%llX)", name != nullptr ? name + 1 : symbol.dli_fname,
+                    static_cast<unsigned long long>(rip - reinterpret_cast<uint64_t>(symbol.dli_fbase)));
     } else {
-      std::snprintf(where, sizeof(where), "at 0x%llX, outside the image (a jump out of the image)",
+      std::snprintf(where, sizeof(where), "at 0x%llX, outside the image and the program",
                     static_cast<unsigned long long>(rip));
     }
   }
@@ -584,12 +589,15 @@ MachineTraps::MachineTraps(const PeImage &file, MappedImage &image, const std::v
 
 MachineTraps::~MachineTraps() {
   Disarm();
-  gDriverRan = 0;
-  for (size_t i = 0; i < kFaultSignalCount; i++) {
-    sigaction(kFaultSignals[i], &gPrevious[i], nullptr);
-  }
   sigaction(SIGPROF, &gPreviousProfile, nullptr);
-  sigaltstack(&gPreviousStack, nullptr);
+  if (!gDriverRan) {
+    for (size_t i = 0; i < kFaultSignalCount; i++) {
+      sigaction(kFaultSignals[i], &gPrevious[i], nullptr);
+    }
+    sigaltstack(&gPreviousStack, nullptr);
+  }
+  // Once the driver ran, the handlers stay for the rest of the process: a
+  // heap it damaged may fail at any later free.
   gImage = nullptr;
   gSites = nullptr;
   for (const Window &window : kWindows) {

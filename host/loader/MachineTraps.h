@@ -84,6 +84,8 @@ class MachineTraps {
   MachineTraps(const PeImage &file, MappedImage &image, const std::vector<uint32_t> &codeSymbols,
                bool forceRewrite, unsigned cpuSecondsLimit);
   ~MachineTraps();
+  // Once the driver has run, the fault handlers stay installed for the rest
+  // of the process (a damaged heap may fail at any later free).
   MachineTraps(const MachineTraps &) = delete;
   MachineTraps &operator=(const MachineTraps &) = delete;
 
