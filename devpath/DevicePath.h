@@ -8,19 +8,6 @@
 
 #include "firmware/Protocol/DevicePath.h"
 
-#ifndef TRUE
-#define TRUE ((BOOLEAN)1)
-#define FALSE ((BOOLEAN)0)
-#endif
-
-// Node kinds the converter itself builds.
-#define ACPI_DP 0x01
-#define ACPI_EXTENDED_DP 0x02
-#define ACPI_ADR_DP 0x03
-#define MEDIA_FILEPATH_DP 0x04
-#define MSG_VENDOR_DP 0x0A
-#define MSG_SASEX_DP 0x16
-
 // ---------------------------------------------------------------------------
 // Text to device path.
 
@@ -64,14 +51,6 @@ EFI_DEVICE_PATH_PROTOCOL *CreateDeviceNode(UINT8 NodeType, UINT8 NodeSubType, UI
 // ---------------------------------------------------------------------------
 // Text readers. None allocates. A reader that refuses its text stores
 // nothing; the scanners alone store all ones when a number overflows.
-
-typedef struct {
-  UINT8 Addr[4];
-} EFI_IPv4_ADDRESS;
-
-typedef struct {
-  UINT8 Addr[16];
-} EFI_IPv6_ADDRESS;
 
 // The longest text a scanner reads, in characters.
 #define MAX_SCAN_LENGTH 1000000
@@ -202,22 +181,7 @@ EFI_DEVICE_PATH_PROTOCOL *ParseAcpiExNode(CHAR16 *ParamText, const NODE_TEXT_ROW
 EFI_DEVICE_PATH_PROTOCOL *ParseAcpiExpNode(CHAR16 *ParamText, const NODE_TEXT_ROW *Row);
 EFI_DEVICE_PATH_PROTOCOL *ParseAcpiAdrNode(CHAR16 *ParamText, const NODE_TEXT_ROW *Row);
 
-// Row parsers of the network, USB class and wireless messaging keywords,
-// and the node subtypes they build.
-#define MSG_MAC_ADDR_DP 0x0B
-#define MSG_IPv4_DP 0x0C
-#define MSG_IPv6_DP 0x0D
-#define MSG_UART_DP 0x0E
-#define MSG_USB_CLASS_DP 0x0F
-#define MSG_USB_WWID_DP 0x10
-#define MSG_DEVICE_LOGICAL_UNIT_DP 0x11
-#define MSG_ISCSI_DP 0x13
-#define MSG_VLAN_DP 0x14
-#define MSG_URI_DP 0x18
-#define MSG_BLUETOOTH_DP 0x1B
-#define MSG_WIFI_DP 0x1C
-#define MSG_BLUETOOTH_LE_DP 0x1E
-#define MSG_DNS_DP 0x1F
+// Row parsers of the network, USB class and wireless messaging keywords.
 
 // What a USB class keyword fixes: the device class and subclass, each
 // either a value or read from the text.
