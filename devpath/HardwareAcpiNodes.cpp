@@ -5,7 +5,7 @@
 // Parsers take their parameters in text order with NextParam and report
 // nothing: a parameter that cannot be read leaves its field zero or holds
 // what the reader yields. Every field is little-endian and packed.
-#include "devpath/DevicePath.h"
+#include "devpath/DevicePathParsers.h"
 #include "startup/Memory.h"
 
 #define MAX_NODE_LENGTH 0xFFFF

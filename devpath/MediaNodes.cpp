@@ -6,7 +6,7 @@
 //
 // Parameters are taken in text order with NextParam; nothing is reported.
 // Keyword words are compared with the whole parameter, case-sensitive.
-#include "devpath/DevicePath.h"
+#include "devpath/DevicePathParsers.h"
 #include "startup/Memory.h"
 
 #define MAX_NODE_LENGTH 0xFFFF

@@ -7,7 +7,7 @@
 // nothing: a parameter that cannot be read holds what its reader yields.
 // Keyword-valued parameters match only whole, case-sensitive words; any
 // other text is read as a number unless a parser says otherwise.
-#include "devpath/DevicePath.h"
+#include "devpath/DevicePathParsers.h"
 
 #define MSG_VENDOR_HEADER_LENGTH 20  // header and GUID
 #define SAS_NODE_LENGTH 44

@@ -7,7 +7,7 @@
 // nothing: a number that cannot be read holds what ParseNumber yields, an
 // address that its scanner refuses leaves its field zero. Fields are
 // little-endian and packed unless a parser says otherwise.
-#include "devpath/DevicePath.h"
+#include "devpath/DevicePathParsers.h"
 #include "startup/Memory.h"
 
 #define MAX_NODE_LENGTH 0xFFFF

@@ -6,7 +6,7 @@
 // a longer one that it begins ("Pci" of "PciRoot", "Acpi" of "AcpiEx"), and
 // the order of the rows decides nothing. A keyword without a row here reads
 // as a file name, like any unknown keyword.
-#include "devpath/DevicePath.h"
+#include "devpath/DevicePathParsers.h"
 
 #define ROW_ONLY(Keyword, Parser, Type, SubType, Preset) {Keyword, Parser, Type, SubType, Preset, {}}
 #define FIELD(Offset, Width, Reader) {Offset, Width, Reader}

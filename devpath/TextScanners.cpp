@@ -3,7 +3,7 @@
 // None allocates, and none writes its output when it fails. Every loop
 // stops at the first character that does not belong to what it reads, so
 // the terminator ends every text and nothing past it is read.
-#include "devpath/DevicePath.h"
+#include "devpath/DevicePathParsers.h"
 #include "startup/Memory.h"
 
 #define MAX_UINT64 0xFFFFFFFFFFFFFFFFULL

@@ -2,7 +2,7 @@
 // node's keyword in NodeTextTable, hands the parameter text to the
 // keyword's parser and joins the nodes. Also the readers every parser
 // shares: NextParam, ParseNumber, and the generic and file-path builders.
-#include "devpath/DevicePath.h"
+#include "devpath/DevicePathParsers.h"
 #include "startup/Memory.h"
 
 #define MAX_NODE_LENGTH 0xFFFF
