@@ -11,12 +11,18 @@
 #include "devpath/DevicePath.h"
 #include "startup/Memory.h"
 
+// The number of elements of an array.
+template <typename Element, UINTN Count>
+constexpr UINTN ArrayCount(const Element (&)[Count]) {
+  return Count;
+}
+
 // ---------------------------------------------------------------------------
 // Text readers. None allocates. A reader that refuses its text stores
 // nothing; the scanners alone store all ones when a number overflows.
 
 // The longest text a scanner reads, in characters.
-#define MAX_SCAN_LENGTH 1000000
+static constexpr UINTN MAX_SCAN_LENGTH = 1000000;
 
 BOOLEAN IsDecimalDigit(CHAR16 Char);
 BOOLEAN IsHexDigit(CHAR16 Char);
@@ -48,6 +54,9 @@ EFI_STATUS ParseIpv4Text(const CHAR16 *Text, EFI_IPv4_ADDRESS *Address);
 // 128), which is checked only.
 EFI_STATUS ParseIpv6Text(const CHAR16 *Text, EFI_IPv6_ADDRESS *Address);
 
+// Whether Text is Word, whole and in the same case.
+BOOLEAN TextIsWord(const CHAR16 *Text, const CHAR16 *Word);
+
 // ---------------------------------------------------------------------------
 // Parameter readers and builders shared by the node parsers.
 
@@ -75,6 +84,12 @@ EFI_DEVICE_PATH_PROTOCOL *ParseAcpiHidNode(CHAR16 *ParamText, UINT16 ProductNumb
 // Compressed EISA ID: three letters, then a hex product number.
 UINT32 EisaIdFromText(const CHAR16 *Text);
 
+// ---------------------------------------------------------------------------
+// Nodes by their layouts (firmware/Protocol/DevicePath.h) and their fields
+// by name. The layouts are packed, so a field may lie at any address: the
+// writers below store byte by byte or copy with CopyMem, and nothing takes a
+// pointer to a field's own type.
+
 // Value into 8 bytes at Destination, most significant byte first, at any
 // address: the byte order of FibreEx and SasEx names and of iSCSI LUNs.
 VOID WriteBigEndian64(UINT8 *Destination, UINT64 Value);
@@ -83,11 +98,51 @@ VOID WriteBigEndian64(UINT8 *Destination, UINT64 Value);
 // order of every other node field.
 VOID WriteLittleEndian(UINT8 *Destination, UINTN Width, UINT64 Value);
 
-// Whether Text is Word, whole and in the same case.
-BOOLEAN TextIsWord(const CHAR16 *Text, const CHAR16 *Word);
+// A new zero-filled node laid out as Layout, with Extra bytes of variable
+// part after the fixed part; null when the pool fails. The caller keeps
+// sizeof(Layout) + Extra within MAX_NODE_LENGTH.
+template <typename Layout>
+inline Layout *CreateNode(UINT8 Type, UINT8 SubType, UINTN Extra = 0) {
+  return (Layout *)CreateDeviceNode(Type, SubType, (UINT16)(sizeof(Layout) + Extra));
+}
 
-// A node's bytes, for writing its fields at their offsets.
-inline UINT8 *NodeBytes(EFI_DEVICE_PATH_PROTOCOL *Node) { return (UINT8 *)Node; }
+// The first byte of a field.
+template <typename Layout, typename Field>
+inline UINT8 *FieldBytes(Layout *Node, Field Layout::*Member) {
+  return (UINT8 *)&(Node->*Member);
+}
+
+// The first byte after a node's fixed part, where its variable part starts.
+template <typename Layout>
+inline UINT8 *VariablePart(Layout *Node) {
+  return (UINT8 *)Node + sizeof(Layout);
+}
+
+// A number into a field: the field's width of low-order bytes of Value,
+// little-endian.
+template <typename Layout, typename Field>
+inline VOID SetField(Layout *Node, Field Layout::*Member, UINT64 Value) {
+  static_assert(sizeof(Field) <= sizeof(UINT64), "a numeric field");
+  WriteLittleEndian(FieldBytes(Node, Member), sizeof(Field), Value);
+}
+
+// A number into an 8-byte field that holds it most significant byte first.
+template <typename Layout, typename Field>
+inline VOID SetBigEndianField(Layout *Node, Field Layout::*Member, UINT64 Value) {
+  static_assert(sizeof(Field) == sizeof(UINT64), "an 8-byte field");
+  WriteBigEndian64(FieldBytes(Node, Member), Value);
+}
+
+// The GUID of a GUID text (ParseGuidText) into the 16 bytes at Destination,
+// at any address; a text that is no GUID leaves them as they were.
+VOID WriteGuidText(UINT8 *Destination, const CHAR16 *Text);
+
+// A 16-byte field from a GUID text, as WriteGuidText stores it.
+template <typename Layout, typename Field>
+inline VOID SetGuidField(Layout *Node, Field Layout::*Member, const CHAR16 *Text) {
+  static_assert(sizeof(Field) == sizeof(EFI_GUID), "a GUID-sized field");
+  WriteGuidText(FieldBytes(Node, Member), Text);
+}
 
 // ---------------------------------------------------------------------------
 // The keyword table.
@@ -108,7 +163,8 @@ typedef struct {
   UINT8 Reader;  // NODE_FIELD_READER
 } NODE_FIELD;
 
-#define NODE_FIELD_COUNT 4
+// The most fields a row fills.
+static constexpr UINTN NODE_FIELD_COUNT = 4;
 
 struct NODE_TEXT_ROW;
 
@@ -121,17 +177,19 @@ struct NODE_TEXT_ROW {
   NodeParser Parser;
   UINT8 Type;
   UINT8 SubType;
-  // ParseFieldNode: the node length. ParseAcpiHidRow: the product number.
-  // Fixed-GUID messaging vendor rows: the MESSAGING_VENDOR_GUID_INDEX.
+  // ParseFieldNode: the node length, the size of its layout.
+  // ParseAcpiHidRow: the PNP product number of the _HID.
+  // ParseFixedVendorRow, ParseUartFlowCtrlNode, ParseSasNode for "SAS": the
+  // MESSAGING_VENDOR_GUID_INDEX of the vendor GUID.
   // ParseVirtualDiskNode: the VIRTUAL_DISK_KIND.
-  // ParseUsbClassRow: the USB class preset index. ParseBluetoothNode: the
-  // node length.
+  // ParseUsbClassRow: the USB_CLASS_PRESET_INDEX.
+  // Every other parser: 0, unused.
   UINT16 Preset;
   NODE_FIELD Fields[NODE_FIELD_COUNT];
 };
 
-// The keyword rows in their fixed order, then a row of null keyword and
-// parser.
+// The keyword rows in their fixed order (NodeTextTable.cpp says which), then
+// a row of null keyword and parser.
 extern const NODE_TEXT_ROW NodeTextTable[];
 
 // Row parsers of the hardware and ACPI keywords.
@@ -193,8 +251,8 @@ EFI_DEVICE_PATH_PROTOCOL *ParseIscsiNode(CHAR16 *ParamText, const NODE_TEXT_ROW 
 EFI_DEVICE_PATH_PROTOCOL *ParseDnsNode(CHAR16 *ParamText, const NODE_TEXT_ROW *Row);
 EFI_DEVICE_PATH_PROTOCOL *ParseUriNode(CHAR16 *ParamText, const NODE_TEXT_ROW *Row);
 EFI_DEVICE_PATH_PROTOCOL *ParseWiFiNode(CHAR16 *ParamText, const NODE_TEXT_ROW *Row);
-// Bluetooth and BluetoothLE: the row's preset is the node length.
 EFI_DEVICE_PATH_PROTOCOL *ParseBluetoothNode(CHAR16 *ParamText, const NODE_TEXT_ROW *Row);
+EFI_DEVICE_PATH_PROTOCOL *ParseBluetoothLeNode(CHAR16 *ParamText, const NODE_TEXT_ROW *Row);
 
 // Row parsers of the media and BBS keywords.
 EFI_DEVICE_PATH_PROTOCOL *ParseHardDriveNode(CHAR16 *ParamText, const NODE_TEXT_ROW *Row);
@@ -214,8 +272,7 @@ typedef enum {
 
 // Row parsers of the messaging keywords for buses, storage and consoles.
 // The fixed-GUID rows ("VenPcAnsi" to "DebugPort", "UartFlowCtrl", "SAS")
-// hold the index of their vendor GUID in Preset; the rows of the other
-// parsers here the node length.
+// hold the index of their vendor GUID in Preset.
 typedef enum {
   MsgVendorPcAnsi,
   MsgVendorVt100,
@@ -233,6 +290,7 @@ EFI_DEVICE_PATH_PROTOCOL *ParseFibreExNode(CHAR16 *ParamText, const NODE_TEXT_RO
 EFI_DEVICE_PATH_PROTOCOL *ParseInfinibandNode(CHAR16 *ParamText, const NODE_TEXT_ROW *Row);
 EFI_DEVICE_PATH_PROTOCOL *ParseUartFlowCtrlNode(CHAR16 *ParamText, const NODE_TEXT_ROW *Row);
 EFI_DEVICE_PATH_PROTOCOL *ParseSasNode(CHAR16 *ParamText, const NODE_TEXT_ROW *Row);
+EFI_DEVICE_PATH_PROTOCOL *ParseSasExNode(CHAR16 *ParamText, const NODE_TEXT_ROW *Row);
 EFI_DEVICE_PATH_PROTOCOL *ParseNvmeNode(CHAR16 *ParamText, const NODE_TEXT_ROW *Row);
 EFI_DEVICE_PATH_PROTOCOL *ParseSataNode(CHAR16 *ParamText, const NODE_TEXT_ROW *Row);
 
