@@ -95,8 +95,13 @@ UINT32 EisaIdFromText(const CHAR16 *Text);
 VOID WriteBigEndian64(UINT8 *Destination, UINT64 Value);
 
 // The low Width bytes of Value, little-endian, at any address: the byte
-// order of every other node field.
-VOID WriteLittleEndian(UINT8 *Destination, UINTN Width, UINT64 Value);
+// order of every other node field. Inline, so that a write of a constant
+// width compiles to plain byte stores.
+inline VOID WriteLittleEndian(UINT8 *Destination, UINTN Width, UINT64 Value) {
+  for (UINTN Index = 0; Index < Width; Index++) {
+    Destination[Index] = (UINT8)(Value >> (8 * Index));
+  }
+}
 
 // A new zero-filled node laid out as Layout, with Extra bytes of variable
 // part after the fixed part; null when the pool fails. The caller keeps

@@ -38,7 +38,7 @@ static BOOLEAN IsWellFormedInnerNode(const EFI_DEVICE_PATH_PROTOCOL *Node) {
     return FALSE;
   }
   if (Node->Type == MEDIA_DEVICE_PATH && Node->SubType == MEDIA_FILEPATH_DP) {
-    const UINT8 *Last = (const UINT8 *)Node + Length - 2;
+    const UINT8 *Last = (const UINT8 *)Node + Length - sizeof(CHAR16);
     return Last[0] == 0 && Last[1] == 0;
   }
   return TRUE;

@@ -57,12 +57,6 @@ static constexpr UINT16 SATA_NO_PORT_MULTIPLIER = 0xFFFF;
 // EUI-64 groups in an NVMe namespace text.
 static constexpr UINTN NVME_EUI64_GROUPS = sizeof(NVME_NAMESPACE_DEVICE_PATH::NamespaceUuid);
 
-VOID WriteLittleEndian(UINT8 *Destination, UINTN Width, UINT64 Value) {
-  for (UINTN Index = 0; Index < Width; Index++) {
-    Destination[Index] = (UINT8)(Value >> (8 * Index));
-  }
-}
-
 VOID WriteBigEndian64(UINT8 *Destination, UINT64 Value) {
   for (UINTN Index = sizeof(UINT64); Index > 0; Index--) {
     Destination[Index - 1] = (UINT8)Value;
@@ -147,18 +141,18 @@ EFI_DEVICE_PATH_PROTOCOL *ParseInfinibandNode(CHAR16 *ParamText, const NODE_TEXT
   CHAR16 *Cursor = ParamText;
   CHAR16 *FlagsText = NextParam(&Cursor);
   CHAR16 *GidText = NextParam(&Cursor);
-  CHAR16 *ServiceText = NextParam(&Cursor);
-  CHAR16 *TargetPortText = NextParam(&Cursor);
-  CHAR16 *DeviceText = NextParam(&Cursor);
   INFINIBAND_DEVICE_PATH *Node = CreateNode<INFINIBAND_DEVICE_PATH>(Row->Type, Row->SubType);
   if (Node == nullptr) {
     return nullptr;
   }
   SetField(Node, &INFINIBAND_DEVICE_PATH::ResourceFlags, ParseNumber(FlagsText));
   SetGuidField(Node, &INFINIBAND_DEVICE_PATH::PortGid, GidText);
-  SetField(Node, &INFINIBAND_DEVICE_PATH::ServiceId, ParseNumber(ServiceText));
-  SetField(Node, &INFINIBAND_DEVICE_PATH::TargetPortId, ParseNumber(TargetPortText));
-  SetField(Node, &INFINIBAND_DEVICE_PATH::DeviceId, ParseNumber(DeviceText));
+  // ServiceId, TargetPortId, DeviceId: the rest of the parameters in order.
+  static constexpr UINT64 INFINIBAND_DEVICE_PATH::*IdFields[] = {
+      &INFINIBAND_DEVICE_PATH::ServiceId, &INFINIBAND_DEVICE_PATH::TargetPortId, &INFINIBAND_DEVICE_PATH::DeviceId};
+  for (UINTN Index = 0; Index < ArrayCount(IdFields); Index++) {
+    SetField(Node, IdFields[Index], ParseNumber(NextParam(&Cursor)));
+  }
   return &Node->Header;
 }
 
@@ -198,49 +192,45 @@ UINT16 SasTopologyFromText(const CHAR16 *DeviceKind, const CHAR16 *Location, con
   return Topology;
 }
 
-// The parameters that SAS and SasEx share, in text order.
+// What SAS and SasEx read from their first seven parameters, in text order:
+// Address,Lun,RTP,Kind,Location,Connection,Bay.
 typedef struct {
-  CHAR16 *Address;
-  CHAR16 *Lun;
-  CHAR16 *RelativeTargetPort;
-  CHAR16 *DeviceKind;
-  CHAR16 *Location;
-  CHAR16 *Connection;
-  CHAR16 *DriveBay;
-} SAS_PARAMS;
+  UINT64 Address;
+  UINT64 Lun;
+  UINT64 RelativeTargetPort;
+  UINT16 DeviceTopology;
+} SAS_VALUES;
 
-static SAS_PARAMS NextSasParams(CHAR16 **Cursor) {
-  SAS_PARAMS Params;
-  Params.Address = NextParam(Cursor);
-  Params.Lun = NextParam(Cursor);
-  Params.RelativeTargetPort = NextParam(Cursor);
-  Params.DeviceKind = NextParam(Cursor);
-  Params.Location = NextParam(Cursor);
-  Params.Connection = NextParam(Cursor);
-  Params.DriveBay = NextParam(Cursor);
-  return Params;
+static VOID ReadSasValues(CHAR16 **Cursor, SAS_VALUES *Values) {
+  CHAR16 *AddressText = NextParam(Cursor);
+  CHAR16 *LunText = NextParam(Cursor);
+  CHAR16 *PortText = NextParam(Cursor);
+  CHAR16 *KindText = NextParam(Cursor);
+  CHAR16 *LocationText = NextParam(Cursor);
+  CHAR16 *ConnectionText = NextParam(Cursor);
+  CHAR16 *BayText = NextParam(Cursor);
+  ParseNumber64(AddressText, &Values->Address);
+  ParseNumber64(LunText, &Values->Lun);
+  Values->RelativeTargetPort = ParseNumber(PortText);
+  Values->DeviceTopology = SasTopologyFromText(KindText, LocationText, ConnectionText, BayText);
 }
 
 // SAS(Address,Lun,RTP,Kind,Location,Connection,Bay,Reserved): a vendor node,
 // numbers little-endian.
 EFI_DEVICE_PATH_PROTOCOL *ParseSasNode(CHAR16 *ParamText, const NODE_TEXT_ROW *Row) {
   CHAR16 *Cursor = ParamText;
-  SAS_PARAMS Params = NextSasParams(&Cursor);
+  SAS_VALUES Values;
+  ReadSasValues(&Cursor, &Values);
   CHAR16 *ReservedText = NextParam(&Cursor);
   SAS_DEVICE_PATH *Node = CreateFixedVendorNode<SAS_DEVICE_PATH>(Row->Preset);
   if (Node == nullptr) {
     return nullptr;
   }
-  UINT64 Address;
-  UINT64 Lun;
-  ParseNumber64(Params.Address, &Address);
-  ParseNumber64(Params.Lun, &Lun);
   SetField(Node, &SAS_DEVICE_PATH::Reserved, ParseNumber(ReservedText));
-  SetField(Node, &SAS_DEVICE_PATH::SasAddress, Address);
-  SetField(Node, &SAS_DEVICE_PATH::Lun, Lun);
-  SetField(Node, &SAS_DEVICE_PATH::DeviceTopology,
-           SasTopologyFromText(Params.DeviceKind, Params.Location, Params.Connection, Params.DriveBay));
-  SetField(Node, &SAS_DEVICE_PATH::RelativeTargetPort, ParseNumber(Params.RelativeTargetPort));
+  SetField(Node, &SAS_DEVICE_PATH::SasAddress, Values.Address);
+  SetField(Node, &SAS_DEVICE_PATH::Lun, Values.Lun);
+  SetField(Node, &SAS_DEVICE_PATH::DeviceTopology, Values.DeviceTopology);
+  SetField(Node, &SAS_DEVICE_PATH::RelativeTargetPort, Values.RelativeTargetPort);
   return &Node->Header;
 }
 
@@ -248,20 +238,16 @@ EFI_DEVICE_PATH_PROTOCOL *ParseSasNode(CHAR16 *ParamText, const NODE_TEXT_ROW *R
 // number most significant byte first.
 EFI_DEVICE_PATH_PROTOCOL *ParseSasExNode(CHAR16 *ParamText, const NODE_TEXT_ROW *Row) {
   CHAR16 *Cursor = ParamText;
-  SAS_PARAMS Params = NextSasParams(&Cursor);
+  SAS_VALUES Values;
+  ReadSasValues(&Cursor, &Values);
   SASEX_DEVICE_PATH *Node = CreateNode<SASEX_DEVICE_PATH>(Row->Type, Row->SubType);
   if (Node == nullptr) {
     return nullptr;
   }
-  UINT64 Address;
-  UINT64 Lun;
-  ParseNumber64(Params.Address, &Address);
-  ParseNumber64(Params.Lun, &Lun);
-  SetBigEndianField(Node, &SASEX_DEVICE_PATH::SasAddress, Address);
-  SetBigEndianField(Node, &SASEX_DEVICE_PATH::Lun, Lun);
-  SetField(Node, &SASEX_DEVICE_PATH::DeviceTopology,
-           SasTopologyFromText(Params.DeviceKind, Params.Location, Params.Connection, Params.DriveBay));
-  SetField(Node, &SASEX_DEVICE_PATH::RelativeTargetPort, ParseNumber(Params.RelativeTargetPort));
+  SetBigEndianField(Node, &SASEX_DEVICE_PATH::SasAddress, Values.Address);
+  SetBigEndianField(Node, &SASEX_DEVICE_PATH::Lun, Values.Lun);
+  SetField(Node, &SASEX_DEVICE_PATH::DeviceTopology, Values.DeviceTopology);
+  SetField(Node, &SASEX_DEVICE_PATH::RelativeTargetPort, Values.RelativeTargetPort);
   return &Node->Header;
 }
 
@@ -277,8 +263,9 @@ EFI_DEVICE_PATH_PROTOCOL *ParseNvmeNode(CHAR16 *ParamText, const NODE_TEXT_ROW *
     return nullptr;
   }
   SetField(Node, &NVME_NAMESPACE_DEVICE_PATH::NamespaceId, ParseNumber(NamespaceText));
-  // Each group is one byte of the number, the first the most significant.
-  UINT64 Eui64 = 0;
+  // Each group is one byte of the number, the first the most significant:
+  // the groups fill the field from its last byte.
+  UINT8 *Eui64 = FieldBytes(Node, &NVME_NAMESPACE_DEVICE_PATH::NamespaceUuid);
   for (UINTN Index = 0; Index < NVME_EUI64_GROUPS; Index++) {
     CHAR16 *Next = Group;
     while (*Next != 0 && *Next != u'-') {
@@ -289,10 +276,9 @@ EFI_DEVICE_PATH_PROTOCOL *ParseNvmeNode(CHAR16 *ParamText, const NODE_TEXT_ROW *
     }
     UINT64 Value = 0;
     ScanHex(Group, nullptr, &Value);
-    Eui64 = (Eui64 << 8) | (UINT8)Value;
+    Eui64[NVME_EUI64_GROUPS - 1 - Index] = (UINT8)Value;
     Group = Next;
   }
-  SetField(Node, &NVME_NAMESPACE_DEVICE_PATH::NamespaceUuid, Eui64);
   return &Node->Header;
 }
 
