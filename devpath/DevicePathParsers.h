@@ -104,7 +104,7 @@ inline VOID WriteLittleEndian(UINT8 *Destination, UINTN Width, UINT64 Value) {
 }
 
 // A new zero-filled node laid out as Layout, with Extra bytes of variable
-// part after the fixed part; null when the pool fails. The caller keeps
+// data after the fixed portion; null when the pool fails. The caller keeps
 // sizeof(Layout) + Extra within MAX_NODE_LENGTH.
 template <typename Layout>
 inline Layout *CreateNode(UINT8 Type, UINT8 SubType, UINTN Extra = 0) {
@@ -117,9 +117,10 @@ inline UINT8 *FieldBytes(Layout *Node, Field Layout::*Member) {
   return (UINT8 *)&(Node->*Member);
 }
 
-// The first byte after a node's fixed part, where its variable part starts.
+// The first byte after a node's fixed portion, where its variable data
+// starts.
 template <typename Layout>
-inline UINT8 *VariablePart(Layout *Node) {
+inline UINT8 *VariableBytes(Layout *Node) {
   return (UINT8 *)Node + sizeof(Layout);
 }
 

@@ -70,7 +70,7 @@ EFI_DEVICE_PATH_PROTOCOL *ParseVendorNode(CHAR16 *ParamText, UINT8 Type, UINT8 S
   SetGuidField(Node, &VENDOR_DEVICE_PATH::Guid, GuidText);
   // For an odd count the digits asked for include the terminator, so the
   // conversion is refused and the data stays zero, as for a non-hex digit.
-  HexTextToBytes(DataText, 2 * Bytes, VariablePart(Node), Bytes);
+  HexTextToBytes(DataText, 2 * Bytes, VariableBytes(Node), Bytes);
   return &Node->Header;
 }
 
@@ -124,7 +124,7 @@ static EFI_DEVICE_PATH_PROTOCOL *BuildAcpiExNode(UINT32 Hid, UINT32 Cid, UINT32 
   SetField(Node, &ACPI_EXTENDED_HID_DEVICE_PATH::HID, Hid);
   SetField(Node, &ACPI_EXTENDED_HID_DEVICE_PATH::UID, Uid);
   SetField(Node, &ACPI_EXTENDED_HID_DEVICE_PATH::CID, Cid);
-  UINT8 *Out = VariablePart(Node);
+  UINT8 *Out = VariableBytes(Node);
   for (UINTN Index = 0; Index < ACPI_EX_STRING_COUNT; Index++) {
     for (const CHAR16 *Char = Strings[Index]; *Char != 0; Char++) {
       *Out++ = (UINT8)*Char;

@@ -119,7 +119,7 @@ EFI_DEVICE_PATH_PROTOCOL *ParseBbsNode(CHAR16 *ParamText, const NODE_TEXT_ROW *R
   CHAR16 *TypeText = NextParam(&Cursor);
   CHAR16 *IdText = NextParam(&Cursor);
   CHAR16 *FlagsText = NextParam(&Cursor);
-  // The description and its zero byte follow the fixed part.
+  // The description and its zero byte follow the fixed portion.
   const UINTN MaxCharacters = MAX_NODE_LENGTH - sizeof(BBS_BBS_DEVICE_PATH) - 1;
   UINTN Characters = BoundedStrLen(IdText, MaxCharacters + 1);
   if (Characters > MaxCharacters) {
@@ -137,7 +137,7 @@ EFI_DEVICE_PATH_PROTOCOL *ParseBbsNode(CHAR16 *ParamText, const NODE_TEXT_ROW *R
   }
   SetField(Node, &BBS_BBS_DEVICE_PATH::DeviceType, DeviceType != 0 ? DeviceType : ParseNumber(TypeText));
   SetField(Node, &BBS_BBS_DEVICE_PATH::StatusFlag, ParseNumber(FlagsText));
-  UINT8 *Description = VariablePart(Node);
+  UINT8 *Description = VariableBytes(Node);
   for (UINTN Index = 0; Index < Characters; Index++) {
     Description[Index] = (UINT8)IdText[Index];
   }

@@ -254,7 +254,7 @@ EFI_DEVICE_PATH_PROTOCOL *ParseUsbWwidNode(CHAR16 *ParamText, const NODE_TEXT_RO
   SetField(Node, &USB_WWID_DEVICE_PATH::ProductId, ParseNumber(ProductText));
   SetField(Node, &USB_WWID_DEVICE_PATH::InterfaceNumber, ParseNumber(InterfaceText));
   for (UINTN Index = 0; Index < Length; Index++) {
-    WriteLittleEndian(VariablePart(Node) + sizeof(CHAR16) * Index, sizeof(CHAR16), Serial[Index]);
+    WriteLittleEndian(VariableBytes(Node) + sizeof(CHAR16) * Index, sizeof(CHAR16), Serial[Index]);
   }
   return &Node->Header;
 }
@@ -270,7 +270,7 @@ EFI_DEVICE_PATH_PROTOCOL *ParseIscsiNode(CHAR16 *ParamText, const NODE_TEXT_ROW 
   CHAR16 *DataDigestText = NextParam(&Cursor);
   CHAR16 *AuthenticationText = NextParam(&Cursor);
   CHAR16 *ProtocolText = NextParam(&Cursor);
-  // The name and its zero byte follow the fixed part.
+  // The name and its zero byte follow the fixed portion.
   const UINTN MaxName = MAX_NODE_LENGTH - sizeof(ISCSI_DEVICE_PATH) - 1;
   UINTN NameLength = BoundedStrLen(NameText, MaxName + 1);
   if (NameLength > MaxName) {
@@ -280,7 +280,7 @@ EFI_DEVICE_PATH_PROTOCOL *ParseIscsiNode(CHAR16 *ParamText, const NODE_TEXT_ROW 
   if (Node == nullptr) {
     return nullptr;
   }
-  StoreNarrowText(VariablePart(Node), NameText, NameLength);  // and the zero byte of the zero-filled node
+  StoreNarrowText(VariableBytes(Node), NameText, NameLength);  // and the zero byte of the zero-filled node
   SetField(Node, &ISCSI_DEVICE_PATH::TargetPortalGroupTag, ParseNumber(TagText));
   UINT64 Lun = 0;
   ParseNumber64(LunText, &Lun);
@@ -337,7 +337,7 @@ EFI_DEVICE_PATH_PROTOCOL *ParseDnsNode(CHAR16 *ParamText, const NODE_TEXT_ROW *)
   // alignment 1, since the slots lie at odd addresses.
   CHAR16 *Cursor = ParamText;
   for (UINTN Index = 0; Index < Count; Index++) {
-    UINT8 *Slot = VariablePart(Node) + sizeof(EFI_IP_ADDRESS) * Index;
+    UINT8 *Slot = VariableBytes(Node) + sizeof(EFI_IP_ADDRESS) * Index;
     CHAR16 *ServerText = NextParam(&Cursor);
     if (IsIpv6) {
       ParseIpv6Text(ServerText, (EFI_IPv6_ADDRESS *)Slot);
@@ -357,7 +357,7 @@ EFI_DEVICE_PATH_PROTOCOL *ParseUriNode(CHAR16 *ParamText, const NODE_TEXT_ROW *)
   if (Node == nullptr) {
     return nullptr;
   }
-  StoreNarrowText(VariablePart(Node), UriText, Length);
+  StoreNarrowText(VariableBytes(Node), UriText, Length);
   return &Node->Header;
 }
 

@@ -180,7 +180,7 @@ EFI_DEVICE_PATH_PROTOCOL *ParseGenericNode(UINT8 Type, CHAR16 *ParamText) {
   EFI_DEVICE_PATH_PROTOCOL *Node = CreateNode<EFI_DEVICE_PATH_PROTOCOL>(Type, (UINT8)ParseNumber(SubTypeText), Bytes);
   if (Node != nullptr) {
     // Data that is not all hex digits leaves the bytes zero.
-    HexTextToBytes(DataText, 2 * Bytes, VariablePart(Node), Bytes);
+    HexTextToBytes(DataText, 2 * Bytes, VariableBytes(Node), Bytes);
   }
   return Node;
 }
@@ -198,6 +198,6 @@ EFI_DEVICE_PATH_PROTOCOL *ParseFilePathNode(const CHAR16 *Text) {
   if (Node == nullptr) {
     return nullptr;
   }
-  CopyMem(VariablePart(Node), Text, Size);
+  CopyMem(VariableBytes(Node), Text, Size);
   return &Node->Header;
 }

@@ -8,7 +8,7 @@
 // CopyMem, never through a pointer to the field's own type. Every multi-byte
 // number is little-endian unless its comment says otherwise.
 //
-// A layout ends where a node's fixed part ends; the comment of a
+// A layout ends where a node's fixed portion ends; the comment of a
 // variable-length node says what follows it.
 #pragma once
 
@@ -490,7 +490,7 @@ static_assert(offsetof(MEDIA_RAM_DISK_DEVICE_PATH, StartingAddress) == 4, "RAM d
 static_assert(offsetof(MEDIA_RAM_DISK_DEVICE_PATH, EndingAddress) == 12, "RAM disk end, unaligned");
 
 // ---------------------------------------------------------------------------
-// BIOS boot specification nodes.
+// BBS nodes: legacy boot devices.
 
 #define BBS_BBS_DP 0x01
 
