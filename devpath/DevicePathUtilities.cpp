@@ -5,8 +5,10 @@
 #include "devpath/DevicePath.h"
 #include "startup/Memory.h"
 
-#define END_NODE_LENGTH 4
-#define MAX_PATH_SIZE 0xFFFFFFFFFFFFFFFFULL
+// An end node is a header alone.
+static constexpr UINT16 END_NODE_LENGTH = sizeof(EFI_DEVICE_PATH_PROTOCOL);
+// The largest path size that GetDevicePathSize can give.
+static constexpr UINT64 MAX_PATH_SIZE = 0xFFFFFFFFFFFFFFFFULL;
 
 const EFI_DEVICE_PATH_PROTOCOL gEndEntireNode = {END_DEVICE_PATH_TYPE, END_ENTIRE_DEVICE_PATH_SUBTYPE,
                                                  {END_NODE_LENGTH, 0}};
@@ -36,7 +38,7 @@ static BOOLEAN IsWellFormedInnerNode(const EFI_DEVICE_PATH_PROTOCOL *Node) {
     return FALSE;
   }
   if (Node->Type == MEDIA_DEVICE_PATH && Node->SubType == MEDIA_FILEPATH_DP) {
-    const UINT8 *Last = (const UINT8 *)Node + Length - 2;
+    const UINT8 *Last = (const UINT8 *)Node + Length - sizeof(CHAR16);
     return Last[0] == 0 && Last[1] == 0;
   }
   return TRUE;

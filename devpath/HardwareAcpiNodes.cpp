@@ -5,14 +5,17 @@
 // Parsers take their parameters in text order with NextParam and report
 // nothing: a parameter that cannot be read leaves its field zero or holds
 // what the reader yields. Every field is little-endian and packed.
-#include "devpath/DevicePath.h"
-#include "startup/Memory.h"
+#include "devpath/DevicePathParsers.h"
 
-#define MAX_NODE_LENGTH 0xFFFF
-#define VENDOR_NODE_HEADER_LENGTH 20  // header and GUID
-#define ACPI_EX_FIXED_LENGTH 16       // header, _HID, _UID, _CID
-#define PNP_EISA_LETTERS 0x41D0       // "PNP" compressed
-
+// "PNP" as the three letters of a compressed EISA ID: the low 16 bits of
+// every PNP _HID.
+static constexpr UINT32 PNP_EISA_LETTERS = 0x41D0;
+// Bits of one letter of a compressed EISA ID, and the letters it holds.
+static constexpr UINTN EISA_LETTER_BITS = 5;
+static constexpr CHAR16 EISA_LETTER_MASK = 0x1F;
+static constexpr UINTN EISA_LETTER_COUNT = 3;
+// Where the product number stands in a compressed EISA ID.
+static constexpr UINTN EISA_PRODUCT_SHIFT = 16;
 
 EFI_DEVICE_PATH_PROTOCOL *ParseFieldNode(CHAR16 *ParamText, const NODE_TEXT_ROW *Row) {
   EFI_DEVICE_PATH_PROTOCOL *Node = CreateDeviceNode(Row->Type, Row->SubType, Row->Preset);
@@ -26,7 +29,7 @@ EFI_DEVICE_PATH_PROTOCOL *ParseFieldNode(CHAR16 *ParamText, const NODE_TEXT_ROW 
     UINT64 Value = Field->Reader == HexField      ? ParseHexValue(Param)
                    : Field->Reader == EisaIdField ? EisaIdFromText(Param)
                                                   : ParseNumber(Param);
-    WriteLittleEndian(NodeBytes(Node) + Field->Offset, Field->Width, Value);
+    WriteLittleEndian((UINT8 *)Node + Field->Offset, Field->Width, Value);
   }
   return Node;
 }
@@ -55,31 +58,32 @@ EFI_DEVICE_PATH_PROTOCOL *ParseVendorNode(CHAR16 *ParamText, UINT8 Type, UINT8 S
   CHAR16 *GuidText = NextParam(&Cursor);
   CHAR16 *DataText = NextParam(&Cursor);
   // One byte per pair of digits, and one for an odd last digit.
-  UINTN MaxBytes = MAX_NODE_LENGTH - VENDOR_NODE_HEADER_LENGTH;
+  const UINTN MaxBytes = MAX_NODE_LENGTH - sizeof(VENDOR_DEVICE_PATH);
   UINTN Bytes = (BoundedStrLen(DataText, 2 * (MaxBytes + 1)) + 1) / 2;
   if (Bytes > MaxBytes) {
     return nullptr;
   }
-  EFI_DEVICE_PATH_PROTOCOL *Node = CreateDeviceNode(Type, SubType, (UINT16)(VENDOR_NODE_HEADER_LENGTH + Bytes));
+  VENDOR_DEVICE_PATH *Node = CreateNode<VENDOR_DEVICE_PATH>(Type, SubType, Bytes);
   if (Node == nullptr) {
     return nullptr;
   }
-  ParseGuidText(GuidText, (EFI_GUID *)(NodeBytes(Node) + sizeof(EFI_DEVICE_PATH_PROTOCOL)));
+  SetGuidField(Node, &VENDOR_DEVICE_PATH::Guid, GuidText);
   // For an odd count the digits asked for include the terminator, so the
   // conversion is refused and the data stays zero, as for a non-hex digit.
-  HexTextToBytes(DataText, 2 * Bytes, NodeBytes(Node) + VENDOR_NODE_HEADER_LENGTH, Bytes);
-  return Node;
+  HexTextToBytes(DataText, 2 * Bytes, VariableBytes(Node), Bytes);
+  return &Node->Header;
 }
 
 EFI_DEVICE_PATH_PROTOCOL *ParseAcpiHidNode(CHAR16 *ParamText, UINT16 ProductNumber) {
   CHAR16 *Cursor = ParamText;
   CHAR16 *UidText = NextParam(&Cursor);
-  EFI_DEVICE_PATH_PROTOCOL *Node = CreateDeviceNode(ACPI_DEVICE_PATH, ACPI_DP, 12);
-  if (Node != nullptr) {
-    WriteLittleEndian(NodeBytes(Node) + 4, 4, ((UINT32)ProductNumber << 16) | PNP_EISA_LETTERS);
-    WriteLittleEndian(NodeBytes(Node) + 8, 4, ParseNumber(UidText));
+  ACPI_HID_DEVICE_PATH *Node = CreateNode<ACPI_HID_DEVICE_PATH>(ACPI_DEVICE_PATH, ACPI_DP);
+  if (Node == nullptr) {
+    return nullptr;
   }
-  return Node;
+  SetField(Node, &ACPI_HID_DEVICE_PATH::HID, ((UINT32)ProductNumber << EISA_PRODUCT_SHIFT) | PNP_EISA_LETTERS);
+  SetField(Node, &ACPI_HID_DEVICE_PATH::UID, ParseNumber(UidText));
+  return &Node->Header;
 }
 
 UINT32 EisaIdFromText(const CHAR16 *Text) {
@@ -87,43 +91,47 @@ UINT32 EisaIdFromText(const CHAR16 *Text) {
   // counts its missing letters, and the product number, as zero: nothing
   // past its terminator is read.
   UINT32 Letters = 0;
-  for (UINTN Index = 0; Index < 3; Index++) {
-    Letters <<= 5;
+  for (UINTN Index = 0; Index < EISA_LETTER_COUNT; Index++) {
+    Letters <<= EISA_LETTER_BITS;
     if (*Text != 0) {
-      Letters |= *Text++ & 0x1F;
+      Letters |= *Text++ & EISA_LETTER_MASK;
     }
   }
   UINT64 Product = 0;
   ScanHex(Text, nullptr, &Product);
-  return Letters | ((UINT32)(UINT16)Product << 16);
+  return Letters | ((UINT32)(UINT16)Product << EISA_PRODUCT_SHIFT);
 }
 
 // An expanded ACPI node. Strings holds the three ID strings in node order
 // (HID, UID, CID); each is stored as the low bytes of its characters and a
 // zero byte. Null when the node would exceed the 16-bit Length.
-static EFI_DEVICE_PATH_PROTOCOL *BuildAcpiExNode(UINT32 Hid, UINT32 Cid, UINT32 Uid, const CHAR16 *const Strings[3]) {
-  UINTN Length = ACPI_EX_FIXED_LENGTH;
-  for (UINTN Index = 0; Index < 3; Index++) {
+static constexpr UINTN ACPI_EX_STRING_COUNT = 3;
+
+static EFI_DEVICE_PATH_PROTOCOL *BuildAcpiExNode(UINT32 Hid, UINT32 Cid, UINT32 Uid,
+                                                 const CHAR16 *const Strings[ACPI_EX_STRING_COUNT]) {
+  UINTN Length = sizeof(ACPI_EXTENDED_HID_DEVICE_PATH);
+  for (UINTN Index = 0; Index < ACPI_EX_STRING_COUNT; Index++) {
     Length += BoundedStrLen(Strings[Index], MAX_NODE_LENGTH) + 1;
   }
   if (Length > MAX_NODE_LENGTH) {
     return nullptr;
   }
-  EFI_DEVICE_PATH_PROTOCOL *Node = CreateDeviceNode(ACPI_DEVICE_PATH, ACPI_EXTENDED_DP, (UINT16)Length);
+  ACPI_EXTENDED_HID_DEVICE_PATH *Node = CreateNode<ACPI_EXTENDED_HID_DEVICE_PATH>(
+      ACPI_DEVICE_PATH, ACPI_EXTENDED_DP, Length - sizeof(ACPI_EXTENDED_HID_DEVICE_PATH));
   if (Node == nullptr) {
     return nullptr;
   }
-  WriteLittleEndian(NodeBytes(Node) + 4, 4, Hid);
-  WriteLittleEndian(NodeBytes(Node) + 8, 4, Uid);
-  WriteLittleEndian(NodeBytes(Node) + 12, 4, Cid);
-  UINT8 *Out = NodeBytes(Node) + ACPI_EX_FIXED_LENGTH;
-  for (UINTN Index = 0; Index < 3; Index++) {
+  SetField(Node, &ACPI_EXTENDED_HID_DEVICE_PATH::HID, Hid);
+  SetField(Node, &ACPI_EXTENDED_HID_DEVICE_PATH::UID, Uid);
+  SetField(Node, &ACPI_EXTENDED_HID_DEVICE_PATH::CID, Cid);
+  UINT8 *Out = VariableBytes(Node);
+  for (UINTN Index = 0; Index < ACPI_EX_STRING_COUNT; Index++) {
     for (const CHAR16 *Char = Strings[Index]; *Char != 0; Char++) {
       *Out++ = (UINT8)*Char;
     }
     Out++;  // the zero byte, from the zero-filled node
   }
-  return Node;
+  return &Node->Header;
 }
 
 // AcpiEx(HID,CID,UID,HIDSTR,CIDSTR,UIDSTR)
@@ -135,7 +143,7 @@ EFI_DEVICE_PATH_PROTOCOL *ParseAcpiExNode(CHAR16 *ParamText, const NODE_TEXT_ROW
   CHAR16 *HidString = NextParam(&Cursor);
   CHAR16 *CidString = NextParam(&Cursor);
   CHAR16 *UidString = NextParam(&Cursor);
-  const CHAR16 *const Strings[3] = {HidString, UidString, CidString};
+  const CHAR16 *const Strings[ACPI_EX_STRING_COUNT] = {HidString, UidString, CidString};
   return BuildAcpiExNode(EisaIdFromText(HidText), EisaIdFromText(CidText), (UINT32)ParseNumber(UidText), Strings);
 }
 
@@ -147,15 +155,16 @@ EFI_DEVICE_PATH_PROTOCOL *ParseAcpiExpNode(CHAR16 *ParamText, const NODE_TEXT_RO
   CHAR16 *CidText = NextParam(&Cursor);
   CHAR16 *UidString = NextParam(&Cursor);
   UINT32 Cid = (*CidText == 0 || *CidText == u'0') ? 0 : EisaIdFromText(CidText);
-  const CHAR16 *const Strings[3] = {u"", UidString, u""};
+  const CHAR16 *const Strings[ACPI_EX_STRING_COUNT] = {u"", UidString, u""};
   return BuildAcpiExNode(EisaIdFromText(HidText), Cid, 0, Strings);
 }
 
 // AcpiAdr(ADR,...): one 32-bit _ADR per parameter up to the first empty one;
-// the node grows by 4 bytes for each value after the first.
+// the node grows by one _ADR for each value after the first.
 EFI_DEVICE_PATH_PROTOCOL *ParseAcpiAdrNode(CHAR16 *ParamText, const NODE_TEXT_ROW *) {
-  UINTN Length = 8;
-  EFI_DEVICE_PATH_PROTOCOL *Node = CreateDeviceNode(ACPI_DEVICE_PATH, ACPI_ADR_DP, (UINT16)Length);
+  constexpr UINTN AdrSize = sizeof(ACPI_ADR_DEVICE_PATH::ADR);
+  UINTN Length = sizeof(ACPI_ADR_DEVICE_PATH);
+  ACPI_ADR_DEVICE_PATH *Node = CreateNode<ACPI_ADR_DEVICE_PATH>(ACPI_DEVICE_PATH, ACPI_ADR_DP);
   CHAR16 *Cursor = ParamText;
   for (UINTN Index = 0; Node != nullptr; Index++) {
     CHAR16 *AdrText = NextParam(&Cursor);
@@ -163,17 +172,19 @@ EFI_DEVICE_PATH_PROTOCOL *ParseAcpiAdrNode(CHAR16 *ParamText, const NODE_TEXT_RO
       break;
     }
     if (Index > 0) {
-      EFI_DEVICE_PATH_PROTOCOL *Grown =
-          Length + 4 > MAX_NODE_LENGTH ? nullptr : (EFI_DEVICE_PATH_PROTOCOL *)PoolReallocate(Length, Length + 4, Node);
+      ACPI_ADR_DEVICE_PATH *Grown = Length + AdrSize > MAX_NODE_LENGTH
+                                        ? nullptr
+                                        : (ACPI_ADR_DEVICE_PATH *)PoolReallocate(Length, Length + AdrSize, Node);
       if (Grown == nullptr) {
         PoolFree(Node);
         return nullptr;
       }
       Node = Grown;
-      Length += 4;
-      SetDevicePathNodeLength(Node, (UINT16)Length);
+      Length += AdrSize;
+      SetDevicePathNodeLength(&Node->Header, (UINT16)Length);
     }
-    WriteLittleEndian(NodeBytes(Node) + 4 + 4 * Index, 4, ParseNumber(AdrText));
+    // The first _ADR in its field, each further one after the one before.
+    WriteLittleEndian(FieldBytes(Node, &ACPI_ADR_DEVICE_PATH::ADR) + AdrSize * Index, AdrSize, ParseNumber(AdrText));
   }
-  return Node;
+  return (EFI_DEVICE_PATH_PROTOCOL *)Node;
 }

@@ -6,19 +6,7 @@
 //
 // Parameters are taken in text order with NextParam; nothing is reported.
 // Keyword words are compared with the whole parameter, case-sensitive.
-#include "devpath/DevicePath.h"
-#include "startup/Memory.h"
-
-#define MAX_NODE_LENGTH 0xFFFF
-
-#define HARD_DRIVE_NODE_LENGTH 42
-#define GUID_NODE_LENGTH 20
-#define RAM_DISK_NODE_LENGTH 38
-#define BBS_FIXED_LENGTH 8  // header, device type and status flags
-
-// Partition format and signature type of the "MBR" and "GPT" words.
-#define PARTITION_FORMAT_MBR 1
-#define PARTITION_FORMAT_GPT 2
+#include "devpath/DevicePathParsers.h"
 
 // Disk-type GUIDs of the virtual-disk keywords, in the order of
 // VIRTUAL_DISK_KIND, as the node stores them.
@@ -32,7 +20,6 @@ static const EFI_GUID gVirtualDiskTypeGuids[VirtualDiskKinds] = {
 // BBS device types: a word's type is its place in this list, from 1.
 static const CHAR16 *const gBbsDeviceTypeWords[] = {u"Floppy", u"HD", u"CDROM", u"PCMCIA", u"USB", u"Network"};
 
-
 // HD(Partition,Type,Signature,Start,Size). Type "MBR" takes a 32-bit
 // signature, "GPT" a GUID; any other Type is the signature type as a
 // number, with no partition format and no signature.
@@ -43,48 +30,59 @@ EFI_DEVICE_PATH_PROTOCOL *ParseHardDriveNode(CHAR16 *ParamText, const NODE_TEXT_
   CHAR16 *SignatureText = NextParam(&Cursor);
   CHAR16 *StartText = NextParam(&Cursor);
   CHAR16 *SizeText = NextParam(&Cursor);
-  EFI_DEVICE_PATH_PROTOCOL *Node = CreateDeviceNode(Row->Type, Row->SubType, HARD_DRIVE_NODE_LENGTH);
+  HARDDRIVE_DEVICE_PATH *Node = CreateNode<HARDDRIVE_DEVICE_PATH>(Row->Type, Row->SubType);
   if (Node == nullptr) {
     return nullptr;
   }
-  UINT8 *Bytes = NodeBytes(Node);
-  WriteLittleEndian(Bytes + 4, 4, ParseNumber(PartitionText));
+  SetField(Node, &HARDDRIVE_DEVICE_PATH::PartitionNumber, ParseNumber(PartitionText));
   if (TextIsWord(TypeText, u"MBR")) {
-    Bytes[40] = Bytes[41] = PARTITION_FORMAT_MBR;
-    WriteLittleEndian(Bytes + 24, 4, ParseNumber(SignatureText));
+    SetField(Node, &HARDDRIVE_DEVICE_PATH::MBRType, MBR_TYPE_PCAT);
+    SetField(Node, &HARDDRIVE_DEVICE_PATH::SignatureType, SIGNATURE_TYPE_MBR);
+    // A 32-bit signature in the first bytes of the field.
+    WriteLittleEndian(Node->Signature, sizeof(UINT32), ParseNumber(SignatureText));
   } else if (TextIsWord(TypeText, u"GPT")) {
-    Bytes[40] = Bytes[41] = PARTITION_FORMAT_GPT;
-    ParseGuidText(SignatureText, (EFI_GUID *)(Bytes + 24));
+    SetField(Node, &HARDDRIVE_DEVICE_PATH::MBRType, MBR_TYPE_EFI_PARTITION_TABLE_HEADER);
+    SetField(Node, &HARDDRIVE_DEVICE_PATH::SignatureType, SIGNATURE_TYPE_GUID);
+    SetGuidField(Node, &HARDDRIVE_DEVICE_PATH::Signature, SignatureText);
   } else {
-    Bytes[41] = (UINT8)ParseNumber(TypeText);
+    SetField(Node, &HARDDRIVE_DEVICE_PATH::SignatureType, ParseNumber(TypeText));
   }
-  WriteLittleEndian(Bytes + 8, 8, ParseNumber(StartText));
-  WriteLittleEndian(Bytes + 16, 8, ParseNumber(SizeText));
-  return Node;
+  SetField(Node, &HARDDRIVE_DEVICE_PATH::PartitionStart, ParseNumber(StartText));
+  SetField(Node, &HARDDRIVE_DEVICE_PATH::PartitionSize, ParseNumber(SizeText));
+  return &Node->Header;
 }
 
-// Media(Guid), Fv(Guid), FvFile(Guid): a node of one GUID.
+// Media(Guid), Fv(Guid), FvFile(Guid): a node of one GUID, which the three
+// layouts hold in the same place.
+static_assert(offsetof(MEDIA_PROTOCOL_DEVICE_PATH, Protocol) == offsetof(MEDIA_FW_VOL_DEVICE_PATH, FvName) &&
+                  offsetof(MEDIA_PROTOCOL_DEVICE_PATH, Protocol) ==
+                      offsetof(MEDIA_FW_VOL_FILEPATH_DEVICE_PATH, FvFileName) &&
+                  sizeof(MEDIA_PROTOCOL_DEVICE_PATH) == sizeof(MEDIA_FW_VOL_DEVICE_PATH) &&
+                  sizeof(MEDIA_PROTOCOL_DEVICE_PATH) == sizeof(MEDIA_FW_VOL_FILEPATH_DEVICE_PATH),
+              "the GUID nodes share one layout");
+
 EFI_DEVICE_PATH_PROTOCOL *ParseGuidNode(CHAR16 *ParamText, const NODE_TEXT_ROW *Row) {
   CHAR16 *Cursor = ParamText;
   CHAR16 *GuidText = NextParam(&Cursor);
-  EFI_DEVICE_PATH_PROTOCOL *Node = CreateDeviceNode(Row->Type, Row->SubType, GUID_NODE_LENGTH);
-  if (Node != nullptr) {
-    ParseGuidText(GuidText, (EFI_GUID *)(NodeBytes(Node) + 4));
+  MEDIA_PROTOCOL_DEVICE_PATH *Node = CreateNode<MEDIA_PROTOCOL_DEVICE_PATH>(Row->Type, Row->SubType);
+  if (Node == nullptr) {
+    return nullptr;
   }
-  return Node;
+  SetGuidField(Node, &MEDIA_PROTOCOL_DEVICE_PATH::Protocol, GuidText);
+  return &Node->Header;
 }
 
 // A RAM disk node from Start, End and Instance, the disk type GUID left
 // zero; *Cursor is left at the parameters after them.
-static EFI_DEVICE_PATH_PROTOCOL *CreateRamDiskNode(CHAR16 **Cursor, const NODE_TEXT_ROW *Row) {
+static MEDIA_RAM_DISK_DEVICE_PATH *CreateRamDiskNode(CHAR16 **Cursor, const NODE_TEXT_ROW *Row) {
   CHAR16 *StartText = NextParam(Cursor);
   CHAR16 *EndText = NextParam(Cursor);
   CHAR16 *InstanceText = NextParam(Cursor);
-  EFI_DEVICE_PATH_PROTOCOL *Node = CreateDeviceNode(Row->Type, Row->SubType, RAM_DISK_NODE_LENGTH);
+  MEDIA_RAM_DISK_DEVICE_PATH *Node = CreateNode<MEDIA_RAM_DISK_DEVICE_PATH>(Row->Type, Row->SubType);
   if (Node != nullptr) {
-    WriteLittleEndian(NodeBytes(Node) + 4, 8, ParseNumber(StartText));
-    WriteLittleEndian(NodeBytes(Node) + 12, 8, ParseNumber(EndText));
-    WriteLittleEndian(NodeBytes(Node) + 36, 2, ParseNumber(InstanceText));
+    SetField(Node, &MEDIA_RAM_DISK_DEVICE_PATH::StartingAddress, ParseNumber(StartText));
+    SetField(Node, &MEDIA_RAM_DISK_DEVICE_PATH::EndingAddress, ParseNumber(EndText));
+    SetField(Node, &MEDIA_RAM_DISK_DEVICE_PATH::Instance, ParseNumber(InstanceText));
   }
   return Node;
 }
@@ -92,22 +90,25 @@ static EFI_DEVICE_PATH_PROTOCOL *CreateRamDiskNode(CHAR16 **Cursor, const NODE_T
 // RamDisk(Start,End,Instance,TypeGuid)
 EFI_DEVICE_PATH_PROTOCOL *ParseRamDiskNode(CHAR16 *ParamText, const NODE_TEXT_ROW *Row) {
   CHAR16 *Cursor = ParamText;
-  EFI_DEVICE_PATH_PROTOCOL *Node = CreateRamDiskNode(&Cursor, Row);
-  if (Node != nullptr) {
-    ParseGuidText(NextParam(&Cursor), (EFI_GUID *)(NodeBytes(Node) + 20));
+  MEDIA_RAM_DISK_DEVICE_PATH *Node = CreateRamDiskNode(&Cursor, Row);
+  if (Node == nullptr) {
+    return nullptr;
   }
-  return Node;
+  SetGuidField(Node, &MEDIA_RAM_DISK_DEVICE_PATH::TypeGuid, NextParam(&Cursor));
+  return &Node->Header;
 }
 
 // VirtualDisk(Start,End,Instance) and its kin: a RAM disk node whose disk
 // type is the GUID of the row's kind (the row's preset).
 EFI_DEVICE_PATH_PROTOCOL *ParseVirtualDiskNode(CHAR16 *ParamText, const NODE_TEXT_ROW *Row) {
   CHAR16 *Cursor = ParamText;
-  EFI_DEVICE_PATH_PROTOCOL *Node = CreateRamDiskNode(&Cursor, Row);
-  if (Node != nullptr) {
-    CopyMem(NodeBytes(Node) + 20, &gVirtualDiskTypeGuids[Row->Preset], sizeof(EFI_GUID));
+  MEDIA_RAM_DISK_DEVICE_PATH *Node = CreateRamDiskNode(&Cursor, Row);
+  if (Node == nullptr) {
+    return nullptr;
   }
-  return Node;
+  CopyMem(FieldBytes(Node, &MEDIA_RAM_DISK_DEVICE_PATH::TypeGuid), &gVirtualDiskTypeGuids[Row->Preset],
+          sizeof(EFI_GUID));
+  return &Node->Header;
 }
 
 // BBS(Type,Id,Flags): Type is a device-type word or a number; Id is the
@@ -118,28 +119,27 @@ EFI_DEVICE_PATH_PROTOCOL *ParseBbsNode(CHAR16 *ParamText, const NODE_TEXT_ROW *R
   CHAR16 *TypeText = NextParam(&Cursor);
   CHAR16 *IdText = NextParam(&Cursor);
   CHAR16 *FlagsText = NextParam(&Cursor);
-  UINTN MaxCharacters = MAX_NODE_LENGTH - BBS_FIXED_LENGTH - 1;
+  // The description and its zero byte follow the fixed portion.
+  const UINTN MaxCharacters = MAX_NODE_LENGTH - sizeof(BBS_BBS_DEVICE_PATH) - 1;
   UINTN Characters = BoundedStrLen(IdText, MaxCharacters + 1);
   if (Characters > MaxCharacters) {
     return nullptr;
   }
-  EFI_DEVICE_PATH_PROTOCOL *Node =
-      CreateDeviceNode(Row->Type, Row->SubType, (UINT16)(BBS_FIXED_LENGTH + Characters + 1));
+  BBS_BBS_DEVICE_PATH *Node = CreateNode<BBS_BBS_DEVICE_PATH>(Row->Type, Row->SubType, Characters + 1);
   if (Node == nullptr) {
     return nullptr;
   }
-  UINT8 *Bytes = NodeBytes(Node);
   UINT64 DeviceType = 0;
-  UINTN Words = sizeof(gBbsDeviceTypeWords) / sizeof(gBbsDeviceTypeWords[0]);
-  for (UINTN Index = 0; Index < Words && DeviceType == 0; Index++) {
+  for (UINTN Index = 0; Index < ArrayCount(gBbsDeviceTypeWords) && DeviceType == 0; Index++) {
     if (TextIsWord(TypeText, gBbsDeviceTypeWords[Index])) {
       DeviceType = Index + 1;
     }
   }
-  WriteLittleEndian(Bytes + 4, 2, DeviceType != 0 ? DeviceType : ParseNumber(TypeText));
-  WriteLittleEndian(Bytes + 6, 2, ParseNumber(FlagsText));
+  SetField(Node, &BBS_BBS_DEVICE_PATH::DeviceType, DeviceType != 0 ? DeviceType : ParseNumber(TypeText));
+  SetField(Node, &BBS_BBS_DEVICE_PATH::StatusFlag, ParseNumber(FlagsText));
+  UINT8 *Description = VariableBytes(Node);
   for (UINTN Index = 0; Index < Characters; Index++) {
-    Bytes[BBS_FIXED_LENGTH + Index] = (UINT8)IdText[Index];
+    Description[Index] = (UINT8)IdText[Index];
   }
-  return Node;
+  return &Node->Header;
 }

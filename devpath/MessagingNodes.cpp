@@ -7,10 +7,7 @@
 // nothing: a parameter that cannot be read holds what its reader yields.
 // Keyword-valued parameters match only whole, case-sensitive words; any
 // other text is read as a number unless a parser says otherwise.
-#include "devpath/DevicePath.h"
-
-#define MSG_VENDOR_HEADER_LENGTH 20  // header and GUID
-#define SAS_NODE_LENGTH 44
+#include "devpath/DevicePathParsers.h"
 
 // The fixed vendor GUIDs of vendor-defined messaging nodes, in the order of
 // MESSAGING_VENDOR_GUID_INDEX.
@@ -30,7 +27,7 @@ static const EFI_GUID gMessagingVendorGuids[] = {
     // Serial Attached SCSI device
     {0xD487DDB4, 0x008B, 0x11D9, {0xAF, 0xDC, 0x00, 0x10, 0x83, 0xFF, 0xCA, 0x4D}},
 };
-static_assert(sizeof(gMessagingVendorGuids) / sizeof(gMessagingVendorGuids[0]) == MSG_VENDOR_GUID_COUNT,
+static_assert(ArrayCount(gMessagingVendorGuids) == MSG_VENDOR_GUID_COUNT,
               "one GUID for each vendor GUID index");
 
 // Keyword words of keyword-valued parameters; a word's position is its value.
@@ -41,16 +38,27 @@ static const CHAR16 *const gSasConnectionWords[] = {u"Direct", u"Expanded"};
 // Flow control map values from 1.
 static const CHAR16 *const gFlowControlWords[] = {u"Hardware", u"XonXoff"};
 
-#define WORD_COUNT(Words) (sizeof(Words) / sizeof((Words)[0]))
+// The SAS device topology: bits 0-3 say how much topology information
+// there is, bit 4 the SATA device, bit 5 the external location, bits 6-7 the
+// expanded connection; the high byte holds the drive bay number less one.
+static constexpr UINT16 SAS_TOPOLOGY_NONE = 0x0000;
+static constexpr UINT16 SAS_TOPOLOGY_ONE_BYTE = 0x0001;
+static constexpr UINT16 SAS_TOPOLOGY_TWO_BYTES = 0x0002;
+static constexpr UINT16 SAS_TOPOLOGY_SATA_DEVICE = 0x0010;
+static constexpr UINTN SAS_TOPOLOGY_LOCATION_SHIFT = 5;
+static constexpr UINT64 SAS_TOPOLOGY_LOCATION_MASK = 0x1;
+static constexpr UINTN SAS_TOPOLOGY_CONNECTION_SHIFT = 6;
+static constexpr UINT64 SAS_TOPOLOGY_CONNECTION_MASK = 0x3;
+static constexpr UINTN SAS_TOPOLOGY_BAY_SHIFT = 8;
 
-VOID WriteLittleEndian(UINT8 *Destination, UINTN Width, UINT64 Value) {
-  for (UINTN Index = 0; Index < Width; Index++) {
-    Destination[Index] = (UINT8)(Value >> (8 * Index));
-  }
-}
+// The value of a PortMultiplierPortNumber for a device attached directly.
+static constexpr UINT16 SATA_NO_PORT_MULTIPLIER = 0xFFFF;
+
+// EUI-64 groups in an NVMe namespace text.
+static constexpr UINTN NVME_EUI64_GROUPS = sizeof(NVME_NAMESPACE_DEVICE_PATH::NamespaceUuid);
 
 VOID WriteBigEndian64(UINT8 *Destination, UINT64 Value) {
-  for (UINTN Index = 8; Index > 0; Index--) {
+  for (UINTN Index = sizeof(UINT64); Index > 0; Index--) {
     Destination[Index - 1] = (UINT8)Value;
     Value >>= 8;
   }
@@ -73,19 +81,24 @@ static UINT64 WordOrNumber(const CHAR16 *Text, const CHAR16 *const *Words, UINTN
 }
 
 // A vendor-defined messaging node of Length bytes carrying a fixed GUID.
-static EFI_DEVICE_PATH_PROTOCOL *CreateFixedVendorNode(UINTN GuidIndex, UINT16 Length) {
-  EFI_DEVICE_PATH_PROTOCOL *Node = CreateDeviceNode(MESSAGING_DEVICE_PATH, MSG_VENDOR_DP, Length);
+static VENDOR_DEVICE_PATH *CreateFixedVendorNode(UINTN GuidIndex, UINTN Length) {
+  VENDOR_DEVICE_PATH *Node =
+      CreateNode<VENDOR_DEVICE_PATH>(MESSAGING_DEVICE_PATH, MSG_VENDOR_DP, Length - sizeof(VENDOR_DEVICE_PATH));
   if (Node != nullptr) {
-    const UINT8 *Guid = (const UINT8 *)&gMessagingVendorGuids[GuidIndex];
-    for (UINTN Index = 0; Index < sizeof(EFI_GUID); Index++) {
-      NodeBytes(Node)[sizeof(EFI_DEVICE_PATH_PROTOCOL) + Index] = Guid[Index];
-    }
+    CopyMem(FieldBytes(Node, &VENDOR_DEVICE_PATH::Guid), &gMessagingVendorGuids[GuidIndex], sizeof(EFI_GUID));
   }
   return Node;
 }
 
+// The same, laid out as Layout: a node that begins as a vendor node.
+template <typename Layout>
+static Layout *CreateFixedVendorNode(UINTN GuidIndex) {
+  static_assert(offsetof(Layout, Guid) == offsetof(VENDOR_DEVICE_PATH, Guid), "a vendor node");
+  return (Layout *)CreateFixedVendorNode(GuidIndex, sizeof(Layout));
+}
+
 EFI_DEVICE_PATH_PROTOCOL *ParseFixedVendorRow(CHAR16 *, const NODE_TEXT_ROW *Row) {
-  return CreateFixedVendorNode(Row->Preset, MSG_VENDOR_HEADER_LENGTH);
+  return (EFI_DEVICE_PATH_PROTOCOL *)CreateFixedVendorNode<VENDOR_DEVICE_PATH>(Row->Preset);
 }
 
 // Ata(Channel,Drive,Lun)
@@ -94,13 +107,15 @@ EFI_DEVICE_PATH_PROTOCOL *ParseAtaNode(CHAR16 *ParamText, const NODE_TEXT_ROW *R
   CHAR16 *ChannelText = NextParam(&Cursor);
   CHAR16 *DriveText = NextParam(&Cursor);
   CHAR16 *LunText = NextParam(&Cursor);
-  EFI_DEVICE_PATH_PROTOCOL *Node = CreateDeviceNode(Row->Type, Row->SubType, Row->Preset);
-  if (Node != nullptr) {
-    NodeBytes(Node)[4] = (UINT8)WordOrNumber(ChannelText, gAtaChannelWords, WORD_COUNT(gAtaChannelWords));
-    NodeBytes(Node)[5] = (UINT8)WordOrNumber(DriveText, gAtaDriveWords, WORD_COUNT(gAtaDriveWords));
-    WriteLittleEndian(NodeBytes(Node) + 6, 2, ParseNumber(LunText));
+  ATAPI_DEVICE_PATH *Node = CreateNode<ATAPI_DEVICE_PATH>(Row->Type, Row->SubType);
+  if (Node == nullptr) {
+    return nullptr;
   }
-  return Node;
+  SetField(Node, &ATAPI_DEVICE_PATH::PrimarySecondary,
+           WordOrNumber(ChannelText, gAtaChannelWords, ArrayCount(gAtaChannelWords)));
+  SetField(Node, &ATAPI_DEVICE_PATH::SlaveMaster, WordOrNumber(DriveText, gAtaDriveWords, ArrayCount(gAtaDriveWords)));
+  SetField(Node, &ATAPI_DEVICE_PATH::Lun, ParseNumber(LunText));
+  return &Node->Header;
 }
 
 // FibreEx(WWN,Lun): both most significant byte first.
@@ -108,15 +123,16 @@ EFI_DEVICE_PATH_PROTOCOL *ParseFibreExNode(CHAR16 *ParamText, const NODE_TEXT_RO
   CHAR16 *Cursor = ParamText;
   CHAR16 *NameText = NextParam(&Cursor);
   CHAR16 *LunText = NextParam(&Cursor);
-  EFI_DEVICE_PATH_PROTOCOL *Node = CreateDeviceNode(Row->Type, Row->SubType, Row->Preset);
-  if (Node != nullptr) {
-    UINT64 Value;
-    ParseNumber64(NameText, &Value);
-    WriteBigEndian64(NodeBytes(Node) + 8, Value);
-    ParseNumber64(LunText, &Value);
-    WriteBigEndian64(NodeBytes(Node) + 16, Value);
+  FIBRECHANNELEX_DEVICE_PATH *Node = CreateNode<FIBRECHANNELEX_DEVICE_PATH>(Row->Type, Row->SubType);
+  if (Node == nullptr) {
+    return nullptr;
   }
-  return Node;
+  UINT64 Value;
+  ParseNumber64(NameText, &Value);
+  SetBigEndianField(Node, &FIBRECHANNELEX_DEVICE_PATH::WWN, Value);
+  ParseNumber64(LunText, &Value);
+  SetBigEndianField(Node, &FIBRECHANNELEX_DEVICE_PATH::Lun, Value);
+  return &Node->Header;
 }
 
 // Infiniband(Flags,PortGid,ServiceId,TargetPortId,DeviceId): the port GID
@@ -125,87 +141,114 @@ EFI_DEVICE_PATH_PROTOCOL *ParseInfinibandNode(CHAR16 *ParamText, const NODE_TEXT
   CHAR16 *Cursor = ParamText;
   CHAR16 *FlagsText = NextParam(&Cursor);
   CHAR16 *GidText = NextParam(&Cursor);
-  EFI_DEVICE_PATH_PROTOCOL *Node = CreateDeviceNode(Row->Type, Row->SubType, Row->Preset);
-  if (Node != nullptr) {
-    WriteLittleEndian(NodeBytes(Node) + 4, 4, ParseNumber(FlagsText));
-    ParseGuidText(GidText, (EFI_GUID *)(NodeBytes(Node) + 8));
-    for (UINTN Offset = 24; Offset < 48; Offset += 8) {
-      WriteLittleEndian(NodeBytes(Node) + Offset, 8, ParseNumber(NextParam(&Cursor)));
-    }
+  INFINIBAND_DEVICE_PATH *Node = CreateNode<INFINIBAND_DEVICE_PATH>(Row->Type, Row->SubType);
+  if (Node == nullptr) {
+    return nullptr;
   }
-  return Node;
+  SetField(Node, &INFINIBAND_DEVICE_PATH::ResourceFlags, ParseNumber(FlagsText));
+  SetGuidField(Node, &INFINIBAND_DEVICE_PATH::PortGid, GidText);
+  // ServiceId, TargetPortId, DeviceId: the rest of the parameters in order.
+  static constexpr UINT64 INFINIBAND_DEVICE_PATH::*IdFields[] = {
+      &INFINIBAND_DEVICE_PATH::ServiceId, &INFINIBAND_DEVICE_PATH::TargetPortId, &INFINIBAND_DEVICE_PATH::DeviceId};
+  for (UINTN Index = 0; Index < ArrayCount(IdFields); Index++) {
+    SetField(Node, IdFields[Index], ParseNumber(NextParam(&Cursor)));
+  }
+  return &Node->Header;
 }
 
 // UartFlowCtrl(Map): only the two words give a map; any other text gives 0.
 EFI_DEVICE_PATH_PROTOCOL *ParseUartFlowCtrlNode(CHAR16 *ParamText, const NODE_TEXT_ROW *Row) {
   CHAR16 *Cursor = ParamText;
   CHAR16 *MapText = NextParam(&Cursor);
-  EFI_DEVICE_PATH_PROTOCOL *Node = CreateFixedVendorNode(Row->Preset, MSG_VENDOR_HEADER_LENGTH + 4);
-  if (Node != nullptr) {
-    UINTN Index = WordIndex(MapText, gFlowControlWords, WORD_COUNT(gFlowControlWords));
-    WriteLittleEndian(NodeBytes(Node) + MSG_VENDOR_HEADER_LENGTH, 4, Index < WORD_COUNT(gFlowControlWords) ? Index + 1 : 0);
+  UART_FLOW_CONTROL_DEVICE_PATH *Node = CreateFixedVendorNode<UART_FLOW_CONTROL_DEVICE_PATH>(Row->Preset);
+  if (Node == nullptr) {
+    return nullptr;
   }
-  return Node;
+  UINTN Index = WordIndex(MapText, gFlowControlWords, ArrayCount(gFlowControlWords));
+  SetField(Node, &UART_FLOW_CONTROL_DEVICE_PATH::FlowControlMap, Index < ArrayCount(gFlowControlWords) ? Index + 1 : 0);
+  return &Node->Header;
 }
 
 UINT16 SasTopologyFromText(const CHAR16 *DeviceKind, const CHAR16 *Location, const CHAR16 *Connection,
                            const CHAR16 *DriveBay) {
   if (TextIsWord(DeviceKind, u"NoTopology")) {
-    return 0;
+    return SAS_TOPOLOGY_NONE;
   }
   BOOLEAN Sata = TextIsWord(DeviceKind, u"SATA");
   if (!Sata && !TextIsWord(DeviceKind, u"SAS")) {
     return (UINT16)ParseNumber(DeviceKind);
   }
-  // Bits 0-3: one byte of topology for bay 0, two with the bay above.
+  // One byte of topology for bay 0, two with the bay above.
   UINT16 Bay = (UINT16)ParseNumber(DriveBay);
-  UINT16 Topology = Bay == 0 ? 0x0001 : (UINT16)(0x0002 | (UINT8)(Bay - 1) << 8);
+  UINT16 Topology = Bay == 0 ? SAS_TOPOLOGY_ONE_BYTE
+                             : (UINT16)(SAS_TOPOLOGY_TWO_BYTES | (UINT8)(Bay - 1) << SAS_TOPOLOGY_BAY_SHIFT);
   if (Sata) {
-    Topology |= 0x0010;
+    Topology |= SAS_TOPOLOGY_SATA_DEVICE;
   }
-  Topology |= (UINT16)((WordOrNumber(Location, gSasLocationWords, WORD_COUNT(gSasLocationWords)) & 0x1) << 5);
-  Topology |= (UINT16)((WordOrNumber(Connection, gSasConnectionWords, WORD_COUNT(gSasConnectionWords)) & 0x3) << 6);
+  UINT64 LocationValue = WordOrNumber(Location, gSasLocationWords, ArrayCount(gSasLocationWords));
+  UINT64 ConnectionValue = WordOrNumber(Connection, gSasConnectionWords, ArrayCount(gSasConnectionWords));
+  Topology |= (UINT16)((LocationValue & SAS_TOPOLOGY_LOCATION_MASK) << SAS_TOPOLOGY_LOCATION_SHIFT);
+  Topology |= (UINT16)((ConnectionValue & SAS_TOPOLOGY_CONNECTION_MASK) << SAS_TOPOLOGY_CONNECTION_SHIFT);
   return Topology;
 }
 
+// What SAS and SasEx read from their first seven parameters, in text order:
+// Address,Lun,RTP,Kind,Location,Connection,Bay.
+typedef struct {
+  UINT64 Address;
+  UINT64 Lun;
+  UINT64 RelativeTargetPort;
+  UINT16 DeviceTopology;
+} SAS_VALUES;
+
+static VOID ReadSasValues(CHAR16 **Cursor, SAS_VALUES *Values) {
+  CHAR16 *AddressText = NextParam(Cursor);
+  CHAR16 *LunText = NextParam(Cursor);
+  CHAR16 *PortText = NextParam(Cursor);
+  CHAR16 *KindText = NextParam(Cursor);
+  CHAR16 *LocationText = NextParam(Cursor);
+  CHAR16 *ConnectionText = NextParam(Cursor);
+  CHAR16 *BayText = NextParam(Cursor);
+  ParseNumber64(AddressText, &Values->Address);
+  ParseNumber64(LunText, &Values->Lun);
+  Values->RelativeTargetPort = ParseNumber(PortText);
+  Values->DeviceTopology = SasTopologyFromText(KindText, LocationText, ConnectionText, BayText);
+}
+
 // SAS(Address,Lun,RTP,Kind,Location,Connection,Bay,Reserved): a vendor node,
-//   numbers little-endian.
-// SasEx(Address,Lun,RTP,Kind,Location,Connection,Bay): numbers most
-//   significant byte first.
-// Both store address, logical unit, topology and relative target port in
-// that order.
+// numbers little-endian.
 EFI_DEVICE_PATH_PROTOCOL *ParseSasNode(CHAR16 *ParamText, const NODE_TEXT_ROW *Row) {
   CHAR16 *Cursor = ParamText;
-  CHAR16 *AddressText = NextParam(&Cursor);
-  CHAR16 *LunText = NextParam(&Cursor);
-  CHAR16 *PortText = NextParam(&Cursor);
-  CHAR16 *KindText = NextParam(&Cursor);
-  CHAR16 *LocationText = NextParam(&Cursor);
-  CHAR16 *ConnectionText = NextParam(&Cursor);
-  CHAR16 *BayText = NextParam(&Cursor);
+  SAS_VALUES Values;
+  ReadSasValues(&Cursor, &Values);
   CHAR16 *ReservedText = NextParam(&Cursor);
-  BOOLEAN Extended = Row->SubType == MSG_SASEX_DP;
-  EFI_DEVICE_PATH_PROTOCOL *Node = Extended ? CreateDeviceNode(Row->Type, Row->SubType, Row->Preset)
-                                            : CreateFixedVendorNode(Row->Preset, SAS_NODE_LENGTH);
+  SAS_DEVICE_PATH *Node = CreateFixedVendorNode<SAS_DEVICE_PATH>(Row->Preset);
   if (Node == nullptr) {
     return nullptr;
   }
-  UINT8 *Fields = NodeBytes(Node) + (Extended ? 4 : 24);
-  UINT64 Address;
-  UINT64 Lun;
-  ParseNumber64(AddressText, &Address);
-  ParseNumber64(LunText, &Lun);
-  if (Extended) {
-    WriteBigEndian64(Fields, Address);
-    WriteBigEndian64(Fields + 8, Lun);
-  } else {
-    WriteLittleEndian(NodeBytes(Node) + MSG_VENDOR_HEADER_LENGTH, 4, ParseNumber(ReservedText));
-    WriteLittleEndian(Fields, 8, Address);
-    WriteLittleEndian(Fields + 8, 8, Lun);
+  SetField(Node, &SAS_DEVICE_PATH::Reserved, ParseNumber(ReservedText));
+  SetField(Node, &SAS_DEVICE_PATH::SasAddress, Values.Address);
+  SetField(Node, &SAS_DEVICE_PATH::Lun, Values.Lun);
+  SetField(Node, &SAS_DEVICE_PATH::DeviceTopology, Values.DeviceTopology);
+  SetField(Node, &SAS_DEVICE_PATH::RelativeTargetPort, Values.RelativeTargetPort);
+  return &Node->Header;
+}
+
+// SasEx(Address,Lun,RTP,Kind,Location,Connection,Bay): address and unit
+// number most significant byte first.
+EFI_DEVICE_PATH_PROTOCOL *ParseSasExNode(CHAR16 *ParamText, const NODE_TEXT_ROW *Row) {
+  CHAR16 *Cursor = ParamText;
+  SAS_VALUES Values;
+  ReadSasValues(&Cursor, &Values);
+  SASEX_DEVICE_PATH *Node = CreateNode<SASEX_DEVICE_PATH>(Row->Type, Row->SubType);
+  if (Node == nullptr) {
+    return nullptr;
   }
-  WriteLittleEndian(Fields + 16, 2, SasTopologyFromText(KindText, LocationText, ConnectionText, BayText));
-  WriteLittleEndian(Fields + 18, 2, ParseNumber(PortText));
-  return Node;
+  SetBigEndianField(Node, &SASEX_DEVICE_PATH::SasAddress, Values.Address);
+  SetBigEndianField(Node, &SASEX_DEVICE_PATH::Lun, Values.Lun);
+  SetField(Node, &SASEX_DEVICE_PATH::DeviceTopology, Values.DeviceTopology);
+  SetField(Node, &SASEX_DEVICE_PATH::RelativeTargetPort, Values.RelativeTargetPort);
+  return &Node->Header;
 }
 
 // NVMe(NamespaceId,Eui64): the EUI-64 groups, "-" between them, fill the
@@ -215,12 +258,15 @@ EFI_DEVICE_PATH_PROTOCOL *ParseNvmeNode(CHAR16 *ParamText, const NODE_TEXT_ROW *
   CHAR16 *Cursor = ParamText;
   CHAR16 *NamespaceText = NextParam(&Cursor);
   CHAR16 *Group = NextParam(&Cursor);
-  EFI_DEVICE_PATH_PROTOCOL *Node = CreateDeviceNode(Row->Type, Row->SubType, Row->Preset);
+  NVME_NAMESPACE_DEVICE_PATH *Node = CreateNode<NVME_NAMESPACE_DEVICE_PATH>(Row->Type, Row->SubType);
   if (Node == nullptr) {
     return nullptr;
   }
-  WriteLittleEndian(NodeBytes(Node) + 4, 4, ParseNumber(NamespaceText));
-  for (UINTN Index = 0; Index < 8; Index++) {
+  SetField(Node, &NVME_NAMESPACE_DEVICE_PATH::NamespaceId, ParseNumber(NamespaceText));
+  // Each group is one byte of the number, the first the most significant:
+  // the groups fill the field from its last byte.
+  UINT8 *Eui64 = FieldBytes(Node, &NVME_NAMESPACE_DEVICE_PATH::NamespaceUuid);
+  for (UINTN Index = 0; Index < NVME_EUI64_GROUPS; Index++) {
     CHAR16 *Next = Group;
     while (*Next != 0 && *Next != u'-') {
       Next++;
@@ -230,24 +276,26 @@ EFI_DEVICE_PATH_PROTOCOL *ParseNvmeNode(CHAR16 *ParamText, const NODE_TEXT_ROW *
     }
     UINT64 Value = 0;
     ScanHex(Group, nullptr, &Value);
-    NodeBytes(Node)[15 - Index] = (UINT8)Value;
+    Eui64[NVME_EUI64_GROUPS - 1 - Index] = (UINT8)Value;
     Group = Next;
   }
-  return Node;
+  return &Node->Header;
 }
 
 // Sata(HbaPort,MultiplierPort,Lun): no multiplier port text means the
-// device is attached directly, 0xFFFF.
+// device is attached directly.
 EFI_DEVICE_PATH_PROTOCOL *ParseSataNode(CHAR16 *ParamText, const NODE_TEXT_ROW *Row) {
   CHAR16 *Cursor = ParamText;
   CHAR16 *HbaText = NextParam(&Cursor);
   CHAR16 *MultiplierText = NextParam(&Cursor);
   CHAR16 *LunText = NextParam(&Cursor);
-  EFI_DEVICE_PATH_PROTOCOL *Node = CreateDeviceNode(Row->Type, Row->SubType, Row->Preset);
-  if (Node != nullptr) {
-    WriteLittleEndian(NodeBytes(Node) + 4, 2, ParseNumber(HbaText));
-    WriteLittleEndian(NodeBytes(Node) + 6, 2, *MultiplierText == 0 ? 0xFFFF : ParseNumber(MultiplierText));
-    WriteLittleEndian(NodeBytes(Node) + 8, 2, ParseNumber(LunText));
+  SATA_DEVICE_PATH *Node = CreateNode<SATA_DEVICE_PATH>(Row->Type, Row->SubType);
+  if (Node == nullptr) {
+    return nullptr;
   }
-  return Node;
+  SetField(Node, &SATA_DEVICE_PATH::HBAPortNumber, ParseNumber(HbaText));
+  SetField(Node, &SATA_DEVICE_PATH::PortMultiplierPortNumber,
+           *MultiplierText == 0 ? SATA_NO_PORT_MULTIPLIER : ParseNumber(MultiplierText));
+  SetField(Node, &SATA_DEVICE_PATH::Lun, ParseNumber(LunText));
+  return &Node->Header;
 }

@@ -7,36 +7,29 @@
 // nothing: a number that cannot be read holds what ParseNumber yields, an
 // address that its scanner refuses leaves its field zero. Fields are
 // little-endian and packed unless a parser says otherwise.
-#include "devpath/DevicePath.h"
-#include "startup/Memory.h"
+#include "devpath/DevicePathParsers.h"
 
-#define MAX_NODE_LENGTH 0xFFFF
-#define HEADER_LENGTH 4
+// IP protocol numbers of the "TCP" and "UDP" words.
+static constexpr UINT64 IP_PROTOCOL_TCP = 6;
+static constexpr UINT64 IP_PROTOCOL_UDP = 17;
 
-#define MAC_NODE_LENGTH 37
-#define IPV4_NODE_LENGTH 27
-#define IPV6_NODE_LENGTH 60
-#define UART_NODE_LENGTH 19
-#define USB_CLASS_NODE_LENGTH 11
-#define USB_WWID_FIXED_LENGTH 10
-#define ISCSI_FIXED_LENGTH 19  // header to the target name's zero byte
-#define DNS_FIXED_LENGTH 5
-#define DNS_SERVER_LENGTH 16
-#define WIFI_NODE_LENGTH 36
-#define WIFI_SSID_LENGTH 32
-#define BLUETOOTH_ADDRESS_LENGTH 6
+// A MAC address has 6 bytes for interface types up to Ethernet's (0 and 1);
+// for every other type it takes the whole address field.
+static constexpr UINTN ETHERNET_INTERFACE_TYPE = 1;
+static constexpr UINTN ETHERNET_ADDRESS_SIZE = 6;
 
-#define IP_PROTOCOL_TCP 6
-#define IP_PROTOCOL_UDP 17
-#define UART_DEFAULT_BAUD_RATE 115200
-#define UART_DEFAULT_DATA_BITS 8
+// The IPv6 address origins the words name.
+static constexpr UINT8 IPV6_ORIGIN_STATIC = 0;
+static constexpr UINT8 IPV6_ORIGIN_STATELESS_AUTO_CONFIGURATION = 1;
+static constexpr UINT8 IPV6_ORIGIN_STATEFUL_AUTO_CONFIGURATION = 2;
 
-// iSCSI login options.
-#define ISCSI_HEADER_DIGEST_CRC32C 0x0002
-#define ISCSI_DATA_DIGEST_CRC32C 0x0008
-#define ISCSI_AUTH_NONE 0x0800
-#define ISCSI_AUTH_CHAP_UNI 0x1000
+// What "DEFAULT" stands for in a Uart node text.
+static constexpr UINT64 UART_DEFAULT_BAUD_RATE = 115200;
+static constexpr UINT64 UART_DEFAULT_DATA_BITS = 8;
 
+// iSCSI network protocols.
+static constexpr UINT16 ISCSI_PROTOCOL_TCP = 0;
+static constexpr UINT16 ISCSI_PROTOCOL_OTHER = 1;
 
 // The low 8 bits of Count characters of Text.
 static VOID StoreNarrowText(UINT8 *Field, const CHAR16 *Text, UINTN Count) {
@@ -61,14 +54,15 @@ EFI_DEVICE_PATH_PROTOCOL *ParseMacAddressNode(CHAR16 *ParamText, const NODE_TEXT
   CHAR16 *Cursor = ParamText;
   CHAR16 *AddressText = NextParam(&Cursor);
   UINT8 InterfaceType = (UINT8)ParseNumber(NextParam(&Cursor));
-  EFI_DEVICE_PATH_PROTOCOL *Node = CreateDeviceNode(MESSAGING_DEVICE_PATH, MSG_MAC_ADDR_DP, MAC_NODE_LENGTH);
+  MAC_ADDR_DEVICE_PATH *Node = CreateNode<MAC_ADDR_DEVICE_PATH>(MESSAGING_DEVICE_PATH, MSG_MAC_ADDR_DP);
   if (Node == nullptr) {
     return nullptr;
   }
-  UINTN AddressBytes = InterfaceType <= 1 ? 6 : 32;
-  HexTextToBytes(AddressText, 2 * AddressBytes, NodeBytes(Node) + 4, AddressBytes);
-  NodeBytes(Node)[36] = InterfaceType;
-  return Node;
+  UINTN AddressBytes =
+      InterfaceType <= ETHERNET_INTERFACE_TYPE ? ETHERNET_ADDRESS_SIZE : sizeof(Node->MacAddress.Addr);
+  HexTextToBytes(AddressText, 2 * AddressBytes, Node->MacAddress.Addr, AddressBytes);
+  SetField(Node, &MAC_ADDR_DEVICE_PATH::IfType, InterfaceType);
+  return &Node->Header;
 }
 
 // IPv4(RemoteIp,Protocol,Type,LocalIp,GatewayIp,SubnetMask): the gateway
@@ -81,20 +75,19 @@ EFI_DEVICE_PATH_PROTOCOL *ParseIpv4Node(CHAR16 *ParamText, const NODE_TEXT_ROW *
   CHAR16 *LocalText = NextParam(&Cursor);
   CHAR16 *GatewayText = NextParam(&Cursor);
   CHAR16 *MaskText = NextParam(&Cursor);
-  EFI_DEVICE_PATH_PROTOCOL *Node = CreateDeviceNode(MESSAGING_DEVICE_PATH, MSG_IPv4_DP, IPV4_NODE_LENGTH);
+  IPv4_DEVICE_PATH *Node = CreateNode<IPv4_DEVICE_PATH>(MESSAGING_DEVICE_PATH, MSG_IPv4_DP);
   if (Node == nullptr) {
     return nullptr;
   }
-  UINT8 *Bytes = NodeBytes(Node);
-  ParseIpv4Text(RemoteText, (EFI_IPv4_ADDRESS *)(Bytes + 8));
-  WriteLittleEndian(Bytes + 16, 2, ParseIpProtocol(ProtocolText));
-  Bytes[18] = TextIsWord(TypeText, u"Static") ? 1 : 0;
-  ParseIpv4Text(LocalText, (EFI_IPv4_ADDRESS *)(Bytes + 4));
+  ParseIpv4Text(RemoteText, &Node->RemoteIpAddress);
+  SetField(Node, &IPv4_DEVICE_PATH::Protocol, ParseIpProtocol(ProtocolText));
+  SetField(Node, &IPv4_DEVICE_PATH::StaticIpAddress, TextIsWord(TypeText, u"Static") ? TRUE : FALSE);
+  ParseIpv4Text(LocalText, &Node->LocalIpAddress);
   if (*GatewayText != 0 && *MaskText != 0) {
-    ParseIpv4Text(GatewayText, (EFI_IPv4_ADDRESS *)(Bytes + 19));
-    ParseIpv4Text(MaskText, (EFI_IPv4_ADDRESS *)(Bytes + 23));
+    ParseIpv4Text(GatewayText, &Node->GatewayIpAddress);
+    ParseIpv4Text(MaskText, &Node->SubnetMask);
   }
-  return Node;
+  return &Node->Header;
 }
 
 // IPv6(RemoteIp,Protocol,Origin,LocalIp,PrefixLength,GatewayIp): the
@@ -107,20 +100,23 @@ EFI_DEVICE_PATH_PROTOCOL *ParseIpv6Node(CHAR16 *ParamText, const NODE_TEXT_ROW *
   CHAR16 *LocalText = NextParam(&Cursor);
   CHAR16 *PrefixText = NextParam(&Cursor);
   CHAR16 *GatewayText = NextParam(&Cursor);
-  EFI_DEVICE_PATH_PROTOCOL *Node = CreateDeviceNode(MESSAGING_DEVICE_PATH, MSG_IPv6_DP, IPV6_NODE_LENGTH);
+  IPv6_DEVICE_PATH *Node = CreateNode<IPv6_DEVICE_PATH>(MESSAGING_DEVICE_PATH, MSG_IPv6_DP);
   if (Node == nullptr) {
     return nullptr;
   }
-  UINT8 *Bytes = NodeBytes(Node);
-  ParseIpv6Text(RemoteText, (EFI_IPv6_ADDRESS *)(Bytes + 20));
-  WriteLittleEndian(Bytes + 40, 2, ParseIpProtocol(ProtocolText));
-  Bytes[42] = TextIsWord(OriginText, u"Static") ? 0 : TextIsWord(OriginText, u"StatelessAutoConfigure") ? 1 : 2;
-  ParseIpv6Text(LocalText, (EFI_IPv6_ADDRESS *)(Bytes + 4));
+  ParseIpv6Text(RemoteText, &Node->RemoteIpAddress);
+  SetField(Node, &IPv6_DEVICE_PATH::Protocol, ParseIpProtocol(ProtocolText));
+  // Any origin word but the first two reads as stateful.
+  SetField(Node, &IPv6_DEVICE_PATH::IpAddressOrigin,
+           TextIsWord(OriginText, u"Static")                   ? IPV6_ORIGIN_STATIC
+           : TextIsWord(OriginText, u"StatelessAutoConfigure") ? IPV6_ORIGIN_STATELESS_AUTO_CONFIGURATION
+                                                               : IPV6_ORIGIN_STATEFUL_AUTO_CONFIGURATION);
+  ParseIpv6Text(LocalText, &Node->LocalIpAddress);
   if (*GatewayText != 0 && *PrefixText != 0) {
-    ParseIpv6Text(GatewayText, (EFI_IPv6_ADDRESS *)(Bytes + 44));
-    Bytes[43] = (UINT8)ParseNumber(PrefixText);
+    ParseIpv6Text(GatewayText, &Node->GatewayIpAddress);
+    SetField(Node, &IPv6_DEVICE_PATH::PrefixLength, ParseNumber(PrefixText));
   }
-  return Node;
+  return &Node->Header;
 }
 
 // Parity by its first letter and stop bits by the whole word, each in the
@@ -135,69 +131,92 @@ EFI_DEVICE_PATH_PROTOCOL *ParseUartNode(CHAR16 *ParamText, const NODE_TEXT_ROW *
   CHAR16 *DataBitsText = NextParam(&Cursor);
   CHAR16 *ParityText = NextParam(&Cursor);
   CHAR16 *StopBitsText = NextParam(&Cursor);
-  EFI_DEVICE_PATH_PROTOCOL *Node = CreateDeviceNode(MESSAGING_DEVICE_PATH, MSG_UART_DP, UART_NODE_LENGTH);
+  UART_DEVICE_PATH *Node = CreateNode<UART_DEVICE_PATH>(MESSAGING_DEVICE_PATH, MSG_UART_DP);
   if (Node == nullptr) {
     return nullptr;
   }
-  UINT8 *Bytes = NodeBytes(Node);
-  WriteLittleEndian(Bytes + 8, 8, TextIsWord(BaudText, u"DEFAULT") ? UART_DEFAULT_BAUD_RATE : ParseNumber(BaudText));
-  Bytes[16] = TextIsWord(DataBitsText, u"DEFAULT") ? UART_DEFAULT_DATA_BITS : (UINT8)ParseNumber(DataBitsText);
-  Bytes[17] = (UINT8)ParseNumber(ParityText);
+  SetField(Node, &UART_DEVICE_PATH::BaudRate,
+           TextIsWord(BaudText, u"DEFAULT") ? UART_DEFAULT_BAUD_RATE : ParseNumber(BaudText));
+  SetField(Node, &UART_DEVICE_PATH::DataBits,
+           TextIsWord(DataBitsText, u"DEFAULT") ? UART_DEFAULT_DATA_BITS : ParseNumber(DataBitsText));
+  UINT64 Parity = ParseNumber(ParityText);
   for (UINT8 Value = 0; gUartParityLetters[Value] != 0; Value++) {
     if (*ParityText == gUartParityLetters[Value]) {
-      Bytes[17] = Value;
+      Parity = Value;
     }
   }
-  Bytes[18] = (UINT8)ParseNumber(StopBitsText);
-  for (UINT8 Value = 0; Value < sizeof(gUartStopBitsWords) / sizeof(gUartStopBitsWords[0]); Value++) {
+  SetField(Node, &UART_DEVICE_PATH::Parity, Parity);
+  UINT64 StopBits = ParseNumber(StopBitsText);
+  for (UINT8 Value = 0; Value < ArrayCount(gUartStopBitsWords); Value++) {
     if (TextIsWord(StopBitsText, gUartStopBitsWords[Value])) {
-      Bytes[18] = Value;
+      StopBits = Value;
     }
   }
-  return Node;
+  SetField(Node, &UART_DEVICE_PATH::StopBits, StopBits);
+  return &Node->Header;
 }
+
+// USB class codes, and the subclasses of the application-specific class,
+// that the USB class keywords fix.
+static constexpr UINT8 USB_CLASS_AUDIO = 0x01;
+static constexpr UINT8 USB_CLASS_CDC_CONTROL = 0x02;
+static constexpr UINT8 USB_CLASS_HID = 0x03;
+static constexpr UINT8 USB_CLASS_IMAGE = 0x06;
+static constexpr UINT8 USB_CLASS_PRINTER = 0x07;
+static constexpr UINT8 USB_CLASS_MASS_STORAGE = 0x08;
+static constexpr UINT8 USB_CLASS_HUB = 0x09;
+static constexpr UINT8 USB_CLASS_CDC_DATA = 0x0A;
+static constexpr UINT8 USB_CLASS_SMART_CARD = 0x0B;
+static constexpr UINT8 USB_CLASS_VIDEO = 0x0E;
+static constexpr UINT8 USB_CLASS_DIAGNOSTIC = 0xDC;
+static constexpr UINT8 USB_CLASS_WIRELESS = 0xE0;
+static constexpr UINT8 USB_CLASS_APPLICATION_SPECIFIC = 0xFE;
+static constexpr UINT8 USB_SUBCLASS_DEVICE_FIRMWARE_UPDATE = 0x01;
+static constexpr UINT8 USB_SUBCLASS_IRDA_BRIDGE = 0x02;
+static constexpr UINT8 USB_SUBCLASS_TEST_AND_MEASUREMENT = 0x03;
 
 // The presets of the USB class keywords, in USB_CLASS_PRESET_INDEX order.
 static constexpr UsbClassPreset gUsbClassPresets[] = {
-    {TRUE, 0, TRUE, 0},          // UsbClass
-    {FALSE, 0x01, TRUE, 0},      // UsbAudio
-    {FALSE, 0x02, TRUE, 0},      // UsbCDCControl
-    {FALSE, 0x03, TRUE, 0},      // UsbHID
-    {FALSE, 0x06, TRUE, 0},      // UsbImage
-    {FALSE, 0x07, TRUE, 0},      // UsbPrinter
-    {FALSE, 0x08, TRUE, 0},      // UsbMassStorage
-    {FALSE, 0x09, TRUE, 0},      // UsbHub
-    {FALSE, 0x0A, TRUE, 0},      // UsbCDCData
-    {FALSE, 0x0B, TRUE, 0},      // UsbSmartCard
-    {FALSE, 0x0E, TRUE, 0},      // UsbVideo
-    {FALSE, 0xDC, TRUE, 0},      // UsbDiagnostic
-    {FALSE, 0xE0, TRUE, 0},      // UsbWireless
-    {FALSE, 0xFE, FALSE, 0x01},  // UsbDeviceFirmwareUpdate
-    {FALSE, 0xFE, FALSE, 0x02},  // UsbIrdaBridge
-    {FALSE, 0xFE, FALSE, 0x03},  // UsbTestAndMeasurement
+    {TRUE, 0, TRUE, 0},                                 // UsbClass
+    {FALSE, USB_CLASS_AUDIO, TRUE, 0},                  // UsbAudio
+    {FALSE, USB_CLASS_CDC_CONTROL, TRUE, 0},            // UsbCDCControl
+    {FALSE, USB_CLASS_HID, TRUE, 0},                    // UsbHID
+    {FALSE, USB_CLASS_IMAGE, TRUE, 0},                  // UsbImage
+    {FALSE, USB_CLASS_PRINTER, TRUE, 0},                // UsbPrinter
+    {FALSE, USB_CLASS_MASS_STORAGE, TRUE, 0},           // UsbMassStorage
+    {FALSE, USB_CLASS_HUB, TRUE, 0},                    // UsbHub
+    {FALSE, USB_CLASS_CDC_DATA, TRUE, 0},               // UsbCDCData
+    {FALSE, USB_CLASS_SMART_CARD, TRUE, 0},             // UsbSmartCard
+    {FALSE, USB_CLASS_VIDEO, TRUE, 0},                  // UsbVideo
+    {FALSE, USB_CLASS_DIAGNOSTIC, TRUE, 0},             // UsbDiagnostic
+    {FALSE, USB_CLASS_WIRELESS, TRUE, 0},               // UsbWireless
+    {FALSE, USB_CLASS_APPLICATION_SPECIFIC, FALSE, USB_SUBCLASS_DEVICE_FIRMWARE_UPDATE},  // UsbDeviceFirmwareUpdate
+    {FALSE, USB_CLASS_APPLICATION_SPECIFIC, FALSE, USB_SUBCLASS_IRDA_BRIDGE},             // UsbIrdaBridge
+    {FALSE, USB_CLASS_APPLICATION_SPECIFIC, FALSE, USB_SUBCLASS_TEST_AND_MEASUREMENT},    // UsbTestAndMeasurement
 };
-static_assert(sizeof(gUsbClassPresets) / sizeof(gUsbClassPresets[0]) == USB_CLASS_PRESET_COUNT,
+static_assert(ArrayCount(gUsbClassPresets) == USB_CLASS_PRESET_COUNT,
               "one preset for each USB class keyword");
 
 // A USB ID, class or protocol: all ones when its text is empty.
 static UINT64 UsbValueOrAllOnes(const CHAR16 *Text) { return *Text == 0 ? ~(UINT64)0 : ParseNumber(Text); }
 
 EFI_DEVICE_PATH_PROTOCOL *ParseUsbClassNode(CHAR16 *ParamText, const UsbClassPreset *Preset) {
-  EFI_DEVICE_PATH_PROTOCOL *Node = CreateDeviceNode(MESSAGING_DEVICE_PATH, MSG_USB_CLASS_DP, USB_CLASS_NODE_LENGTH);
+  USB_CLASS_DEVICE_PATH *Node = CreateNode<USB_CLASS_DEVICE_PATH>(MESSAGING_DEVICE_PATH, MSG_USB_CLASS_DP);
   if (Node == nullptr) {
     return nullptr;
   }
-  UINT8 *Bytes = NodeBytes(Node);
   CHAR16 *Cursor = ParamText;
   CHAR16 *VendorText = NextParam(&Cursor);
   CHAR16 *ProductText = NextParam(&Cursor);
-  Bytes[8] = Preset->ClassFromText ? (UINT8)UsbValueOrAllOnes(NextParam(&Cursor)) : Preset->Class;
-  Bytes[9] = Preset->SubClassFromText ? (UINT8)UsbValueOrAllOnes(NextParam(&Cursor)) : Preset->SubClass;
+  SetField(Node, &USB_CLASS_DEVICE_PATH::DeviceClass,
+           Preset->ClassFromText ? UsbValueOrAllOnes(NextParam(&Cursor)) : Preset->Class);
+  SetField(Node, &USB_CLASS_DEVICE_PATH::DeviceSubClass,
+           Preset->SubClassFromText ? UsbValueOrAllOnes(NextParam(&Cursor)) : Preset->SubClass);
   CHAR16 *ProtocolText = NextParam(&Cursor);
-  WriteLittleEndian(Bytes + 4, 2, UsbValueOrAllOnes(VendorText));
-  WriteLittleEndian(Bytes + 6, 2, UsbValueOrAllOnes(ProductText));
-  Bytes[10] = (UINT8)UsbValueOrAllOnes(ProtocolText);
-  return Node;
+  SetField(Node, &USB_CLASS_DEVICE_PATH::VendorId, UsbValueOrAllOnes(VendorText));
+  SetField(Node, &USB_CLASS_DEVICE_PATH::ProductId, UsbValueOrAllOnes(ProductText));
+  SetField(Node, &USB_CLASS_DEVICE_PATH::DeviceProtocol, UsbValueOrAllOnes(ProtocolText));
+  return &Node->Header;
 }
 
 EFI_DEVICE_PATH_PROTOCOL *ParseUsbClassRow(CHAR16 *ParamText, const NODE_TEXT_ROW *Row) {
@@ -212,7 +231,7 @@ EFI_DEVICE_PATH_PROTOCOL *ParseUsbWwidNode(CHAR16 *ParamText, const NODE_TEXT_RO
   CHAR16 *ProductText = NextParam(&Cursor);
   CHAR16 *InterfaceText = NextParam(&Cursor);
   CHAR16 *Serial = NextParam(&Cursor);
-  const UINTN MaxSerial = (MAX_NODE_LENGTH - USB_WWID_FIXED_LENGTH) / 2;
+  const UINTN MaxSerial = (MAX_NODE_LENGTH - sizeof(USB_WWID_DEVICE_PATH)) / sizeof(CHAR16);
   // Up to two quotation marks more than fit may still make a node.
   UINTN Length = BoundedStrLen(Serial, MaxSerial + 3);
   if (Length > MaxSerial + 2) {
@@ -226,19 +245,18 @@ EFI_DEVICE_PATH_PROTOCOL *ParseUsbWwidNode(CHAR16 *ParamText, const NODE_TEXT_RO
   if (Length > MaxSerial) {
     return nullptr;
   }
-  EFI_DEVICE_PATH_PROTOCOL *Node =
-      CreateDeviceNode(MESSAGING_DEVICE_PATH, MSG_USB_WWID_DP, (UINT16)(USB_WWID_FIXED_LENGTH + 2 * Length));
+  USB_WWID_DEVICE_PATH *Node =
+      CreateNode<USB_WWID_DEVICE_PATH>(MESSAGING_DEVICE_PATH, MSG_USB_WWID_DP, sizeof(CHAR16) * Length);
   if (Node == nullptr) {
     return nullptr;
   }
-  UINT8 *Bytes = NodeBytes(Node);
-  WriteLittleEndian(Bytes + 6, 2, ParseNumber(VendorText));
-  WriteLittleEndian(Bytes + 8, 2, ParseNumber(ProductText));
-  WriteLittleEndian(Bytes + 4, 2, ParseNumber(InterfaceText));
+  SetField(Node, &USB_WWID_DEVICE_PATH::VendorId, ParseNumber(VendorText));
+  SetField(Node, &USB_WWID_DEVICE_PATH::ProductId, ParseNumber(ProductText));
+  SetField(Node, &USB_WWID_DEVICE_PATH::InterfaceNumber, ParseNumber(InterfaceText));
   for (UINTN Index = 0; Index < Length; Index++) {
-    WriteLittleEndian(Bytes + USB_WWID_FIXED_LENGTH + 2 * Index, 2, Serial[Index]);
+    WriteLittleEndian(VariableBytes(Node) + sizeof(CHAR16) * Index, sizeof(CHAR16), Serial[Index]);
   }
-  return Node;
+  return &Node->Header;
 }
 
 // iSCSI(TargetName,PortalGroupTag,Lun,HeaderDigest,DataDigest,
@@ -252,37 +270,37 @@ EFI_DEVICE_PATH_PROTOCOL *ParseIscsiNode(CHAR16 *ParamText, const NODE_TEXT_ROW 
   CHAR16 *DataDigestText = NextParam(&Cursor);
   CHAR16 *AuthenticationText = NextParam(&Cursor);
   CHAR16 *ProtocolText = NextParam(&Cursor);
-  const UINTN MaxName = MAX_NODE_LENGTH - ISCSI_FIXED_LENGTH;
+  // The name and its zero byte follow the fixed portion.
+  const UINTN MaxName = MAX_NODE_LENGTH - sizeof(ISCSI_DEVICE_PATH) - 1;
   UINTN NameLength = BoundedStrLen(NameText, MaxName + 1);
   if (NameLength > MaxName) {
     return nullptr;
   }
-  EFI_DEVICE_PATH_PROTOCOL *Node =
-      CreateDeviceNode(MESSAGING_DEVICE_PATH, MSG_ISCSI_DP, (UINT16)(ISCSI_FIXED_LENGTH + NameLength));
+  ISCSI_DEVICE_PATH *Node = CreateNode<ISCSI_DEVICE_PATH>(MESSAGING_DEVICE_PATH, MSG_ISCSI_DP, NameLength + 1);
   if (Node == nullptr) {
     return nullptr;
   }
-  UINT8 *Bytes = NodeBytes(Node);
-  StoreNarrowText(Bytes + 18, NameText, NameLength);  // and the zero byte of the zero-filled node
-  WriteLittleEndian(Bytes + 16, 2, ParseNumber(TagText));
+  StoreNarrowText(VariableBytes(Node), NameText, NameLength);  // and the zero byte of the zero-filled node
+  SetField(Node, &ISCSI_DEVICE_PATH::TargetPortalGroupTag, ParseNumber(TagText));
   UINT64 Lun = 0;
   ParseNumber64(LunText, &Lun);
-  WriteBigEndian64(Bytes + 8, Lun);
+  SetBigEndianField(Node, &ISCSI_DEVICE_PATH::Lun, Lun);
   UINT16 Options = 0;
   if (TextIsWord(HeaderDigestText, u"CRC32C")) {
-    Options |= ISCSI_HEADER_DIGEST_CRC32C;
+    Options |= ISCSI_LOGIN_OPTION_HEADER_DIGEST_CRC32C;
   }
   if (TextIsWord(DataDigestText, u"CRC32C")) {
-    Options |= ISCSI_DATA_DIGEST_CRC32C;
+    Options |= ISCSI_LOGIN_OPTION_DATA_DIGEST_CRC32C;
   }
   if (TextIsWord(AuthenticationText, u"None")) {
-    Options |= ISCSI_AUTH_NONE;
+    Options |= ISCSI_LOGIN_OPTION_AUTHMETHOD_NONE;
   } else if (TextIsWord(AuthenticationText, u"CHAP_UNI")) {
-    Options |= ISCSI_AUTH_CHAP_UNI;
+    Options |= ISCSI_LOGIN_OPTION_CHAP_UNI;
   }
-  WriteLittleEndian(Bytes + 6, 2, Options);
-  WriteLittleEndian(Bytes + 4, 2, (*ProtocolText == 0 || TextIsWord(ProtocolText, u"TCP")) ? 0 : 1);
-  return Node;
+  SetField(Node, &ISCSI_DEVICE_PATH::LoginOption, Options);
+  SetField(Node, &ISCSI_DEVICE_PATH::NetworkProtocol,
+           (*ProtocolText == 0 || TextIsWord(ProtocolText, u"TCP")) ? ISCSI_PROTOCOL_TCP : ISCSI_PROTOCOL_OTHER);
+  return &Node->Header;
 }
 
 // Dns(Server,...): one 16-byte slot per parameter; the first "." or ":" of
@@ -299,16 +317,14 @@ EFI_DEVICE_PATH_PROTOCOL *ParseDnsNode(CHAR16 *ParamText, const NODE_TEXT_ROW *)
     NextParam(&Cursor);
   }
   PoolFree(Copy);
-  const UINTN MaxServers = (MAX_NODE_LENGTH - DNS_FIXED_LENGTH) / DNS_SERVER_LENGTH;
+  const UINTN MaxServers = (MAX_NODE_LENGTH - sizeof(DNS_DEVICE_PATH)) / sizeof(EFI_IP_ADDRESS);
   if (Count == 0 || Count > MaxServers) {
     return nullptr;
   }
-  EFI_DEVICE_PATH_PROTOCOL *Node =
-      CreateDeviceNode(MESSAGING_DEVICE_PATH, MSG_DNS_DP, (UINT16)(DNS_FIXED_LENGTH + DNS_SERVER_LENGTH * Count));
+  DNS_DEVICE_PATH *Node = CreateNode<DNS_DEVICE_PATH>(MESSAGING_DEVICE_PATH, MSG_DNS_DP, sizeof(EFI_IP_ADDRESS) * Count);
   if (Node == nullptr) {
     return nullptr;
   }
-  UINT8 *Bytes = NodeBytes(Node);
   BOOLEAN IsIpv6 = FALSE;
   for (const CHAR16 *Char = ParamText; *Char != 0; Char++) {
     if (*Char == u'.' || *Char == u':') {
@@ -316,10 +332,12 @@ EFI_DEVICE_PATH_PROTOCOL *ParseDnsNode(CHAR16 *ParamText, const NODE_TEXT_ROW *)
       break;
     }
   }
-  Bytes[4] = IsIpv6;
+  SetField(Node, &DNS_DEVICE_PATH::IsIPv6, IsIpv6);
+  // The servers in EFI_IP_ADDRESS slots, each read into an address type of
+  // alignment 1, since the slots lie at odd addresses.
   CHAR16 *Cursor = ParamText;
   for (UINTN Index = 0; Index < Count; Index++) {
-    UINT8 *Slot = Bytes + DNS_FIXED_LENGTH + DNS_SERVER_LENGTH * Index;
+    UINT8 *Slot = VariableBytes(Node) + sizeof(EFI_IP_ADDRESS) * Index;
     CHAR16 *ServerText = NextParam(&Cursor);
     if (IsIpv6) {
       ParseIpv6Text(ServerText, (EFI_IPv6_ADDRESS *)Slot);
@@ -327,20 +345,20 @@ EFI_DEVICE_PATH_PROTOCOL *ParseDnsNode(CHAR16 *ParamText, const NODE_TEXT_ROW *)
       ParseIpv4Text(ServerText, (EFI_IPv4_ADDRESS *)Slot);
     }
   }
-  return Node;
+  return &Node->Header;
 }
 
 // Uri(Uri): up to the first ",", cut so that the node length fits.
 EFI_DEVICE_PATH_PROTOCOL *ParseUriNode(CHAR16 *ParamText, const NODE_TEXT_ROW *) {
   CHAR16 *Cursor = ParamText;
   CHAR16 *UriText = NextParam(&Cursor);
-  UINTN Length = BoundedStrLen(UriText, MAX_NODE_LENGTH - HEADER_LENGTH);
-  EFI_DEVICE_PATH_PROTOCOL *Node =
-      CreateDeviceNode(MESSAGING_DEVICE_PATH, MSG_URI_DP, (UINT16)(HEADER_LENGTH + Length));
-  if (Node != nullptr) {
-    StoreNarrowText(NodeBytes(Node) + HEADER_LENGTH, UriText, Length);
+  UINTN Length = BoundedStrLen(UriText, MAX_NODE_LENGTH - sizeof(URI_DEVICE_PATH));
+  URI_DEVICE_PATH *Node = CreateNode<URI_DEVICE_PATH>(MESSAGING_DEVICE_PATH, MSG_URI_DP, Length);
+  if (Node == nullptr) {
+    return nullptr;
   }
-  return Node;
+  StoreNarrowText(VariableBytes(Node), UriText, Length);
+  return &Node->Header;
 }
 
 // Wi-Fi(SSID): the first 32 characters, zero-padded, no terminator of its
@@ -348,27 +366,38 @@ EFI_DEVICE_PATH_PROTOCOL *ParseUriNode(CHAR16 *ParamText, const NODE_TEXT_ROW *)
 EFI_DEVICE_PATH_PROTOCOL *ParseWiFiNode(CHAR16 *ParamText, const NODE_TEXT_ROW *) {
   CHAR16 *Cursor = ParamText;
   CHAR16 *Ssid = NextParam(&Cursor);
-  EFI_DEVICE_PATH_PROTOCOL *Node = CreateDeviceNode(MESSAGING_DEVICE_PATH, MSG_WIFI_DP, WIFI_NODE_LENGTH);
-  if (Node != nullptr) {
-    StoreNarrowText(NodeBytes(Node) + HEADER_LENGTH, Ssid, BoundedStrLen(Ssid, WIFI_SSID_LENGTH));
-  }
-  return Node;
-}
-
-// Bluetooth(Address) and BluetoothLE(Address,AddressType): 12 hex digits
-// into 6 bytes in text order, all zero when there are fewer; the LE node
-// adds the address type behind the address.
-EFI_DEVICE_PATH_PROTOCOL *ParseBluetoothNode(CHAR16 *ParamText, const NODE_TEXT_ROW *Row) {
-  CHAR16 *Cursor = ParamText;
-  CHAR16 *AddressText = NextParam(&Cursor);
-  EFI_DEVICE_PATH_PROTOCOL *Node = CreateDeviceNode(Row->Type, Row->SubType, Row->Preset);
+  WIFI_DEVICE_PATH *Node = CreateNode<WIFI_DEVICE_PATH>(MESSAGING_DEVICE_PATH, MSG_WIFI_DP);
   if (Node == nullptr) {
     return nullptr;
   }
-  UINT8 *Bytes = NodeBytes(Node);
-  HexTextToBytes(AddressText, 2 * BLUETOOTH_ADDRESS_LENGTH, Bytes + 4, BLUETOOTH_ADDRESS_LENGTH);
-  if (Row->SubType == MSG_BLUETOOTH_LE_DP) {
-    Bytes[4 + BLUETOOTH_ADDRESS_LENGTH] = (UINT8)ParseNumber(NextParam(&Cursor));
+  StoreNarrowText(Node->SSId, Ssid, BoundedStrLen(Ssid, sizeof(Node->SSId)));
+  return &Node->Header;
+}
+
+// Bluetooth(Address): 12 hex digits into the 6 address bytes in text order,
+// all zero when there are fewer.
+EFI_DEVICE_PATH_PROTOCOL *ParseBluetoothNode(CHAR16 *ParamText, const NODE_TEXT_ROW *Row) {
+  CHAR16 *Cursor = ParamText;
+  CHAR16 *AddressText = NextParam(&Cursor);
+  BLUETOOTH_DEVICE_PATH *Node = CreateNode<BLUETOOTH_DEVICE_PATH>(Row->Type, Row->SubType);
+  if (Node == nullptr) {
+    return nullptr;
   }
-  return Node;
+  HexTextToBytes(AddressText, 2 * sizeof(Node->Address), Node->Address, sizeof(Node->Address));
+  return &Node->Header;
+}
+
+// BluetoothLE(Address,AddressType): the address as for Bluetooth, then its
+// type.
+EFI_DEVICE_PATH_PROTOCOL *ParseBluetoothLeNode(CHAR16 *ParamText, const NODE_TEXT_ROW *Row) {
+  CHAR16 *Cursor = ParamText;
+  CHAR16 *AddressText = NextParam(&Cursor);
+  CHAR16 *TypeText = NextParam(&Cursor);
+  BLUETOOTH_LE_DEVICE_PATH *Node = CreateNode<BLUETOOTH_LE_DEVICE_PATH>(Row->Type, Row->SubType);
+  if (Node == nullptr) {
+    return nullptr;
+  }
+  HexTextToBytes(AddressText, 2 * sizeof(Node->Address), Node->Address, sizeof(Node->Address));
+  SetField(Node, &BLUETOOTH_LE_DEVICE_PATH::AddressType, ParseNumber(TypeText));
+  return &Node->Header;
 }

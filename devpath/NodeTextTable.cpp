@@ -1,37 +1,52 @@
 // The keyword table of the text converter: every node keyword of the
-// device-path text representation in its fixed place, with its parser and
-// the data that parsers of one shape differ in.
+// device-path text representation, with its parser and the data that
+// parsers of one shape differ in.
 //
 // A keyword matches only when "(" follows it directly, so no keyword claims
-// a longer one that it begins ("Pci" of "PciRoot", "Acpi" of "AcpiEx"), and
-// the order of the rows decides nothing. A keyword without a row here reads
-// as a file name, like any unknown keyword.
-#include "devpath/DevicePath.h"
+// a longer one that it begins ("Pci" of "PciRoot", "Acpi" of "AcpiEx"):
+// which row converts a text never depends on where the rows stand. The
+// rows are kept in one fixed order all the same, the order in which the
+// keywords are listed and walked (boardinv, the tests): hardware and ACPI
+// keywords in rows 1 to 19, messaging keywords for buses, storage and
+// consoles in rows 20 to 41, network, USB class and wireless keywords in
+// rows 42 to 70, media and BBS keywords in rows 71 to 85, and "Sata" last,
+// in row 86. RowsStandWhereTheCommentsSay below holds the table to those
+// numbers. A keyword without a row here reads as a file name, like any
+// unknown keyword.
+#include "devpath/DevicePathParsers.h"
 
+// A row whose parser needs no fields.
 #define ROW_ONLY(Keyword, Parser, Type, SubType, Preset) {Keyword, Parser, Type, SubType, Preset, {}}
-#define FIELD(Offset, Width, Reader) {Offset, Width, Reader}
+// A row of ParseFieldNode: a node laid out as Layout, whose fields the
+// parameters fill in the order given.
+#define FIELD_ROW(Keyword, Type, SubType, Layout, ...) \
+  {Keyword, ParseFieldNode, Type, SubType, sizeof(Layout), {__VA_ARGS__}}
+// A field of Layout and the reader of its parameter.
+#define FIELD(Layout, Member, Reader) {offsetof(Layout, Member), sizeof(Layout::Member), Reader}
 
 constexpr NODE_TEXT_ROW NodeTextTable[] = {
     // Hardware and ACPI nodes: rows 1 to 19.
     ROW_ONLY(u"Path", ParsePathNode, 0, 0, 0),
     ROW_ONLY(u"HardwarePath", ParseGenericRow, HARDWARE_DEVICE_PATH, 0, 0),
     // Pci(Device,Function): the node stores the function first.
-    {u"Pci", ParseFieldNode, HARDWARE_DEVICE_PATH, 1, 6, {FIELD(5, 1, NumberField), FIELD(4, 1, NumberField)}},
-    {u"PcCard", ParseFieldNode, HARDWARE_DEVICE_PATH, 2, 5, {FIELD(4, 1, NumberField)}},
+    FIELD_ROW(u"Pci", HARDWARE_DEVICE_PATH, HW_PCI_DP, PCI_DEVICE_PATH, FIELD(PCI_DEVICE_PATH, Device, NumberField),
+              FIELD(PCI_DEVICE_PATH, Function, NumberField)),
+    FIELD_ROW(u"PcCard", HARDWARE_DEVICE_PATH, HW_PCCARD_DP, PCCARD_DEVICE_PATH,
+              FIELD(PCCARD_DEVICE_PATH, FunctionNumber, NumberField)),
     // MemoryMapped(MemoryType,StartAddress,EndAddress)
-    {u"MemoryMapped",
-     ParseFieldNode,
-     HARDWARE_DEVICE_PATH,
-     3,
-     24,
-     {FIELD(4, 4, NumberField), FIELD(8, 8, NumberField), FIELD(16, 8, NumberField)}},
-    ROW_ONLY(u"VenHw", ParseVendorRow, HARDWARE_DEVICE_PATH, 4, 0),
-    {u"Ctrl", ParseFieldNode, HARDWARE_DEVICE_PATH, 5, 8, {FIELD(4, 4, NumberField)}},
+    FIELD_ROW(u"MemoryMapped", HARDWARE_DEVICE_PATH, HW_MEMMAP_DP, MEMMAP_DEVICE_PATH,
+              FIELD(MEMMAP_DEVICE_PATH, MemoryType, NumberField), FIELD(MEMMAP_DEVICE_PATH, StartingAddress, NumberField),
+              FIELD(MEMMAP_DEVICE_PATH, EndingAddress, NumberField)),
+    ROW_ONLY(u"VenHw", ParseVendorRow, HARDWARE_DEVICE_PATH, HW_VENDOR_DP, 0),
+    FIELD_ROW(u"Ctrl", HARDWARE_DEVICE_PATH, HW_CONTROLLER_DP, CONTROLLER_DEVICE_PATH,
+              FIELD(CONTROLLER_DEVICE_PATH, ControllerNumber, NumberField)),
     // BMC(InterfaceType,BaseAddress): the address is hexadecimal, "0x" or not.
-    {u"BMC", ParseFieldNode, HARDWARE_DEVICE_PATH, 6, 13, {FIELD(4, 1, NumberField), FIELD(5, 8, HexField)}},
+    FIELD_ROW(u"BMC", HARDWARE_DEVICE_PATH, HW_BMC_DP, BMC_DEVICE_PATH, FIELD(BMC_DEVICE_PATH, InterfaceType, NumberField),
+              FIELD(BMC_DEVICE_PATH, BaseAddress, HexField)),
     ROW_ONLY(u"AcpiPath", ParseGenericRow, ACPI_DEVICE_PATH, 0, 0),
     // Acpi(HID,UID)
-    {u"Acpi", ParseFieldNode, ACPI_DEVICE_PATH, ACPI_DP, 12, {FIELD(4, 4, EisaIdField), FIELD(8, 4, NumberField)}},
+    FIELD_ROW(u"Acpi", ACPI_DEVICE_PATH, ACPI_DP, ACPI_HID_DEVICE_PATH, FIELD(ACPI_HID_DEVICE_PATH, HID, EisaIdField),
+              FIELD(ACPI_HID_DEVICE_PATH, UID, NumberField)),
     // Fixed PNP _HID, product number preset; the parameter is _UID.
     ROW_ONLY(u"PciRoot", ParseAcpiHidRow, ACPI_DEVICE_PATH, ACPI_DP, 0x0A03),
     ROW_ONLY(u"PcieRoot", ParseAcpiHidRow, ACPI_DEVICE_PATH, ACPI_DP, 0x0A08),
@@ -46,17 +61,21 @@ constexpr NODE_TEXT_ROW NodeTextTable[] = {
     // Messaging nodes, buses, storage and consoles: rows 20 to 41.
     ROW_ONLY(u"Msg", ParseGenericRow, MESSAGING_DEVICE_PATH, 0, 0),
     // Ata(Channel,Drive,Lun): channel and drive may be words.
-    ROW_ONLY(u"Ata", ParseAtaNode, MESSAGING_DEVICE_PATH, 1, 8),
-    {u"Scsi", ParseFieldNode, MESSAGING_DEVICE_PATH, 2, 8, {FIELD(4, 2, NumberField), FIELD(6, 2, NumberField)}},
+    ROW_ONLY(u"Ata", ParseAtaNode, MESSAGING_DEVICE_PATH, MSG_ATAPI_DP, 0),
+    // Scsi(Pun,Lun)
+    FIELD_ROW(u"Scsi", MESSAGING_DEVICE_PATH, MSG_SCSI_DP, SCSI_DEVICE_PATH, FIELD(SCSI_DEVICE_PATH, Pun, NumberField),
+              FIELD(SCSI_DEVICE_PATH, Lun, NumberField)),
     // Fibre(WWN,Lun)
-    {u"Fibre", ParseFieldNode, MESSAGING_DEVICE_PATH, 3, 24, {FIELD(8, 8, NumberField), FIELD(16, 8, NumberField)}},
-    ROW_ONLY(u"FibreEx", ParseFibreExNode, MESSAGING_DEVICE_PATH, 0x15, 24),
+    FIELD_ROW(u"Fibre", MESSAGING_DEVICE_PATH, MSG_FIBRECHANNEL_DP, FIBRECHANNEL_DEVICE_PATH,
+              FIELD(FIBRECHANNEL_DEVICE_PATH, WWN, NumberField), FIELD(FIBRECHANNEL_DEVICE_PATH, Lun, NumberField)),
+    ROW_ONLY(u"FibreEx", ParseFibreExNode, MESSAGING_DEVICE_PATH, MSG_FIBRECHANNELEX_DP, 0),
     // I1394(Guid): hexadecimal, "0x" or not.
-    {u"I1394", ParseFieldNode, MESSAGING_DEVICE_PATH, 4, 16, {FIELD(8, 8, HexField)}},
+    FIELD_ROW(u"I1394", MESSAGING_DEVICE_PATH, MSG_1394_DP, F1394_DEVICE_PATH, FIELD(F1394_DEVICE_PATH, Guid, HexField)),
     // USB(ParentPort,Interface)
-    {u"USB", ParseFieldNode, MESSAGING_DEVICE_PATH, 5, 6, {FIELD(4, 1, NumberField), FIELD(5, 1, NumberField)}},
-    {u"I2O", ParseFieldNode, MESSAGING_DEVICE_PATH, 6, 8, {FIELD(4, 4, NumberField)}},
-    ROW_ONLY(u"Infiniband", ParseInfinibandNode, MESSAGING_DEVICE_PATH, 9, 48),
+    FIELD_ROW(u"USB", MESSAGING_DEVICE_PATH, MSG_USB_DP, USB_DEVICE_PATH,
+              FIELD(USB_DEVICE_PATH, ParentPortNumber, NumberField), FIELD(USB_DEVICE_PATH, InterfaceNumber, NumberField)),
+    FIELD_ROW(u"I2O", MESSAGING_DEVICE_PATH, MSG_I2O_DP, I2O_DEVICE_PATH, FIELD(I2O_DEVICE_PATH, Tid, NumberField)),
+    ROW_ONLY(u"Infiniband", ParseInfinibandNode, MESSAGING_DEVICE_PATH, MSG_INFINIBAND_DP, 0),
     ROW_ONLY(u"VenMsg", ParseVendorRow, MESSAGING_DEVICE_PATH, MSG_VENDOR_DP, 0),
     // Vendor nodes of a fixed GUID, which the preset selects.
     ROW_ONLY(u"VenPcAnsi", ParseFixedVendorRow, MESSAGING_DEVICE_PATH, MSG_VENDOR_DP, MsgVendorPcAnsi),
@@ -65,13 +84,14 @@ constexpr NODE_TEXT_ROW NodeTextTable[] = {
     ROW_ONLY(u"VenUtf8", ParseFixedVendorRow, MESSAGING_DEVICE_PATH, MSG_VENDOR_DP, MsgVendorUtf8),
     ROW_ONLY(u"UartFlowCtrl", ParseUartFlowCtrlNode, MESSAGING_DEVICE_PATH, MSG_VENDOR_DP, MsgVendorUartFlowControl),
     ROW_ONLY(u"SAS", ParseSasNode, MESSAGING_DEVICE_PATH, MSG_VENDOR_DP, MsgVendorSas),
-    ROW_ONLY(u"SasEx", ParseSasNode, MESSAGING_DEVICE_PATH, MSG_SASEX_DP, 24),
+    ROW_ONLY(u"SasEx", ParseSasExNode, MESSAGING_DEVICE_PATH, MSG_SASEX_DP, 0),
     // NVMe(NamespaceId,Eui64)
-    ROW_ONLY(u"NVMe", ParseNvmeNode, MESSAGING_DEVICE_PATH, 0x17, 16),
+    ROW_ONLY(u"NVMe", ParseNvmeNode, MESSAGING_DEVICE_PATH, MSG_NVME_NAMESPACE_DP, 0),
     // UFS(TargetId,Lun)
-    {u"UFS", ParseFieldNode, MESSAGING_DEVICE_PATH, 0x19, 6, {FIELD(4, 1, NumberField), FIELD(5, 1, NumberField)}},
-    {u"SD", ParseFieldNode, MESSAGING_DEVICE_PATH, 0x1A, 5, {FIELD(4, 1, NumberField)}},
-    {u"eMMC", ParseFieldNode, MESSAGING_DEVICE_PATH, 0x1D, 5, {FIELD(4, 1, NumberField)}},
+    FIELD_ROW(u"UFS", MESSAGING_DEVICE_PATH, MSG_UFS_DP, UFS_DEVICE_PATH, FIELD(UFS_DEVICE_PATH, Pun, NumberField),
+              FIELD(UFS_DEVICE_PATH, Lun, NumberField)),
+    FIELD_ROW(u"SD", MESSAGING_DEVICE_PATH, MSG_SD_DP, SD_DEVICE_PATH, FIELD(SD_DEVICE_PATH, SlotNumber, NumberField)),
+    FIELD_ROW(u"eMMC", MESSAGING_DEVICE_PATH, MSG_EMMC_DP, EMMC_DEVICE_PATH, FIELD(EMMC_DEVICE_PATH, SlotNumber, NumberField)),
     ROW_ONLY(u"DebugPort", ParseFixedVendorRow, MESSAGING_DEVICE_PATH, MSG_VENDOR_DP, MsgVendorDebugPort),
 
     // Messaging nodes, network, USB classes and wireless: rows 42 to 70.
@@ -99,43 +119,44 @@ constexpr NODE_TEXT_ROW NodeTextTable[] = {
     ROW_ONLY(u"UsbTestAndMeasurement", ParseUsbClassRow, MESSAGING_DEVICE_PATH, MSG_USB_CLASS_DP,
              UsbTestAndMeasurementPreset),
     ROW_ONLY(u"UsbWwid", ParseUsbWwidNode, MESSAGING_DEVICE_PATH, MSG_USB_WWID_DP, 0),
-    {u"Unit", ParseFieldNode, MESSAGING_DEVICE_PATH, MSG_DEVICE_LOGICAL_UNIT_DP, 5, {FIELD(4, 1, NumberField)}},
+    FIELD_ROW(u"Unit", MESSAGING_DEVICE_PATH, MSG_DEVICE_LOGICAL_UNIT_DP, DEVICE_LOGICAL_UNIT_DEVICE_PATH,
+              FIELD(DEVICE_LOGICAL_UNIT_DEVICE_PATH, Lun, NumberField)),
     ROW_ONLY(u"iSCSI", ParseIscsiNode, MESSAGING_DEVICE_PATH, MSG_ISCSI_DP, 0),
-    {u"Vlan", ParseFieldNode, MESSAGING_DEVICE_PATH, MSG_VLAN_DP, 6, {FIELD(4, 2, NumberField)}},
+    FIELD_ROW(u"Vlan", MESSAGING_DEVICE_PATH, MSG_VLAN_DP, VLAN_DEVICE_PATH, FIELD(VLAN_DEVICE_PATH, VlanId, NumberField)),
     ROW_ONLY(u"Dns", ParseDnsNode, MESSAGING_DEVICE_PATH, MSG_DNS_DP, 0),
     ROW_ONLY(u"Uri", ParseUriNode, MESSAGING_DEVICE_PATH, MSG_URI_DP, 0),
-    // Bluetooth(Address), BluetoothLE(Address,AddressType): preset node length.
-    ROW_ONLY(u"Bluetooth", ParseBluetoothNode, MESSAGING_DEVICE_PATH, MSG_BLUETOOTH_DP, 10),
+    // Bluetooth(Address), BluetoothLE(Address,AddressType)
+    ROW_ONLY(u"Bluetooth", ParseBluetoothNode, MESSAGING_DEVICE_PATH, MSG_BLUETOOTH_DP, 0),
     ROW_ONLY(u"Wi-Fi", ParseWiFiNode, MESSAGING_DEVICE_PATH, MSG_WIFI_DP, 0),
-    ROW_ONLY(u"BluetoothLE", ParseBluetoothNode, MESSAGING_DEVICE_PATH, MSG_BLUETOOTH_LE_DP, 11),
+    ROW_ONLY(u"BluetoothLE", ParseBluetoothLeNode, MESSAGING_DEVICE_PATH, MSG_BLUETOOTH_LE_DP, 0),
 
     // Media and BBS nodes: rows 71 to 85.
     ROW_ONLY(u"MediaPath", ParseGenericRow, MEDIA_DEVICE_PATH, 0, 0),
-    ROW_ONLY(u"HD", ParseHardDriveNode, MEDIA_DEVICE_PATH, 1, 0),
+    ROW_ONLY(u"HD", ParseHardDriveNode, MEDIA_DEVICE_PATH, MEDIA_HARDDRIVE_DP, 0),
     // CDROM(Entry,Start,Size)
-    {u"CDROM",
-     ParseFieldNode,
-     MEDIA_DEVICE_PATH,
-     2,
-     24,
-     {FIELD(4, 4, NumberField), FIELD(8, 8, NumberField), FIELD(16, 8, NumberField)}},
-    ROW_ONLY(u"VenMedia", ParseVendorRow, MEDIA_DEVICE_PATH, 3, 0),
-    ROW_ONLY(u"Media", ParseGuidNode, MEDIA_DEVICE_PATH, 5, 0),
-    ROW_ONLY(u"Fv", ParseGuidNode, MEDIA_DEVICE_PATH, 7, 0),
-    ROW_ONLY(u"FvFile", ParseGuidNode, MEDIA_DEVICE_PATH, 6, 0),
+    FIELD_ROW(u"CDROM", MEDIA_DEVICE_PATH, MEDIA_CDROM_DP, CDROM_DEVICE_PATH, FIELD(CDROM_DEVICE_PATH, BootEntry, NumberField),
+              FIELD(CDROM_DEVICE_PATH, PartitionStart, NumberField), FIELD(CDROM_DEVICE_PATH, PartitionSize, NumberField)),
+    ROW_ONLY(u"VenMedia", ParseVendorRow, MEDIA_DEVICE_PATH, MEDIA_VENDOR_DP, 0),
+    ROW_ONLY(u"Media", ParseGuidNode, MEDIA_DEVICE_PATH, MEDIA_PROTOCOL_DP, 0),
+    ROW_ONLY(u"Fv", ParseGuidNode, MEDIA_DEVICE_PATH, MEDIA_PIWG_FW_VOL_DP, 0),
+    ROW_ONLY(u"FvFile", ParseGuidNode, MEDIA_DEVICE_PATH, MEDIA_PIWG_FW_FILE_DP, 0),
     // Offset(Start,End): the four bytes before them are reserved.
-    {u"Offset", ParseFieldNode, MEDIA_DEVICE_PATH, 8, 24, {FIELD(8, 8, NumberField), FIELD(16, 8, NumberField)}},
-    ROW_ONLY(u"RamDisk", ParseRamDiskNode, MEDIA_DEVICE_PATH, 9, 0),
+    FIELD_ROW(u"Offset", MEDIA_DEVICE_PATH, MEDIA_RELATIVE_OFFSET_RANGE_DP, MEDIA_RELATIVE_OFFSET_RANGE_DEVICE_PATH,
+              FIELD(MEDIA_RELATIVE_OFFSET_RANGE_DEVICE_PATH, StartingOffset, NumberField),
+              FIELD(MEDIA_RELATIVE_OFFSET_RANGE_DEVICE_PATH, EndingOffset, NumberField)),
+    ROW_ONLY(u"RamDisk", ParseRamDiskNode, MEDIA_DEVICE_PATH, MEDIA_RAM_DISK_DP, 0),
     // RAM disks of a fixed disk type, preset VIRTUAL_DISK_KIND.
-    ROW_ONLY(u"VirtualDisk", ParseVirtualDiskNode, MEDIA_DEVICE_PATH, 9, VirtualDiskKind),
-    ROW_ONLY(u"VirtualCD", ParseVirtualDiskNode, MEDIA_DEVICE_PATH, 9, VirtualCdKind),
-    ROW_ONLY(u"PersistentVirtualDisk", ParseVirtualDiskNode, MEDIA_DEVICE_PATH, 9, PersistentVirtualDiskKind),
-    ROW_ONLY(u"PersistentVirtualCD", ParseVirtualDiskNode, MEDIA_DEVICE_PATH, 9, PersistentVirtualCdKind),
+    ROW_ONLY(u"VirtualDisk", ParseVirtualDiskNode, MEDIA_DEVICE_PATH, MEDIA_RAM_DISK_DP, VirtualDiskKind),
+    ROW_ONLY(u"VirtualCD", ParseVirtualDiskNode, MEDIA_DEVICE_PATH, MEDIA_RAM_DISK_DP, VirtualCdKind),
+    ROW_ONLY(u"PersistentVirtualDisk", ParseVirtualDiskNode, MEDIA_DEVICE_PATH, MEDIA_RAM_DISK_DP,
+             PersistentVirtualDiskKind),
+    ROW_ONLY(u"PersistentVirtualCD", ParseVirtualDiskNode, MEDIA_DEVICE_PATH, MEDIA_RAM_DISK_DP,
+             PersistentVirtualCdKind),
     ROW_ONLY(u"BbsPath", ParseGenericRow, BBS_DEVICE_PATH, 0, 0),
-    ROW_ONLY(u"BBS", ParseBbsNode, BBS_DEVICE_PATH, 1, 0),
+    ROW_ONLY(u"BBS", ParseBbsNode, BBS_DEVICE_PATH, BBS_BBS_DP, 0),
 
     // Row 86, last: Sata(HbaPort,MultiplierPort,Lun).
-    ROW_ONLY(u"Sata", ParseSataNode, MESSAGING_DEVICE_PATH, 0x12, 10),
+    ROW_ONLY(u"Sata", ParseSataNode, MESSAGING_DEVICE_PATH, MSG_SATA_DP, 0),
 
     ROW_ONLY(nullptr, nullptr, 0, 0, 0),
 };
@@ -153,3 +174,35 @@ static constexpr BOOLEAN FieldsFitTheirNodes() {
   return TRUE;
 }
 static_assert(FieldsFitTheirNodes(), "a field lies outside its node");
+
+// Whether the row numbered Number (from 1) holds Keyword.
+static constexpr BOOLEAN RowHolds(UINTN Number, const CHAR16 *Keyword) {
+  const CHAR16 *Text = NodeTextTable[Number - 1].Keyword;
+  if (Text == nullptr) {
+    return FALSE;
+  }
+  for (; *Keyword != 0; Text++, Keyword++) {
+    if (*Text != *Keyword) {
+      return FALSE;
+    }
+  }
+  return *Text == 0;
+}
+
+// The row numbers of the comments above: the first and last row of each
+// group, and "Sata" in row 86, the last before the closing row.
+static constexpr BOOLEAN RowsStandWhereTheCommentsSay() {
+  constexpr struct {
+    UINTN Number;
+    const CHAR16 *Keyword;
+  } Marks[] = {{1, u"Path"},         {19, u"AcpiAdr"},     {20, u"Msg"},       {41, u"DebugPort"}, {42, u"MAC"},
+               {70, u"BluetoothLE"}, {71, u"MediaPath"}, {85, u"BBS"},       {86, u"Sata"}};
+  for (const auto &Mark : Marks) {
+    if (!RowHolds(Mark.Number, Mark.Keyword)) {
+      return FALSE;
+    }
+  }
+  return TRUE;
+}
+static_assert(RowsStandWhereTheCommentsSay(), "the row numbers in the comments and the rows disagree");
+static_assert(ArrayCount(NodeTextTable) == 86 + 1, "86 keyword rows and the closing row");

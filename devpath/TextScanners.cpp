@@ -3,10 +3,14 @@
 // None allocates, and none writes its output when it fails. Every loop
 // stops at the first character that does not belong to what it reads, so
 // the terminator ends every text and nothing past it is read.
-#include "devpath/DevicePath.h"
-#include "startup/Memory.h"
+#include "devpath/DevicePathParsers.h"
 
-#define MAX_UINT64 0xFFFFFFFFFFFFFFFFULL
+static constexpr UINT64 MAX_UINT64 = 0xFFFFFFFFFFFFFFFFULL;
+// The digits of the number bases the scanners read, and the value of the
+// first letter digit.
+static constexpr UINTN DECIMAL_BASE = 10;
+static constexpr UINTN HEX_BASE = 16;
+static constexpr UINTN HEX_LETTER_VALUE = 10;
 
 BOOLEAN IsDecimalDigit(CHAR16 Char) { return Char >= u'0' && Char <= u'9'; }
 
@@ -19,9 +23,9 @@ UINTN HexDigitValue(CHAR16 Char) {
     return (UINTN)Char - u'0';
   }
   if (Char >= u'a' && Char <= u'z') {
-    Char = (CHAR16)(Char - 0x20);
+    Char = (CHAR16)(Char - (u'a' - u'A'));
   }
-  return (UINTN)Char - 0x37;
+  return (UINTN)Char - u'A' + HEX_LETTER_VALUE;
 }
 
 UINTN BoundedStrLen(const CHAR16 *Text, UINTN Maximum) {
@@ -55,12 +59,12 @@ static const CHAR16 *StartScan(const CHAR16 *Text, const CHAR16 **EndPointer, co
   return Text;
 }
 
-// Reads digits of Base (10 or 16) from Text into *Value.
+// Reads digits of Base (DECIMAL_BASE or HEX_BASE) from Text into *Value.
 static EFI_STATUS ScanDigits(const CHAR16 *Text, UINTN Base, const CHAR16 **EndPointer, UINT64 *Value) {
   UINT64 Result = 0;
-  for (; Base == 16 ? IsHexDigit(*Text) : IsDecimalDigit(*Text); Text++) {
+  for (; Base == HEX_BASE ? IsHexDigit(*Text) : IsDecimalDigit(*Text); Text++) {
     UINTN Digit = HexDigitValue(*Text);
-    if (Result > (Base == 16 ? (MAX_UINT64 - Digit) >> 4 : (MAX_UINT64 - Digit) / 10)) {
+    if (Result > (Base == HEX_BASE ? (MAX_UINT64 - Digit) >> 4 : (MAX_UINT64 - Digit) / DECIMAL_BASE)) {
       *Value = MAX_UINT64;
       if (EndPointer != nullptr) {
         *EndPointer = Text;
@@ -81,7 +85,7 @@ EFI_STATUS ScanDecimal(const CHAR16 *Text, const CHAR16 **EndPointer, UINT64 *Va
   if (Digits == nullptr) {
     return EFI_INVALID_PARAMETER;
   }
-  return ScanDigits(Digits, 10, EndPointer, Value);
+  return ScanDigits(Digits, DECIMAL_BASE, EndPointer, Value);
 }
 
 EFI_STATUS ScanHex(const CHAR16 *Text, const CHAR16 **EndPointer, UINT64 *Value) {
@@ -97,7 +101,7 @@ EFI_STATUS ScanHex(const CHAR16 *Text, const CHAR16 **EndPointer, UINT64 *Value)
     }
     Digits++;
   }
-  return ScanDigits(Digits, 16, EndPointer, Value);
+  return ScanDigits(Digits, HEX_BASE, EndPointer, Value);
 }
 
 UINT64 ParseHexValue(const CHAR16 *Text) {
@@ -175,6 +179,13 @@ EFI_STATUS ParseGuidText(const CHAR16 *Text, EFI_GUID *Guid) {
     Out[Index] = Bytes[gGuidByteOrder[Index]];
   }
   return EFI_SUCCESS;
+}
+
+VOID WriteGuidText(UINT8 *Destination, const CHAR16 *Text) {
+  EFI_GUID Guid;
+  if (ParseGuidText(Text, &Guid) == EFI_SUCCESS) {
+    CopyMem(Destination, &Guid, sizeof(Guid));
+  }
 }
 
 EFI_STATUS ParseIpv4Text(const CHAR16 *Text, EFI_IPv4_ADDRESS *Address) {

@@ -2,13 +2,12 @@
 // node's keyword in NodeTextTable, hands the parameter text to the
 // keyword's parser and joins the nodes. Also the readers every parser
 // shares: NextParam, ParseNumber, and the generic and file-path builders.
-#include "devpath/DevicePath.h"
-#include "startup/Memory.h"
+#include "devpath/DevicePathParsers.h"
 
-#define MAX_NODE_LENGTH 0xFFFF
-// 4 + 2 * (n + 1) bytes must fit the 16-bit Length.
-#define MAX_FILE_PATH_CHARACTERS ((MAX_NODE_LENGTH - sizeof(EFI_DEVICE_PATH_PROTOCOL)) / sizeof(CHAR16) - 1)
-#define MAX_GENERIC_DATA_BYTES (MAX_NODE_LENGTH - sizeof(EFI_DEVICE_PATH_PROTOCOL))
+// A file name and its terminator, CHAR16 each, after the header.
+static constexpr UINTN MAX_FILE_PATH_CHARACTERS = (MAX_NODE_LENGTH - sizeof(FILEPATH_DEVICE_PATH)) / sizeof(CHAR16) - 1;
+// Data bytes of a generic node, after the header.
+static constexpr UINTN MAX_GENERIC_DATA_BYTES = MAX_NODE_LENGTH - sizeof(EFI_DEVICE_PATH_PROTOCOL);
 
 // A private, writable pool copy of a text, terminator included.
 static CHAR16 *DuplicateText(const CHAR16 *Text) {
@@ -178,11 +177,10 @@ EFI_DEVICE_PATH_PROTOCOL *ParseGenericNode(UINT8 Type, CHAR16 *ParamText) {
   if (Bytes > MAX_GENERIC_DATA_BYTES) {
     return nullptr;
   }
-  EFI_DEVICE_PATH_PROTOCOL *Node =
-      CreateDeviceNode(Type, (UINT8)ParseNumber(SubTypeText), (UINT16)(sizeof(EFI_DEVICE_PATH_PROTOCOL) + Bytes));
+  EFI_DEVICE_PATH_PROTOCOL *Node = CreateNode<EFI_DEVICE_PATH_PROTOCOL>(Type, (UINT8)ParseNumber(SubTypeText), Bytes);
   if (Node != nullptr) {
     // Data that is not all hex digits leaves the bytes zero.
-    HexTextToBytes(DataText, 2 * Bytes, (UINT8 *)(Node + 1), Bytes);
+    HexTextToBytes(DataText, 2 * Bytes, VariableBytes(Node), Bytes);
   }
   return Node;
 }
@@ -196,10 +194,10 @@ EFI_DEVICE_PATH_PROTOCOL *ParseFilePathNode(const CHAR16 *Text) {
     return nullptr;
   }
   UINTN Size = (Count + 1) * sizeof(CHAR16);
-  EFI_DEVICE_PATH_PROTOCOL *Node =
-      CreateDeviceNode(MEDIA_DEVICE_PATH, MEDIA_FILEPATH_DP, (UINT16)(sizeof(EFI_DEVICE_PATH_PROTOCOL) + Size));
-  if (Node != nullptr) {
-    CopyMem(Node + 1, Text, Size);
+  FILEPATH_DEVICE_PATH *Node = CreateNode<FILEPATH_DEVICE_PATH>(MEDIA_DEVICE_PATH, MEDIA_FILEPATH_DP, Size);
+  if (Node == nullptr) {
+    return nullptr;
   }
-  return Node;
+  CopyMem(VariableBytes(Node), Text, Size);
+  return &Node->Header;
 }

@@ -29,6 +29,10 @@ typedef char CHAR8;
 typedef char16_t CHAR16;
 typedef void VOID;
 
+// The two values of a BOOLEAN.
+#define TRUE ((BOOLEAN)1)
+#define FALSE ((BOOLEAN)0)
+
 static_assert(sizeof(void *) == 8, "the driver is built for x86-64 only");
 
 typedef UINTN EFI_STATUS;
@@ -62,6 +66,30 @@ typedef struct {
   UINT8 Data4[8];
 } EFI_GUID;
 static_assert(sizeof(EFI_GUID) == 16, "EFI_GUID is 16 bytes");
+
+// Network addresses, byte arrays in network order (alignment 1, except the
+// union of both, which holds them in 16 bytes).
+typedef struct {
+  UINT8 Addr[32];  // a MAC address, zero-padded
+} EFI_MAC_ADDRESS;
+static_assert(sizeof(EFI_MAC_ADDRESS) == 32 && alignof(EFI_MAC_ADDRESS) == 1, "EFI_MAC_ADDRESS");
+
+typedef struct {
+  UINT8 Addr[4];
+} EFI_IPv4_ADDRESS;
+static_assert(sizeof(EFI_IPv4_ADDRESS) == 4 && alignof(EFI_IPv4_ADDRESS) == 1, "EFI_IPv4_ADDRESS");
+
+typedef struct {
+  UINT8 Addr[16];
+} EFI_IPv6_ADDRESS;
+static_assert(sizeof(EFI_IPv6_ADDRESS) == 16 && alignof(EFI_IPv6_ADDRESS) == 1, "EFI_IPv6_ADDRESS");
+
+typedef union {
+  UINT32 Addr[4];
+  EFI_IPv4_ADDRESS v4;
+  EFI_IPv6_ADDRESS v6;
+} EFI_IP_ADDRESS;
+static_assert(sizeof(EFI_IP_ADDRESS) == 16, "EFI_IP_ADDRESS");
 
 typedef enum {
   EfiReservedMemoryType,

@@ -10,7 +10,7 @@
 #include <string>
 #include <vector>
 
-#include "devpath/DevicePath.h"
+#include "devpath/DevicePathParsers.h"
 #include "host/sim/SimFirmware.h"
 #include "startup/Memory.h"
 #include "startup/Startup.h"

@@ -9,7 +9,7 @@
 #include <cstdlib>
 #include <memory>
 
-#include "devpath/DevicePath.h"
+#include "devpath/DevicePathParsers.h"
 #include "host/sim/SimFirmware.h"
 #include "startup/Memory.h"
 #include "startup/Startup.h"

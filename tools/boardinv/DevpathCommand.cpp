@@ -12,7 +12,7 @@
 #include <string>
 #include <vector>
 
-#include "devpath/DevicePath.h"
+#include "devpath/DevicePathParsers.h"
 #include "host/boot/Boot.h"
 #include "host/boot/Report.h"
 #include "host/loader/PeImage.h"
