@@ -21,6 +21,17 @@
 
 namespace host {
 
+namespace {
+
+// 0x and upper-case hex digits, at least digits of them.
+std::string Hex2(uint64_t value, int digits) {
+  char text[24];
+  std::snprintf(text, sizeof(text), "0x%0*llX", digits, static_cast<unsigned long long>(value));
+  return text;
+}
+
+}  // namespace
+
 // The driver's own module globals that the report reads, and its entry
 // point: those of the driver linked into this program, or those inside a
 // loaded image.
@@ -61,19 +72,14 @@ DriverImagePtr LoadDriverImage(const std::string &path) {
   // The map must be this image's: its entry point where the image has it,
   // every public symbol inside a section, and the globals the report reads
   // in writable data, whole.
-  auto hex = [](uint64_t value) {
-    char text[24];
-    std::snprintf(text, sizeof(text), "0x%llX", static_cast<unsigned long long>(value));
-    return std::string(text);
-  };
   const uint32_t entry = loader::FindSymbolIn(file, symbols, "DriverEntry", loader::SymbolKind::Code, 1, mapPath);
   if (entry != file.entryPoint) {
-    throw loader::ImageError(mapPath + ": DriverEntry at RVA " + hex(entry) + " is not the image's entry point " +
-                             hex(file.entryPoint) + ": the map is not this image's");
+    throw loader::ImageError(mapPath + ": DriverEntry at RVA " + Hex2(entry, 0) + " is not the image's entry point " +
+                             Hex2(file.entryPoint, 0) + ": the map is not this image's");
   }
   for (const auto &[name, rva] : symbols) {
     if (file.SectionHolding(rva, 0) == nullptr) {
-      throw loader::ImageError(mapPath + ": symbol " + name + " at RVA " + hex(rva) +
+      throw loader::ImageError(mapPath + ": symbol " + name + " at RVA " + Hex2(rva, 0) +
                                " lies in no section of the image: the map is not this image's");
     }
   }
@@ -84,12 +90,7 @@ DriverImagePtr LoadDriverImage(const std::string &path) {
   const uint32_t anchor = loader::FindSymbolIn(file, symbols, "?gHeapListAnchor@@", loader::SymbolKind::Data,
                                                sizeof(HEAP_LIST_ENTRY *), mapPath);
 
-  for (const auto &[name, rva] : symbols) {
-    const loader::Section *section = file.SectionHolding(rva, 0);
-    if (section != nullptr && section->Executable()) {
-      image->codeSymbols.push_back(rva);
-    }
-  }
+  image->codeSymbols = loader::CodeSymbols(file, symbols);
   image->symbols = symbols;
   image->mapPath = mapPath;
   try {
@@ -108,6 +109,17 @@ DriverImagePtr LoadDriverImage(const std::string &path) {
 }
 
 void DriverImageDeleter::operator()(DriverImage *image) const { delete image; }
+
+namespace {
+
+// The traps under which the image's code runs, as the environment asks.
+std::unique_ptr<loader::MachineTraps> TrapsFor(const DriverImage &image) {
+  return std::make_unique<loader::MachineTraps>(image.file, *image.mapped, image.codeSymbols,
+                                                loader::RewriteForcedByEnvironment(),
+                                                loader::CpuSecondsLimitFromEnvironment());
+}
+
+}  // namespace
 
 namespace {
 
@@ -154,11 +166,7 @@ class ListMemory {
   const DriverState &driver_;
 };
 
-std::string Address(const void *p) {
-  char text[24];
-  std::snprintf(text, sizeof(text), "0x%llX", static_cast<unsigned long long>(reinterpret_cast<uintptr_t>(p)));
-  return text;
-}
+std::string Address(const void *p) { return Hex2(reinterpret_cast<uintptr_t>(p), 0); }
 
 // Reads the heap buffer list from the anchor the driver set: forward for
 // the nodes, backward to check the links. Every link, node and payload is
@@ -304,12 +312,6 @@ void DescribeOutcome(BootResult &result) {
     result.installed = true;
     result.outcome = "installed " + result.layout;
   }
-}
-
-std::string Hex2(uint64_t value, int digits) {
-  char text[24];
-  std::snprintf(text, sizeof(text), "0x%0*llX", digits, static_cast<unsigned long long>(value));
-  return text;
 }
 
 std::string Narrow(const CHAR16 *text) {
@@ -518,9 +520,7 @@ BootResult RunBoot(const sim::Platform &platform, const DriverImage *image) {
   // is read back or released after the driver ran is reported too.
   std::unique_ptr<loader::MachineTraps> traps;
   if (image != nullptr) {
-    traps = std::make_unique<loader::MachineTraps>(image->file, *image->mapped, image->codeSymbols,
-                                                   loader::RewriteForcedByEnvironment(),
-                                                   loader::CpuSecondsLimitFromEnvironment());
+    traps = TrapsFor(*image);
   }
   sim::SimFirmware firmware(platform);
   BootResult result;
@@ -682,9 +682,7 @@ ImageDevicePathFunctions::ImageDevicePathFunctions(DriverImage &image, sim::SimF
   firmware.PlacePoolBlocksBeforeGuardPages();
   *systemTable = firmware.SystemTable();
   *bootServices = firmware.SystemTable()->BootServices;
-  functions_->traps = std::make_unique<loader::MachineTraps>(image.file, *image.mapped, image.codeSymbols,
-                                                             loader::RewriteForcedByEnvironment(),
-                                                             loader::CpuSecondsLimitFromEnvironment());
+  functions_->traps = TrapsFor(image);
 }
 
 ImageDevicePathFunctions::~ImageDevicePathFunctions() = default;

@@ -490,6 +490,17 @@ unsigned CpuSecondsLimitFromEnvironment() {
   return static_cast<unsigned>(seconds);
 }
 
+std::vector<uint32_t> CodeSymbols(const PeImage &image, const std::map<std::string, uint32_t> &symbols) {
+  std::vector<uint32_t> code;
+  for (const auto &[name, rva] : symbols) {
+    const Section *section = image.SectionHolding(rva, 0);
+    if (section != nullptr && section->Executable()) {
+      code.push_back(rva);
+    }
+  }
+  return code;
+}
+
 CodeWalk WalkCode(const PeImage &image, const std::vector<uint32_t> &codeSymbols) {
   std::vector<uint32_t> starts = codeSymbols;
   std::sort(starts.begin(), starts.end());

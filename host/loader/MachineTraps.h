@@ -23,6 +23,7 @@
 #pragma once
 
 #include <cstdint>
+#include <map>
 #include <string>
 #include <vector>
 
@@ -73,6 +74,10 @@ struct CodeWalk {
   std::vector<uint32_t> symbolsInsideInstructions;
 };
 CodeWalk WalkCode(const PeImage &image, const std::vector<uint32_t> &codeSymbols);
+
+// The RVAs of the map's symbols that lie in executable sections: where the
+// walk restarts.
+std::vector<uint32_t> CodeSymbols(const PeImage &image, const std::map<std::string, uint32_t> &symbols);
 
 class MachineTraps {
  public:

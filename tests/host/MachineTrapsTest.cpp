@@ -118,14 +118,7 @@ ShippedImage LoadShipped() {
   std::string map = BOARDINV_EFI_IMAGE;
   map.replace(map.size() - 4, 4, ".map");
   shipped.symbols = loader::ReadSymbolMap(map);
-  for (const auto &[name, rva] : shipped.symbols) {
-    for (const loader::Section &section : shipped.image.sections) {
-      if ((section.characteristics & 0x20000000) != 0 && rva >= section.virtualAddress &&
-          rva < section.virtualAddress + section.virtualSize) {
-        shipped.codeSymbols.push_back(rva);
-      }
-    }
-  }
+  shipped.codeSymbols = loader::CodeSymbols(shipped.image, shipped.symbols);
   return shipped;
 }
 
