@@ -360,7 +360,7 @@ FAKE_TREE = {
     "tools/boardinv/Commands.h": '#pragma once\n#include "host/boot/Boot.h"\n',
     "tools/boardinv/main.cpp": '#include "Commands.h"\n#include "missing/Thing.h"\n#include "bench/Support.h"\n',
     "bench/Support.h": '#pragma once\n#include "devpath/DevicePath.h"\n',
-    "tests/host/BootTest.cpp": ('#include "host/boot/Boot.h"\n'
+    "tests/boot/BootTest.cpp": ('#include "host/boot/Boot.h"\n'
                                 '#include "inventory/Inventory.h"\n'
                                 '#include "firmware/Hardware.h"\n'),
     "scratch/Tool.cpp": "int main() { return 0; }\n",

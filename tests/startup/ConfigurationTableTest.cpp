@@ -4,7 +4,7 @@
 #include <cstring>
 
 #include "firmware/Guids.h"
-#include "tests/host/DriverFixture.h"
+#include "tests/support/DriverFixture.h"
 
 namespace {
 

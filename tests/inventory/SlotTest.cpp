@@ -10,7 +10,7 @@
 #include "host/boot/Boot.h"
 #include "host/sim/PciModel.h"
 #include "inventory/Inventory.h"
-#include "tests/host/DriverFixture.h"
+#include "tests/support/DriverFixture.h"
 
 namespace {
 

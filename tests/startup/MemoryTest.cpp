@@ -5,7 +5,7 @@
 #include <vector>
 
 #include "startup/Memory.h"
-#include "tests/host/DriverFixture.h"
+#include "tests/support/DriverFixture.h"
 
 namespace {
 

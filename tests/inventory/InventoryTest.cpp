@@ -6,7 +6,7 @@
 #include <vector>
 
 #include "inventory/Inventory.h"
-#include "tests/host/DriverFixture.h"
+#include "tests/support/DriverFixture.h"
 
 namespace {
 
