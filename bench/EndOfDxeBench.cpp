@@ -10,6 +10,7 @@
 #include "driver/DriverEntry.h"
 #include "firmware/Guids.h"
 #include "host/boot/Boot.h"
+#include "host/harness/DriverGlobals.h"
 #include "host/sim/Platform.h"
 #include "host/sim/SimFirmware.h"
 

@@ -17,6 +17,7 @@
 #include "devpath/DevicePath.h"
 #include "firmware/Guids.h"
 #include "host/boot/Boot.h"
+#include "host/harness/DriverGlobals.h"
 #include "startup/Memory.h"
 
 namespace {

@@ -66,6 +66,7 @@ add_library(bootharness STATIC
   host/loader/MachineTraps.cpp
   host/loader/PeImage.cpp
   host/loader/X86Decoder.cpp
+  host/harness/DriverGlobals.cpp
   host/boot/Boot.cpp
   host/boot/Report.cpp
   host/boot/SmbiosNames.cpp

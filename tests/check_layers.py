@@ -54,6 +54,7 @@ LAYERS = {
     "host/sim": ["host/sim/"],
     "host/sim/HostHardware.cpp": ["host/sim/HostHardware.cpp"],
     "host/loader": ["host/loader/"],
+    "host/harness": ["host/harness/"],
     "host/boot": ["host/boot/"],
     "tools": ["tools/"],
     "bench": ["bench/"],
@@ -63,7 +64,7 @@ LAYERS = {
 # The driver: what goes into BoardInventory.efi.
 DRIVER = ("firmware", "firmware/Hardware", "startup", "devpath", "inventory", "platform", "driver")
 # Everything a program on top may use.
-BELOW_PROGRAMS = DRIVER + ("host/sim", "host/loader", "host/boot")
+BELOW_PROGRAMS = DRIVER + ("host/sim", "host/loader", "host/harness", "host/boot")
 
 # Layer -> [(layer or layers it may include, why)]. Every layer may include
 # its own files; nothing else is allowed. The edges must not form a cycle.
@@ -108,9 +109,14 @@ ALLOWED = {
         ("firmware", "UEFI types"),
         ("host/sim", "the machine traps perform the image's accesses on the hardware model"),
     ],
+    "host/harness": [
+        (DRIVER, "it wires the firmware's tables into the driver's module globals and resets them"),
+        ("host/sim", "the simulated firmware whose tables it wires"),
+    ],
     "host/boot": [
-        (DRIVER, "it boots the driver and reads and resets its module globals"),
-        (("host/sim", "host/loader"), "the simulated firmware, and the loader for a shipped image"),
+        (DRIVER, "it boots the driver and reads its module globals"),
+        (("host/sim", "host/loader", "host/harness"),
+         "the simulated firmware, the loader for a shipped image, the driver's globals reset"),
     ],
     "tools": [
         (BELOW_PROGRAMS, "a program on top of everything below"),

@@ -12,6 +12,7 @@
 #include "driver/DriverEntry.h"
 #include "firmware/Guids.h"
 #include "host/boot/Report.h"
+#include "host/harness/DriverGlobals.h"
 #include "host/loader/MachineTraps.h"
 #include "host/loader/PeImage.h"
 #include "inventory/Inventory.h"
@@ -486,31 +487,7 @@ std::vector<SkippedWork> DescribeSkipped(const BootResult &result, const std::ve
   return skipped;
 }
 
-// The slot rows as the image holds them at load. The tables are constant
-// data until the first boot, so reading them during static initialisation
-// gets their load-time values.
-const std::vector<SystemSlotEntry> gLoadTimeSlotsA(gLayoutA.Slots, gLayoutA.Slots + gLayoutA.SlotCount);
-const std::vector<SystemSlotEntry> gLoadTimeSlotsB(gLayoutB.Slots, gLayoutB.Slots + gLayoutB.SlotCount);
-const std::vector<SystemSlotEntry> gLoadTimeSlotsC(gLayoutC.Slots, gLayoutC.Slots + gLayoutC.SlotCount);
-
 }  // namespace
-
-void ResetInventoryModuleGlobals() {
-  gSmbios = nullptr;
-  std::copy(gLoadTimeSlotsA.begin(), gLoadTimeSlotsA.end(), gLayoutA.Slots);
-  std::copy(gLoadTimeSlotsB.begin(), gLoadTimeSlotsB.end(), gLayoutB.Slots);
-  std::copy(gLoadTimeSlotsC.begin(), gLoadTimeSlotsC.end(), gLayoutC.Slots);
-}
-
-void ResetStartupModuleGlobals() {
-  gHobList = nullptr;
-  gPcdProtocol = nullptr;
-  gDebugPrintService = nullptr;
-  gTscTicksPerSecond = 0;
-  std::memset(&gPlatformConfigSnapshot, 0, sizeof(gPlatformConfigSnapshot));
-  gHeapBufferListInterface = {HEAP_LIST_INTERFACE_REVISION, {nullptr, nullptr}};
-  gHeapListAnchor = nullptr;
-}
 
 BootResult RunBoot(const sim::Platform &platform, const DriverImage *image) {
   ResetStartupModuleGlobals();

@@ -99,18 +99,6 @@ struct BootResult {
   StartupResult startup;
 };
 
-// The start-up services' module globals hold pointers into the simulated
-// firmware (the hand-off block list, the PCD protocol, the debug print
-// service, the heap list anchor). Sets them, and the rest of those
-// services' state, to their values at load, as a fresh image has them.
-void ResetStartupModuleGlobals();
-
-// The End-of-DXE work keeps the SMBIOS protocol in a module global and
-// updates the slot rows of the chosen layout in place. Sets both back to
-// their values at load, so that one process can boot the driver again and
-// again (the whole-boot fuzzer does).
-void ResetInventoryModuleGlobals();
-
 // Resets the driver's module globals, boots, and gathers the result. A
 // driver parked in the fatal stop display is taken back after the number
 // of display values the platform gives, and reported as parked.

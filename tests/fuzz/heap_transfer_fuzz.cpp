@@ -21,6 +21,7 @@
 
 #include "firmware/Guids.h"
 #include "host/boot/Boot.h"
+#include "host/harness/DriverGlobals.h"
 #include "host/sim/SimFirmware.h"
 #include "platform/PlatformServices.h"
 #include "startup/Startup.h"

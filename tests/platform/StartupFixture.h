@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "host/boot/Boot.h"
+#include "host/harness/DriverGlobals.h"
 #include "host/sim/SimFirmware.h"
 #include "platform/PlatformServices.h"
 #include "startup/Startup.h"
