@@ -24,32 +24,85 @@ void CheckFields(const nlohmann::json &object, const std::string &where, const s
   }
 }
 
-uint64_t ReadUnsignedField(const nlohmann::json &value, const std::string &field, uint64_t max) {
+bool ParseUnsignedText(const std::string &text, uint64_t max, uint64_t &value) {
+  const bool hex = text.size() > 2 && text[0] == '0' && (text[1] == 'x' || text[1] == 'X');
+  const uint64_t base = hex ? 16 : 10;
+  const size_t first = hex ? 2 : 0;
+  if (text.size() == first) {
+    return false;
+  }
   uint64_t result = 0;
-  if (value.is_number_unsigned()) {
-    result = value.get<uint64_t>();
-  } else if (value.is_number_integer()) {
-    FailField(field, "must not be negative");
-  } else if (value.is_string()) {
-    const std::string text = value.get<std::string>();
-    size_t used = 0;
-    try {
-      result = std::stoull(text, &used, 0);
-    } catch (const std::exception &) {
-      used = 0;
+  for (size_t i = first; i < text.size(); i++) {
+    const char c = text[i];
+    uint64_t digit = 0;
+    if (c >= '0' && c <= '9') {
+      digit = static_cast<uint64_t>(c - '0');
+    } else if (hex && c >= 'a' && c <= 'f') {
+      digit = static_cast<uint64_t>(c - 'a' + 10);
+    } else if (hex && c >= 'A' && c <= 'F') {
+      digit = static_cast<uint64_t>(c - 'A' + 10);
+    } else {
+      return false;
     }
-    if (text.empty() || used != text.size() || text[0] == '-' || text[0] == '+') {
+    if (result > (max - digit) / base) {
+      return false;
+    }
+    result = result * base + digit;
+  }
+  value = result;
+  return true;
+}
+
+namespace {
+
+[[noreturn]] void FailRange(const std::string &field, uint64_t max) {
+  char limit[32];
+  std::snprintf(limit, sizeof(limit), "0x%llX", static_cast<unsigned long long>(max));
+  FailField(field, std::string("out of range (at most ") + limit + ")");
+}
+
+}  // namespace
+
+uint64_t ReadUnsignedField(const nlohmann::json &value, const std::string &field, uint64_t max) {
+  if (value.is_number_unsigned()) {
+    const uint64_t result = value.get<uint64_t>();
+    if (result > max) {
+      FailRange(field, max);
+    }
+    return result;
+  }
+  if (value.is_number_integer()) {
+    FailField(field, "must not be negative");
+  }
+  if (value.is_number_float()) {
+    const double number = value.get<double>();
+    if (number < 0) {
+      FailField(field, "must not be negative");
+    }
+    if (number != number || number >= 18446744073709551616.0 || number > static_cast<double>(max)) {
+      FailRange(field, max);
+    }
+    const auto result = static_cast<uint64_t>(number);
+    if (static_cast<double>(result) != number) {
+      FailField(field, "must be a whole number");
+    }
+    if (result > max) {
+      FailRange(field, max);
+    }
+    return result;
+  }
+  if (value.is_string()) {
+    const std::string text = value.get<std::string>();
+    uint64_t result = 0;
+    if (!ParseUnsignedText(text, UINT64_MAX, result)) {
       FailField(field, "not a number: \"" + text + "\"");
     }
-  } else {
-    FailField(field, "must be a number or a numeric text");
+    if (result > max) {
+      FailRange(field, max);
+    }
+    return result;
   }
-  if (result > max) {
-    char limit[32];
-    std::snprintf(limit, sizeof(limit), "0x%llX", static_cast<unsigned long long>(max));
-    FailField(field, std::string("out of range (at most ") + limit + ")");
-  }
-  return result;
+  FailField(field, "must be a number or a numeric text");
 }
 
 bool ReadBoolField(const nlohmann::json &value, const std::string &field) {

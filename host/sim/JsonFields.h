@@ -15,7 +15,14 @@ namespace sim {
 // The object's members must all be among the allowed names.
 void CheckFields(const nlohmann::json &object, const std::string &where, const std::set<std::string> &allowed);
 
-// An unsigned number given as a JSON number or as a decimal or 0x-prefixed text.
+// A number written as decimal digits (leading zeros included: "0625" is
+// 625) or as 0x followed by hex digits, nothing else: no sign, no spaces,
+// no octal. False when the text is not such a number or exceeds max.
+bool ParseUnsignedText(const std::string &text, uint64_t max, uint64_t &value);
+
+// An unsigned number given as a JSON number (a whole one: 512.0 and 5e2
+// are 512) or as a text ParseUnsignedText reads. Refuses fractions,
+// negative numbers and numbers over max, naming the field and the range.
 uint64_t ReadUnsignedField(const nlohmann::json &value, const std::string &field, uint64_t max);
 
 bool ReadBoolField(const nlohmann::json &value, const std::string &field);

@@ -232,6 +232,23 @@ TEST(ToolTest, PlatformFileAndTextReport) {
   EXPECT_NE(run.out.find("End-of-DXE event: left open"), std::string::npos) << run.out;
 }
 
+// --nio and the platform file read a leading zero as decimal: 0512 is 512
+// (0x200, kind 2), as 0x200 is; 0777 is 777 (0x309, kind 3).
+TEST(ToolTest, NumbersWithALeadingZeroAreDecimal) {
+  const std::string decimal = Tool("boot --nio 0512 --format json").out;
+  const ToolRun hex = Tool("boot --nio 0x200 --format json");
+  ASSERT_EQ(hex.status, 0) << hex.err;
+  EXPECT_EQ(decimal, hex.out);
+  const ToolRun kindThree = Tool("boot --nio 0777 --format json");
+  ASSERT_EQ(kindThree.status, 0) << kindThree.err;
+  EXPECT_EQ(nlohmann::json::parse(kindThree.out)["variable"]["word"], "0x00000309") << kindThree.out;
+  const std::string platform = WriteTemp(
+      "leading-zero.json", R"({"name": "zero", "variables": [{"name": "NioTypeProtected", "value": "0512"}]})");
+  const ToolRun fromFile = Tool("boot --format json --platform " + platform);
+  ASSERT_EQ(fromFile.status, 0) << fromFile.err;
+  EXPECT_EQ(nlohmann::json::parse(fromFile.out)["layout"], "Layout A") << fromFile.out;
+}
+
 TEST(ToolTest, DefaultBootInstallsLayoutA) {
   const ToolRun run = Tool("boot");
   ASSERT_EQ(run.status, 0) << run.err;

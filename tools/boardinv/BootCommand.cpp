@@ -7,6 +7,7 @@
 #include "host/boot/Report.h"
 #include "host/loader/PeImage.h"
 #include "host/sim/InputFile.h"
+#include "host/sim/JsonFields.h"
 #include "host/sim/Platform.h"
 #include "tools/boardinv/Commands.h"
 
@@ -28,15 +29,9 @@ struct BootOptions {
 };
 
 uint32_t ParseWord(const std::string &text) {
-  size_t used = 0;
-  unsigned long long value = 0;
-  try {
-    value = std::stoull(text, &used, 0);
-  } catch (const std::exception &) {
-    used = 0;
-  }
-  if (text.empty() || used != text.size() || text[0] == '-' || text[0] == '+' || value > 0xFFFFFFFFULL) {
-    Die("--nio: not a 32-bit number: \"" + text + "\"");
+  uint64_t value = 0;
+  if (!sim::ParseUnsignedText(text, 0xFFFFFFFF, value)) {
+    Die("--nio: not a 32-bit number (decimal, or hexadecimal after 0x): \"" + text + "\"");
   }
   return static_cast<uint32_t>(value);
 }
