@@ -78,6 +78,7 @@ add_executable(boardinv tools/boardinv/main.cpp tools/boardinv/BootCommand.cpp t
                tools/boardinv/SweepCommand.cpp)
 target_compile_options(boardinv PRIVATE ${BOARDINV_WARNINGS})
 target_link_libraries(boardinv PRIVATE bootharness CLI11::CLI11)
+target_compile_definitions(boardinv PRIVATE BOARDINV_VERSION="${PROJECT_VERSION}")
 # A fault in host code that the loaded image called is reported with the
 # function's name, which dladdr finds in the dynamic symbol table.
 set_target_properties(boardinv PROPERTIES ENABLE_EXPORTS ON)

@@ -6,6 +6,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cctype>
 #include <cstdio>
 #include <fstream>
@@ -247,6 +248,20 @@ TEST(ToolTest, NumbersWithALeadingZeroAreDecimal) {
   const ToolRun fromFile = Tool("boot --format json --platform " + platform);
   ASSERT_EQ(fromFile.status, 0) << fromFile.err;
   EXPECT_EQ(nlohmann::json::parse(fromFile.out)["layout"], "Layout A") << fromFile.out;
+}
+
+TEST(ToolTest, VersionAndAnUnknownSubcommandIsNamed) {
+  const ToolRun version = Tool("--version");
+  EXPECT_EQ(version.status, 0) << version.err;
+  EXPECT_EQ(version.out.rfind("boardinv ", 0), 0u) << version.out;
+  EXPECT_EQ(std::count(version.out.begin(), version.out.end(), '\n'), 1) << version.out;
+  const ToolRun bogus = Tool("bogus");
+  EXPECT_EQ(bogus.status, 2);
+  EXPECT_EQ(bogus.err, "boardinv: unknown subcommand \"bogus\" (the subcommands are boot, devpath, sweep)\n");
+  EXPECT_EQ(bogus.out, "");
+  const ToolRun none = Tool("");
+  EXPECT_EQ(none.status, 2);
+  EXPECT_EQ(none.err, "boardinv: A subcommand is required\n");
 }
 
 TEST(ToolTest, DefaultBootInstallsLayoutA) {

@@ -34,6 +34,7 @@ std::string InputFileHelp(const std::string &what, size_t limit) {
 int main(int argc, char **argv) {
   CLI::App app{"Boots the board inventory driver in a simulated firmware and shows what it installs."};
   app.require_subcommand(1);
+  app.set_version_flag("--version", "boardinv " BOARDINV_VERSION, "Print the version and exit");
   const std::string footer =
       "Exit status: 0 success; 1 the job ran and found a failure (an invalid device path under\n"
       "devpath --explain, a sweep boot that was not sound); 2 bad usage or input (arguments, files\n"
@@ -57,10 +58,27 @@ int main(int argc, char **argv) {
     command->footer(footer);
   }
 
+  // A first word that is neither an option nor a subcommand is named, not
+  // taken for a missing subcommand.
+  if (argc > 1 && argv[1][0] != '-') {
+    std::string names;
+    bool known = false;
+    for (const CLI::App *command : app.get_subcommands({})) {
+      known = known || command->get_name() == argv[1];
+      names += (names.empty() ? "" : ", ") + command->get_name();
+    }
+    if (!known) {
+      boardinv::Die(std::string("unknown subcommand \"") + argv[1] + "\" (the subcommands are " + names + ")");
+    }
+  }
+
   try {
     app.parse(argc, argv);
   } catch (const CLI::CallForHelp &) {
     std::cout << app.help();
+    return 0;
+  } catch (const CLI::CallForVersion &) {
+    std::cout << app.version() << "\n";
     return 0;
   } catch (const CLI::ParseError &error) {
     std::string message = error.what();
