@@ -264,6 +264,30 @@ TEST(ToolTest, VersionAndAnUnknownSubcommandIsNamed) {
   EXPECT_EQ(none.err, "boardinv: A subcommand is required\n");
 }
 
+// A full disk behind standard output is an error of every subcommand, not
+// a success with the output lost.
+class FullOutputTest : public ::testing::TestWithParam<std::string> {};
+
+TEST_P(FullOutputTest, OneLineAndStatusTwo) {
+  if (access("/dev/full", W_OK) != 0) {
+    GTEST_SKIP() << "no /dev/full";
+  }
+  const std::string err = testing::TempDir() + "boardinv-full." + std::to_string(getpid()) + ".err";
+  const std::string command = std::string(BOARDINV_TOOL) + " " + GetParam() + " >/dev/full 2>" + err;
+  const int status = std::system(command.c_str());
+  ASSERT_TRUE(WIFEXITED(status));
+  EXPECT_EQ(WEXITSTATUS(status), 2);
+  const std::string message = ReadFile(err);
+  std::remove(err.c_str());
+  EXPECT_EQ(message.rfind("boardinv: standard output: ", 0), 0u) << message;
+  EXPECT_EQ(std::count(message.begin(), message.end(), '\n'), 1) << message;
+}
+
+INSTANTIATE_TEST_SUITE_P(Subcommands, FullOutputTest,
+                         ::testing::Values("boot", "boot --format json", "sweep", "devpath 'Pci(0,0)'",
+                                           "devpath --json 'Pci(0,0)'", "devpath --explain '7F FF 04 00'",
+                                           "--help", "boot --help", "--version"));
+
 TEST(ToolTest, DefaultBootInstallsLayoutA) {
   const ToolRun run = Tool("boot");
   ASSERT_EQ(run.status, 0) << run.err;

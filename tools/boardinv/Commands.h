@@ -21,6 +21,11 @@ constexpr int kExitUsage = 2;
 // file that cannot be read or parsed ends the program through Die.
 sim::Platform LoadPlatformOrDie(bool given, const std::string &file);
 
+// Flushes and closes standard output; on a write error prints one line
+// "boardinv: standard output: REASON" and answers the usage status instead
+// of status.
+int FinishStandardOutput(int status);
+
 // The --help text of a file option: what it reads, and its size limit.
 std::string InputFileHelp(const std::string &what, size_t limit);
 

@@ -1,6 +1,10 @@
 // boardinv: boots the driver in the simulated firmware and shows what it
 // installs.
+#include <unistd.h>
+
+#include <cerrno>
 #include <cstdio>
+#include <cstring>
 #include <cstdlib>
 #include <functional>
 #include <string>
@@ -25,6 +29,25 @@ sim::Platform LoadPlatformOrDie(bool given, const std::string &file) {
   }
 }
 
+int FinishStandardOutput(int status) {
+  errno = 0;
+  std::cout.flush();
+  bool failed = !std::cout.good();
+  failed = std::fflush(stdout) != 0 || failed;
+  failed = std::ferror(stdout) != 0 || failed;
+  int error = errno;
+  // Closing reports what a delayed write (a file system, a pipe) found.
+  if (close(STDOUT_FILENO) != 0 && errno != EBADF) {
+    failed = true;
+    error = errno;
+  }
+  if (!failed) {
+    return status;
+  }
+  std::fprintf(stderr, "boardinv: standard output: %s\n", error != 0 ? std::strerror(error) : "write error");
+  return kExitUsage;
+}
+
 std::string InputFileHelp(const std::string &what, size_t limit) {
   return what + " (read up to " + sim::LimitText(limit) + ")";
 }
@@ -38,7 +61,8 @@ int main(int argc, char **argv) {
   const std::string footer =
       "Exit status: 0 success; 1 the job ran and found a failure (an invalid device path under\n"
       "devpath --explain, a sweep boot that was not sound); 2 bad usage or input (arguments, files\n"
-      "that cannot be read, a malformed platform description, an image or map the loader refuses);\n"
+      "that cannot be read, a malformed platform description, an image or map the loader refuses)\n"
+      "or output that cannot be written;\n"
       "3 the driver faulted (under --efi: a fault in the image's code, a jump out of it, or a fault\n"
       "in the simulated firmware that it called), named on one line.\n"
       "Environment: BOARDINV_EFI_TRAPS=rewrite makes --efi rewrite the image's rdtsc and cpuid and\n"
@@ -76,10 +100,10 @@ int main(int argc, char **argv) {
     app.parse(argc, argv);
   } catch (const CLI::CallForHelp &) {
     std::cout << app.help();
-    return 0;
+    return boardinv::FinishStandardOutput(0);
   } catch (const CLI::CallForVersion &) {
     std::cout << app.version() << "\n";
-    return 0;
+    return boardinv::FinishStandardOutput(0);
   } catch (const CLI::ParseError &error) {
     std::string message = error.what();
     for (char &c : message) {
@@ -91,7 +115,7 @@ int main(int argc, char **argv) {
   for (const auto &run : runners) {
     const int status = run();
     if (status >= 0) {
-      return status;
+      return boardinv::FinishStandardOutput(status);
     }
   }
   return boardinv::kExitUsage;
