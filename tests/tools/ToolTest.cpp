@@ -86,6 +86,7 @@ TEST_P(BadArgumentsTest, OneLineErrorAndStatusTwo) {
 INSTANTIATE_TEST_SUITE_P(
     Arguments, BadArgumentsTest,
     ::testing::Values("", "frobnicate", "boot --nio", "boot --nio xyz", "boot --nio 0x100000000", "boot --nio -1",
+                      "boot --nio \"\"", "boot --nio 08x", "boot --nio 0x", "boot --nio \" 1\"",
                       "boot --nio 1 --no-nio", "boot --format xml", "boot --platform /nonexistent.json",
                       "boot --unknown", "boot --platform " + WriteTemp("bad.json", "{\"colour\": 1}"),
                       "boot --platform " + WriteTemp("broken.json", "{\"variables\": ["),

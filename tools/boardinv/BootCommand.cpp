@@ -23,6 +23,7 @@ struct BootOptions {
   std::string dumpFile;
   std::string efiFile;
   // Whether each file option was given: an empty name is a name.
+  bool nioGiven = false;
   bool platformGiven = false;
   bool dumpGiven = false;
   bool efiGiven = false;
@@ -38,7 +39,7 @@ uint32_t ParseWord(const std::string &text) {
 
 int RunBoot(const BootOptions &options) {
   sim::Platform platform = LoadPlatformOrDie(options.platformGiven, options.platformFile);
-  if (!options.nio.empty()) {
+  if (options.nioGiven) {
     sim::SetNioTypeWord(platform, ParseWord(options.nio));
   }
   if (options.noNio) {
@@ -99,10 +100,11 @@ std::function<int()> AddBootCommand(CLI::App &app) {
           "is read up to " +
           sim::LimitText(sim::kSymbolMapLimit))
       ->type_name("FILE");
-  return [command, options, platform, dump, efi]() {
+  return [command, options, nio, platform, dump, efi]() {
     if (!command->parsed()) {
       return -1;
     }
+    options->nioGiven = nio->count() > 0;
     options->platformGiven = platform->count() > 0;
     options->dumpGiven = dump->count() > 0;
     options->efiGiven = efi->count() > 0;
