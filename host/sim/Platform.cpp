@@ -5,6 +5,8 @@
 #include <cstdio>
 #include <nlohmann/json.hpp>
 #include <set>
+#include <string>
+#include <vector>
 
 #include "firmware/Guids.h"
 #include "host/sim/InputFile.h"
@@ -155,10 +157,71 @@ Platform DefaultPlatform() {
   return platform;
 }
 
+namespace {
+
+// Follows the parser through the document and refuses a key that appears
+// twice in one object, naming it with its path ("variables[0].name").
+class DuplicateKeyCheck {
+ public:
+  bool operator()(int /*depth*/, json::parse_event_t event, json &parsed) {
+    switch (event) {
+      case json::parse_event_t::object_start:
+        frames_.push_back({false, 0, {}, {}});
+        break;
+      case json::parse_event_t::array_start:
+        frames_.push_back({true, 0, {}, {}});
+        break;
+      case json::parse_event_t::key: {
+        Frame &frame = frames_.back();
+        frame.key = parsed.get<std::string>();
+        if (!frame.keys.insert(frame.key).second) {
+          throw PlatformError(Path() + ": the key appears twice in its object");
+        }
+        break;
+      }
+      case json::parse_event_t::object_end:
+      case json::parse_event_t::array_end:
+        frames_.pop_back();
+        ElementDone();
+        break;
+      case json::parse_event_t::value:
+        ElementDone();
+        break;
+    }
+    return true;
+  }
+
+ private:
+  struct Frame {
+    bool array;
+    size_t index;  // of the element being read, in an array
+    std::set<std::string> keys;
+    std::string key;  // being read, in an object
+  };
+
+  void ElementDone() {
+    if (!frames_.empty() && frames_.back().array) {
+      frames_.back().index++;
+    }
+  }
+
+  std::string Path() const {
+    std::string path;
+    for (const Frame &frame : frames_) {
+      path += frame.array ? "[" + std::to_string(frame.index) + "]" : (path.empty() ? "" : ".") + frame.key;
+    }
+    return path;
+  }
+
+  std::vector<Frame> frames_;
+};
+
+}  // namespace
+
 Platform ParsePlatformJson(const std::string &text) {
   json root;
   try {
-    root = json::parse(text);
+    root = json::parse(text, DuplicateKeyCheck());
   } catch (const json::parse_error &error) {
     throw PlatformError(std::string("not valid JSON: ") + error.what());
   }

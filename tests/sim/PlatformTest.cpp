@@ -96,7 +96,14 @@ INSTANTIATE_TEST_SUITE_P(
                 "variables[1]: the same name and GUID appear twice"},
         BadCase{R"({"variables": [{"name": "N", "value": 1, "extra": 1}]})", "variables[0].extra: unknown field"},
         BadCase{R"({"faults": {"fail_allocations": [0]}})", "faults.fail_allocations[0]: allocations are numbered"},
-        BadCase{R"({"faults": {"fail_allocations_from": "x"}})", "faults.fail_allocations_from: not a number"}));
+        BadCase{R"({"faults": {"fail_allocations_from": "x"}})", "faults.fail_allocations_from: not a number"},
+        // A key twice in one object is refused, not taken last-wins.
+        BadCase{R"({"name": "a", "name": "b"})", "name: the key appears twice in its object"},
+        BadCase{R"({"variables": [], "protocols": {}, "variables": []})", "variables: the key appears twice"},
+        BadCase{R"({"variables": [{"name": "N", "value": 1}, {"name": "M", "value": 1, "value": 2}]})",
+                "variables[1].value: the key appears twice"},
+        BadCase{R"({"pci": {"root_bridges": [{"uid": 0, "functions": [[], {"a": 1, "a": 1}]}]}})",
+                "pci.root_bridges[0].functions[1].a: the key appears twice"}));
 
 TEST(PlatformTest, PciTopologyWithNestedBridges) {
   const sim::Platform platform = sim::ParsePlatformJson(R"({"pci": {"root_bridges": [
