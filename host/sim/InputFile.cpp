@@ -53,8 +53,15 @@ std::string LimitText(size_t limit) {
   return std::to_string(limit) + " bytes";
 }
 
-std::vector<uint8_t> ReadInputFile(const std::string &what, const std::string &path, size_t limit) {
-  Descriptor file(open(path.c_str(), O_RDONLY | O_CLOEXEC));
+std::vector<uint8_t> ReadInputFile(const std::string &what, const std::string &name, size_t limit) {
+  // "-" is named for the stream it stands for.
+  const std::string path = name == kStandardStream ? "standard input" : name;
+  if (path.empty()) {
+    Fail(what, path, "an empty file name");
+  }
+  // A copy of standard input, so that closing it leaves the stream open.
+  Descriptor file(name == kStandardStream ? fcntl(STDIN_FILENO, F_DUPFD_CLOEXEC, 0)
+                                          : open(path.c_str(), O_RDONLY | O_CLOEXEC));
   if (file.Get() < 0) {
     FailErrno(what, path, errno);
   }
@@ -96,8 +103,13 @@ std::vector<uint8_t> ReadInputFile(const std::string &what, const std::string &p
   return bytes;
 }
 
-void WriteOutputFile(const std::string &what, const std::string &path, const std::vector<uint8_t> &bytes) {
-  Descriptor file(open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666));
+void WriteOutputFile(const std::string &what, const std::string &name, const std::vector<uint8_t> &bytes) {
+  const std::string path = name == kStandardStream ? "standard output" : name;
+  if (path.empty()) {
+    Fail(what, path, "an empty file name");
+  }
+  Descriptor file(name == kStandardStream ? fcntl(STDOUT_FILENO, F_DUPFD_CLOEXEC, 0)
+                                          : open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666));
   if (file.Get() < 0) {
     FailErrno(what, path, errno);
   }

@@ -27,7 +27,12 @@ constexpr size_t kSymbolMapLimit = size_t{16} << 20;      // the linker's map be
 constexpr size_t kPlatformFileLimit = size_t{16} << 20;   // a platform description
 constexpr size_t kDevicePathFileLimit = size_t{1} << 20;  // a binary device path
 
-// The whole content of PATH (open, fstat, read). A directory is refused
+// The name that stands for standard input (to ReadInputFile) or standard
+// output (to WriteOutputFile).
+inline constexpr const char *kStandardStream = "-";
+
+// The whole content of PATH (open, fstat, read); "-" reads standard input
+// to its end. An empty PATH is refused. A directory is refused
 // with the system's text for EISDIR. A regular file larger than LIMIT is
 // refused before it is read; anything else (a pipe, a device) is read up to
 // LIMIT + 1 bytes and refused when it gets there. WHAT names the input in
@@ -35,7 +40,7 @@ constexpr size_t kDevicePathFileLimit = size_t{1} << 20;  // a binary device pat
 std::vector<uint8_t> ReadInputFile(const std::string &what, const std::string &path, size_t limit);
 
 // Creates or truncates PATH and writes BYTES to it, checking every write
-// and the close.
+// and the close; "-" writes to standard output. An empty PATH is refused.
 void WriteOutputFile(const std::string &what, const std::string &path, const std::vector<uint8_t> &bytes);
 
 // "16 MiB" for a whole number of MiB, else the number of bytes.

@@ -303,7 +303,7 @@ Platform LoadPlatformFile(const std::string &path) {
   try {
     return ParsePlatformJson(content);
   } catch (const PlatformError &error) {
-    throw PlatformError(path + ": " + error.what());
+    throw PlatformError((path == kStandardStream ? std::string("standard input") : path) + ": " + error.what());
   }
 }
 

@@ -178,29 +178,29 @@ INSTANTIATE_TEST_SUITE_P(
     Files, FileArgumentTest,
     ::testing::Values(
         FileCase{"boot --efi", "driver image", FileKind::Directory, kIsADirectory, 0},
-        FileCase{"boot --efi", "driver image", FileKind::EmptyName, kNoSuchFile, 0},
+        FileCase{"boot --efi", "driver image", FileKind::EmptyName, "an empty file name", 0},
         FileCase{"boot --efi", "driver image", FileKind::Missing, kNoSuchFile, 0},
         FileCase{"boot --efi", "driver image", FileKind::Unreadable, kPermissionDenied, 0},
         FileCase{"boot --efi", "driver image", FileKind::DevZero, "larger than the limit of 64 MiB", 0},
         FileCase{"boot --efi", "driver image", FileKind::Oversize, "larger than the limit of 64 MiB", 64 << 20},
         FileCase{"devpath --efi", "driver image", FileKind::Directory, kIsADirectory, 0},
-        FileCase{"devpath --efi", "driver image", FileKind::EmptyName, kNoSuchFile, 0},
+        FileCase{"devpath --efi", "driver image", FileKind::EmptyName, "an empty file name", 0},
         FileCase{"devpath --efi", "driver image", FileKind::DevZero, "larger than the limit of 64 MiB", 0},
         FileCase{"boot --platform", "platform file", FileKind::Directory, kIsADirectory, 0},
-        FileCase{"boot --platform", "platform file", FileKind::EmptyName, kNoSuchFile, 0},
+        FileCase{"boot --platform", "platform file", FileKind::EmptyName, "an empty file name", 0},
         FileCase{"boot --platform", "platform file", FileKind::Missing, kNoSuchFile, 0},
         FileCase{"boot --platform", "platform file", FileKind::Unreadable, kPermissionDenied, 0},
         FileCase{"boot --platform", "platform file", FileKind::DevZero, "larger than the limit of 16 MiB", 0},
         FileCase{"boot --platform", "platform file", FileKind::Oversize, "larger than the limit of 16 MiB", 16 << 20},
         FileCase{"sweep --platform", "platform file", FileKind::Directory, kIsADirectory, 0},
-        FileCase{"sweep --platform", "platform file", FileKind::EmptyName, kNoSuchFile, 0},
+        FileCase{"sweep --platform", "platform file", FileKind::EmptyName, "an empty file name", 0},
         FileCase{"boot --dump", "SMBIOS dump", FileKind::Directory, kIsADirectory, 0},
-        FileCase{"boot --dump", "SMBIOS dump", FileKind::EmptyName, kNoSuchFile, 0},
+        FileCase{"boot --dump", "SMBIOS dump", FileKind::EmptyName, "an empty file name", 0},
         FileCase{"boot --dump", "SMBIOS dump", FileKind::InMissingDirectory, kNoSuchFile, 0},
         FileCase{"boot --dump", "SMBIOS dump", FileKind::Unwritable, kPermissionDenied, 0},
         FileCase{"boot --dump", "SMBIOS dump", FileKind::DevFull, "No space left on device", 0},
         FileCase{"devpath --explain --binary", "device path file", FileKind::Directory, kIsADirectory, 0},
-        FileCase{"devpath --explain --binary", "device path file", FileKind::EmptyName, kNoSuchFile, 0},
+        FileCase{"devpath --explain --binary", "device path file", FileKind::EmptyName, "an empty file name", 0},
         FileCase{"devpath --explain --binary", "device path file", FileKind::Missing, kNoSuchFile, 0},
         FileCase{"devpath --explain --binary", "device path file", FileKind::Unreadable, kPermissionDenied, 0},
         FileCase{"devpath --explain --binary", "device path file", FileKind::DevZero, "larger than the limit of 1 MiB",
@@ -288,6 +288,32 @@ INSTANTIATE_TEST_SUITE_P(Subcommands, FullOutputTest,
                          ::testing::Values("boot", "boot --format json", "sweep", "devpath 'Pci(0,0)'",
                                            "devpath --json 'Pci(0,0)'", "devpath --explain '7F FF 04 00'",
                                            "--help", "boot --help", "--version"));
+
+// "-" stands for standard input (a platform description) and standard
+// output (the SMBIOS dump, which then replaces the report).
+TEST(ToolTest, DashIsStandardInputOrOutput) {
+  const std::string platform = WriteTemp("stdin.json", R"({"name": "from standard input"})");
+  for (const char *command : {"boot", "sweep"}) {
+    const ToolRun run = Tool(std::string(command) + " --platform - <" + platform);
+    EXPECT_EQ(run.status, 0) << command << ": " << run.err;
+    EXPECT_NE(run.out.find("from standard input"), std::string::npos) << command << ": " << run.out;
+  }
+
+  const std::string dump = testing::TempDir() + "dash." + std::to_string(getpid()) + ".dump";
+  ASSERT_EQ(Tool("boot --dump " + dump).status, 0);
+  const ToolRun toStdout = Tool("boot --dump -");
+  EXPECT_EQ(toStdout.status, 0) << toStdout.err;
+  EXPECT_EQ(toStdout.out, ReadFile(dump)) << "standard output carries the dump alone";
+  std::remove(dump.c_str());
+
+  const ToolRun empty = Tool("boot --platform - </dev/null");
+  EXPECT_EQ(empty.status, 2);
+  EXPECT_EQ(empty.err.rfind("boardinv: standard input: not valid JSON", 0), 0u) << empty.err;
+
+  const ToolRun image = Tool("boot --efi -");
+  EXPECT_EQ(image.status, 2);
+  EXPECT_EQ(image.err, "boardinv: --efi: the driver image must be a file: its symbol map is read from beside it\n");
+}
 
 TEST(ToolTest, DefaultBootInstallsLayoutA) {
   const ToolRun run = Tool("boot");

@@ -47,6 +47,9 @@ int RunBoot(const BootOptions &options) {
   }
 
   host::DriverImagePtr image;
+  if (options.efiGiven && options.efiFile == sim::kStandardStream) {
+    Die("--efi: the driver image must be a file: its symbol map is read from beside it");
+  }
   if (options.efiGiven) {
     try {
       image = host::LoadDriverImage(options.efiFile);
@@ -68,6 +71,11 @@ int RunBoot(const BootOptions &options) {
       Die(error.what());
     }
   }
+  if (options.dumpGiven && options.dumpFile == sim::kStandardStream) {
+    // Standard output carries the table alone, for a reader at the other
+    // end of a pipe.
+    return 0;
+  }
   if (options.format == "json") {
     std::cout << host::BootReportJson(result).dump(2) << "\n";
   } else {
@@ -86,12 +94,12 @@ std::function<int()> AddBootCommand(CLI::App &app) {
   nio->excludes(noNio);
   CLI::Option *platform = command->add_option(
       "--platform", options->platformFile,
-      InputFileHelp("Platform description (JSON); default: the built-in one", sim::kPlatformFileLimit))
+      InputFileHelp(kPlatformOptionHelp, sim::kPlatformFileLimit))
       ->type_name("FILE");
   command->add_option("--format", options->format, "Report format: text or json")
       ->check(CLI::IsMember({"text", "json"}));
   CLI::Option *dump =
-      command->add_option("--dump", options->dumpFile, "Write the SMBIOS table to FILE (readable with --from-dump)")
+      command->add_option("--dump", options->dumpFile, "Write the SMBIOS table to FILE (readable with --from-dump); - writes it to standard output instead of the report")
           ->type_name("FILE");
   CLI::Option *efi = command->add_option(
       "--efi", options->efiFile,

@@ -26,6 +26,10 @@ sim::Platform LoadPlatformOrDie(bool given, const std::string &file);
 // of status.
 int FinishStandardOutput(int status);
 
+// What --platform reads, for the help of every subcommand that boots.
+inline constexpr const char *kPlatformOptionHelp =
+    "Platform description (JSON; - reads standard input); default: the built-in one";
+
 // The --help text of a file option: what it reads, and its size limit.
 std::string InputFileHelp(const std::string &what, size_t limit);
 

@@ -113,7 +113,7 @@ std::function<int()> AddSweepCommand(CLI::App &app) {
       "sweep", "Boot once per pool allocation of a boot, with that allocation alone refused, and report each");
   CLI::Option *platform = command->add_option(
       "--platform", options->platformFile,
-      InputFileHelp("Platform description (JSON); default: the built-in one", sim::kPlatformFileLimit))
+      InputFileHelp(kPlatformOptionHelp, sim::kPlatformFileLimit))
       ->type_name("FILE");
   command->add_option("--format", options->format, "Report format: text or json")
       ->check(CLI::IsMember({"text", "json"}));
