@@ -27,15 +27,17 @@ std::string ReadFile(const std::string &path) {
   return std::string(std::istreambuf_iterator<char>(file), std::istreambuf_iterator<char>());
 }
 
-ToolRun Tool(const std::string &arguments) {
+// Runs a shell command, capturing its standard output and error.
+ToolRun Shell(const std::string &command) {
   // Per process: ctest may run the cases side by side.
   const std::string stem = testing::TempDir() + "boardinv." + std::to_string(getpid());
   const std::string out = stem + ".out";
   const std::string err = stem + ".err";
-  const std::string command = std::string(BOARDINV_TOOL) + " " + arguments + " >" + out + " 2>" + err;
-  const int status = std::system(command.c_str());
+  const int status = std::system(("{ " + command + "; } >" + out + " 2>" + err).c_str());
   return {WIFEXITED(status) ? WEXITSTATUS(status) : -1, ReadFile(out), ReadFile(err)};
 }
+
+ToolRun Tool(const std::string &arguments) { return Shell(std::string(BOARDINV_TOOL) + " " + arguments); }
 
 // The same, run as the unprivileged user "nobody" (65534): for root, file
 // permissions bind only once it gives up its identity. Empty when the
@@ -313,6 +315,36 @@ TEST(ToolTest, DashIsStandardInputOrOutput) {
   const ToolRun image = Tool("boot --efi -");
   EXPECT_EQ(image.status, 2);
   EXPECT_EQ(image.err, "boardinv: --efi: the driver image must be a file: its symbol map is read from beside it\n");
+}
+
+// The sweep replaces the platform's own refused allocations by its own and
+// says so; it shows progress only where a person watches.
+TEST(ToolTest, SweepNamesTheFaultsItSetsAsideAndShowsProgressOnATerminal) {
+  const std::string platform = WriteTemp(
+      "set-aside.json", R"({"name": "set aside", "faults": {"fail_allocations": [7, 3], "fail_allocations_from": 9}})");
+  const ToolRun run = Tool("sweep --format json --platform " + platform);
+  ASSERT_EQ(run.status, 0) << run.err;
+  EXPECT_EQ(run.err, "") << "no progress when standard error is a file";
+  const nlohmann::json sweep = nlohmann::json::parse(run.out);
+  EXPECT_EQ(sweep["set_aside"],
+            nlohmann::json({"faults.fail_allocations: 7, 3", "faults.fail_allocations_from: 9"}));
+  const ToolRun text = Tool("sweep --platform " + platform);
+  EXPECT_NE(text.out.find("Set aside from the platform: faults.fail_allocations: 7, 3\n"
+                          "Set aside from the platform: faults.fail_allocations_from: 9\n"),
+            std::string::npos)
+      << text.out;
+  const nlohmann::json plain = nlohmann::json::parse(Tool("sweep --format json").out);
+  EXPECT_EQ(plain["set_aside"], nlohmann::json::array());
+
+  // script(1) gives the sweep a terminal on standard error.
+  if (std::system("command -v script >/dev/null 2>&1") != 0) {
+    GTEST_SKIP() << "no script(1) to provide a terminal";
+  }
+  const ToolRun onTerminal =
+      Shell("script -qec '" + std::string(BOARDINV_TOOL) + " sweep --format json >/dev/null' /dev/null");
+  const std::string total = std::to_string(plain["allocations"].get<uint64_t>());
+  EXPECT_NE(onTerminal.out.find("\rboot 1/" + total), std::string::npos) << onTerminal.out;
+  EXPECT_NE(onTerminal.out.find("\rboot " + total + "/" + total), std::string::npos) << onTerminal.out;
 }
 
 TEST(ToolTest, DefaultBootInstallsLayoutA) {

@@ -2,6 +2,8 @@
 // of that boot's pool allocations with that allocation alone refused, and
 // shows what each boot left undone. Every boot runs in its own process, so
 // one that dies does not end the sweep.
+#include <unistd.h>
+
 #include <iostream>
 #include <memory>
 #include <nlohmann/json.hpp>
@@ -54,6 +56,23 @@ json SweepEntry(uint64_t allocation, const sim::Platform &described) {
   return entry;
 }
 
+// The platform's own refused allocations, which the sweep replaces by its
+// own one at a time: named, so that none is dropped silently.
+json SetAsideFaults(const sim::Platform &platform) {
+  json faults = json::array();
+  if (!platform.faults.failAllocations.empty()) {
+    std::string numbers;
+    for (uint64_t number : platform.faults.failAllocations) {
+      numbers += (numbers.empty() ? "" : ", ") + std::to_string(number);
+    }
+    faults.push_back("faults.fail_allocations: " + numbers);
+  }
+  if (platform.faults.failAllocationsFrom) {
+    faults.push_back("faults.fail_allocations_from: " + std::to_string(*platform.faults.failAllocationsFrom));
+  }
+  return faults;
+}
+
 int RunSweep(const SweepOptions &options) {
   sim::Platform platform = LoadPlatformOrDie(options.platformGiven, options.platformFile);
   sim::Platform clean = platform;
@@ -68,12 +87,24 @@ int RunSweep(const SweepOptions &options) {
   }
   const uint64_t allocations = cleanReport["pool"]["allocations"].get<uint64_t>();
 
-  json sweep = {{"platform", platform.name}, {"allocations", allocations}, {"boots", json::array()}};
+  json sweep = {{"platform", platform.name},
+                {"allocations", allocations},
+                {"set_aside", SetAsideFaults(platform)},
+                {"boots", json::array()}};
   bool sound = true;
+  // Progress for a person watching; nothing when standard error is a file
+  // or a pipe.
+  const bool progress = isatty(STDERR_FILENO) == 1;
   for (uint64_t k = 1; k <= allocations; k++) {
+    if (progress) {
+      std::cerr << "\rboot " << k << "/" << allocations << std::flush;
+    }
     json entry = SweepEntry(k, clean);
     sound = sound && entry["sound"].get<bool>();
     sweep["boots"].push_back(entry);
+  }
+  if (progress) {
+    std::cerr << "\r\x1B[K" << std::flush;
   }
   sweep["sound"] = sound;
 
@@ -82,6 +113,9 @@ int RunSweep(const SweepOptions &options) {
   } else {
     std::cout << "Platform: " << platform.name << "\n";
     std::cout << "Allocations in a boot without refusals: " << allocations << "\n";
+    for (const json &fault : sweep["set_aside"]) {
+      std::cout << "Set aside from the platform: " << fault.get<std::string>() << "\n";
+    }
     for (const json &entry : sweep["boots"]) {
       std::cout << "Allocation " << entry["allocation"].get<uint64_t>() << " refused: ";
       if (entry.contains("died")) {
