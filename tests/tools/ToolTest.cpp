@@ -347,6 +347,22 @@ TEST(ToolTest, SweepNamesTheFaultsItSetsAsideAndShowsProgressOnATerminal) {
   EXPECT_NE(onTerminal.out.find("\rboot " + total + "/" + total), std::string::npos) << onTerminal.out;
 }
 
+// A platform without the SMBIOS protocol has no table to dump: no file,
+// one line saying why, status 1; the report is still shown.
+TEST(ToolTest, DumpWithoutAnSmbiosProtocolWritesNoFile) {
+  const std::string platform = WriteTemp("no-smbios.json", R"({"name": "no table", "protocols": {"smbios": false}})");
+  const std::string dump = testing::TempDir() + "no-smbios." + std::to_string(getpid()) + ".dump";
+  std::remove(dump.c_str());
+  const ToolRun run = Tool("boot --platform " + platform + " --dump " + dump);
+  EXPECT_EQ(run.status, 1);
+  EXPECT_EQ(run.err, "boardinv: SMBIOS dump: not written: the platform has no SMBIOS protocol, so there is no table\n");
+  EXPECT_NE(run.out.find("Platform: no table"), std::string::npos) << run.out;
+  EXPECT_NE(access(dump.c_str(), F_OK), 0) << "no file is written";
+  const ToolRun toStdout = Tool("boot --platform " + platform + " --dump -");
+  EXPECT_EQ(toStdout.status, 1);
+  EXPECT_EQ(toStdout.out, "");
+}
+
 TEST(ToolTest, DefaultBootInstallsLayoutA) {
   const ToolRun run = Tool("boot");
   ASSERT_EQ(run.status, 0) << run.err;

@@ -64,22 +64,28 @@ int RunBoot(const BootOptions &options) {
     Die(error.what());
   }
 
-  if (options.dumpGiven) {
+  // Without the protocol there is no table; an empty dump would tell a
+  // reader that one is present.
+  const bool noTable = options.dumpGiven && !platform.protocols.smbios;
+  if (options.dumpGiven && !noTable) {
     try {
       sim::WriteOutputFile("SMBIOS dump", options.dumpFile, sim::BuildSmbiosDump(result.records));
     } catch (const sim::FileError &error) {
       Die(error.what());
     }
   }
-  if (options.dumpGiven && options.dumpFile == sim::kStandardStream) {
-    // Standard output carries the table alone, for a reader at the other
-    // end of a pipe.
-    return 0;
+  // With --dump -, standard output carries the table alone, for a reader
+  // at the other end of a pipe.
+  if (!(options.dumpGiven && options.dumpFile == sim::kStandardStream)) {
+    if (options.format == "json") {
+      std::cout << host::BootReportJson(result).dump(2) << "\n";
+    } else {
+      std::cout << host::BootReportText(result);
+    }
   }
-  if (options.format == "json") {
-    std::cout << host::BootReportJson(result).dump(2) << "\n";
-  } else {
-    std::cout << host::BootReportText(result);
+  if (noTable) {
+    std::cerr << "boardinv: SMBIOS dump: not written: the platform has no SMBIOS protocol, so there is no table\n";
+    return 1;
   }
   return 0;
 }
