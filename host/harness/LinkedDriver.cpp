@@ -13,30 +13,33 @@ namespace {
 const LinkedDriver *gActive = nullptr;
 
 std::string Counted(int64_t blocks, int64_t bytes) {
-  return std::to_string(blocks) + (blocks == 1 || blocks == -1 ? " block (" : " blocks (") + std::to_string(bytes) +
-         " bytes)";
+  return std::to_string(blocks) + (blocks == 1 ? " block (" : " blocks (") + std::to_string(bytes) + " bytes)";
+}
+
+std::string MemoryTypeText(EFI_MEMORY_TYPE type) {
+  return type == EfiBootServicesData      ? "boot services data"
+         : type == EfiRuntimeServicesData ? "runtime services data"
+                                          : "memory type " + std::to_string(type);
 }
 
 }  // namespace
 
 std::string PoolLeft::Describe() const {
   if (Clean()) {
-    return "the pool is as the driver found it";
+    return "the pool is as the harness found it";
   }
   std::string text;
-  if (blocks != 0 || bytes != 0 || !byType.empty()) {
-    text = blocks < 0 ? "more pool freed than allocated: " + Counted(-blocks, -bytes)
-                      : Counted(blocks, bytes) + " of pool not freed";
-    const char *separator = ": ";
-    for (const auto &[type, left] : byType) {
-      text += separator + Counted(left.first, left.second) + " of memory type " + std::to_string(type);
-      separator = ", ";
+  auto add = [&text](const std::string &part) { text += (text.empty() ? "" : "; ") + part; };
+  for (const auto &[type, left] : byType) {
+    if (left.first > 0 || (left.first == 0 && left.second > 0)) {
+      add(Counted(left.first, left.second) + " of " + MemoryTypeText(type) + " not freed");
+    } else {
+      add(Counted(-left.first, -left.second) + " of " + MemoryTypeText(type) +
+          " freed that the harness found allocated");
     }
   }
   if (invalidFrees != 0) {
-    text += text.empty() ? "" : "; ";
-    text += std::to_string(invalidFrees) + (invalidFrees == 1 ? " free" : " frees") +
-            " of a block the pool never gave out";
+    add(std::to_string(invalidFrees) + (invalidFrees == 1 ? " free" : " frees") + " of a block the pool never gave out");
   }
   return text;
 }

@@ -28,8 +28,8 @@ struct PoolLeft {
   uint64_t invalidFrees = 0;
 
   bool Clean() const { return blocks == 0 && bytes == 0 && byType.empty() && invalidFrees == 0; }
-  // One line: "2 pool blocks (48 bytes) not freed: 2 blocks (48 bytes) of
-  // memory type 4; 1 free of a block the pool never gave out".
+  // One line, per memory type: "2 blocks (48 bytes) of boot services data
+  // not freed; 1 free of a block the pool never gave out".
   std::string Describe() const;
 };
 

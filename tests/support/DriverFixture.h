@@ -19,7 +19,7 @@ class DriverFixture : public ::testing::Test {
   void Start(const sim::Platform &platform = sim::DefaultPlatform()) {
     driver_.reset();
     driver_.emplace(platform);
-    driver_->ExpectPoolCleanAtEnd([](const std::string &message) { ADD_FAILURE() << message; });
+    driver_->ExpectPoolCleanAtEnd([](const std::string &left) { ADD_FAILURE() << "the pool after the test: " << left; });
   }
 
   void SetUp() override { Start(); }
