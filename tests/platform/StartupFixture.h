@@ -5,6 +5,7 @@
 
 #include <gtest/gtest.h>
 
+#include <cstdint>
 #include <optional>
 #include <string>
 #include <vector>
@@ -26,8 +27,6 @@ class StartupFixture : public ::testing::Test {
   }
 
   // A fresh firmware on the platform, and the driver's globals as at load.
-  // The services keep what they transfer in pool, so the pool is not
-  // expected to be empty at the end.
   void Start(const sim::Platform &platform) {
     driver_.reset();
     driver_.emplace(platform);
@@ -35,7 +34,21 @@ class StartupFixture : public ::testing::Test {
 
   void SetUp() override { Start(QuietPlatform()); }
 
-  void TearDown() override { driver_.reset(); }
+  // The services keep what they transfer in pool, as the heap buffer list's
+  // nodes; the pool must hold nothing else of theirs at the end.
+  void TearDown() override {
+    int64_t nodes = 0;
+    if (gHeapListAnchor != nullptr) {
+      for (const HEAP_BUFFER_NODE *node : Nodes()) {
+        nodes += Firmware().PoolBlockType(node).has_value() ? 1 : 0;
+      }
+    }
+    const host::PoolLeft left = driver_->Left();
+    EXPECT_EQ(left.blocks, nodes) << "the pool after the test holds more than the heap buffer list's nodes: "
+                                  << left.Describe();
+    EXPECT_EQ(left.invalidFrees, 0u) << left.Describe();
+    driver_.reset();
+  }
 
   sim::SimFirmware &Firmware() { return driver_->Firmware(); }
   sim::HardwareModel &Hardware() { return driver_->Firmware().Hardware(); }
