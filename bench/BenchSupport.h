@@ -1,5 +1,5 @@
-// What the benchmark programs share: the device-path corpus and a
-// simulated firmware whose pool serves the driver code.
+// What the benchmark programs share: the device-path corpus and the
+// linked-in driver on a simulated firmware whose pool serves its code.
 #pragma once
 
 #include <fstream>
@@ -8,9 +8,8 @@
 #include <string>
 #include <vector>
 
+#include "host/harness/LinkedDriver.h"
 #include "host/sim/Platform.h"
-#include "host/sim/SimFirmware.h"
-#include "startup/Startup.h"
 
 namespace bench {
 
@@ -45,12 +44,11 @@ inline std::vector<CorpusText> LoadCorpus(const std::string &path = BOARDINV_BEN
   return corpus;
 }
 
-// A simulated firmware on the built-in platform, its boot services the
-// driver's; the pool is the simulated one, with its bookkeeping.
-inline std::unique_ptr<sim::SimFirmware> StartFirmware() {
-  auto firmware = std::make_unique<sim::SimFirmware>(sim::DefaultPlatform());
-  gBootServices = firmware->SystemTable()->BootServices;
-  return firmware;
+// The linked-in driver on a simulated firmware of the built-in platform,
+// its tables the driver's; the pool is the simulated one, with its
+// bookkeeping.
+inline std::unique_ptr<host::LinkedDriver> StartDriver() {
+  return std::make_unique<host::LinkedDriver>(sim::DefaultPlatform());
 }
 
 }  // namespace bench

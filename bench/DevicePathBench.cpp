@@ -32,7 +32,7 @@ uint64_t CorpusTextBytes() {
 
 // Converts every path of the corpus (or of one family) and frees it.
 void BM_ConvertTextToDevicePath(benchmark::State &state) {
-  auto firmware = bench::StartFirmware();
+  auto driver = bench::StartDriver();
   for (auto _ : state) {
     for (const bench::CorpusText &entry : Corpus()) {
       EFI_DEVICE_PATH_PROTOCOL *path = ConvertTextToDevicePath(entry.text.c_str());
@@ -52,7 +52,7 @@ BENCHMARK(BM_ConvertTextToDevicePath);
 
 // The corpus as binary paths, converted once by the driver.
 std::vector<std::vector<uint8_t>> BinaryCorpus() {
-  auto firmware = bench::StartFirmware();
+  auto driver = bench::StartDriver();
   std::vector<std::vector<uint8_t>> paths;
   for (const bench::CorpusText &entry : Corpus()) {
     EFI_DEVICE_PATH_PROTOCOL *path = ConvertTextToDevicePath(entry.text.c_str());

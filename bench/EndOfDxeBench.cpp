@@ -10,7 +10,7 @@
 #include "driver/DriverEntry.h"
 #include "firmware/Guids.h"
 #include "host/boot/Boot.h"
-#include "host/harness/DriverGlobals.h"
+#include "host/harness/LinkedDriver.h"
 #include "host/sim/Platform.h"
 #include "host/sim/SimFirmware.h"
 
@@ -22,10 +22,9 @@ void BM_EndOfDxe(benchmark::State &state) {
   uint64_t records = 0;
   for (auto _ : state) {
     state.PauseTiming();
-    host::ResetStartupModuleGlobals();
-    host::ResetInventoryModuleGlobals();
     {
-      sim::SimFirmware firmware(platform);
+      host::LinkedDriver driver(platform, host::LinkedDriver::Tables::kStoredByEntryPoint);
+      sim::SimFirmware &firmware = driver.Firmware();
       if (EFI_ERROR(DriverEntry(firmware.ImageHandle(), firmware.SystemTable()))) {
         state.SkipWithError("DriverEntry failed");
         return;

@@ -17,7 +17,7 @@
 #include "devpath/DevicePath.h"
 #include "firmware/Guids.h"
 #include "host/boot/Boot.h"
-#include "host/harness/DriverGlobals.h"
+#include "host/harness/LinkedDriver.h"
 #include "startup/Memory.h"
 
 namespace {
@@ -36,7 +36,7 @@ int CountConversions() {
     }
     byFamily[entry.family].push_back(&entry);
   }
-  auto firmware = bench::StartFirmware();
+  auto driver = bench::StartDriver();
   for (const std::string &family : families) {
     CALLGRIND_ZERO_STATS;
     for (int round = 0; round < kRounds; round++) {
@@ -57,9 +57,8 @@ int CountConversions() {
 
 int CountBoot() {
   const sim::Platform platform = sim::DefaultPlatform();
-  host::ResetStartupModuleGlobals();
-  host::ResetInventoryModuleGlobals();
-  sim::SimFirmware firmware(platform);
+  host::LinkedDriver driver(platform, host::LinkedDriver::Tables::kStoredByEntryPoint);
+  sim::SimFirmware &firmware = driver.Firmware();
   CALLGRIND_ZERO_STATS;
   const EFI_STATUS status = DriverEntry(firmware.ImageHandle(), firmware.SystemTable());
   Dump("boot DriverEntry");

@@ -62,17 +62,27 @@ add_library(hosthardware STATIC host/sim/HostHardware.cpp)
 target_compile_options(hosthardware PRIVATE ${BOARDINV_WARNINGS})
 target_link_libraries(hosthardware PUBLIC simfw)
 
+# The linked-in driver wired to a simulated firmware (host::LinkedDriver):
+# its module globals reset to their values at load and its table globals
+# pointed at the firmware's tables. Whatever runs driver code in-process
+# links it.
+add_library(driverharness STATIC
+  host/harness/DriverGlobals.cpp
+  host/harness/LinkedDriver.cpp
+)
+target_compile_options(driverharness PRIVATE ${BOARDINV_WARNINGS})
+target_link_libraries(driverharness PUBLIC driver hosthardware simfw)
+
 add_library(bootharness STATIC
   host/loader/MachineTraps.cpp
   host/loader/PeImage.cpp
   host/loader/X86Decoder.cpp
-  host/harness/DriverGlobals.cpp
   host/boot/Boot.cpp
   host/boot/Report.cpp
   host/boot/SmbiosNames.cpp
 )
 target_compile_options(bootharness PRIVATE ${BOARDINV_WARNINGS})
-target_link_libraries(bootharness PUBLIC driver hosthardware simfw)
+target_link_libraries(bootharness PUBLIC driverharness driver hosthardware simfw)
 
 add_executable(boardinv tools/boardinv/main.cpp tools/boardinv/BootCommand.cpp tools/boardinv/DevpathCommand.cpp
                tools/boardinv/SweepCommand.cpp)

@@ -111,12 +111,12 @@ ALLOWED = {
     ],
     "host/harness": [
         (DRIVER, "it wires the firmware's tables into the driver's module globals and resets them"),
-        ("host/sim", "the simulated firmware whose tables it wires"),
+        ("host/sim", "the simulated firmware whose tables it wires and whose pool it checks"),
     ],
     "host/boot": [
         (DRIVER, "it boots the driver and reads its module globals"),
         (("host/sim", "host/loader", "host/harness"),
-         "the simulated firmware, the loader for a shipped image, the driver's globals reset"),
+         "the simulated firmware, the loader for a shipped image, the harness that wires the linked-in driver"),
     ],
     "tools": [
         (BELOW_PROGRAMS, "a program on top of everything below"),

@@ -12,7 +12,7 @@
 #include "driver/DriverEntry.h"
 #include "firmware/Guids.h"
 #include "host/boot/Report.h"
-#include "host/harness/DriverGlobals.h"
+#include "host/harness/LinkedDriver.h"
 #include "host/loader/MachineTraps.h"
 #include "host/loader/PeImage.h"
 #include "inventory/Inventory.h"
@@ -490,8 +490,6 @@ std::vector<SkippedWork> DescribeSkipped(const BootResult &result, const std::ve
 }  // namespace
 
 BootResult RunBoot(const sim::Platform &platform, const DriverImage *image) {
-  ResetStartupModuleGlobals();
-  ResetInventoryModuleGlobals();
   // A loaded image reaches the hardware model through faults it takes. The
   // traps outlive the simulated firmware, so that a fault while its memory
   // is read back or released after the driver ran is reported too.
@@ -500,6 +498,12 @@ BootResult RunBoot(const sim::Platform &platform, const DriverImage *image) {
     traps = TrapsFor(*image);
   }
   sim::SimFirmware firmware(platform);
+  // The linked-in driver meets its module globals as loaded; its entry
+  // point stores the tables.
+  std::optional<LinkedDriver> linkedDriver;
+  if (image == nullptr) {
+    linkedDriver.emplace(firmware, LinkedDriver::Tables::kStoredByEntryPoint);
+  }
   BootResult result;
   result.platformName = platform.name;
   result.startup.indexRegisterBefore = firmware.Hardware().platformRegisters.index;

@@ -1,6 +1,8 @@
 #include "host/harness/DriverGlobals.h"
 
-#include <algorithm>
+#include <cstdint>
+#include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <vector>
 
@@ -12,30 +14,71 @@ namespace host {
 
 namespace {
 
-// The slot rows as the image holds them at load. The tables are constant
-// data until the first boot, so reading them during static initialisation
-// gets their load-time values.
-const std::vector<SystemSlotEntry> gLoadTimeSlotsA(gLayoutA.Slots, gLayoutA.Slots + gLayoutA.SlotCount);
-const std::vector<SystemSlotEntry> gLoadTimeSlotsB(gLayoutB.Slots, gLayoutB.Slots + gLayoutB.SlotCount);
-const std::vector<SystemSlotEntry> gLoadTimeSlotsC(gLayoutC.Slots, gLayoutC.Slots + gLayoutC.SlotCount);
+// The slot rows of a layout, which the probe rewrites in place.
+ModuleGlobal SlotRows(const char *name, const BoardLayout &layout) {
+  return {name, layout.Slots, layout.SlotCount * sizeof(SystemSlotEntry), false};
+}
+
+template <typename T>
+ModuleGlobal Global(const char *name, T &global, bool firmwareTable = false) {
+  return {name, &global, sizeof(global), firmwareTable};
+}
+
+const std::vector<ModuleGlobal> &List() {
+  static const std::vector<ModuleGlobal> list = {
+      // startup/
+      Global("gSystemTable", gSystemTable, true),
+      Global("gBootServices", gBootServices, true),
+      Global("gRuntimeServices", gRuntimeServices, true),
+      Global("gHobList", gHobList),
+      // platform/
+      Global("gPlatformConfigSnapshot", gPlatformConfigSnapshot),
+      Global("gPcdProtocol", gPcdProtocol),
+      Global("gDebugPrintService", gDebugPrintService),
+      Global("gTscTicksPerSecond", gTscTicksPerSecond),
+      Global("gHeapBufferListInterface", gHeapBufferListInterface),
+      Global("gHeapListAnchor", gHeapListAnchor),
+      // inventory/
+      Global("gSmbios", gSmbios),
+      SlotRows("gLayoutASlots", gLayoutA),
+      SlotRows("gLayoutBSlots", gLayoutB),
+      SlotRows("gLayoutCSlots", gLayoutC),
+  };
+  return list;
+}
+
+// The bytes of each global as the image holds them at load. The driver has
+// no static constructors (all its data is constant-initialised), so its
+// globals hold their load-time values until driver code runs; the copy is
+// taken during this program's static initialisation, before any did.
+const std::vector<std::vector<uint8_t>> &LoadTimeBytes() {
+  static const std::vector<std::vector<uint8_t>> bytes = [] {
+    if (gSystemTable != nullptr || gBootServices != nullptr) {
+      std::fprintf(stderr, "host::ModuleGlobals: driver code ran before the load-time values were taken\n");
+      std::abort();
+    }
+    std::vector<std::vector<uint8_t>> copies;
+    for (const ModuleGlobal &global : List()) {
+      const auto *start = static_cast<const uint8_t *>(global.address);
+      copies.emplace_back(start, start + global.size);
+    }
+    return copies;
+  }();
+  return bytes;
+}
+
+[[maybe_unused]] const bool gLoadTimeBytesTaken = !LoadTimeBytes().empty();
 
 }  // namespace
 
-void ResetInventoryModuleGlobals() {
-  gSmbios = nullptr;
-  std::copy(gLoadTimeSlotsA.begin(), gLoadTimeSlotsA.end(), gLayoutA.Slots);
-  std::copy(gLoadTimeSlotsB.begin(), gLoadTimeSlotsB.end(), gLayoutB.Slots);
-  std::copy(gLoadTimeSlotsC.begin(), gLoadTimeSlotsC.end(), gLayoutC.Slots);
-}
+std::span<const ModuleGlobal> ModuleGlobals() { return List(); }
 
-void ResetStartupModuleGlobals() {
-  gHobList = nullptr;
-  gPcdProtocol = nullptr;
-  gDebugPrintService = nullptr;
-  gTscTicksPerSecond = 0;
-  std::memset(&gPlatformConfigSnapshot, 0, sizeof(gPlatformConfigSnapshot));
-  gHeapBufferListInterface = {HEAP_LIST_INTERFACE_REVISION, {nullptr, nullptr}};
-  gHeapListAnchor = nullptr;
+void ResetModuleGlobals() {
+  const std::vector<ModuleGlobal> &list = List();
+  const std::vector<std::vector<uint8_t>> &bytes = LoadTimeBytes();
+  for (size_t i = 0; i < list.size(); i++) {
+    std::memcpy(list[i].address, bytes[i].data(), bytes[i].size());
+  }
 }
 
 }  // namespace host

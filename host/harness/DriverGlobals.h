@@ -3,18 +3,35 @@
 // again as a freshly loaded image would.
 #pragma once
 
+#include <cstddef>
+#include <span>
+
 namespace host {
 
-// The start-up services' module globals hold pointers into the simulated
-// firmware (the hand-off block list, the PCD protocol, the debug print
-// service, the heap list anchor). Sets them, and the rest of those
-// services' state, to their values at load, as a fresh image has them.
-void ResetStartupModuleGlobals();
+// One writable module global of the linked-in driver.
+struct ModuleGlobal {
+  // The name that begins the global's decorated name in the image's linker
+  // map: "gSmbios" for ?gSmbios@@3PEAUEFI_SMBIOS_PROTOCOL@@EA,
+  // "gLayoutASlots" for ?gLayoutASlots@?A0x...@@3PAUSystemSlotEntry@@A.
+  const char *name;
+  void *address;  // the linked-in driver's copy
+  size_t size;    // its bytes, every one of which is reset
+  // A pointer to one of the firmware's tables (gSystemTable,
+  // gBootServices, gRuntimeServices): null at load, stored by the entry
+  // point, wired to a simulated firmware by host::LinkedDriver.
+  bool firmwareTable;
+};
 
-// The End-of-DXE work keeps the SMBIOS protocol in a module global and
-// updates the slot rows of the chosen layout in place. Sets both back to
-// their values at load, so that one process can boot the driver again and
-// again (the whole-boot fuzzer does).
-void ResetInventoryModuleGlobals();
+// Every writable module global of the driver, each once: exactly the
+// symbols the image holds in its writable sections (a test compares the
+// list with the image's map). Load-time values are taken from these.
+std::span<const ModuleGlobal> ModuleGlobals();
+
+// Puts every global of ModuleGlobals() back to the bytes it held at load:
+// the table pointers and the pointers into a firmware to null, the
+// configuration snapshot and the timer cache to zero, the heap buffer list
+// interface to its revision and empty links, the slot rows that the probe
+// updates in place to the rows as built.
+void ResetModuleGlobals();
 
 }  // namespace host

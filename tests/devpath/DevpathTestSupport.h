@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "devpath/DevicePathParsers.h"
+#include "host/harness/LinkedDriver.h"
 #include "host/sim/SimFirmware.h"
 #include "startup/Memory.h"
 #include "startup/Startup.h"
@@ -78,14 +79,12 @@ inline std::string Zeros(size_t count) {
 inline const std::u16string kGuidText = u"07AC0304-8AA0-4DD7-94AC-2A3DEAB5CB25";
 inline const std::string kGuidBytes = "04 03 AC 07 A0 8A D7 4D 94 AC 2A 3D EA B5 CB 25";
 
-// A simulated firmware for each test: the converter's pool calls land in it
-// and every test ends with the pool as it found it.
+// A simulated firmware for each test, wired to the linked-in driver: the
+// converter's pool calls land in it and every test ends with the pool as it
+// found it.
 class PoolTest : public ::testing::Test {
  protected:
-  explicit PoolTest(const sim::Platform &platform = sim::DefaultPlatform()) : firmware_(platform) {
-    gBootServices = firmware_.SystemTable()->BootServices;
-  }
-  ~PoolTest() override { gBootServices = nullptr; }
+  explicit PoolTest(const sim::Platform &platform = sim::DefaultPlatform()) : driver_(platform) {}
 
   void TearDown() override {
     EXPECT_EQ(firmware_.Pool().outstandingBlocks, 0u) << "pool blocks leaked";
@@ -136,7 +135,8 @@ class PoolTest : public ::testing::Test {
     }
   }
 
-  sim::SimFirmware firmware_;
+  host::LinkedDriver driver_;
+  sim::SimFirmware &firmware_ = driver_.Firmware();
 };
 
 }  // namespace devpath_test

@@ -53,8 +53,8 @@ Outcome Run(const std::u16string &text, Operation operation, Mode mode, uint64_t
   } else {
     platform.faults.failAllocationsFrom = index;
   }
-  sim::SimFirmware firmware(platform);
-  gBootServices = firmware.SystemTable()->BootServices;
+  host::LinkedDriver driver(platform);
+  const sim::SimFirmware &firmware = driver.Firmware();
 
   EFI_DEVICE_PATH_PROTOCOL *result =
       operation == Operation::kPath ? ConvertTextToDevicePath(text.c_str()) : ConvertTextToDeviceNode(text.c_str());
@@ -69,7 +69,6 @@ Outcome Run(const std::u16string &text, Operation operation, Mode mode, uint64_t
   }
   outcome.leaked = firmware.Pool().outstandingBlocks;
   outcome.invalidFrees = firmware.Pool().invalidFrees;
-  gBootServices = nullptr;
   return outcome;
 }
 
@@ -109,8 +108,8 @@ TEST(PoolExhaustion, ASlotPathIsWholeOrNull) {
   for (uint64_t index = 1;; index++) {
     sim::Platform platform = sim::DefaultPlatform();
     platform.faults.failAllocationsFrom = index;
-    sim::SimFirmware firmware(platform);
-    gBootServices = firmware.SystemTable()->BootServices;
+    host::LinkedDriver driver(platform);
+    const sim::SimFirmware &firmware = driver.Firmware();
     EFI_DEVICE_PATH_PROTOCOL *path = ConvertTextToDevicePath(text.c_str());
     const bool reached = firmware.Pool().failedAllocations > 0;
     if (path != nullptr) {
@@ -119,7 +118,6 @@ TEST(PoolExhaustion, ASlotPathIsWholeOrNull) {
       PoolFree(path);
     }
     EXPECT_EQ(firmware.Pool().outstandingBlocks, 0u);
-    gBootServices = nullptr;
     if (!reached) {
       break;
     }

@@ -104,7 +104,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
   const size_t cut = 2 + data[1] % (size - 1);
   const Bytes first(data + 2, data + cut);
   const Bytes second(data + cut, data + size);
-  auto firmware = fuzz::StartFirmware(fault & 0x7F, (fault & 0x80) != 0);
+  auto driver = fuzz::StartDriver(fault & 0x7F, (fault & 0x80) != 0);
+  sim::SimFirmware &firmware = driver->Firmware();
 
   for (const Bytes *path : {&first, &second}) {
     const Model model = Walk(*path);
@@ -126,7 +127,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
       if ((one == &second || two == &second) && !secondReadable) {
         continue;
       }
-      CheckAppend(*firmware, [&] { return AppendDevicePath(AsPath(one), AsPath(two)); }, Joined(one, two));
+      CheckAppend(firmware, [&] { return AppendDevicePath(AsPath(one), AsPath(two)); }, Joined(one, two));
     }
   }
 
@@ -142,11 +143,11 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
       if (path == &first && !firstReadable) {
         continue;
       }
-      CheckAppend(*firmware, [&] { return AppendDeviceNode(AsPath(path), AsPath(&second)); },
+      CheckAppend(firmware, [&] { return AppendDeviceNode(AsPath(path), AsPath(&second)); },
                   onePath ? Joined(path, &*onePath) : std::nullopt);
     }
   }
-  fuzz::Check(firmware->Pool().outstandingBlocks == 0, "pool blocks leaked");
-  fuzz::Check(firmware->Pool().invalidFrees == 0, "a block was freed that the pool never gave out");
+  fuzz::Check(firmware.Pool().outstandingBlocks == 0, "pool blocks leaked");
+  fuzz::Check(firmware.Pool().invalidFrees == 0, "a block was freed that the pool never gave out");
   return 0;
 }

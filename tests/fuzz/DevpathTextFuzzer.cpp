@@ -42,26 +42,27 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
   }
   CheckReaders(text);
   const uint8_t fault = size % 2 == 1 ? data[size - 1] : 0;
-  auto firmware = fuzz::StartFirmware(fault & 0x7F, (fault & 0x80) != 0);
+  auto driver = fuzz::StartDriver(fault & 0x7F, (fault & 0x80) != 0);
+  sim::SimFirmware &firmware = driver->Firmware();
 
-  const uint64_t blocks = firmware->Pool().outstandingBlocks;
-  const uint64_t bytes = firmware->Pool().outstandingBytes;
+  const uint64_t blocks = firmware.Pool().outstandingBlocks;
+  const uint64_t bytes = firmware.Pool().outstandingBytes;
 
   EFI_DEVICE_PATH_PROTOCOL *path = ConvertTextToDevicePath(text.data());
   if (path != nullptr) {
     const uint64_t pathSize = GetDevicePathSize(path);
     fuzz::Check(pathSize != 0, "ConvertTextToDevicePath returned an invalid path");
-    fuzz::CheckOwnedAndFree(*firmware, path, pathSize, blocks, bytes);
+    fuzz::CheckOwnedAndFree(firmware, path, pathSize, blocks, bytes);
   }
-  fuzz::Check(firmware->Pool().outstandingBlocks == blocks, "ConvertTextToDevicePath leaked pool");
+  fuzz::Check(firmware.Pool().outstandingBlocks == blocks, "ConvertTextToDevicePath leaked pool");
 
   EFI_DEVICE_PATH_PROTOCOL *node = ConvertTextToDeviceNode(text.data());
   if (node != nullptr) {
     const uint16_t nodeSize = DevicePathNodeLength(node);
     fuzz::Check(nodeSize >= sizeof(EFI_DEVICE_PATH_PROTOCOL), "ConvertTextToDeviceNode returned a node below 4 bytes");
-    fuzz::CheckOwnedAndFree(*firmware, node, nodeSize, blocks, bytes);
+    fuzz::CheckOwnedAndFree(firmware, node, nodeSize, blocks, bytes);
   }
-  fuzz::Check(firmware->Pool().outstandingBlocks == blocks, "ConvertTextToDeviceNode leaked pool");
-  fuzz::Check(firmware->Pool().invalidFrees == 0, "a block was freed that the pool never gave out");
+  fuzz::Check(firmware.Pool().outstandingBlocks == blocks, "ConvertTextToDeviceNode leaked pool");
+  fuzz::Check(firmware.Pool().invalidFrees == 0, "a block was freed that the pool never gave out");
   return 0;
 }

@@ -8,8 +8,10 @@
 #include <cstdio>
 #include <cstdlib>
 #include <memory>
+#include <string>
 
 #include "devpath/DevicePathParsers.h"
+#include "host/harness/LinkedDriver.h"
 #include "host/sim/SimFirmware.h"
 #include "startup/Memory.h"
 #include "startup/Startup.h"
@@ -27,9 +29,10 @@ inline void Check(bool condition, const char *what) {
   }
 }
 
-// failAt: 0 for a pool that never fails, otherwise the 1-based index of the
-// allocation that fails; with fromThenOn every later one fails too.
-inline std::unique_ptr<sim::SimFirmware> StartFirmware(uint8_t failAt, bool fromThenOn) {
+// The linked-in driver on a fresh simulated firmware. failAt: 0 for a pool
+// that never fails, otherwise the 1-based index of the allocation that
+// fails; with fromThenOn every later one fails too.
+inline std::unique_ptr<host::LinkedDriver> StartDriver(uint8_t failAt, bool fromThenOn) {
   sim::Platform platform = sim::DefaultPlatform();
   if (failAt != 0) {
     if (fromThenOn) {
@@ -38,9 +41,9 @@ inline std::unique_ptr<sim::SimFirmware> StartFirmware(uint8_t failAt, bool from
       platform.faults.failAllocations = {failAt};
     }
   }
-  auto firmware = std::make_unique<sim::SimFirmware>(platform);
-  gBootServices = firmware->SystemTable()->BootServices;
-  return firmware;
+  auto driver = std::make_unique<host::LinkedDriver>(platform);
+  driver->ExpectPoolCleanAtEnd([](const std::string &left) { Finding(("the pool after the input: " + left).c_str()); });
+  return driver;
 }
 
 // A result of `size` bytes that must own exactly one new pool block of that

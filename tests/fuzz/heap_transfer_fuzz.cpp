@@ -21,7 +21,7 @@
 
 #include "firmware/Guids.h"
 #include "host/boot/Boot.h"
-#include "host/harness/DriverGlobals.h"
+#include "host/harness/LinkedDriver.h"
 #include "host/sim/SimFirmware.h"
 #include "platform/PlatformServices.h"
 #include "startup/Startup.h"
@@ -113,18 +113,15 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
   platform.cpu.stopOverride = parks ? 0 : 1;
   platform.cpu.stopDisplayValues = 1;
 
-  host::ResetStartupModuleGlobals();
-  auto firmware = std::make_unique<sim::SimFirmware>(platform);
-  gSystemTable = firmware->SystemTable();
-  gBootServices = gSystemTable->BootServices;
-  gRuntimeServices = gSystemTable->RuntimeServices;
+  host::LinkedDriver driver(platform);
+  sim::SimFirmware &firmware = driver.Firmware();
   gPlatformConfigSnapshot.FatalStopEnabled = policyOn ? 1 : 0;
   gHeapBufferListInterface.ListHead.Forward = &gHeapBufferListInterface.ListHead;
   gHeapBufferListInterface.ListHead.Back = &gHeapBufferListInterface.ListHead;
   gHeapListAnchor = &gHeapBufferListInterface.ListHead;
 
   const uint8_t *listBytes = list.get();
-  const bool parked = sim::RunUntilParked(firmware->Hardware(), [listBytes] { TransferHeapHandOffList(listBytes); });
+  const bool parked = sim::RunUntilParked(firmware.Hardware(), [listBytes] { TransferHeapHandOffList(listBytes); });
 
   // Which buffers must be in the list: allocation k serves buffer k; a
   // failed one is skipped, or ends the walk where the processor parks.
@@ -167,20 +164,20 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
     Check(kept[i]->payload.empty() ||
               std::memcmp(node + 1, kept[i]->payload.data(), kept[i]->payload.size()) == 0,
           "a node's payload differs from its block's");
-    const auto type = firmware->PoolBlockType(node);
+    const auto type = firmware.PoolBlockType(node);
     Check(type.has_value(), "a node is not a pool block");
     Check(*type == (node->Header.PoolKind == 8 ? EfiRuntimeServicesData : EfiBootServicesData),
           "a node lies in the wrong pool");
   }
-  Check(firmware->Pool().outstandingBlocks == forward.size(), "pool blocks outside the list");
-  Check(firmware->Pool().invalidFrees == 0, "a block was freed that the pool never gave out");
+  Check(firmware.Pool().outstandingBlocks == forward.size(), "pool blocks outside the list");
+  Check(firmware.Pool().invalidFrees == 0, "a block was freed that the pool never gave out");
 
   std::vector<sim::PortWrite> signals;
   for (uint32_t code : stopCodes) {
     signals.push_back({0xE0, 16, 0xDEAD});
     signals.push_back({0x80, 32, code});
   }
-  const std::vector<sim::PortWrite> &ports = firmware->Hardware().portLog;
+  const std::vector<sim::PortWrite> &ports = firmware.Hardware().portLog;
   Check(ports.size() >= signals.size() && std::equal(signals.begin(), signals.end(), ports.begin()),
         "the stop signals differ from the failures met");
   Check(parked || ports.size() == signals.size(), "port writes beyond the stop signals");

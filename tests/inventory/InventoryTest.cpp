@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "inventory/Inventory.h"
+#include "startup/Startup.h"
 #include "tests/support/DriverFixture.h"
 
 namespace {

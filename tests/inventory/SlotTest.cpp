@@ -10,6 +10,7 @@
 #include "host/boot/Boot.h"
 #include "host/sim/PciModel.h"
 #include "inventory/Inventory.h"
+#include "startup/Startup.h"
 #include "tests/support/DriverFixture.h"
 
 namespace {

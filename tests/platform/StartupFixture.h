@@ -1,15 +1,17 @@
 // In-process tests of the platform support services against the simulated
-// firmware. Each test starts from the services' load-time state (the host
+// firmware. Each test starts from the driver's load-time state (the harness
 // resets the module globals) and a platform of its own.
 #pragma once
 
 #include <gtest/gtest.h>
 
-#include <memory>
+#include <cstdint>
+#include <optional>
+#include <string>
 #include <vector>
 
 #include "host/boot/Boot.h"
-#include "host/harness/DriverGlobals.h"
+#include "host/harness/LinkedDriver.h"
 #include "host/sim/SimFirmware.h"
 #include "platform/PlatformServices.h"
 #include "startup/Startup.h"
@@ -24,27 +26,32 @@ class StartupFixture : public ::testing::Test {
     return platform;
   }
 
+  // A fresh firmware on the platform, and the driver's globals as at load.
   void Start(const sim::Platform &platform) {
-    firmware_.reset();
-    host::ResetStartupModuleGlobals();
-    firmware_ = std::make_unique<sim::SimFirmware>(platform);
-    gSystemTable = firmware_->SystemTable();
-    gBootServices = gSystemTable->BootServices;
-    gRuntimeServices = gSystemTable->RuntimeServices;
+    driver_.reset();
+    driver_.emplace(platform);
   }
 
   void SetUp() override { Start(QuietPlatform()); }
 
+  // The services keep what they transfer in pool, as the heap buffer list's
+  // nodes; the pool must hold nothing else of theirs at the end.
   void TearDown() override {
-    firmware_.reset();
-    host::ResetStartupModuleGlobals();
-    gSystemTable = nullptr;
-    gBootServices = nullptr;
-    gRuntimeServices = nullptr;
+    int64_t nodes = 0;
+    if (gHeapListAnchor != nullptr) {
+      for (const HEAP_BUFFER_NODE *node : Nodes()) {
+        nodes += Firmware().PoolBlockType(node).has_value() ? 1 : 0;
+      }
+    }
+    const host::PoolLeft left = driver_->Left();
+    EXPECT_EQ(left.blocks, nodes) << "the pool after the test holds more than the heap buffer list's nodes: "
+                                  << left.Describe();
+    EXPECT_EQ(left.invalidFrees, 0u) << left.Describe();
+    driver_.reset();
   }
 
-  sim::SimFirmware &Firmware() { return *firmware_; }
-  sim::HardwareModel &Hardware() { return firmware_->Hardware(); }
+  sim::SimFirmware &Firmware() { return driver_->Firmware(); }
+  sim::HardwareModel &Hardware() { return driver_->Firmware().Hardware(); }
 
   // The stop policy as the snapshot holds it.
   static void SetStopPolicy(bool on) { gPlatformConfigSnapshot.FatalStopEnabled = on ? 1 : 0; }
@@ -79,5 +86,5 @@ class StartupFixture : public ::testing::Test {
   }
 
  private:
-  std::unique_ptr<sim::SimFirmware> firmware_;
+  std::optional<host::LinkedDriver> driver_;
 };

@@ -4,6 +4,7 @@
 #include <cstring>
 
 #include "firmware/Guids.h"
+#include "startup/Startup.h"
 #include "tests/support/DriverFixture.h"
 
 namespace {
@@ -11,14 +12,14 @@ namespace {
 const EFI_GUID kOtherGuid = {0x12345678, 0x9ABC, 0xDEF0, {1, 2, 3, 4, 5, 6, 7, 8}};
 
 // A configuration table without the default platform's hand-off block
-// list, and LocateHobList's cache as at load.
+// list; LocateHobList's cache is as at load, as the fixture leaves every
+// module global.
 class ConfigurationTableTest : public DriverFixture {
  protected:
   void SetUp() override {
     sim::Platform platform = sim::DefaultPlatform();
     platform.hobList.present = false;
     Start(platform);
-    gHobList = nullptr;
   }
 };
 

@@ -5,6 +5,7 @@
 #include <vector>
 
 #include "startup/Memory.h"
+#include "startup/Startup.h"
 #include "tests/support/DriverFixture.h"
 
 namespace {

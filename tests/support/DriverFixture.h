@@ -1,35 +1,33 @@
-// In-process tests of driver code against the simulated firmware. The
-// driver's module globals point at the simulation's tables for the life of
-// each test.
+// In-process tests of driver code against the simulated firmware. For the
+// life of each test the driver's module globals start as at load and its
+// table globals point at the simulation's tables (host::LinkedDriver); a
+// test that leaves pool blocks allocated, or frees one the pool never gave
+// out, fails.
 #pragma once
 
 #include <gtest/gtest.h>
 
-#include <memory>
+#include <optional>
+#include <string>
 
+#include "host/harness/LinkedDriver.h"
 #include "host/sim/SimFirmware.h"
-#include "startup/Startup.h"
 
 class DriverFixture : public ::testing::Test {
  protected:
+  // A fresh firmware on the platform, and the driver's globals as at load.
   void Start(const sim::Platform &platform = sim::DefaultPlatform()) {
-    firmware_ = std::make_unique<sim::SimFirmware>(platform);
-    gSystemTable = firmware_->SystemTable();
-    gBootServices = gSystemTable->BootServices;
-    gRuntimeServices = gSystemTable->RuntimeServices;
+    driver_.reset();
+    driver_.emplace(platform);
+    driver_->ExpectPoolCleanAtEnd([](const std::string &left) { ADD_FAILURE() << "the pool after the test: " << left; });
   }
 
   void SetUp() override { Start(); }
 
-  void TearDown() override {
-    firmware_.reset();
-    gSystemTable = nullptr;
-    gBootServices = nullptr;
-    gRuntimeServices = nullptr;
-  }
+  void TearDown() override { driver_.reset(); }
 
-  sim::SimFirmware &Firmware() { return *firmware_; }
+  sim::SimFirmware &Firmware() { return driver_->Firmware(); }
 
  private:
-  std::unique_ptr<sim::SimFirmware> firmware_;
+  std::optional<host::LinkedDriver> driver_;
 };

@@ -15,6 +15,7 @@
 #include "devpath/DevicePathParsers.h"
 #include "host/boot/Boot.h"
 #include "host/boot/Report.h"
+#include "host/harness/LinkedDriver.h"
 #include "host/loader/PeImage.h"
 #include "host/sim/InputFile.h"
 #include "host/sim/Platform.h"
@@ -141,8 +142,7 @@ std::vector<std::u16string> NodeTexts(const std::u16string &text) {
 // linked into boardinv, or the one inside a shipped image (--efi).
 class Converter {
  public:
-  explicit Converter(const DevpathOptions &options) : firmware_(sim::DefaultPlatform()) {
-    gBootServices = firmware_.SystemTable()->BootServices;
+  explicit Converter(const DevpathOptions &options) : firmware_(sim::DefaultPlatform()), linkedDriver_(firmware_) {
     if (!options.efiGiven) {
       return;
     }
@@ -178,6 +178,7 @@ class Converter {
 
  private:
   sim::SimFirmware firmware_;
+  host::LinkedDriver linkedDriver_;  // the linked-in converter's pool is firmware_'s
   host::DriverImagePtr image_;
   std::unique_ptr<host::ImageDevicePathFunctions> inImage_;
 };

@@ -1,0 +1,106 @@
+#include "host/harness/LinkedDriver.h"
+
+#include <stdexcept>
+
+#include "host/harness/DriverGlobals.h"
+#include "startup/Startup.h"
+
+namespace host {
+
+namespace {
+
+// The harness alive in this process: the driver has one set of globals.
+const LinkedDriver *gActive = nullptr;
+
+std::string Counted(int64_t blocks, int64_t bytes) {
+  return std::to_string(blocks) + (blocks == 1 ? " block (" : " blocks (") + std::to_string(bytes) + " bytes)";
+}
+
+std::string MemoryTypeText(EFI_MEMORY_TYPE type) {
+  return type == EfiBootServicesData      ? "boot services data"
+         : type == EfiRuntimeServicesData ? "runtime services data"
+                                          : "memory type " + std::to_string(type);
+}
+
+}  // namespace
+
+std::string PoolLeft::Describe() const {
+  if (Clean()) {
+    return "the pool is as the harness found it";
+  }
+  std::string text;
+  auto add = [&text](const std::string &part) { text += (text.empty() ? "" : "; ") + part; };
+  for (const auto &[type, left] : byType) {
+    if (left.first > 0 || (left.first == 0 && left.second > 0)) {
+      add(Counted(left.first, left.second) + " of " + MemoryTypeText(type) + " not freed");
+    } else {
+      add(Counted(-left.first, -left.second) + " of " + MemoryTypeText(type) +
+          " freed that the harness found allocated");
+    }
+  }
+  if (invalidFrees != 0) {
+    add(std::to_string(invalidFrees) + (invalidFrees == 1 ? " free" : " frees") + " of a block the pool never gave out");
+  }
+  return text;
+}
+
+LinkedDriver::LinkedDriver(sim::SimFirmware &firmware, Tables tables) : firmware_(firmware) { Begin(tables); }
+
+LinkedDriver::LinkedDriver(const sim::Platform &platform, Tables tables)
+    : owned_(std::make_unique<sim::SimFirmware>(platform)), firmware_(*owned_) {
+  Begin(tables);
+}
+
+void LinkedDriver::Begin(Tables tables) {
+  if (gActive != nullptr) {
+    throw std::logic_error("host::LinkedDriver: another harness holds the driver's module globals");
+  }
+  gActive = this;
+  ResetModuleGlobals();
+  if (tables == Tables::kWired) {
+    gSystemTable = firmware_.SystemTable();
+    gBootServices = gSystemTable->BootServices;
+    gRuntimeServices = gSystemTable->RuntimeServices;
+  }
+  atStart_ = firmware_.Pool();
+}
+
+LinkedDriver::~LinkedDriver() {
+  ResetModuleGlobals();
+  gActive = nullptr;
+  if (report_) {
+    const PoolLeft left = Left();
+    if (!left.Clean()) {
+      report_(left.Describe());
+    }
+  }
+}
+
+PoolLeft LinkedDriver::Left() const {
+  const sim::PoolStatistics &now = firmware_.Pool();
+  PoolLeft left;
+  left.blocks = static_cast<int64_t>(now.outstandingBlocks) - static_cast<int64_t>(atStart_.outstandingBlocks);
+  left.bytes = static_cast<int64_t>(now.outstandingBytes) - static_cast<int64_t>(atStart_.outstandingBytes);
+  left.invalidFrees = now.invalidFrees - atStart_.invalidFrees;
+  std::map<EFI_MEMORY_TYPE, std::pair<int64_t, int64_t>> byType;
+  for (const auto &[type, held] : now.outstandingByType) {
+    byType[type].first += static_cast<int64_t>(held.first);
+    byType[type].second += static_cast<int64_t>(held.second);
+  }
+  for (const auto &[type, held] : atStart_.outstandingByType) {
+    byType[type].first -= static_cast<int64_t>(held.first);
+    byType[type].second -= static_cast<int64_t>(held.second);
+  }
+  for (const auto &[type, delta] : byType) {
+    if (delta.first != 0 || delta.second != 0) {
+      left.byType[type] = delta;
+    }
+  }
+  return left;
+}
+
+void LinkedDriver::ExpectPoolCleanAtEnd(std::function<void(const std::string &message)> report) {
+  report_ = std::move(report);
+}
+
+}  // namespace host
