@@ -206,3 +206,46 @@ static constexpr BOOLEAN RowsStandWhereTheCommentsSay() {
 }
 static_assert(RowsStandWhereTheCommentsSay(), "the row numbers in the comments and the rows disagree");
 static_assert(ArrayCount(NodeTextTable) == 86 + 1, "86 keyword rows and the closing row");
+
+// Whether two keywords are the same text.
+static constexpr BOOLEAN SameKeyword(const CHAR16 *Left, const CHAR16 *Right) {
+  for (; *Left != 0 && *Left == *Right; Left++, Right++) {
+  }
+  return *Left == *Right;
+}
+
+// No keyword stands in two rows. With "(" required right after a keyword,
+// which no keyword holds, at most one row claims any node text.
+static constexpr BOOLEAN KeywordsAreDistinct() {
+  for (UINTN First = 0; NodeTextTable[First].Keyword != nullptr; First++) {
+    for (UINTN Second = First + 1; NodeTextTable[Second].Keyword != nullptr; Second++) {
+      if (SameKeyword(NodeTextTable[First].Keyword, NodeTextTable[Second].Keyword)) {
+        return FALSE;
+      }
+    }
+  }
+  return TRUE;
+}
+static_assert(KeywordsAreDistinct(), "a keyword stands in two rows");
+
+// Whether a keyword holds "(" anywhere.
+static constexpr BOOLEAN NoKeywordHoldsAnOpeningParenthesis() {
+  for (const NODE_TEXT_ROW &Row : NodeTextTable) {
+    for (const CHAR16 *Text = Row.Keyword; Text != nullptr && *Text != 0; Text++) {
+      if (*Text == u'(') {
+        return FALSE;
+      }
+    }
+  }
+  return TRUE;
+}
+static_assert(NoKeywordHoldsAnOpeningParenthesis(), "a keyword holds \"(\"");
+
+// The table looked up by text, for tools that name the keyword that made a
+// node (devpath/DevicePath.h).
+const CHAR16 *NodeTextKeyword(const CHAR16 *NodeText) {
+  const CHAR16 *Open;
+  const CHAR16 *Close;
+  const NODE_TEXT_ROW *Row = FindNodeTextRow(NodeText, &Open, &Close);
+  return Row != nullptr ? Row->Keyword : nullptr;
+}
