@@ -352,6 +352,7 @@ TEST(LoaderTest, FindSymbolInChecksTheKindOfSection) {
       {"?ConvertTextToDevicePath@@", SymbolKind::Code, 1, nullptr},
       {"?ConvertTextToDeviceNode@@", SymbolKind::Code, 1, nullptr},
       {"?GetDevicePathSize@@", SymbolKind::Code, 1, nullptr},
+      {"?GetDevicePathSizeWithin@@", SymbolKind::Code, 1, nullptr},
       {"?gBootServices@@", SymbolKind::Data, 8, nullptr},
       {"?gSystemTable@@", SymbolKind::Data, 8, nullptr},
       {"?gBootServices@@", SymbolKind::Code, 8, "does not lie inside the raw data of an executable section"},

@@ -161,6 +161,13 @@ class Converter {
     return inImage_ != nullptr ? inImage_->GetDevicePathSize(path) : GetDevicePathSize(path);
   }
 
+  // The walk over bytes that may not be a path, within their size.
+  uint64_t PathSizeWithin(const Bytes &bytes, DEVICE_PATH_WALK *walk) const {
+    const auto *path = reinterpret_cast<const EFI_DEVICE_PATH_PROTOCOL *>(bytes.data());
+    return inImage_ != nullptr ? inImage_->GetDevicePathSizeWithin(path, bytes.size(), walk)
+                               : GetDevicePathSizeWithin(path, bytes.size(), walk);
+  }
+
  private:
   sim::SimFirmware firmware_;
   host::DriverImagePtr image_;
@@ -319,8 +326,8 @@ const char *KindName(uint8_t type, uint8_t subType) {
 
 // Walks the bytes within their bounds with the driver's bounded walk, which
 // stops at the first reason the path is invalid. Only a path that walk
-// finds valid inside the bytes is then handed to the driver's (or with
-// --efi the image's) GetDevicePathSize for its verdict.
+// finds valid inside the bytes is then handed to GetDevicePathSize for its
+// verdict. With --efi both are the image's own.
 int RunExplain(const DevpathOptions &options, Converter &converter) {
   Bytes bytes;
   if (options.binaryGiven) {
@@ -339,10 +346,10 @@ int RunExplain(const DevpathOptions &options, Converter &converter) {
     bytes = ParseHexArguments(options.texts);
   }
 
-  // The driver's own bounded walk: it reads nothing past the bytes and
-  // says where and why it ended.
+  // The driver's own bounded walk (the image's with --efi): it reads
+  // nothing past the bytes and says where and why it ended.
   DEVICE_PATH_WALK walk = {};
-  GetDevicePathSizeWithin(reinterpret_cast<const EFI_DEVICE_PATH_PROTOCOL *>(bytes.data()), bytes.size(), &walk);
+  converter.PathSizeWithin(bytes, &walk);
   const size_t at = walk.Offset;
   std::string reason;
   switch (walk.Fault) {
