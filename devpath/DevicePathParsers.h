@@ -189,7 +189,7 @@ struct NODE_TEXT_ROW {
   // MESSAGING_VENDOR_GUID_INDEX of the vendor GUID.
   // ParseVirtualDiskNode: the VIRTUAL_DISK_KIND.
   // ParseUsbClassRow: the USB_CLASS_PRESET_INDEX.
-  // Every other parser: 0, unused.
+  // Every other parser: 0 (NO_PRESET in the table), unused.
   UINT16 Preset;
   NODE_FIELD Fields[NODE_FIELD_COUNT];
 };
