@@ -196,7 +196,7 @@ struct NODE_TEXT_ROW {
 
 // The keyword rows in their fixed order (NodeTextTable.cpp says which), then
 // a row of null keyword and parser.
-extern const NODE_TEXT_ROW NodeTextTable[];
+extern const NODE_TEXT_ROW gNodeTextTable[];
 
 // The "(" right after Keyword at the start of Text, or null.
 inline const CHAR16 *MatchKeyword(const CHAR16 *Text, const CHAR16 *Keyword) {
@@ -213,7 +213,7 @@ inline const CHAR16 *MatchKeyword(const CHAR16 *Text, const CHAR16 *Keyword) {
 // that; null, and nothing stored, when no row claims it. Inline, so that
 // ConvertTextToDeviceNode keeps it as its own code.
 inline const NODE_TEXT_ROW *FindNodeTextRow(const CHAR16 *NodeText, const CHAR16 **Open, const CHAR16 **Close) {
-  for (const NODE_TEXT_ROW *Row = NodeTextTable; Row->Parser != nullptr; Row++) {
+  for (const NODE_TEXT_ROW *Row = gNodeTextTable; Row->Parser != nullptr; Row++) {
     const CHAR16 *RowOpen = MatchKeyword(NodeText, Row->Keyword);
     if (RowOpen == nullptr) {
       continue;

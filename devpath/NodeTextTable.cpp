@@ -46,7 +46,7 @@ static constexpr UINT16 PNP_PARALLEL_PORT = 0x0401;     // PNP0401, "ParallelPor
 // A field of Layout and the reader of its parameter.
 #define FIELD(Layout, Member, Reader) {offsetof(Layout, Member), sizeof(Layout::Member), Reader}
 
-constexpr NODE_TEXT_ROW NodeTextTable[] = {
+constexpr NODE_TEXT_ROW gNodeTextTable[] = {
     // Hardware and ACPI nodes: rows 1 to 19.
     ROW_ONLY(u"Path", ParsePathNode, TYPE_FROM_TEXT, SUBTYPE_FROM_TEXT, NO_PRESET),
     ROW_ONLY(u"HardwarePath", ParseGenericRow, HARDWARE_DEVICE_PATH, SUBTYPE_FROM_TEXT, NO_PRESET),
@@ -185,7 +185,7 @@ constexpr NODE_TEXT_ROW NodeTextTable[] = {
 
 // Every field of a fixed-layout row lies inside its node.
 static constexpr BOOLEAN FieldsFitTheirNodes() {
-  for (const NODE_TEXT_ROW &Row : NodeTextTable) {
+  for (const NODE_TEXT_ROW &Row : gNodeTextTable) {
     for (const NODE_FIELD &Field : Row.Fields) {
       if (Field.Width != 0 && (Row.Parser != ParseFieldNode || Field.Offset + Field.Width > Row.Preset ||
                                Field.Offset < sizeof(EFI_DEVICE_PATH_PROTOCOL))) {
@@ -199,7 +199,7 @@ static_assert(FieldsFitTheirNodes(), "a field lies outside its node");
 
 // Whether the row numbered Number (from 1) holds Keyword.
 static constexpr BOOLEAN RowHolds(UINTN Number, const CHAR16 *Keyword) {
-  const CHAR16 *Text = NodeTextTable[Number - 1].Keyword;
+  const CHAR16 *Text = gNodeTextTable[Number - 1].Keyword;
   if (Text == nullptr) {
     return FALSE;
   }
@@ -227,7 +227,7 @@ static constexpr BOOLEAN RowsStandWhereTheCommentsSay() {
   return TRUE;
 }
 static_assert(RowsStandWhereTheCommentsSay(), "the row numbers in the comments and the rows disagree");
-static_assert(ArrayCount(NodeTextTable) == 86 + 1, "86 keyword rows and the closing row");
+static_assert(ArrayCount(gNodeTextTable) == 86 + 1, "86 keyword rows and the closing row");
 
 // Whether two keywords are the same text.
 static constexpr BOOLEAN SameKeyword(const CHAR16 *Left, const CHAR16 *Right) {
@@ -239,9 +239,9 @@ static constexpr BOOLEAN SameKeyword(const CHAR16 *Left, const CHAR16 *Right) {
 // No keyword stands in two rows. With "(" required right after a keyword,
 // which no keyword holds, at most one row claims any node text.
 static constexpr BOOLEAN KeywordsAreDistinct() {
-  for (UINTN First = 0; NodeTextTable[First].Keyword != nullptr; First++) {
-    for (UINTN Second = First + 1; NodeTextTable[Second].Keyword != nullptr; Second++) {
-      if (SameKeyword(NodeTextTable[First].Keyword, NodeTextTable[Second].Keyword)) {
+  for (UINTN First = 0; gNodeTextTable[First].Keyword != nullptr; First++) {
+    for (UINTN Second = First + 1; gNodeTextTable[Second].Keyword != nullptr; Second++) {
+      if (SameKeyword(gNodeTextTable[First].Keyword, gNodeTextTable[Second].Keyword)) {
         return FALSE;
       }
     }
@@ -252,7 +252,7 @@ static_assert(KeywordsAreDistinct(), "a keyword stands in two rows");
 
 // Whether a keyword holds "(" anywhere.
 static constexpr BOOLEAN NoKeywordHoldsAnOpeningParenthesis() {
-  for (const NODE_TEXT_ROW &Row : NodeTextTable) {
+  for (const NODE_TEXT_ROW &Row : gNodeTextTable) {
     for (const CHAR16 *Text = Row.Keyword; Text != nullptr && *Text != 0; Text++) {
       if (*Text == u'(') {
         return FALSE;

@@ -1,5 +1,5 @@
 // Text to device path: splits a path text into node texts (CutNodeText),
-// finds each node's keyword row in NodeTextTable (FindNodeTextRow), hands
+// finds each node's keyword row in gNodeTextTable (FindNodeTextRow), hands
 // the parameter text to the row's parser and joins the nodes. Also the readers every parser
 // shares: NextParam, ParseNumber, and the generic and file-path builders.
 #include "devpath/DevicePathParsers.h"

@@ -110,7 +110,7 @@ TEST(NodeTextTable, HoldsTheHardwareAndAcpiKeywordsInOrder) {
       u"Serial",   u"ParallelPort", u"AcpiEx", u"AcpiExp",  u"AcpiAdr",
   };
   std::vector<std::u16string> keywords;
-  const NODE_TEXT_ROW *row = NodeTextTable;
+  const NODE_TEXT_ROW *row = gNodeTextTable;
   for (; row->Parser != nullptr; row++) {
     ASSERT_NE(row->Keyword, nullptr);
     keywords.emplace_back(row->Keyword);
@@ -213,7 +213,7 @@ TEST(NodeTextKeyword, NamesTheKeywordWhoseRowConvertsTheText) {
         << Name(text);
   }
   // Every row's keyword names itself.
-  for (const NODE_TEXT_ROW *row = NodeTextTable; row->Parser != nullptr; row++) {
+  for (const NODE_TEXT_ROW *row = gNodeTextTable; row->Parser != nullptr; row++) {
     const std::u16string text = std::u16string(row->Keyword) + u"()";
     EXPECT_EQ(NodeTextKeyword(text.c_str()), row->Keyword) << Name(text);
   }
