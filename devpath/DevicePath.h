@@ -1,6 +1,6 @@
 // Device paths, the public side: the converter from the UEFI text
-// representation to binary device paths, and the operations that measure,
-// check, create and join binary paths. This is all that callers of the
+// representation to binary device paths, how it reads a text, and the
+// operations that measure, check, create and join binary paths. This is all that callers of the
 // converter need; the parsers, text readers and keyword table behind it are
 // declared in devpath/DevicePathParsers.h, for devpath/ itself and for the
 // tests and tools that look inside.
@@ -23,8 +23,9 @@ EFI_DEVICE_PATH_PROTOCOL *ConvertTextToDevicePath(const CHAR16 *TextDevicePath);
 // cannot be allocated.
 EFI_DEVICE_PATH_PROTOCOL *ConvertTextToDeviceNode(const CHAR16 *TextDeviceNode);
 
+// ---------------------------------------------------------------------------
 // How the converter reads a path text, for tools that show which part of a
-// text made which node. Neither allocates.
+// text made which node. Nothing here allocates.
 
 // What CutNodeText skips before a node text: "/", ",", "(" and ")".
 inline BOOLEAN SkipsBeforeNodeText(CHAR16 Char) {
@@ -103,8 +104,9 @@ typedef struct {
 // The size of the path at DevicePath, end node included, walking its nodes
 // without reading a byte at or past DevicePath + Limit: 0 for a null or
 // invalid path, or one whose end node does not lie wholly within Limit
-// bytes. Walk, unless null, receives where and why the walk ended. Every
-// other measure of a path below is this walk with no limit.
+// bytes. Walk, unless null, receives where and why the walk ended.
+// GetDevicePathSize and ValidateDevicePath are this walk with no limit,
+// ValidateDeviceNode the walk within the node's own Length.
 UINT64 GetDevicePathSizeWithin(const EFI_DEVICE_PATH_PROTOCOL *DevicePath, UINT64 Limit, DEVICE_PATH_WALK *Walk);
 
 BOOLEAN ValidateDevicePath(const EFI_DEVICE_PATH_PROTOCOL *DevicePath);

@@ -24,8 +24,8 @@ static constexpr UINT64 STOP_DISPLAY_HOLD_MICROSECONDS = 2500000ULL;
 // word back to where it started, so every cycle shows the same six.
 static constexpr UINTN STOP_DISPLAY_VALUES_PER_CYCLE = 6;
 
-// The CPUID leaf and subfunction of the stop-override query; the stop code
-// goes in ECX, and an intercepting agent answers in SI.
+// The stop-override query: CPUID with the leaf in EAX, the subfunction in
+// EBX and the stop code in ECX; an intercepting agent answers in SI.
 static constexpr UINT32 STOP_OVERRIDE_LEAF = 0xBACCD00BU;
 static constexpr UINT32 STOP_OVERRIDE_SUBFUNCTION = 2U;
 
