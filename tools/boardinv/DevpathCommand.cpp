@@ -93,8 +93,10 @@ std::string Ascii(const CHAR16 *text) {
   return out;
 }
 
+// The Length of the node at offset, read by the driver's own reader; the
+// node's header lies within the bytes.
 uint16_t LengthAt(const Bytes &bytes, size_t offset) {
-  return static_cast<uint16_t>(bytes[offset + 2] | (bytes[offset + 3] << 8));
+  return DevicePathNodeLength(reinterpret_cast<const EFI_DEVICE_PATH_PROTOCOL *>(bytes.data() + offset));
 }
 
 // The keyword that made a node text's node: the driver's own keyword
