@@ -623,7 +623,7 @@ INSTANTIATE_TEST_SUITE_P(
         // A slot row's designation: text in the image, read as links.
         MapCase{"anchor at a text pointer", kAnchor,
                 [](const Layout &l) {
-                  return l.Rva("?gLayoutASlots@") + static_cast<uint32_t>(offsetof(SystemSlotEntry, Designation));
+                  return l.Rva("gLayoutASlots") + static_cast<uint32_t>(offsetof(SystemSlotEntry, Designation));
                 },
                 0, "forward, node 1 at 0x"},
         // The first node taken for the head: the walk comes round to the
