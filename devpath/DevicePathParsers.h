@@ -189,14 +189,48 @@ struct NODE_TEXT_ROW {
   // MESSAGING_VENDOR_GUID_INDEX of the vendor GUID.
   // ParseVirtualDiskNode: the VIRTUAL_DISK_KIND.
   // ParseUsbClassRow: the USB_CLASS_PRESET_INDEX.
-  // Every other parser: 0, unused.
+  // Every other parser: 0 (NO_PRESET in the table), unused.
   UINT16 Preset;
   NODE_FIELD Fields[NODE_FIELD_COUNT];
 };
 
 // The keyword rows in their fixed order (NodeTextTable.cpp says which), then
 // a row of null keyword and parser.
-extern const NODE_TEXT_ROW NodeTextTable[];
+extern const NODE_TEXT_ROW gNodeTextTable[];
+
+// The "(" right after Keyword at the start of Text, or null.
+inline const CHAR16 *MatchKeyword(const CHAR16 *Text, const CHAR16 *Keyword) {
+  for (; *Keyword != 0; Keyword++, Text++) {
+    if (*Text != *Keyword) {
+      return nullptr;
+    }
+  }
+  return *Text == u'(' ? Text : nullptr;
+}
+
+// The row whose keyword claims NodeText (NodeTextKeyword says how), with
+// *Open at the "(" after the keyword and *Close at the first ")" after
+// that; null, and nothing stored, when no row claims it. Inline, so that
+// ConvertTextToDeviceNode keeps it as its own code.
+inline const NODE_TEXT_ROW *FindNodeTextRow(const CHAR16 *NodeText, const CHAR16 **Open, const CHAR16 **Close) {
+  for (const NODE_TEXT_ROW *Row = gNodeTextTable; Row->Parser != nullptr; Row++) {
+    const CHAR16 *RowOpen = MatchKeyword(NodeText, Row->Keyword);
+    if (RowOpen == nullptr) {
+      continue;
+    }
+    const CHAR16 *RowClose = RowOpen + 1;
+    while (*RowClose != 0 && *RowClose != u')') {
+      RowClose++;
+    }
+    if (*RowClose == 0) {
+      continue;
+    }
+    *Open = RowOpen;
+    *Close = RowClose;
+    return Row;
+  }
+  return nullptr;
+}
 
 // Row parsers of the hardware and ACPI keywords.
 EFI_DEVICE_PATH_PROTOCOL *ParseFieldNode(CHAR16 *ParamText, const NODE_TEXT_ROW *Row);

@@ -2,18 +2,40 @@
 // device-path text representation, with its parser and the data that
 // parsers of one shape differ in.
 //
-// A keyword matches only when "(" follows it directly, so no keyword claims
-// a longer one that it begins ("Pci" of "PciRoot", "Acpi" of "AcpiEx"):
-// which row converts a text never depends on where the rows stand. The
-// rows are kept in one fixed order all the same, the order in which the
-// keywords are listed and walked (boardinv, the tests): hardware and ACPI
-// keywords in rows 1 to 19, messaging keywords for buses, storage and
-// consoles in rows 20 to 41, network, USB class and wireless keywords in
-// rows 42 to 70, media and BBS keywords in rows 71 to 85, and "Sata" last,
-// in row 86. RowsStandWhereTheCommentsSay below holds the table to those
-// numbers. A keyword without a row here reads as a file name, like any
-// unknown keyword.
+// Where a row stands decides no conversion. A keyword claims a node text
+// only when "(" follows it directly; no keyword holds "(" and none stands
+// in two rows (KeywordsAreDistinct and NoKeywordHoldsAnOpeningParenthesis
+// below), so at most one row claims any text: "Pci" never claims
+// "PciRoot(0)", nor "Acpi" "AcpiEx(...)". A row's place decides only how
+// many rows a text is compared with before its own.
+//
+// The rows are numbered all the same, because the table keeps one fixed
+// order for its readers, which the table's tests hold as well: by node
+// type, hardware and ACPI keywords in rows 1 to 19, messaging keywords for
+// buses, storage and consoles in rows 20 to 41, network, USB class and
+// wireless keywords in rows 42 to 70, media and BBS keywords in rows 71 to
+// 85, and then "Sata", a messaging keyword, on its own in row 86.
+// RowsStandWhereTheCommentsSay below holds the table to those numbers, so
+// a row added or moved is added or moved in the comments too. A keyword
+// without a row reads as a file name, like any unknown keyword.
 #include "devpath/DevicePathParsers.h"
+
+// The Type and SubType of a row whose parser reads them from the text:
+// "Path" reads both, the generic rows ("HardwarePath", "AcpiPath", "Msg",
+// "MediaPath", "BbsPath") the subtype. A text without them reads as 0.
+static constexpr UINT8 TYPE_FROM_TEXT = 0;
+static constexpr UINT8 SUBTYPE_FROM_TEXT = 0;
+
+// The Preset of a row whose parser takes none.
+static constexpr UINT16 NO_PRESET = 0;
+
+// The product numbers of the PNP _HIDs that keywords fix (ParseAcpiHidRow).
+static constexpr UINT16 PNP_PCI_BUS = 0x0A03;           // PNP0A03, "PciRoot"
+static constexpr UINT16 PNP_PCI_EXPRESS_BUS = 0x0A08;   // PNP0A08, "PcieRoot"
+static constexpr UINT16 PNP_FLOPPY_CONTROLLER = 0x0604; // PNP0604, "Floppy"
+static constexpr UINT16 PNP_KEYBOARD = 0x0301;          // PNP0301, "Keyboard"
+static constexpr UINT16 PNP_SERIAL_PORT = 0x0501;       // PNP0501, "Serial"
+static constexpr UINT16 PNP_PARALLEL_PORT = 0x0401;     // PNP0401, "ParallelPort"
 
 // A row whose parser needs no fields.
 #define ROW_ONLY(Keyword, Parser, Type, SubType, Preset) {Keyword, Parser, Type, SubType, Preset, {}}
@@ -24,10 +46,10 @@
 // A field of Layout and the reader of its parameter.
 #define FIELD(Layout, Member, Reader) {offsetof(Layout, Member), sizeof(Layout::Member), Reader}
 
-constexpr NODE_TEXT_ROW NodeTextTable[] = {
+constexpr NODE_TEXT_ROW gNodeTextTable[] = {
     // Hardware and ACPI nodes: rows 1 to 19.
-    ROW_ONLY(u"Path", ParsePathNode, 0, 0, 0),
-    ROW_ONLY(u"HardwarePath", ParseGenericRow, HARDWARE_DEVICE_PATH, 0, 0),
+    ROW_ONLY(u"Path", ParsePathNode, TYPE_FROM_TEXT, SUBTYPE_FROM_TEXT, NO_PRESET),
+    ROW_ONLY(u"HardwarePath", ParseGenericRow, HARDWARE_DEVICE_PATH, SUBTYPE_FROM_TEXT, NO_PRESET),
     // Pci(Device,Function): the node stores the function first.
     FIELD_ROW(u"Pci", HARDWARE_DEVICE_PATH, HW_PCI_DP, PCI_DEVICE_PATH, FIELD(PCI_DEVICE_PATH, Device, NumberField),
               FIELD(PCI_DEVICE_PATH, Function, NumberField)),
@@ -37,46 +59,46 @@ constexpr NODE_TEXT_ROW NodeTextTable[] = {
     FIELD_ROW(u"MemoryMapped", HARDWARE_DEVICE_PATH, HW_MEMMAP_DP, MEMMAP_DEVICE_PATH,
               FIELD(MEMMAP_DEVICE_PATH, MemoryType, NumberField), FIELD(MEMMAP_DEVICE_PATH, StartingAddress, NumberField),
               FIELD(MEMMAP_DEVICE_PATH, EndingAddress, NumberField)),
-    ROW_ONLY(u"VenHw", ParseVendorRow, HARDWARE_DEVICE_PATH, HW_VENDOR_DP, 0),
+    ROW_ONLY(u"VenHw", ParseVendorRow, HARDWARE_DEVICE_PATH, HW_VENDOR_DP, NO_PRESET),
     FIELD_ROW(u"Ctrl", HARDWARE_DEVICE_PATH, HW_CONTROLLER_DP, CONTROLLER_DEVICE_PATH,
               FIELD(CONTROLLER_DEVICE_PATH, ControllerNumber, NumberField)),
     // BMC(InterfaceType,BaseAddress): the address is hexadecimal, "0x" or not.
     FIELD_ROW(u"BMC", HARDWARE_DEVICE_PATH, HW_BMC_DP, BMC_DEVICE_PATH, FIELD(BMC_DEVICE_PATH, InterfaceType, NumberField),
               FIELD(BMC_DEVICE_PATH, BaseAddress, HexField)),
-    ROW_ONLY(u"AcpiPath", ParseGenericRow, ACPI_DEVICE_PATH, 0, 0),
+    ROW_ONLY(u"AcpiPath", ParseGenericRow, ACPI_DEVICE_PATH, SUBTYPE_FROM_TEXT, NO_PRESET),
     // Acpi(HID,UID)
     FIELD_ROW(u"Acpi", ACPI_DEVICE_PATH, ACPI_DP, ACPI_HID_DEVICE_PATH, FIELD(ACPI_HID_DEVICE_PATH, HID, EisaIdField),
               FIELD(ACPI_HID_DEVICE_PATH, UID, NumberField)),
     // Fixed PNP _HID, product number preset; the parameter is _UID.
-    ROW_ONLY(u"PciRoot", ParseAcpiHidRow, ACPI_DEVICE_PATH, ACPI_DP, 0x0A03),
-    ROW_ONLY(u"PcieRoot", ParseAcpiHidRow, ACPI_DEVICE_PATH, ACPI_DP, 0x0A08),
-    ROW_ONLY(u"Floppy", ParseAcpiHidRow, ACPI_DEVICE_PATH, ACPI_DP, 0x0604),
-    ROW_ONLY(u"Keyboard", ParseAcpiHidRow, ACPI_DEVICE_PATH, ACPI_DP, 0x0301),
-    ROW_ONLY(u"Serial", ParseAcpiHidRow, ACPI_DEVICE_PATH, ACPI_DP, 0x0501),
-    ROW_ONLY(u"ParallelPort", ParseAcpiHidRow, ACPI_DEVICE_PATH, ACPI_DP, 0x0401),
-    ROW_ONLY(u"AcpiEx", ParseAcpiExNode, ACPI_DEVICE_PATH, ACPI_EXTENDED_DP, 0),
-    ROW_ONLY(u"AcpiExp", ParseAcpiExpNode, ACPI_DEVICE_PATH, ACPI_EXTENDED_DP, 0),
-    ROW_ONLY(u"AcpiAdr", ParseAcpiAdrNode, ACPI_DEVICE_PATH, ACPI_ADR_DP, 0),
+    ROW_ONLY(u"PciRoot", ParseAcpiHidRow, ACPI_DEVICE_PATH, ACPI_DP, PNP_PCI_BUS),
+    ROW_ONLY(u"PcieRoot", ParseAcpiHidRow, ACPI_DEVICE_PATH, ACPI_DP, PNP_PCI_EXPRESS_BUS),
+    ROW_ONLY(u"Floppy", ParseAcpiHidRow, ACPI_DEVICE_PATH, ACPI_DP, PNP_FLOPPY_CONTROLLER),
+    ROW_ONLY(u"Keyboard", ParseAcpiHidRow, ACPI_DEVICE_PATH, ACPI_DP, PNP_KEYBOARD),
+    ROW_ONLY(u"Serial", ParseAcpiHidRow, ACPI_DEVICE_PATH, ACPI_DP, PNP_SERIAL_PORT),
+    ROW_ONLY(u"ParallelPort", ParseAcpiHidRow, ACPI_DEVICE_PATH, ACPI_DP, PNP_PARALLEL_PORT),
+    ROW_ONLY(u"AcpiEx", ParseAcpiExNode, ACPI_DEVICE_PATH, ACPI_EXTENDED_DP, NO_PRESET),
+    ROW_ONLY(u"AcpiExp", ParseAcpiExpNode, ACPI_DEVICE_PATH, ACPI_EXTENDED_DP, NO_PRESET),
+    ROW_ONLY(u"AcpiAdr", ParseAcpiAdrNode, ACPI_DEVICE_PATH, ACPI_ADR_DP, NO_PRESET),
 
     // Messaging nodes, buses, storage and consoles: rows 20 to 41.
-    ROW_ONLY(u"Msg", ParseGenericRow, MESSAGING_DEVICE_PATH, 0, 0),
+    ROW_ONLY(u"Msg", ParseGenericRow, MESSAGING_DEVICE_PATH, SUBTYPE_FROM_TEXT, NO_PRESET),
     // Ata(Channel,Drive,Lun): channel and drive may be words.
-    ROW_ONLY(u"Ata", ParseAtaNode, MESSAGING_DEVICE_PATH, MSG_ATAPI_DP, 0),
+    ROW_ONLY(u"Ata", ParseAtaNode, MESSAGING_DEVICE_PATH, MSG_ATAPI_DP, NO_PRESET),
     // Scsi(Pun,Lun)
     FIELD_ROW(u"Scsi", MESSAGING_DEVICE_PATH, MSG_SCSI_DP, SCSI_DEVICE_PATH, FIELD(SCSI_DEVICE_PATH, Pun, NumberField),
               FIELD(SCSI_DEVICE_PATH, Lun, NumberField)),
     // Fibre(WWN,Lun)
     FIELD_ROW(u"Fibre", MESSAGING_DEVICE_PATH, MSG_FIBRECHANNEL_DP, FIBRECHANNEL_DEVICE_PATH,
               FIELD(FIBRECHANNEL_DEVICE_PATH, WWN, NumberField), FIELD(FIBRECHANNEL_DEVICE_PATH, Lun, NumberField)),
-    ROW_ONLY(u"FibreEx", ParseFibreExNode, MESSAGING_DEVICE_PATH, MSG_FIBRECHANNELEX_DP, 0),
+    ROW_ONLY(u"FibreEx", ParseFibreExNode, MESSAGING_DEVICE_PATH, MSG_FIBRECHANNELEX_DP, NO_PRESET),
     // I1394(Guid): hexadecimal, "0x" or not.
     FIELD_ROW(u"I1394", MESSAGING_DEVICE_PATH, MSG_1394_DP, F1394_DEVICE_PATH, FIELD(F1394_DEVICE_PATH, Guid, HexField)),
     // USB(ParentPort,Interface)
     FIELD_ROW(u"USB", MESSAGING_DEVICE_PATH, MSG_USB_DP, USB_DEVICE_PATH,
               FIELD(USB_DEVICE_PATH, ParentPortNumber, NumberField), FIELD(USB_DEVICE_PATH, InterfaceNumber, NumberField)),
     FIELD_ROW(u"I2O", MESSAGING_DEVICE_PATH, MSG_I2O_DP, I2O_DEVICE_PATH, FIELD(I2O_DEVICE_PATH, Tid, NumberField)),
-    ROW_ONLY(u"Infiniband", ParseInfinibandNode, MESSAGING_DEVICE_PATH, MSG_INFINIBAND_DP, 0),
-    ROW_ONLY(u"VenMsg", ParseVendorRow, MESSAGING_DEVICE_PATH, MSG_VENDOR_DP, 0),
+    ROW_ONLY(u"Infiniband", ParseInfinibandNode, MESSAGING_DEVICE_PATH, MSG_INFINIBAND_DP, NO_PRESET),
+    ROW_ONLY(u"VenMsg", ParseVendorRow, MESSAGING_DEVICE_PATH, MSG_VENDOR_DP, NO_PRESET),
     // Vendor nodes of a fixed GUID, which the preset selects.
     ROW_ONLY(u"VenPcAnsi", ParseFixedVendorRow, MESSAGING_DEVICE_PATH, MSG_VENDOR_DP, MsgVendorPcAnsi),
     ROW_ONLY(u"VenVt100", ParseFixedVendorRow, MESSAGING_DEVICE_PATH, MSG_VENDOR_DP, MsgVendorVt100),
@@ -84,9 +106,9 @@ constexpr NODE_TEXT_ROW NodeTextTable[] = {
     ROW_ONLY(u"VenUtf8", ParseFixedVendorRow, MESSAGING_DEVICE_PATH, MSG_VENDOR_DP, MsgVendorUtf8),
     ROW_ONLY(u"UartFlowCtrl", ParseUartFlowCtrlNode, MESSAGING_DEVICE_PATH, MSG_VENDOR_DP, MsgVendorUartFlowControl),
     ROW_ONLY(u"SAS", ParseSasNode, MESSAGING_DEVICE_PATH, MSG_VENDOR_DP, MsgVendorSas),
-    ROW_ONLY(u"SasEx", ParseSasExNode, MESSAGING_DEVICE_PATH, MSG_SASEX_DP, 0),
+    ROW_ONLY(u"SasEx", ParseSasExNode, MESSAGING_DEVICE_PATH, MSG_SASEX_DP, NO_PRESET),
     // NVMe(NamespaceId,Eui64)
-    ROW_ONLY(u"NVMe", ParseNvmeNode, MESSAGING_DEVICE_PATH, MSG_NVME_NAMESPACE_DP, 0),
+    ROW_ONLY(u"NVMe", ParseNvmeNode, MESSAGING_DEVICE_PATH, MSG_NVME_NAMESPACE_DP, NO_PRESET),
     // UFS(TargetId,Lun)
     FIELD_ROW(u"UFS", MESSAGING_DEVICE_PATH, MSG_UFS_DP, UFS_DEVICE_PATH, FIELD(UFS_DEVICE_PATH, Pun, NumberField),
               FIELD(UFS_DEVICE_PATH, Lun, NumberField)),
@@ -95,10 +117,10 @@ constexpr NODE_TEXT_ROW NodeTextTable[] = {
     ROW_ONLY(u"DebugPort", ParseFixedVendorRow, MESSAGING_DEVICE_PATH, MSG_VENDOR_DP, MsgVendorDebugPort),
 
     // Messaging nodes, network, USB classes and wireless: rows 42 to 70.
-    ROW_ONLY(u"MAC", ParseMacAddressNode, MESSAGING_DEVICE_PATH, MSG_MAC_ADDR_DP, 0),
-    ROW_ONLY(u"IPv4", ParseIpv4Node, MESSAGING_DEVICE_PATH, MSG_IPv4_DP, 0),
-    ROW_ONLY(u"IPv6", ParseIpv6Node, MESSAGING_DEVICE_PATH, MSG_IPv6_DP, 0),
-    ROW_ONLY(u"Uart", ParseUartNode, MESSAGING_DEVICE_PATH, MSG_UART_DP, 0),
+    ROW_ONLY(u"MAC", ParseMacAddressNode, MESSAGING_DEVICE_PATH, MSG_MAC_ADDR_DP, NO_PRESET),
+    ROW_ONLY(u"IPv4", ParseIpv4Node, MESSAGING_DEVICE_PATH, MSG_IPv4_DP, NO_PRESET),
+    ROW_ONLY(u"IPv6", ParseIpv6Node, MESSAGING_DEVICE_PATH, MSG_IPv6_DP, NO_PRESET),
+    ROW_ONLY(u"Uart", ParseUartNode, MESSAGING_DEVICE_PATH, MSG_UART_DP, NO_PRESET),
     // USB class nodes; the preset fixes the class, the subclass or neither.
     ROW_ONLY(u"UsbClass", ParseUsbClassRow, MESSAGING_DEVICE_PATH, MSG_USB_CLASS_DP, UsbClassAnyPreset),
     ROW_ONLY(u"UsbAudio", ParseUsbClassRow, MESSAGING_DEVICE_PATH, MSG_USB_CLASS_DP, UsbAudioPreset),
@@ -118,33 +140,33 @@ constexpr NODE_TEXT_ROW NodeTextTable[] = {
     ROW_ONLY(u"UsbIrdaBridge", ParseUsbClassRow, MESSAGING_DEVICE_PATH, MSG_USB_CLASS_DP, UsbIrdaBridgePreset),
     ROW_ONLY(u"UsbTestAndMeasurement", ParseUsbClassRow, MESSAGING_DEVICE_PATH, MSG_USB_CLASS_DP,
              UsbTestAndMeasurementPreset),
-    ROW_ONLY(u"UsbWwid", ParseUsbWwidNode, MESSAGING_DEVICE_PATH, MSG_USB_WWID_DP, 0),
+    ROW_ONLY(u"UsbWwid", ParseUsbWwidNode, MESSAGING_DEVICE_PATH, MSG_USB_WWID_DP, NO_PRESET),
     FIELD_ROW(u"Unit", MESSAGING_DEVICE_PATH, MSG_DEVICE_LOGICAL_UNIT_DP, DEVICE_LOGICAL_UNIT_DEVICE_PATH,
               FIELD(DEVICE_LOGICAL_UNIT_DEVICE_PATH, Lun, NumberField)),
-    ROW_ONLY(u"iSCSI", ParseIscsiNode, MESSAGING_DEVICE_PATH, MSG_ISCSI_DP, 0),
+    ROW_ONLY(u"iSCSI", ParseIscsiNode, MESSAGING_DEVICE_PATH, MSG_ISCSI_DP, NO_PRESET),
     FIELD_ROW(u"Vlan", MESSAGING_DEVICE_PATH, MSG_VLAN_DP, VLAN_DEVICE_PATH, FIELD(VLAN_DEVICE_PATH, VlanId, NumberField)),
-    ROW_ONLY(u"Dns", ParseDnsNode, MESSAGING_DEVICE_PATH, MSG_DNS_DP, 0),
-    ROW_ONLY(u"Uri", ParseUriNode, MESSAGING_DEVICE_PATH, MSG_URI_DP, 0),
+    ROW_ONLY(u"Dns", ParseDnsNode, MESSAGING_DEVICE_PATH, MSG_DNS_DP, NO_PRESET),
+    ROW_ONLY(u"Uri", ParseUriNode, MESSAGING_DEVICE_PATH, MSG_URI_DP, NO_PRESET),
     // Bluetooth(Address), BluetoothLE(Address,AddressType)
-    ROW_ONLY(u"Bluetooth", ParseBluetoothNode, MESSAGING_DEVICE_PATH, MSG_BLUETOOTH_DP, 0),
-    ROW_ONLY(u"Wi-Fi", ParseWiFiNode, MESSAGING_DEVICE_PATH, MSG_WIFI_DP, 0),
-    ROW_ONLY(u"BluetoothLE", ParseBluetoothLeNode, MESSAGING_DEVICE_PATH, MSG_BLUETOOTH_LE_DP, 0),
+    ROW_ONLY(u"Bluetooth", ParseBluetoothNode, MESSAGING_DEVICE_PATH, MSG_BLUETOOTH_DP, NO_PRESET),
+    ROW_ONLY(u"Wi-Fi", ParseWiFiNode, MESSAGING_DEVICE_PATH, MSG_WIFI_DP, NO_PRESET),
+    ROW_ONLY(u"BluetoothLE", ParseBluetoothLeNode, MESSAGING_DEVICE_PATH, MSG_BLUETOOTH_LE_DP, NO_PRESET),
 
     // Media and BBS nodes: rows 71 to 85.
-    ROW_ONLY(u"MediaPath", ParseGenericRow, MEDIA_DEVICE_PATH, 0, 0),
-    ROW_ONLY(u"HD", ParseHardDriveNode, MEDIA_DEVICE_PATH, MEDIA_HARDDRIVE_DP, 0),
+    ROW_ONLY(u"MediaPath", ParseGenericRow, MEDIA_DEVICE_PATH, SUBTYPE_FROM_TEXT, NO_PRESET),
+    ROW_ONLY(u"HD", ParseHardDriveNode, MEDIA_DEVICE_PATH, MEDIA_HARDDRIVE_DP, NO_PRESET),
     // CDROM(Entry,Start,Size)
     FIELD_ROW(u"CDROM", MEDIA_DEVICE_PATH, MEDIA_CDROM_DP, CDROM_DEVICE_PATH, FIELD(CDROM_DEVICE_PATH, BootEntry, NumberField),
               FIELD(CDROM_DEVICE_PATH, PartitionStart, NumberField), FIELD(CDROM_DEVICE_PATH, PartitionSize, NumberField)),
-    ROW_ONLY(u"VenMedia", ParseVendorRow, MEDIA_DEVICE_PATH, MEDIA_VENDOR_DP, 0),
-    ROW_ONLY(u"Media", ParseGuidNode, MEDIA_DEVICE_PATH, MEDIA_PROTOCOL_DP, 0),
-    ROW_ONLY(u"Fv", ParseGuidNode, MEDIA_DEVICE_PATH, MEDIA_PIWG_FW_VOL_DP, 0),
-    ROW_ONLY(u"FvFile", ParseGuidNode, MEDIA_DEVICE_PATH, MEDIA_PIWG_FW_FILE_DP, 0),
+    ROW_ONLY(u"VenMedia", ParseVendorRow, MEDIA_DEVICE_PATH, MEDIA_VENDOR_DP, NO_PRESET),
+    ROW_ONLY(u"Media", ParseGuidNode, MEDIA_DEVICE_PATH, MEDIA_PROTOCOL_DP, NO_PRESET),
+    ROW_ONLY(u"Fv", ParseGuidNode, MEDIA_DEVICE_PATH, MEDIA_PIWG_FW_VOL_DP, NO_PRESET),
+    ROW_ONLY(u"FvFile", ParseGuidNode, MEDIA_DEVICE_PATH, MEDIA_PIWG_FW_FILE_DP, NO_PRESET),
     // Offset(Start,End): the four bytes before them are reserved.
     FIELD_ROW(u"Offset", MEDIA_DEVICE_PATH, MEDIA_RELATIVE_OFFSET_RANGE_DP, MEDIA_RELATIVE_OFFSET_RANGE_DEVICE_PATH,
               FIELD(MEDIA_RELATIVE_OFFSET_RANGE_DEVICE_PATH, StartingOffset, NumberField),
               FIELD(MEDIA_RELATIVE_OFFSET_RANGE_DEVICE_PATH, EndingOffset, NumberField)),
-    ROW_ONLY(u"RamDisk", ParseRamDiskNode, MEDIA_DEVICE_PATH, MEDIA_RAM_DISK_DP, 0),
+    ROW_ONLY(u"RamDisk", ParseRamDiskNode, MEDIA_DEVICE_PATH, MEDIA_RAM_DISK_DP, NO_PRESET),
     // RAM disks of a fixed disk type, preset VIRTUAL_DISK_KIND.
     ROW_ONLY(u"VirtualDisk", ParseVirtualDiskNode, MEDIA_DEVICE_PATH, MEDIA_RAM_DISK_DP, VirtualDiskKind),
     ROW_ONLY(u"VirtualCD", ParseVirtualDiskNode, MEDIA_DEVICE_PATH, MEDIA_RAM_DISK_DP, VirtualCdKind),
@@ -152,18 +174,18 @@ constexpr NODE_TEXT_ROW NodeTextTable[] = {
              PersistentVirtualDiskKind),
     ROW_ONLY(u"PersistentVirtualCD", ParseVirtualDiskNode, MEDIA_DEVICE_PATH, MEDIA_RAM_DISK_DP,
              PersistentVirtualCdKind),
-    ROW_ONLY(u"BbsPath", ParseGenericRow, BBS_DEVICE_PATH, 0, 0),
-    ROW_ONLY(u"BBS", ParseBbsNode, BBS_DEVICE_PATH, BBS_BBS_DP, 0),
+    ROW_ONLY(u"BbsPath", ParseGenericRow, BBS_DEVICE_PATH, SUBTYPE_FROM_TEXT, NO_PRESET),
+    ROW_ONLY(u"BBS", ParseBbsNode, BBS_DEVICE_PATH, BBS_BBS_DP, NO_PRESET),
 
     // Row 86, last: Sata(HbaPort,MultiplierPort,Lun).
-    ROW_ONLY(u"Sata", ParseSataNode, MESSAGING_DEVICE_PATH, MSG_SATA_DP, 0),
+    ROW_ONLY(u"Sata", ParseSataNode, MESSAGING_DEVICE_PATH, MSG_SATA_DP, NO_PRESET),
 
-    ROW_ONLY(nullptr, nullptr, 0, 0, 0),
+    ROW_ONLY(nullptr, nullptr, TYPE_FROM_TEXT, SUBTYPE_FROM_TEXT, NO_PRESET),
 };
 
 // Every field of a fixed-layout row lies inside its node.
 static constexpr BOOLEAN FieldsFitTheirNodes() {
-  for (const NODE_TEXT_ROW &Row : NodeTextTable) {
+  for (const NODE_TEXT_ROW &Row : gNodeTextTable) {
     for (const NODE_FIELD &Field : Row.Fields) {
       if (Field.Width != 0 && (Row.Parser != ParseFieldNode || Field.Offset + Field.Width > Row.Preset ||
                                Field.Offset < sizeof(EFI_DEVICE_PATH_PROTOCOL))) {
@@ -177,7 +199,7 @@ static_assert(FieldsFitTheirNodes(), "a field lies outside its node");
 
 // Whether the row numbered Number (from 1) holds Keyword.
 static constexpr BOOLEAN RowHolds(UINTN Number, const CHAR16 *Keyword) {
-  const CHAR16 *Text = NodeTextTable[Number - 1].Keyword;
+  const CHAR16 *Text = gNodeTextTable[Number - 1].Keyword;
   if (Text == nullptr) {
     return FALSE;
   }
@@ -205,4 +227,47 @@ static constexpr BOOLEAN RowsStandWhereTheCommentsSay() {
   return TRUE;
 }
 static_assert(RowsStandWhereTheCommentsSay(), "the row numbers in the comments and the rows disagree");
-static_assert(ArrayCount(NodeTextTable) == 86 + 1, "86 keyword rows and the closing row");
+static_assert(ArrayCount(gNodeTextTable) == 86 + 1, "86 keyword rows and the closing row");
+
+// Whether two keywords are the same text.
+static constexpr BOOLEAN SameKeyword(const CHAR16 *Left, const CHAR16 *Right) {
+  for (; *Left != 0 && *Left == *Right; Left++, Right++) {
+  }
+  return *Left == *Right;
+}
+
+// No keyword stands in two rows. With "(" required right after a keyword,
+// which no keyword holds, at most one row claims any node text.
+static constexpr BOOLEAN KeywordsAreDistinct() {
+  for (UINTN First = 0; gNodeTextTable[First].Keyword != nullptr; First++) {
+    for (UINTN Second = First + 1; gNodeTextTable[Second].Keyword != nullptr; Second++) {
+      if (SameKeyword(gNodeTextTable[First].Keyword, gNodeTextTable[Second].Keyword)) {
+        return FALSE;
+      }
+    }
+  }
+  return TRUE;
+}
+static_assert(KeywordsAreDistinct(), "a keyword stands in two rows");
+
+// Whether a keyword holds "(" anywhere.
+static constexpr BOOLEAN NoKeywordHoldsAnOpeningParenthesis() {
+  for (const NODE_TEXT_ROW &Row : gNodeTextTable) {
+    for (const CHAR16 *Text = Row.Keyword; Text != nullptr && *Text != 0; Text++) {
+      if (*Text == u'(') {
+        return FALSE;
+      }
+    }
+  }
+  return TRUE;
+}
+static_assert(NoKeywordHoldsAnOpeningParenthesis(), "a keyword holds \"(\"");
+
+// The table looked up by text, for tools that name the keyword that made a
+// node (devpath/DevicePath.h).
+const CHAR16 *NodeTextKeyword(const CHAR16 *NodeText) {
+  const CHAR16 *Open;
+  const CHAR16 *Close;
+  const NODE_TEXT_ROW *Row = FindNodeTextRow(NodeText, &Open, &Close);
+  return Row != nullptr ? Row->Keyword : nullptr;
+}

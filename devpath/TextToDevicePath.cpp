@@ -1,6 +1,6 @@
-// Text to device path: splits a path text into node texts, finds each
-// node's keyword in NodeTextTable, hands the parameter text to the
-// keyword's parser and joins the nodes. Also the readers every parser
+// Text to device path: splits a path text into node texts (CutNodeText),
+// finds each node's keyword row in gNodeTextTable (FindNodeTextRow), hands
+// the parameter text to the row's parser and joins the nodes. Also the readers every parser
 // shares: NextParam, ParseNumber, and the generic and file-path builders.
 #include "devpath/DevicePathParsers.h"
 
@@ -30,10 +30,6 @@ static BOOLEAN AppendToPath(EFI_DEVICE_PATH_PROTOCOL **Path, const EFI_DEVICE_PA
   return TRUE;
 }
 
-static BOOLEAN SkipsBeforeNode(CHAR16 Char) {
-  return Char == u'/' || Char == u',' || Char == u'(' || Char == u')';
-}
-
 EFI_DEVICE_PATH_PROTOCOL *ConvertTextToDevicePath(const CHAR16 *TextDevicePath) {
   if (TextDevicePath == nullptr || *TextDevicePath == 0) {
     return nullptr;
@@ -51,26 +47,11 @@ EFI_DEVICE_PATH_PROTOCOL *ConvertTextToDevicePath(const CHAR16 *TextDevicePath) 
 
   CHAR16 *Cursor = WorkingCopy;
   while (*Cursor != 0) {
-    while (SkipsBeforeNode(*Cursor)) {
-      Cursor++;
-    }
-    // The node text runs to the first "," or "/" outside parentheses. The
-    // depth is a plain running count: a surplus ")" takes it below zero.
-    CHAR16 *NodeText = Cursor;
-    INTN Depth = 0;
-    for (; *Cursor != 0; Cursor++) {
-      if ((*Cursor == u',' || *Cursor == u'/') && Depth == 0) {
-        break;
-      }
-      Depth += *Cursor == u'(' ? 1 : (*Cursor == u')' ? -1 : 0);
-    }
-    if (*Cursor == 0 && Depth != 0) {
+    BOOLEAN InstanceEnd = FALSE;
+    CHAR16 *NodeText = CutNodeText(&Cursor, &InstanceEnd);
+    if (NodeText == nullptr) {
       // Unbalanced to the end: this node and the rest are dropped.
       break;
-    }
-    BOOLEAN InstanceEnd = *Cursor == u',';
-    if (*Cursor != 0) {
-      *Cursor++ = 0;
     }
 
     EFI_DEVICE_PATH_PROTOCOL *Node = ConvertTextToDeviceNode(NodeText);
@@ -98,16 +79,6 @@ EFI_DEVICE_PATH_PROTOCOL *ConvertTextToDevicePath(const CHAR16 *TextDevicePath) 
   return Path;
 }
 
-// The "(" right after Keyword at the start of Text, or null.
-static CHAR16 *MatchKeyword(CHAR16 *Text, const CHAR16 *Keyword) {
-  for (; *Keyword != 0; Keyword++, Text++) {
-    if (*Text != *Keyword) {
-      return nullptr;
-    }
-  }
-  return *Text == u'(' ? Text : nullptr;
-}
-
 EFI_DEVICE_PATH_PROTOCOL *ConvertTextToDeviceNode(const CHAR16 *TextDeviceNode) {
   if (TextDeviceNode == nullptr || *TextDeviceNode == 0) {
     return nullptr;
@@ -117,34 +88,27 @@ EFI_DEVICE_PATH_PROTOCOL *ConvertTextToDeviceNode(const CHAR16 *TextDeviceNode) 
     return nullptr;
   }
 
-  for (const NODE_TEXT_ROW *Row = NodeTextTable; Row->Parser != nullptr; Row++) {
-    CHAR16 *Open = MatchKeyword(NodeText, Row->Keyword);
-    if (Open == nullptr) {
-      continue;
-    }
-    CHAR16 *Close = Open + 1;
-    while (*Close != 0 && *Close != u')') {
-      Close++;
-    }
-    if (*Close == 0) {
-      continue;
-    }
-    // The parameters, from after "(" to the first ")", which becomes the
-    // terminator of the copy.
-    UINTN Count = (UINTN)(Close - Open);
-    CHAR16 *ParamText = (CHAR16 *)PoolAllocateCopy(Count * sizeof(CHAR16), Open + 1);
-    if (ParamText == nullptr) {
-      continue;
-    }
-    ParamText[Count - 1] = 0;
-    EFI_DEVICE_PATH_PROTOCOL *Node = Row->Parser(ParamText, Row);
-    PoolFree(ParamText);
-    PoolFree(NodeText);
-    return Node;
+  EFI_DEVICE_PATH_PROTOCOL *Node;
+  const CHAR16 *Open;
+  const CHAR16 *Close;
+  const NODE_TEXT_ROW *Row = FindNodeTextRow(NodeText, &Open, &Close);
+  // The parameters, from after "(" to the first ")", which becomes the
+  // terminator of their copy. Without pool for the copy, or when no
+  // keyword claims the text, it names a file (no two rows hold the same
+  // keyword, so no other row could claim it).
+  UINTN Count = 0;
+  CHAR16 *ParamText = nullptr;
+  if (Row != nullptr) {
+    Count = (UINTN)(Close - Open);
+    ParamText = (CHAR16 *)PoolAllocateCopy(Count * sizeof(CHAR16), Open + 1);
   }
-
-  // No keyword claims the text: it names a file.
-  EFI_DEVICE_PATH_PROTOCOL *Node = ParseFilePathNode(NodeText);
+  if (ParamText != nullptr) {
+    ParamText[Count - 1] = 0;
+    Node = Row->Parser(ParamText, Row);
+    PoolFree(ParamText);
+  } else {
+    Node = ParseFilePathNode(NodeText);
+  }
   PoolFree(NodeText);
   return Node;
 }

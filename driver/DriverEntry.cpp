@@ -1,7 +1,9 @@
 #include "driver/DriverEntry.h"
 #include "firmware/Guids.h"
 #include "inventory/Inventory.h"
-#include "platform/PlatformServices.h"
+#include "platform/ConfigSnapshot.h"
+#include "platform/DebugBackends.h"
+#include "platform/HeapTransfer.h"
 #include "startup/Startup.h"
 
 EFI_STATUS RunLibraryConstructors(EFI_HANDLE ImageHandle, EFI_SYSTEM_TABLE *SystemTable) {

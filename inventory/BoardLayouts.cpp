@@ -3,114 +3,115 @@
 // has its own copy of its slot rows.
 #include "inventory/Inventory.h"
 
-namespace {
-
-// Connector types.
-constexpr UINT8 kNone = 0x00;
-constexpr UINT8 kRj45 = 0x0B;
-constexpr UINT8 kAccessBusUsb = 0x12;
-constexpr UINT8 kUsbTypeC = 0x23;
-constexpr UINT8 kOther = 0xFF;
-// Port types.
-constexpr UINT8 kSerial16550 = 0x08;
-constexpr UINT8 kUsbPort = 0x10;
-constexpr UINT8 kVideoPort = 0x1C;
-constexpr UINT8 kNetworkPort = 0x1F;
-constexpr UINT8 kOtherPort = 0xFF;
-// Slot types and widths.
-constexpr UINT8 kM2Socket3KeyM = 0x17;
-constexpr UINT8 kM2Socket1SdKeyE = 0x15;
-constexpr UINT8 kWidthX1 = 0x08;
-constexpr UINT8 kWidthX4 = 0x0A;
-
-constexpr PortConnectorEntry Connector(const CHAR8 *Internal, UINT8 InternalType, const CHAR8 *External,
-                                       UINT8 ExternalType, UINT8 PortType) {
-  return {{SMBIOS_TYPE_PORT_CONNECTOR_INFORMATION, sizeof(SMBIOS_TABLE_TYPE8), 0x0000, 1, InternalType,
-           EXTERNAL_DESIGNATOR_STRING_NUMBER, ExternalType, PortType},
+static constexpr PortConnectorEntry Connector(const CHAR8 *Internal, UINT8 InternalType, const CHAR8 *External,
+                                              UINT8 ExternalType, UINT8 PortType) {
+  return {{SMBIOS_TYPE_PORT_CONNECTOR_INFORMATION, sizeof(SMBIOS_TABLE_TYPE8), STAGED_RECORD_HANDLE,
+           INTERNAL_DESIGNATOR_STRING_NUMBER, InternalType, EXTERNAL_DESIGNATOR_STRING_NUMBER, ExternalType, PortType},
           Internal,
           External};
 }
 
-// Every slot: short, 3.3 V, PME# and hot-plug, segment 0, Available until probed.
-constexpr SystemSlotEntry Slot(const CHAR8 *Designation, UINT8 SlotType, UINT8 Width, UINT16 SlotId, UINT8 Bus,
-                               UINT8 DevFunc, const CHAR16 *DevicePathText) {
-  return {{SMBIOS_TYPE_SYSTEM_SLOTS, sizeof(SMBIOS_TABLE_TYPE9), 0x0000, 1, SlotType, Width, SLOT_USAGE_AVAILABLE,
-           0x03, SlotId, 0x04, 0x03, 0x0000, Bus, DevFunc},
+// Every slot: short, 3.3 V, PME# and hot-plug, segment 0, Available until
+// probed.
+static constexpr SystemSlotEntry Slot(const CHAR8 *Designation, UINT8 SlotType, UINT8 Width, UINT16 SlotId, UINT8 Bus,
+                                      UINT8 DevFunc, const CHAR16 *DevicePathText) {
+  return {{SMBIOS_TYPE_SYSTEM_SLOTS, sizeof(SMBIOS_TABLE_TYPE9), STAGED_RECORD_HANDLE, SLOT_DESIGNATION_STRING_NUMBER,
+           SlotType, Width, SLOT_USAGE_AVAILABLE, SLOT_LENGTH_SHORT, SlotId, SLOT_CHARACTERISTICS_1_PROVIDES_3_3_VOLTS,
+           SLOT_CHARACTERISTICS_2_PME_SIGNAL | SLOT_CHARACTERISTICS_2_HOT_PLUG, 0x0000, Bus, DevFunc},
           Designation,
           DevicePathText};
 }
 
-#define SLOT_NVME1 Slot("NVME1", kM2Socket3KeyM, kWidthX4, 1, 0x00, 0x09, u"PciRoot(0x0)/Pci(0x0,0x3)")
-#define SLOT_NVME2 Slot("NVME2", kM2Socket3KeyM, kWidthX4, 2, 0x00, 0x12, u"PciRoot(0x0)/Pci(0x3,0x7)")
-#define SLOT_NVME0 Slot("NVME0", kM2Socket3KeyM, kWidthX4, 0, 0x01, 0x13, u"PciRoot(0x0)/Pci(0x16,0x19)")
-#define SLOT_WIFI Slot("WI-FI", kM2Socket1SdKeyE, kWidthX1, 3, 0x01, 0x13, u"PciRoot(0x0)/Pci(0x8,0x8)")
+// The board's slots, as stored before any probe: bus and device/function
+// are the rows' own until the probe finds a device.
+static constexpr SystemSlotEntry SLOT_NVME1 = Slot("NVME1", SLOT_TYPE_M2_SOCKET_3_KEY_M, SLOT_DATA_BUS_WIDTH_X4, 1,
+                                                   0x00, 0x09, u"PciRoot(0x0)/Pci(0x0,0x3)");
+static constexpr SystemSlotEntry SLOT_NVME2 = Slot("NVME2", SLOT_TYPE_M2_SOCKET_3_KEY_M, SLOT_DATA_BUS_WIDTH_X4, 2,
+                                                   0x00, 0x12, u"PciRoot(0x0)/Pci(0x3,0x7)");
+static constexpr SystemSlotEntry SLOT_NVME0 = Slot("NVME0", SLOT_TYPE_M2_SOCKET_3_KEY_M, SLOT_DATA_BUS_WIDTH_X4, 0,
+                                                   0x01, 0x13, u"PciRoot(0x0)/Pci(0x16,0x19)");
+static constexpr SystemSlotEntry SLOT_WIFI = Slot("WI-FI", SLOT_TYPE_M2_SOCKET_1_SD_KEY_E, SLOT_DATA_BUS_WIDTH_X1, 3,
+                                                  0x01, 0x13, u"PciRoot(0x0)/Pci(0x8,0x8)");
 
-const PortConnectorEntry gLayoutAConnectors[] = {
-    Connector("J28", kRj45, "2.5 GbE 1", kRj45, kNetworkPort),
-    Connector("J28", kRj45, "2.5 GbE 2", kRj45, kNetworkPort),
-    Connector("CON2", kAccessBusUsb, "5GB/s USB", kAccessBusUsb, kUsbPort),
-    Connector("CON3", kAccessBusUsb, "5GB/s USB", kAccessBusUsb, kUsbPort),
-    Connector("CON4", kAccessBusUsb, "5GB/s USB", kAccessBusUsb, kUsbPort),
-    Connector("CON1", kAccessBusUsb, "10GB/s USB", kAccessBusUsb, kUsbPort),
-    Connector("J13", kAccessBusUsb, "Console", kAccessBusUsb, kSerial16550),
-    Connector("J127", kNone, "DisplayPort", kOther, kVideoPort),
-    Connector("J24", kNone, "mini-DP 1", kOther, kVideoPort),
-    Connector("J25", kNone, "mini-DP 2", kOther, kVideoPort),
-    Connector("J23", kNone, "HDMI", kOther, kVideoPort),
-    Connector("J91", kNone, "NVME 0", kOther, kVideoPort),
-    Connector("CON3", kNone, "NVME 1", kOther, kVideoPort),
-    Connector("CON2", kNone, "NVME 2", kOther, kVideoPort),
-    Connector("CJ21", kNone, "LTE", kOther, kUsbPort),
-    Connector("CON5", kNone, "WI-FI", kOther, kVideoPort),
-    Connector("J40", kNone, "SIM 1", kOther, kOtherPort),
-    Connector("J41", kNone, "SIM 2", kOther, kOtherPort),
-    Connector("J123", kNone, "Remote Power Button", kOther, kOtherPort),
+static const PortConnectorEntry gLayoutAConnectors[] = {
+    Connector("J28", PORT_CONNECTOR_TYPE_RJ45, "2.5 GbE 1", PORT_CONNECTOR_TYPE_RJ45, PORT_TYPE_NETWORK_PORT),
+    Connector("J28", PORT_CONNECTOR_TYPE_RJ45, "2.5 GbE 2", PORT_CONNECTOR_TYPE_RJ45, PORT_TYPE_NETWORK_PORT),
+    Connector("CON2", PORT_CONNECTOR_TYPE_ACCESS_BUS_USB,
+              "5GB/s USB", PORT_CONNECTOR_TYPE_ACCESS_BUS_USB, PORT_TYPE_USB),
+    Connector("CON3", PORT_CONNECTOR_TYPE_ACCESS_BUS_USB,
+              "5GB/s USB", PORT_CONNECTOR_TYPE_ACCESS_BUS_USB, PORT_TYPE_USB),
+    Connector("CON4", PORT_CONNECTOR_TYPE_ACCESS_BUS_USB,
+              "5GB/s USB", PORT_CONNECTOR_TYPE_ACCESS_BUS_USB, PORT_TYPE_USB),
+    Connector("CON1", PORT_CONNECTOR_TYPE_ACCESS_BUS_USB,
+              "10GB/s USB", PORT_CONNECTOR_TYPE_ACCESS_BUS_USB, PORT_TYPE_USB),
+    Connector("J13", PORT_CONNECTOR_TYPE_ACCESS_BUS_USB,
+              "Console", PORT_CONNECTOR_TYPE_ACCESS_BUS_USB, PORT_TYPE_SERIAL_16550_COMPATIBLE),
+    Connector("J127", PORT_CONNECTOR_TYPE_NONE, "DisplayPort", PORT_CONNECTOR_TYPE_OTHER, PORT_TYPE_VIDEO_PORT),
+    Connector("J24", PORT_CONNECTOR_TYPE_NONE, "mini-DP 1", PORT_CONNECTOR_TYPE_OTHER, PORT_TYPE_VIDEO_PORT),
+    Connector("J25", PORT_CONNECTOR_TYPE_NONE, "mini-DP 2", PORT_CONNECTOR_TYPE_OTHER, PORT_TYPE_VIDEO_PORT),
+    Connector("J23", PORT_CONNECTOR_TYPE_NONE, "HDMI", PORT_CONNECTOR_TYPE_OTHER, PORT_TYPE_VIDEO_PORT),
+    Connector("J91", PORT_CONNECTOR_TYPE_NONE, "NVME 0", PORT_CONNECTOR_TYPE_OTHER, PORT_TYPE_VIDEO_PORT),
+    Connector("CON3", PORT_CONNECTOR_TYPE_NONE, "NVME 1", PORT_CONNECTOR_TYPE_OTHER, PORT_TYPE_VIDEO_PORT),
+    Connector("CON2", PORT_CONNECTOR_TYPE_NONE, "NVME 2", PORT_CONNECTOR_TYPE_OTHER, PORT_TYPE_VIDEO_PORT),
+    Connector("CJ21", PORT_CONNECTOR_TYPE_NONE, "LTE", PORT_CONNECTOR_TYPE_OTHER, PORT_TYPE_USB),
+    Connector("CON5", PORT_CONNECTOR_TYPE_NONE, "WI-FI", PORT_CONNECTOR_TYPE_OTHER, PORT_TYPE_VIDEO_PORT),
+    Connector("J40", PORT_CONNECTOR_TYPE_NONE, "SIM 1", PORT_CONNECTOR_TYPE_OTHER, PORT_TYPE_OTHER),
+    Connector("J41", PORT_CONNECTOR_TYPE_NONE, "SIM 2", PORT_CONNECTOR_TYPE_OTHER, PORT_TYPE_OTHER),
+    Connector("J123", PORT_CONNECTOR_TYPE_NONE, "Remote Power Button", PORT_CONNECTOR_TYPE_OTHER, PORT_TYPE_OTHER),
 };
 
-const PortConnectorEntry gLayoutBConnectors[] = {
-    Connector("CON9", kRj45, "2.5 GbE 1", kRj45, kNetworkPort),
-    Connector("CON9", kRj45, "2.5 GbE 2", kRj45, kNetworkPort),
-    Connector("CON9", kRj45, "2.5 GbE 3", kRj45, kNetworkPort),
-    Connector("CON9", kRj45, "2.5 GbE 4", kRj45, kNetworkPort),
-    Connector("CON1", kAccessBusUsb, "5GB/s USB", kAccessBusUsb, kUsbPort),
-    Connector("CON2", kAccessBusUsb, "5GB/s USB", kAccessBusUsb, kUsbPort),
-    Connector("CON3", kAccessBusUsb, "5GB/s USB", kAccessBusUsb, kUsbPort),
-    Connector("CON4", kAccessBusUsb, "10GB/s USB", kAccessBusUsb, kUsbPort),
-    Connector("J13", kAccessBusUsb, "Console", kAccessBusUsb, kSerial16550),
-    Connector("J106", kUsbTypeC, "USB-C", kUsbTypeC, kVideoPort),
-    Connector("J23", kOther, "HDMI", kOther, kVideoPort),
-    Connector("J91", kOther, "NVME 0", kOther, kVideoPort),
-    Connector("CON3", kOther, "NVME 1", kOther, kVideoPort),
-    Connector("CON2", kOther, "NVME 2", kOther, kVideoPort),
-    Connector("CJ21", kOther, "LTE", kOther, kUsbPort),
-    Connector("CON5", kOther, "WI-FI", kOther, kVideoPort),
-    Connector("J40", kOther, "SIM 1", kOther, kOtherPort),
-    Connector("J41", kOther, "SIM 2", kOther, kOtherPort),
-    Connector("J123", kOther, "Remote Power Button", kOther, kOtherPort),
+static const PortConnectorEntry gLayoutBConnectors[] = {
+    Connector("CON9", PORT_CONNECTOR_TYPE_RJ45, "2.5 GbE 1", PORT_CONNECTOR_TYPE_RJ45, PORT_TYPE_NETWORK_PORT),
+    Connector("CON9", PORT_CONNECTOR_TYPE_RJ45, "2.5 GbE 2", PORT_CONNECTOR_TYPE_RJ45, PORT_TYPE_NETWORK_PORT),
+    Connector("CON9", PORT_CONNECTOR_TYPE_RJ45, "2.5 GbE 3", PORT_CONNECTOR_TYPE_RJ45, PORT_TYPE_NETWORK_PORT),
+    Connector("CON9", PORT_CONNECTOR_TYPE_RJ45, "2.5 GbE 4", PORT_CONNECTOR_TYPE_RJ45, PORT_TYPE_NETWORK_PORT),
+    Connector("CON1", PORT_CONNECTOR_TYPE_ACCESS_BUS_USB,
+              "5GB/s USB", PORT_CONNECTOR_TYPE_ACCESS_BUS_USB, PORT_TYPE_USB),
+    Connector("CON2", PORT_CONNECTOR_TYPE_ACCESS_BUS_USB,
+              "5GB/s USB", PORT_CONNECTOR_TYPE_ACCESS_BUS_USB, PORT_TYPE_USB),
+    Connector("CON3", PORT_CONNECTOR_TYPE_ACCESS_BUS_USB,
+              "5GB/s USB", PORT_CONNECTOR_TYPE_ACCESS_BUS_USB, PORT_TYPE_USB),
+    Connector("CON4", PORT_CONNECTOR_TYPE_ACCESS_BUS_USB,
+              "10GB/s USB", PORT_CONNECTOR_TYPE_ACCESS_BUS_USB, PORT_TYPE_USB),
+    Connector("J13", PORT_CONNECTOR_TYPE_ACCESS_BUS_USB,
+              "Console", PORT_CONNECTOR_TYPE_ACCESS_BUS_USB, PORT_TYPE_SERIAL_16550_COMPATIBLE),
+    Connector("J106", PORT_CONNECTOR_TYPE_USB_TYPE_C_RECEPTACLE,
+              "USB-C", PORT_CONNECTOR_TYPE_USB_TYPE_C_RECEPTACLE, PORT_TYPE_VIDEO_PORT),
+    Connector("J23", PORT_CONNECTOR_TYPE_OTHER, "HDMI", PORT_CONNECTOR_TYPE_OTHER, PORT_TYPE_VIDEO_PORT),
+    Connector("J91", PORT_CONNECTOR_TYPE_OTHER, "NVME 0", PORT_CONNECTOR_TYPE_OTHER, PORT_TYPE_VIDEO_PORT),
+    Connector("CON3", PORT_CONNECTOR_TYPE_OTHER, "NVME 1", PORT_CONNECTOR_TYPE_OTHER, PORT_TYPE_VIDEO_PORT),
+    Connector("CON2", PORT_CONNECTOR_TYPE_OTHER, "NVME 2", PORT_CONNECTOR_TYPE_OTHER, PORT_TYPE_VIDEO_PORT),
+    Connector("CJ21", PORT_CONNECTOR_TYPE_OTHER, "LTE", PORT_CONNECTOR_TYPE_OTHER, PORT_TYPE_USB),
+    Connector("CON5", PORT_CONNECTOR_TYPE_OTHER, "WI-FI", PORT_CONNECTOR_TYPE_OTHER, PORT_TYPE_VIDEO_PORT),
+    Connector("J40", PORT_CONNECTOR_TYPE_OTHER, "SIM 1", PORT_CONNECTOR_TYPE_OTHER, PORT_TYPE_OTHER),
+    Connector("J41", PORT_CONNECTOR_TYPE_OTHER, "SIM 2", PORT_CONNECTOR_TYPE_OTHER, PORT_TYPE_OTHER),
+    Connector("J123", PORT_CONNECTOR_TYPE_OTHER, "Remote Power Button", PORT_CONNECTOR_TYPE_OTHER, PORT_TYPE_OTHER),
 };
 
-const PortConnectorEntry gLayoutCConnectors[] = {
-    Connector("CON9", kRj45, "2.5 GbE 1", kRj45, kNetworkPort),
-    Connector("CON9", kRj45, "2.5 GbE 2", kRj45, kNetworkPort),
-    Connector("CON4", kAccessBusUsb, "5GB/s USB", kAccessBusUsb, kUsbPort),
-    Connector("CON5", kAccessBusUsb, "10GB/s USB", kAccessBusUsb, kUsbPort),
-    Connector("J13", kAccessBusUsb, "Console", kAccessBusUsb, kSerial16550),
-    Connector("J3", kNone, "mini-DP 1", kOther, kVideoPort),
-    Connector("J10", kNone, "mini-DP 2", kOther, kVideoPort),
-    Connector("J91", kNone, "NVME 0", kOther, kVideoPort),
+static const PortConnectorEntry gLayoutCConnectors[] = {
+    Connector("CON9", PORT_CONNECTOR_TYPE_RJ45, "2.5 GbE 1", PORT_CONNECTOR_TYPE_RJ45, PORT_TYPE_NETWORK_PORT),
+    Connector("CON9", PORT_CONNECTOR_TYPE_RJ45, "2.5 GbE 2", PORT_CONNECTOR_TYPE_RJ45, PORT_TYPE_NETWORK_PORT),
+    Connector("CON4", PORT_CONNECTOR_TYPE_ACCESS_BUS_USB,
+              "5GB/s USB", PORT_CONNECTOR_TYPE_ACCESS_BUS_USB, PORT_TYPE_USB),
+    Connector("CON5", PORT_CONNECTOR_TYPE_ACCESS_BUS_USB,
+              "10GB/s USB", PORT_CONNECTOR_TYPE_ACCESS_BUS_USB, PORT_TYPE_USB),
+    Connector("J13", PORT_CONNECTOR_TYPE_ACCESS_BUS_USB,
+              "Console", PORT_CONNECTOR_TYPE_ACCESS_BUS_USB, PORT_TYPE_SERIAL_16550_COMPATIBLE),
+    Connector("J3", PORT_CONNECTOR_TYPE_NONE, "mini-DP 1", PORT_CONNECTOR_TYPE_OTHER, PORT_TYPE_VIDEO_PORT),
+    Connector("J10", PORT_CONNECTOR_TYPE_NONE, "mini-DP 2", PORT_CONNECTOR_TYPE_OTHER, PORT_TYPE_VIDEO_PORT),
+    Connector("J91", PORT_CONNECTOR_TYPE_NONE, "NVME 0", PORT_CONNECTOR_TYPE_OTHER, PORT_TYPE_VIDEO_PORT),
 };
 
-SystemSlotEntry gLayoutASlots[] = {SLOT_NVME1, SLOT_NVME2, SLOT_NVME0, SLOT_WIFI};
-SystemSlotEntry gLayoutBSlots[] = {SLOT_NVME1, SLOT_NVME2, SLOT_NVME0, SLOT_WIFI};
-SystemSlotEntry gLayoutCSlots[] = {SLOT_NVME0};
+static SystemSlotEntry gLayoutASlots[] = {SLOT_NVME1, SLOT_NVME2, SLOT_NVME0, SLOT_WIFI};
+static SystemSlotEntry gLayoutBSlots[] = {SLOT_NVME1, SLOT_NVME2, SLOT_NVME0, SLOT_WIFI};
+static SystemSlotEntry gLayoutCSlots[] = {SLOT_NVME0};
 
+// The rows of a table, as the 8-bit count a layout holds.
 template <typename T, UINTN N>
-constexpr UINT8 RowCount(T (&)[N]) {
+static constexpr UINT8 RowCount(T (&)[N]) {
   static_assert(N <= 0xFF, "row counts are 8-bit");
   return (UINT8)N;
 }
-
-}  // namespace
 
 const BoardLayout gLayoutA = {"Layout A", gLayoutAConnectors, RowCount(gLayoutAConnectors), gLayoutASlots,
                               RowCount(gLayoutASlots)};

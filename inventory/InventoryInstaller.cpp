@@ -6,39 +6,49 @@ EFI_SMBIOS_PROTOCOL *gSmbios = nullptr;
 
 const CHAR16 gNioTypeVariableName[] = u"NioTypeProtected";
 
-namespace {
-constexpr UINT32 kNioKindShift = 8;
-constexpr UINT32 kNioKindMask = 0xFF;
-constexpr UINT32 kFirstOptionFlag = 1u << 0;
-constexpr UINT32 kSecondOptionFlag = 1u << 1;
-}  // namespace
+// The variant word: the kind in bits 15..8, option flags in bits 1 and 0.
+static constexpr UINT32 NIO_KIND_SHIFT = 8;
+static constexpr UINT32 NIO_KIND_MASK = 0xFF;
+static constexpr UINT32 NIO_KIND_1 = 1;
+static constexpr UINT32 NIO_KIND_2 = 2;
+static constexpr UINT32 NIO_FIRST_OPTION_FLAG = 1u << 0;
+static constexpr UINT32 NIO_SECOND_OPTION_FLAG = 1u << 1;
+
+// Variant codes: the kind in the low digit, the first option flag in the
+// high one; the second option flag adds VARIANT_SECOND_OPTION to a kind 2
+// code.
+static constexpr UINT8 VARIANT_KIND_1 = 0x01;
+static constexpr UINT8 VARIANT_KIND_1_FIRST_OPTION = 0x11;
+static constexpr UINT8 VARIANT_KIND_2 = 0x21;
+static constexpr UINT8 VARIANT_KIND_2_FIRST_OPTION = 0x31;
+static constexpr UINT8 VARIANT_SECOND_OPTION = 1;
 
 BOOLEAN SelectVariantCode(UINT32 NioTypeWord, UINT8 *VariantCode) {
   if (NioTypeWord == 0) {
-    return false;
+    return FALSE;
   }
-  UINT32 Kind = (NioTypeWord >> kNioKindShift) & kNioKindMask;
-  if (Kind == 1) {
+  UINT32 Kind = (NioTypeWord >> NIO_KIND_SHIFT) & NIO_KIND_MASK;
+  if (Kind == NIO_KIND_1) {
     // The second option flag means nothing to kind 1.
-    *VariantCode = (NioTypeWord & kFirstOptionFlag) != 0 ? 0x11 : 0x01;
-    return true;
+    *VariantCode = (NioTypeWord & NIO_FIRST_OPTION_FLAG) != 0 ? VARIANT_KIND_1_FIRST_OPTION : VARIANT_KIND_1;
+    return TRUE;
   }
-  if (Kind == 2) {
-    *VariantCode = (UINT8)(((NioTypeWord & kFirstOptionFlag) != 0 ? 0x31 : 0x21) +
-                           ((NioTypeWord & kSecondOptionFlag) != 0 ? 1 : 0));
-    return true;
+  if (Kind == NIO_KIND_2) {
+    *VariantCode = (UINT8)(((NioTypeWord & NIO_FIRST_OPTION_FLAG) != 0 ? VARIANT_KIND_2_FIRST_OPTION : VARIANT_KIND_2) +
+                           ((NioTypeWord & NIO_SECOND_OPTION_FLAG) != 0 ? VARIANT_SECOND_OPTION : 0));
+    return TRUE;
   }
-  return false;
+  return FALSE;
 }
 
 const BoardLayout *LayoutForVariant(UINT8 VariantCode) {
   switch (VariantCode) {
-    case 0x21:
+    case VARIANT_KIND_2:
       return &gLayoutA;
-    case 0x22:
-    case 0x32:
+    case VARIANT_KIND_2 + VARIANT_SECOND_OPTION:
+    case VARIANT_KIND_2_FIRST_OPTION + VARIANT_SECOND_OPTION:
       return &gLayoutB;
-    case 0x31:
+    case VARIANT_KIND_2_FIRST_OPTION:
       return &gLayoutC;
     default:
       return nullptr;

@@ -7,20 +7,16 @@
 #include "startup/Memory.h"
 #include "startup/Startup.h"
 
-namespace {
-
-// PCI Express configuration space, memory-mapped: 1 MiB per bus.
-constexpr UINTN kPciExpressBase = 0xE0000000;
-constexpr UINTN kPciExpressBusStride = 0x100000;
-constexpr UINTN kPciExpressWindowSize = 0x10000000;
-constexpr UINT32 kSecondaryBusRegister = 0x19;
-constexpr UINT16 kNoDevice = 0xFFFF;
+// The Secondary Bus Number of a PCI-to-PCI bridge's configuration header.
+static constexpr UINT32 SECONDARY_BUS_REGISTER = 0x19;
+// The Vendor ID of a function that does not answer.
+static constexpr UINT16 NO_DEVICE = 0xFFFF;
 
 // Finds the root port that feeds the slot and, when a device answers on the
 // port's secondary bus, marks the slot in use at the port's location. Any
 // failure leaves the row as stored. The converted path is returned to the
 // pool here; *Cursor is left pointing where the location call left it.
-VOID ProbeSlotDevice(SystemSlotEntry *Slot, EFI_DEVICE_PATH_PROTOCOL **Cursor) {
+static VOID ProbeSlotDevice(SystemSlotEntry *Slot, EFI_DEVICE_PATH_PROTOCOL **Cursor) {
   EFI_DEVICE_PATH_PROTOCOL *Converted = ConvertTextToDevicePath(Slot->DevicePathText);
   *Cursor = Converted;
   if (Converted == nullptr) {
@@ -44,21 +40,19 @@ VOID ProbeSlotDevice(SystemSlotEntry *Slot, EFI_DEVICE_PATH_PROTOCOL **Cursor) {
     Status = PciIo->GetLocation(PciIo, &Segment, &Bus, &Device, &Function);
   }
   if (!EFI_ERROR(Status)) {
-    Status = PciIo->Pci.Read(PciIo, EfiPciIoWidthUint8, kSecondaryBusRegister, 1, &SecondaryBus);
+    Status = PciIo->Pci.Read(PciIo, EfiPciIoWidthUint8, SECONDARY_BUS_REGISTER, 1, &SecondaryBus);
   }
   if (!EFI_ERROR(Status)) {
-    UINTN ProbeOffset = (UINTN)SecondaryBus * kPciExpressBusStride;
-    if (ProbeOffset < kPciExpressWindowSize && MmioRead16(kPciExpressBase + ProbeOffset) != kNoDevice) {
+    UINTN ProbeOffset = (UINTN)SecondaryBus * PCI_EXPRESS_BUS_STRIDE;
+    if (ProbeOffset < PCI_EXPRESS_WINDOW_SIZE && MmioRead16(PCI_EXPRESS_BASE + ProbeOffset) != NO_DEVICE) {
       Slot->Formatted.SegmentGroupNum = (UINT16)Segment;
       Slot->Formatted.BusNum = (UINT8)Bus;
-      Slot->Formatted.DevFuncNum = (UINT8)(Device * 8 + Function);
+      Slot->Formatted.DevFuncNum = (UINT8)(Device * SLOT_FUNCTIONS_PER_DEVICE + Function);
       Slot->Formatted.CurrentUsage = SLOT_USAGE_IN_USE;
     }
   }
   PoolFree(Converted);
 }
-
-}  // namespace
 
 VOID InstallSystemSlots(SystemSlotEntry *Table, UINT8 Count) {
   if (Count == 0) {

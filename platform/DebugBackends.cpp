@@ -1,47 +1,43 @@
 #include "firmware/Hardware.h"
-#include "platform/PlatformServices.h"
+#include "platform/ConfigSnapshot.h"
+#include "platform/DebugBackends.h"
+#include "platform/FatalStop.h"
 
-namespace {
+static BOOLEAN NotPolled(VOID) { return FALSE; }
 
-constexpr UINT32 kStreamSelectMaskA = 0x0000000F;
-constexpr UINT32 kStreamSelectBitB = 1u << 16;
-constexpr UINT32 kIndexAlignMask = ~(UINT32)3;
+static VOID NothingToInitialize(VOID) {}
 
-BOOLEAN NotPolled(VOID) { return false; }
-
-VOID NothingToInitialize(VOID) {}
-
-BOOLEAN Port80StreamDetect(VOID) { return Port80StreamSelected(); }
+static BOOLEAN Port80StreamDetect(VOID) { return Port80StreamSelected(); }
 
 // One frame: start marker, the bytes one by one, end marker.
-VOID Port80StreamWrite(const UINT8 *Bytes, UINTN Count) {
-  IoWrite32(STOP_DISPLAY_PORT, STREAM_START_MARKER);
+static VOID Port80StreamWrite(const UINT8 *Bytes, UINTN Count) {
+  IoWrite32(STREAM_PORT, STREAM_START_MARKER);
   for (UINTN Index = 0; Index < Count; Index++) {
-    IoWrite8(STOP_DISPLAY_PORT, Bytes[Index]);
+    IoWrite8(STREAM_PORT, Bytes[Index]);
   }
-  IoWrite32(STOP_DISPLAY_PORT, STREAM_END_MARKER);
+  IoWrite32(STREAM_PORT, STREAM_END_MARKER);
 }
 
-BOOLEAN UartDetect(VOID) {
+static BOOLEAN UartDetect(VOID) {
   if (Port80StreamSelected()) {
-    return false;
+    return FALSE;
   }
   return MmioRead8(UART_MODEM_STATUS) != UART_MSR_ABSENT;
 }
 
 // Reads Register until all of Bits are set, at most UART_POLL_READS times;
-// true only when they were seen within the first UART_POLL_READS - 1 reads.
-BOOLEAN UartWaitFor(UINTN Register, UINT8 Bits) {
+// TRUE only when they were seen within the first UART_POLL_READS - 1 reads.
+static BOOLEAN UartWaitFor(UINTN Register, UINT8 Bits) {
   for (UINTN Reads = 1; Reads <= UART_POLL_READS; Reads++) {
     if ((MmioRead8(Register) & Bits) == Bits) {
       return Reads < UART_POLL_READS;
     }
   }
-  return false;
+  return FALSE;
 }
 
 // A byte that the UART is not ready for in time is dropped, not retried.
-VOID UartWrite(const UINT8 *Bytes, UINTN Count) {
+static VOID UartWrite(const UINT8 *Bytes, UINTN Count) {
   for (UINTN Index = 0; Index < Count; Index++) {
     if (!UartWaitFor(UART_LINE_STATUS, UART_LSR_TRANSMIT_EMPTY)) {
       continue;
@@ -52,8 +48,6 @@ VOID UartWrite(const UINT8 *Bytes, UINTN Count) {
     MmioWrite8(UART_TRANSMIT, Bytes[Index]);
   }
 }
-
-}  // namespace
 
 const DEBUG_OUTPUT_BACKEND gPort80StreamBackend = {Port80StreamDetect, NothingToInitialize, NotPolled,
                                                    Port80StreamWrite};
@@ -94,7 +88,7 @@ VOID StoreByWidth(UINT32 WidthCode, UINTN Destination, const VOID *Source) {
 
 UINT32 ReadIndexedRegister(UINT32 Register) {
   UINT32 SavedIndex = MmioRead32(PLATFORM_INDEX_REGISTER);
-  MmioWrite32(PLATFORM_INDEX_REGISTER, Register & kIndexAlignMask);
+  MmioWrite32(PLATFORM_INDEX_REGISTER, Register & PLATFORM_REGISTER_ALIGN_MASK);
   UINT32 Value = MmioRead32(PLATFORM_DATA_REGISTER);
   StoreByWidth(STORE_WIDTH_32, PLATFORM_INDEX_REGISTER, &SavedIndex);
   return Value;
@@ -105,18 +99,18 @@ BOOLEAN Port80StreamSelected(VOID) {
   MmioWrite32(PLATFORM_INDEX_REGISTER, STREAM_SELECT_REGISTER_A);
   UINT32 RegisterA = MmioRead32(PLATFORM_DATA_REGISTER);
   StoreByWidth(STORE_WIDTH_32, PLATFORM_INDEX_REGISTER, &SavedIndex);
-  if ((RegisterA & kStreamSelectMaskA) != 0) {
-    return true;
+  if ((RegisterA & STREAM_SELECT_MASK_A) != 0) {
+    return TRUE;
   }
-  return (ReadIndexedRegister(STREAM_SELECT_REGISTER_B) & kStreamSelectBitB) != 0;
+  return (ReadIndexedRegister(STREAM_SELECT_REGISTER_B) & STREAM_SELECT_BIT_B) != 0;
 }
 
 BOOLEAN AnyDebugBackendPresent(VOID) {
   // Every backend is asked, also after one has answered.
-  BOOLEAN Present = false;
+  BOOLEAN Present = FALSE;
   for (UINTN Index = 0; gDebugBackendTable[Index] != nullptr; Index++) {
     if (gDebugBackendTable[Index]->Detect()) {
-      Present = true;
+      Present = TRUE;
     }
   }
   return Present;

@@ -1,5 +1,5 @@
 #include "firmware/Guids.h"
-#include "platform/PlatformServices.h"
+#include "platform/DebugMessage.h"
 #include "startup/Startup.h"
 
 DEBUG_PRINT_SERVICE *gDebugPrintService = nullptr;

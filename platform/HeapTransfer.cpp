@@ -1,27 +1,27 @@
 #include "firmware/Guids.h"
 #include "firmware/Pi/Hob.h"
-#include "platform/PlatformServices.h"
+#include "platform/ConfigSnapshot.h"
+#include "platform/FatalStop.h"
+#include "platform/HeapTransfer.h"
 #include "startup/Memory.h"
 #include "startup/Startup.h"
 
 HEAP_BUFFER_LIST_INTERFACE gHeapBufferListInterface = {HEAP_LIST_INTERFACE_REVISION, {nullptr, nullptr}};
 HEAP_LIST_ENTRY *gHeapListAnchor = nullptr;
 
-namespace {
-
 // A heap block: the GUID extension header, the heap header, the payload.
-constexpr UINTN kHeapBlockHeaderSize = sizeof(EFI_HOB_GUID_TYPE) + sizeof(HEAP_HAND_OFF_HEADER);
+static constexpr UINTN HEAP_BLOCK_HEADER_SIZE = sizeof(EFI_HOB_GUID_TYPE) + sizeof(HEAP_HAND_OFF_HEADER);
 
 // Block fields are read by copy: the producer's lengths decide where a
 // block starts, so a header need not be aligned.
-UINT16 ReadUint16(const UINT8 *Address) {
+static UINT16 ReadUint16(const UINT8 *Address) {
   UINT16 Value;
   __builtin_memcpy(&Value, Address, sizeof(Value));
   return Value;
 }
 
 // Copies the payload of a heap block into a node, when the block holds it.
-VOID TransferHeapBlock(const UINT8 *Block, UINT16 HobLength) {
+static VOID TransferHeapBlock(const UINT8 *Block, UINT16 HobLength) {
   HEAP_HAND_OFF_HEADER Header;
   CopyMem(&Header, Block + sizeof(EFI_HOB_GUID_TYPE), sizeof(Header));
   if (Header.Signature != HEAP_HAND_OFF_SIGNATURE || Header.TransferFlag != HEAP_TRANSFER_FLAG) {
@@ -29,7 +29,7 @@ VOID TransferHeapBlock(const UINT8 *Block, UINT16 HobLength) {
   }
   // A payload that does not fit inside its own block is never copied: the
   // bytes behind the block belong to other blocks or to nobody.
-  if ((UINT64)Header.Size > (UINT64)HobLength - kHeapBlockHeaderSize) {
+  if ((UINT64)Header.Size > (UINT64)HobLength - HEAP_BLOCK_HEADER_SIZE) {
     return;
   }
   HEAP_BUFFER_NODE *Node = nullptr;
@@ -37,11 +37,9 @@ VOID TransferHeapBlock(const UINT8 *Block, UINT16 HobLength) {
     return;
   }
   if (Header.Size != 0) {
-    CopyMem(Node + 1, Block + kHeapBlockHeaderSize, Header.Size);
+    CopyMem(Node + 1, Block + HEAP_BLOCK_HEADER_SIZE, Header.Size);
   }
 }
-
-}  // namespace
 
 EFI_STATUS AllocateHeapBufferNode(const HEAP_HAND_OFF_HEADER *Header, HEAP_BUFFER_NODE **Node) {
   const UINTN NodeSize = (UINTN)Header->Size + sizeof(HEAP_BUFFER_NODE);
@@ -105,7 +103,7 @@ VOID TransferHeapHandOffList(const VOID *HobList) {
       EFI_GUID Name;
       CopyMem(&Name, Block + offsetof(EFI_HOB_GUID_TYPE, Name), sizeof(Name));
       // A heap block too short for its heap header holds no buffer.
-      if (CompareGuid(&Name, &gHeapHandOffGuid) && HobLength >= kHeapBlockHeaderSize) {
+      if (CompareGuid(&Name, &gHeapHandOffGuid) && HobLength >= HEAP_BLOCK_HEADER_SIZE) {
         TransferHeapBlock(Block, HobLength);
       }
     }

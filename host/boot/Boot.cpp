@@ -632,9 +632,11 @@ nlohmann::json RunBootIsolated(const sim::Platform &platform) {
 struct ImageDevicePathFunctions::Functions {
   using Convert = EFI_DEVICE_PATH_PROTOCOL *(EFIAPI *)(const CHAR16 *);
   using Size = UINT64(EFIAPI *)(const EFI_DEVICE_PATH_PROTOCOL *);
+  using SizeWithin = UINT64(EFIAPI *)(const EFI_DEVICE_PATH_PROTOCOL *, UINT64, DEVICE_PATH_WALK *);
   Convert path = nullptr;
   Convert node = nullptr;
   Size size = nullptr;
+  SizeWithin sizeWithin = nullptr;
   std::unique_ptr<loader::MachineTraps> traps;
 
   // Runs the image's code with the traps armed.
@@ -656,6 +658,7 @@ ImageDevicePathFunctions::ImageDevicePathFunctions(DriverImage &image, sim::SimF
   functions_->path = reinterpret_cast<Functions::Convert>(code("?ConvertTextToDevicePath@@"));
   functions_->node = reinterpret_cast<Functions::Convert>(code("?ConvertTextToDeviceNode@@"));
   functions_->size = reinterpret_cast<Functions::Size>(code("?GetDevicePathSize@@"));
+  functions_->sizeWithin = reinterpret_cast<Functions::SizeWithin>(code("?GetDevicePathSizeWithin@@"));
   auto *bootServices =
       static_cast<EFI_BOOT_SERVICES **>(find("?gBootServices@@", loader::SymbolKind::Data, sizeof(void *)));
   auto *systemTable =
@@ -678,6 +681,11 @@ EFI_DEVICE_PATH_PROTOCOL *ImageDevicePathFunctions::ConvertTextToDeviceNode(cons
 
 UINT64 ImageDevicePathFunctions::GetDevicePathSize(const EFI_DEVICE_PATH_PROTOCOL *path) const {
   return functions_->Run([&] { return functions_->size(path); });
+}
+
+UINT64 ImageDevicePathFunctions::GetDevicePathSizeWithin(const EFI_DEVICE_PATH_PROTOCOL *path, UINT64 limit,
+                                                         DEVICE_PATH_WALK *walk) const {
+  return functions_->Run([&] { return functions_->sizeWithin(path, limit, walk); });
 }
 
 }  // namespace host

@@ -10,6 +10,7 @@
 #include <string>
 #include <vector>
 
+#include "devpath/DevicePath.h"
 #include "host/sim/Platform.h"
 #include "host/sim/SimFirmware.h"
 
@@ -132,6 +133,7 @@ class ImageDevicePathFunctions {
   EFI_DEVICE_PATH_PROTOCOL *ConvertTextToDevicePath(const CHAR16 *text) const;
   EFI_DEVICE_PATH_PROTOCOL *ConvertTextToDeviceNode(const CHAR16 *text) const;
   UINT64 GetDevicePathSize(const EFI_DEVICE_PATH_PROTOCOL *path) const;
+  UINT64 GetDevicePathSizeWithin(const EFI_DEVICE_PATH_PROTOCOL *path, UINT64 limit, DEVICE_PATH_WALK *walk) const;
 
  private:
   struct Functions;

@@ -217,7 +217,7 @@ const std::vector<std::u16string> kKeywordOrder = {
 
 std::vector<std::u16string> TableKeywords() {
   std::vector<std::u16string> keywords;
-  for (const NODE_TEXT_ROW *row = NodeTextTable; row->Keyword != nullptr; row++) {
+  for (const NODE_TEXT_ROW *row = gNodeTextTable; row->Keyword != nullptr; row++) {
     EXPECT_NE(row->Parser, nullptr) << Name(row->Keyword);
     keywords.emplace_back(row->Keyword);
   }
@@ -261,7 +261,7 @@ TEST_F(MediaNodeTest, EveryKeywordWithEmptyParametersGivesItsRowsNodeKind) {
   // With no parameters every subtype taken from the text is 0, the row's
   // own value for such rows, and "Path" makes type 0. A DNS node needs a
   // server: without one there is no node.
-  for (const NODE_TEXT_ROW *row = NodeTextTable; row->Keyword != nullptr; row++) {
+  for (const NODE_TEXT_ROW *row = gNodeTextTable; row->Keyword != nullptr; row++) {
     const std::u16string keyword = row->Keyword;
     if (keyword == u"Dns") {
       EXPECT_EQ(Node(u"Dns()"), "null");

@@ -291,7 +291,7 @@ TEST(NodeTextTable, HoldsTheBusStorageAndConsoleKeywordsInTheirPlaces) {
       u"eMMC",      u"DebugPort",
   };
   std::vector<std::u16string> keywords;
-  for (const NODE_TEXT_ROW *row = NodeTextTable; row->Parser != nullptr; row++) {
+  for (const NODE_TEXT_ROW *row = gNodeTextTable; row->Parser != nullptr; row++) {
     keywords.emplace_back(row->Keyword);
   }
   // Rows 20 to 41, after the hardware and ACPI rows, and "Sata" last.

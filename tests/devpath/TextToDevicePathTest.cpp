@@ -110,7 +110,7 @@ TEST(NodeTextTable, HoldsTheHardwareAndAcpiKeywordsInOrder) {
       u"Serial",   u"ParallelPort", u"AcpiEx", u"AcpiExp",  u"AcpiAdr",
   };
   std::vector<std::u16string> keywords;
-  const NODE_TEXT_ROW *row = NodeTextTable;
+  const NODE_TEXT_ROW *row = gNodeTextTable;
   for (; row->Parser != nullptr; row++) {
     ASSERT_NE(row->Keyword, nullptr);
     keywords.emplace_back(row->Keyword);
@@ -120,6 +120,103 @@ TEST(NodeTextTable, HoldsTheHardwareAndAcpiKeywordsInOrder) {
   ASSERT_GE(keywords.size(), expected.size());
   keywords.resize(expected.size());
   EXPECT_EQ(keywords, expected);
+}
+
+// The node texts CutNodeText cuts out of a whole text, each with "," after
+// it when a "," ended it, and "|dropped" when it refused an unbalanced rest.
+std::vector<std::u16string> Cuts(const std::u16string &text) {
+  std::u16string working = text;
+  std::vector<std::u16string> cuts;
+  CHAR16 *cursor = working.data();
+  while (*cursor != 0) {
+    BOOLEAN instanceEnd = 7;
+    CHAR16 *const before = cursor;
+    const CHAR16 *node = CutNodeText(&cursor, &instanceEnd);
+    if (node == nullptr) {
+      EXPECT_EQ(cursor, before);
+      EXPECT_EQ(instanceEnd, 7);
+      cuts.emplace_back(u"|dropped");
+      break;
+    }
+    EXPECT_TRUE(instanceEnd == TRUE || instanceEnd == FALSE);
+    cuts.emplace_back(std::u16string(node) + (instanceEnd ? u"," : u""));
+  }
+  return cuts;
+}
+
+TEST(CutNodeText, CutsWhereTheConverterCuts) {
+  using Texts = std::vector<std::u16string>;
+  EXPECT_EQ(Cuts(u"PciRoot(0x0)/Pci(0x1F,0x2)"), (Texts{u"PciRoot(0x0)", u"Pci(0x1F,0x2)"}));
+  // "," at depth 0 ends an instance; inside parentheses it separates parameters.
+  EXPECT_EQ(Cuts(u"Pci(1,2),Pci(3,4)/Ctrl(0)"), (Texts{u"Pci(1,2),", u"Pci(3,4)", u"Ctrl(0)"}));
+  // Separators before a node are skipped, "(" and ")" included; a text that
+  // ends in a separator gives an empty last node text.
+  EXPECT_EQ(Cuts(u"//(Pci(1,2)"), (Texts{u"Pci(1,2)"}));
+  EXPECT_EQ(Cuts(u"Pci(1,2)/"), (Texts{u"Pci(1,2)"}));
+  EXPECT_EQ(Cuts(u"Pci(1,2)//"), (Texts{u"Pci(1,2)", u""}));
+  EXPECT_EQ(Cuts(u"/"), (Texts{u""}));
+  // A file name is a node text like any other.
+  EXPECT_EQ(Cuts(u"HD(1,MBR,0x1,0x2,0x3)/\\EFI\\boot.efi"), (Texts{u"HD(1,MBR,0x1,0x2,0x3)", u"\\EFI\\boot.efi"}));
+  // An unbalanced rest is refused and left as it was; what came before stays cut.
+  EXPECT_EQ(Cuts(u"Pci(1,2)/Pci(3,4"), (Texts{u"Pci(1,2)", u"|dropped"}));
+  EXPECT_EQ(Cuts(u"Pci(1,(2)"), (Texts{u"|dropped"}));
+  // A surplus ")" takes the count below zero: "/" and "," no longer cut
+  // until a "(" brings it back, and a text ending below zero is dropped.
+  EXPECT_EQ(Cuts(u"a)b/c(d/e"), (Texts{u"a)b/c(d", u"e"}));
+  EXPECT_EQ(Cuts(u"a)b/c"), (Texts{u"|dropped"}));
+}
+
+TEST_F(FrameTest, CutNodeTextCutsTheTextsThatConvertToThePathsNodes) {
+  // The path of a text is its node texts converted one by one.
+  for (const std::u16string text : {u"PciRoot(0x0)/Pci(0x1F,0x2)/Sata(0x0,0xFFFF,0x0)",
+                                    u"Pci(1,2),Pci(3,4)/MAC(001122334455,0x1)/IPv4(192.168.0.1)",
+                                    u"VenHw(12345678-1234-5678-9ABC-DEF012345678,0102)/\\file"}) {
+    std::string joined;
+    for (const auto &cut : Cuts(text)) {
+      const bool instanceEnd = !cut.empty() && cut.back() == u',';
+      const std::u16string node = instanceEnd ? cut.substr(0, cut.size() - 1) : cut;
+      EFI_DEVICE_PATH_PROTOCOL *converted = ConvertTextToDeviceNode(node.c_str());
+      ASSERT_NE(converted, nullptr) << Name(node);
+      joined += (joined.empty() ? "" : " ") + ToHex(NodeBytes(converted));
+      PoolFree(converted);
+      if (instanceEnd) {
+        joined += " 7F 01 04 00";
+      }
+    }
+    EXPECT_EQ(Path(text), joined + " 7F FF 04 00") << Name(text);
+  }
+}
+
+TEST(NodeTextKeyword, NamesTheKeywordWhoseRowConvertsTheText) {
+  const std::vector<std::pair<std::u16string, const char *>> cases = {
+      {u"Pci(0x1,0x2)", "Pci"},
+      {u"PciRoot(0x0)", "PciRoot"},
+      {u"AcpiExp(PNP0A03,0,)", "AcpiExp"},
+      {u"AcpiEx(PNP0A03,0,0,,,)", "AcpiEx"},
+      {u"Sata(0,0,0)", "Sata"},
+      {u"Pci()", "Pci"},
+      // ")" anywhere after the "(".
+      {u"Pci(1,2", nullptr},
+      {u"Pci(1)x)", "Pci"},
+      // "(" directly after the keyword, the whole keyword, the same case.
+      {u"Pci (1,2)", nullptr},
+      {u"Pc(1,2)", nullptr},
+      {u"pci(1,2)", nullptr},
+      {u"Pcix(1,2)", nullptr},
+      {u"Pci", nullptr},
+      {u"\\EFI\\boot.efi", nullptr},
+      {u"", nullptr},
+  };
+  for (const auto &[text, keyword] : cases) {
+    const CHAR16 *found = NodeTextKeyword(text.c_str());
+    EXPECT_EQ(found == nullptr ? std::string("null") : Name(found), keyword == nullptr ? "null" : keyword)
+        << Name(text);
+  }
+  // Every row's keyword names itself.
+  for (const NODE_TEXT_ROW *row = gNodeTextTable; row->Parser != nullptr; row++) {
+    const std::u16string text = std::u16string(row->Keyword) + u"()";
+    EXPECT_EQ(NodeTextKeyword(text.c_str()), row->Keyword) << Name(text);
+  }
 }
 
 TEST(NextParam, SplitsAtCommasAndThenGivesEmptyTexts) {

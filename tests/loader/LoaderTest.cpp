@@ -352,6 +352,7 @@ TEST(LoaderTest, FindSymbolInChecksTheKindOfSection) {
       {"?ConvertTextToDevicePath@@", SymbolKind::Code, 1, nullptr},
       {"?ConvertTextToDeviceNode@@", SymbolKind::Code, 1, nullptr},
       {"?GetDevicePathSize@@", SymbolKind::Code, 1, nullptr},
+      {"?GetDevicePathSizeWithin@@", SymbolKind::Code, 1, nullptr},
       {"?gBootServices@@", SymbolKind::Data, 8, nullptr},
       {"?gSystemTable@@", SymbolKind::Data, 8, nullptr},
       {"?gBootServices@@", SymbolKind::Code, 8, "does not lie inside the raw data of an executable section"},
@@ -622,7 +623,7 @@ INSTANTIATE_TEST_SUITE_P(
         // A slot row's designation: text in the image, read as links.
         MapCase{"anchor at a text pointer", kAnchor,
                 [](const Layout &l) {
-                  return l.Rva("?gLayoutASlots@") + static_cast<uint32_t>(offsetof(SystemSlotEntry, Designation));
+                  return l.Rva("gLayoutASlots") + static_cast<uint32_t>(offsetof(SystemSlotEntry, Designation));
                 },
                 0, "forward, node 1 at 0x"},
         // The first node taken for the head: the walk comes round to the

@@ -4,6 +4,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <cctype>
 #include <cstdio>
 #include <cstdlib>
 #include <fstream>
@@ -174,6 +175,45 @@ TEST_F(DevpathTool, ExplainsValidAndInvalidPaths) {
   const ToolRun binary = Tool({"--explain", "--binary", dir_ + "/path.bin"});
   EXPECT_EQ(binary.status, 0) << binary.err;
   EXPECT_NE(binary.out.find("valid device path, 4 bytes"), std::string::npos) << binary.out;
+}
+
+TEST_F(DevpathTool, ExplainListsTheNodesUpToWhereTheWalkEndedAndSaysWhy) {
+  struct Case {
+    std::string bytes;
+    std::vector<size_t> offsets;  // of the nodes listed
+    std::string last;             // the last line
+  };
+  const std::vector<Case> cases = {
+      {"7F FF 04 00", {0}, "valid device path, 4 bytes"},
+      {"7F 01 04 00 7F FF 04 00 AA", {0, 4}, "1 byte(s) after the end node are not part of the path"},
+      {"7F FF 05 00 00", {0}, "invalid device path: the end node at offset 0 has Length 5, not 4"},
+      {"01 01 06 00 02 01 7F FF 03 00", {0, 6}, "invalid device path: the end node at offset 6 has Length 3, not 4"},
+      {"01 05 05 00 AB 03 0A 01 00 7F FF 04 00", {0, 5},
+       "invalid device path: the node at offset 5 has Length 1, below 4"},
+      {"01 01 06 00 02 01 01 01 06", {0},
+       "invalid device path: no end node: the bytes end at offset 9 inside or before a node header"},
+      {"01 01 06 00 02 01 01 01 07 00 00 00", {0, 6},
+       "invalid device path: the node at offset 6 has Length 7, which runs past the end of the bytes"},
+      {"01 01 06 00 02 01 04 04 08 00 41 00 42 00 7F FF 04 00", {0, 6},
+       "invalid device path: the file-path node at offset 6 does not end in a zero character"},
+  };
+  for (const auto &c : cases) {
+    const ToolRun run = Tool({"--explain", c.bytes});
+    EXPECT_EQ(run.status, c.last.rfind("invalid", 0) == 0 ? 1 : 0) << c.bytes << run.err;
+    std::vector<std::string> lines;
+    std::istringstream out(run.out);
+    for (std::string line; std::getline(out, line);) {
+      lines.push_back(line);
+    }
+    ASSERT_FALSE(lines.empty()) << c.bytes;
+    EXPECT_EQ(lines.back(), c.last) << c.bytes;
+    std::vector<size_t> offsets;
+    for (size_t i = 1; i < lines.size() && !lines[i].empty() && std::isdigit(static_cast<unsigned char>(lines[i][0]));
+         i++) {
+      offsets.push_back(std::stoul(lines[i]));
+    }
+    EXPECT_EQ(offsets, c.offsets) << c.bytes << "\n" << run.out;
+  }
 }
 
 TEST_F(DevpathTool, BadArgumentsGiveOneLineAndStatusTwo) {

@@ -12,7 +12,7 @@
 #include <string>
 #include <vector>
 
-#include "devpath/DevicePathParsers.h"
+#include "devpath/DevicePath.h"
 #include "host/boot/Boot.h"
 #include "host/boot/Report.h"
 #include "host/harness/LinkedDriver.h"
@@ -94,46 +94,33 @@ std::string Ascii(const CHAR16 *text) {
   return out;
 }
 
+// The Length of the node at offset, read by the driver's own reader; the
+// node's header lies within the bytes.
 uint16_t LengthAt(const Bytes &bytes, size_t offset) {
-  return static_cast<uint16_t>(bytes[offset + 2] | (bytes[offset + 3] << 8));
+  return DevicePathNodeLength(reinterpret_cast<const EFI_DEVICE_PATH_PROTOCOL *>(bytes.data() + offset));
 }
 
-// The keyword whose row claims a node text, as the converter matches it:
-// the keyword, "(" right after it, and a ")" somewhere after that. Empty
-// when no row claims it (the text names a file).
+// The keyword that made a node text's node: the driver's own keyword
+// matching. Empty when no keyword claims it (the text names a file).
 std::string KeywordOf(const std::u16string &nodeText) {
-  for (const NODE_TEXT_ROW *row = NodeTextTable; row->Parser != nullptr; row++) {
-    const std::u16string keyword(row->Keyword);
-    if (nodeText.compare(0, keyword.size(), keyword) == 0 && nodeText.size() > keyword.size() &&
-        nodeText[keyword.size()] == u'(' && nodeText.find(u')', keyword.size()) != std::u16string::npos) {
-      return Ascii(row->Keyword);
-    }
-  }
-  return "";
+  const CHAR16 *keyword = NodeTextKeyword(nodeText.c_str());
+  return keyword != nullptr ? Ascii(keyword) : "";
 }
 
-// The node texts of a path text, cut where the converter cuts them: after
-// skipping "/", ",", "(" and ")", up to the first "," or "/" at a running
-// parenthesis count of zero; an unbalanced tail is dropped.
+// The node texts of a path text, cut by the driver's own routine, exactly
+// where the converter cuts them; an unbalanced tail is dropped, as the
+// converter drops it.
 std::vector<std::u16string> NodeTexts(const std::u16string &text) {
+  std::u16string working = text;  // holds no NUL: Utf8ToUcs2 refuses one
   std::vector<std::u16string> nodes;
-  size_t i = 0;
-  while (i < text.size()) {
-    while (i < text.size() && (text[i] == u'/' || text[i] == u',' || text[i] == u'(' || text[i] == u')')) {
-      i++;
-    }
-    const size_t start = i;
-    long depth = 0;
-    for (; i < text.size() && !((text[i] == u',' || text[i] == u'/') && depth == 0); i++) {
-      depth += text[i] == u'(' ? 1 : text[i] == u')' ? -1 : 0;
-    }
-    if (i == text.size() && depth != 0) {
+  CHAR16 *cursor = working.data();
+  while (*cursor != 0) {
+    BOOLEAN instanceEnd = FALSE;
+    const CHAR16 *nodeText = CutNodeText(&cursor, &instanceEnd);
+    if (nodeText == nullptr) {
       break;
     }
-    nodes.push_back(text.substr(start, i - start));
-    if (i < text.size()) {
-      i++;
-    }
+    nodes.emplace_back(nodeText);
   }
   return nodes;
 }
@@ -174,6 +161,13 @@ class Converter {
   // The size of a valid path, 0 for an invalid one.
   uint64_t PathSize(const EFI_DEVICE_PATH_PROTOCOL *path) const {
     return inImage_ != nullptr ? inImage_->GetDevicePathSize(path) : GetDevicePathSize(path);
+  }
+
+  // The walk over bytes that may not be a path, within their size.
+  uint64_t PathSizeWithin(const Bytes &bytes, DEVICE_PATH_WALK *walk) const {
+    const auto *path = reinterpret_cast<const EFI_DEVICE_PATH_PROTOCOL *>(bytes.data());
+    return inImage_ != nullptr ? inImage_->GetDevicePathSizeWithin(path, bytes.size(), walk)
+                               : GetDevicePathSizeWithin(path, bytes.size(), walk);
   }
 
  private:
@@ -303,10 +297,20 @@ const char *KindName(uint8_t type, uint8_t subType) {
     const char *name;
   };
   static const Kind kKinds[] = {
-      {1, 1, "PCI"},           {1, 2, "PC Card"},        {1, 3, "memory mapped"}, {1, 4, "hardware vendor"},
-      {1, 5, "controller"},    {1, 6, "BMC"},            {2, 1, "ACPI"},          {2, 2, "expanded ACPI"},
-      {2, 3, "ACPI _ADR"},     {3, 10, "messaging vendor"}, {4, 3, "media vendor"}, {4, 4, "file path"},
-      {0x7F, 0x01, "end of instance"}, {0x7F, 0xFF, "end of path"},
+      {HARDWARE_DEVICE_PATH, HW_PCI_DP, "PCI"},
+      {HARDWARE_DEVICE_PATH, HW_PCCARD_DP, "PC Card"},
+      {HARDWARE_DEVICE_PATH, HW_MEMMAP_DP, "memory mapped"},
+      {HARDWARE_DEVICE_PATH, HW_VENDOR_DP, "hardware vendor"},
+      {HARDWARE_DEVICE_PATH, HW_CONTROLLER_DP, "controller"},
+      {HARDWARE_DEVICE_PATH, HW_BMC_DP, "BMC"},
+      {ACPI_DEVICE_PATH, ACPI_DP, "ACPI"},
+      {ACPI_DEVICE_PATH, ACPI_EXTENDED_DP, "expanded ACPI"},
+      {ACPI_DEVICE_PATH, ACPI_ADR_DP, "ACPI _ADR"},
+      {MESSAGING_DEVICE_PATH, MSG_VENDOR_DP, "messaging vendor"},
+      {MEDIA_DEVICE_PATH, MEDIA_VENDOR_DP, "media vendor"},
+      {MEDIA_DEVICE_PATH, MEDIA_FILEPATH_DP, "file path"},
+      {END_DEVICE_PATH_TYPE, END_INSTANCE_DEVICE_PATH_SUBTYPE, "end of instance"},
+      {END_DEVICE_PATH_TYPE, END_ENTIRE_DEVICE_PATH_SUBTYPE, "end of path"},
   };
   for (const auto &kind : kKinds) {
     if (kind.type == type && kind.subType == subType) {
@@ -314,18 +318,19 @@ const char *KindName(uint8_t type, uint8_t subType) {
     }
   }
   switch (type) {
-    case 1: return "hardware";
-    case 2: return "ACPI";
-    case 3: return "messaging";
-    case 4: return "media";
-    case 5: return "BIOS boot";
+    case HARDWARE_DEVICE_PATH: return "hardware";
+    case ACPI_DEVICE_PATH: return "ACPI";
+    case MESSAGING_DEVICE_PATH: return "messaging";
+    case MEDIA_DEVICE_PATH: return "media";
+    case BBS_DEVICE_PATH: return "BIOS boot";
     default: return "unknown type";
   }
 }
 
-// Walks the bytes within their bounds, as the driver's validation would,
-// and stops at the first reason the path is invalid. Only a walk that
-// stays inside the bytes is then handed to the driver itself.
+// Walks the bytes within their bounds with the driver's bounded walk, which
+// stops at the first reason the path is invalid. Only a path that walk
+// finds valid inside the bytes is then handed to GetDevicePathSize for its
+// verdict. With --efi both are the image's own.
 int RunExplain(const DevpathOptions &options, Converter &converter) {
   Bytes bytes;
   if (options.binaryGiven) {
@@ -344,39 +349,51 @@ int RunExplain(const DevpathOptions &options, Converter &converter) {
     bytes = ParseHexArguments(options.texts);
   }
 
-  nlohmann::json nodes = nlohmann::json::array();
+  // The driver's own bounded walk (the image's with --efi): it reads
+  // nothing past the bytes and says where and why it ended.
+  DEVICE_PATH_WALK walk = {};
+  converter.PathSizeWithin(bytes, &walk);
+  const size_t at = walk.Offset;
   std::string reason;
-  size_t offset = 0;
-  for (;;) {
-    if (offset + 4 > bytes.size()) {
+  switch (walk.Fault) {
+    case DevicePathValid:
+      break;
+    case DevicePathNull:
+      reason = "there are no bytes";
+      break;
+    case DevicePathNoEndNode:
       reason = "no end node: the bytes end at offset " + std::to_string(bytes.size()) + " inside or before a node header";
       break;
-    }
-    const uint8_t type = bytes[offset], subType = bytes[offset + 1];
-    const uint16_t length = LengthAt(bytes, offset);
-    nodes.push_back(NodeJson(bytes, offset, ""));
-    nodes.back()["kind"] = KindName(type, subType);
-    if (type == END_DEVICE_PATH_TYPE && subType == END_ENTIRE_DEVICE_PATH_SUBTYPE) {
-      if (length != 4) {
-        reason = "the end node at offset " + std::to_string(offset) + " has Length " + std::to_string(length) + ", not 4";
-      }
+    case DevicePathEndNodeLength:
+      reason = "the end node at offset " + std::to_string(at) + " has Length " + std::to_string(LengthAt(bytes, at)) +
+               ", not 4";
       break;
-    }
-    if (length < 4) {
-      reason = "the node at offset " + std::to_string(offset) + " has Length " + std::to_string(length) + ", below 4";
+    case DevicePathNodeTooShort:
+      reason = "the node at offset " + std::to_string(at) + " has Length " + std::to_string(LengthAt(bytes, at)) +
+               ", below 4";
       break;
-    }
-    if (offset + length > bytes.size()) {
-      reason = "the node at offset " + std::to_string(offset) + " has Length " + std::to_string(length) +
+    case DevicePathNodePastLimit:
+      reason = "the node at offset " + std::to_string(at) + " has Length " + std::to_string(LengthAt(bytes, at)) +
                ", which runs past the end of the bytes";
       break;
-    }
-    if (type == MEDIA_DEVICE_PATH && subType == MEDIA_FILEPATH_DP &&
-        (bytes[offset + length - 2] != 0 || bytes[offset + length - 1] != 0)) {
-      reason = "the file-path node at offset " + std::to_string(offset) + " does not end in a zero character";
+    case DevicePathFileNameUnterminated:
+      reason = "the file-path node at offset " + std::to_string(at) + " does not end in a zero character";
       break;
-    }
-    offset += length;
+  }
+
+  // The nodes the walk stepped over, each of a Length that fits, and the
+  // node it ended at when that node's header lies within the bytes.
+  nlohmann::json nodes = nlohmann::json::array();
+  auto list = [&](size_t offset) {
+    nodes.push_back(NodeJson(bytes, offset, ""));
+    nodes.back()["kind"] = KindName(bytes[offset], bytes[offset + 1]);
+  };
+  size_t offset = 0;
+  for (; offset < at; offset += LengthAt(bytes, offset)) {
+    list(offset);
+  }
+  if (walk.Fault != DevicePathNoEndNode && walk.Fault != DevicePathNull) {
+    list(offset);
   }
 
   uint64_t size = 0;
