@@ -1,9 +1,9 @@
 #include "host/sim/JsonFields.h"
 
 #include <cctype>
-#include <cstdio>
 
 #include "host/sim/Platform.h"
+#include "host/sim/Text.h"
 
 namespace sim {
 
@@ -45,9 +45,7 @@ uint64_t ReadUnsignedField(const nlohmann::json &value, const std::string &field
     FailField(field, "must be a number or a numeric text");
   }
   if (result > max) {
-    char limit[32];
-    std::snprintf(limit, sizeof(limit), "0x%llX", static_cast<unsigned long long>(max));
-    FailField(field, std::string("out of range (at most ") + limit + ")");
+    FailField(field, "out of range (at most " + Hex(max) + ")");
   }
   return result;
 }
