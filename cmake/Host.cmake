@@ -32,6 +32,7 @@ target_compile_options(firmware PRIVATE ${BOARDINV_DRIVER_FLAGS} ${BOARDINV_WARN
 
 # The simulated firmware.
 add_library(simfw STATIC
+  host/sim/EfiValues.cpp
   host/sim/HardwareModel.cpp
   host/sim/GuardPages.cpp
   host/sim/InputFile.cpp
@@ -39,9 +40,17 @@ add_library(simfw STATIC
   host/sim/JsonFields.cpp
   host/sim/PciModel.cpp
   host/sim/Platform.cpp
+  host/sim/ServiceLog.cpp
   host/sim/SimFirmware.cpp
+  host/sim/SimPool.cpp
+  host/sim/SimProtocols.cpp
+  host/sim/SimEvents.cpp
+  host/sim/SimVariables.cpp
+  host/sim/SimSmbios.cpp
+  host/sim/SimStartupServices.cpp
+  host/sim/DebugPrintFormat.cpp
   host/sim/StartupPlatform.cpp
-  host/sim/StartupServices.cpp
+  host/sim/Text.cpp
 )
 target_include_directories(simfw PUBLIC ${CMAKE_SOURCE_DIR})
 target_compile_options(simfw PRIVATE ${BOARDINV_WARNINGS})
@@ -77,7 +86,12 @@ add_library(bootharness STATIC
   host/loader/MachineTraps.cpp
   host/loader/PeImage.cpp
   host/loader/X86Decoder.cpp
-  host/boot/Boot.cpp
+  host/boot/RunDriver.cpp
+  host/boot/DriverImage.cpp
+  host/boot/StartupOutcome.cpp
+  host/boot/BootOutcome.cpp
+  host/boot/SlotProbes.cpp
+  host/boot/SkippedWork.cpp
   host/boot/Report.cpp
   host/boot/SmbiosNames.cpp
 )

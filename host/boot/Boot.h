@@ -1,6 +1,10 @@
 // One simulated boot: load the driver into a simulated firmware built from
 // a platform description, run its entry point, signal End-of-DXE, and
-// gather what the driver left behind.
+// gather what the driver left behind. RunDriver.cpp runs the driver,
+// DriverImage.cpp loads a shipped image, BootOutcome.cpp and
+// StartupOutcome.cpp derive the BootResult from the firmware's typed log and
+// the driver's globals, SlotProbes.cpp and SkippedWork.cpp explain the slots
+// and the skipped work (Explain.h), Report.cpp writes the reports.
 #pragma once
 
 #include <cstdint>
@@ -57,14 +61,15 @@ struct SlotResult {
   std::string devicePath;          // the slot's device-path text
   std::string rootPort;            // the handle the probe found, if it got that far
   std::string probe;               // what the probe found, or why it ended
+  bool pathConverted = false;      // a LocateDevicePath call took the slot's converted path
   bool recordAdded = false;        // a Type 9 record with this designation is in the table
   std::vector<uint8_t> record;     // that record, as stored
 };
 
 // Work the driver left undone because the pool refused an allocation.
 struct SkippedWork {
-  std::string what;     // e.g. Type 8 record of connector row 5 ("CON2")
-  std::string because;  // the refused allocation, as the firmware logged it
+  std::string what;          // e.g. Type 8 record of connector row 5 ("CON2")
+  sim::ServiceCall refusal;  // the refused allocation, as the firmware logged it
 };
 
 struct BootResult {
@@ -95,14 +100,11 @@ struct BootResult {
   bool eventClosed = false;
 
   sim::PoolStatistics pool;
-  std::vector<sim::ServiceCall> calls;
+  std::vector<sim::ServiceCall> calls;  // the firmware's typed log, in order
 
   StartupResult startup;
 };
 
-// Resets the driver's module globals, boots, and gathers the result. A
-// driver parked in the fatal stop display is taken back after the number
-// of display values the platform gives, and reported as parked.
 // The shipped driver binary, loaded into this process (see
 // host/loader/): checked, mapped, relocated, with its symbol map read from
 // beside it (FILE.map for FILE.efi). Throws loader::ImageError.
@@ -113,8 +115,11 @@ struct DriverImageDeleter {
 using DriverImagePtr = std::unique_ptr<DriverImage, DriverImageDeleter>;
 DriverImagePtr LoadDriverImage(const std::string &path);
 
-// Boots the driver linked into this program, or the loaded image. An image
-// serves one boot: its data is the boot's.
+// Resets the driver's module globals, boots, and gathers the result. A
+// driver parked in the fatal stop display is taken back after the number
+// of display values the platform gives, and reported as parked. Boots the
+// driver linked into this program, or the loaded image. An image serves one
+// boot: its data is the boot's.
 BootResult RunBoot(const sim::Platform &platform, const DriverImage *image = nullptr);
 
 // The device-path functions inside a loaded image, for converting with the

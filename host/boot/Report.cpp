@@ -1,9 +1,12 @@
 #include "host/boot/Report.h"
 
-#include <cstdio>
 #include <sstream>
 
 #include "host/boot/SmbiosNames.h"
+#include "host/sim/EfiValues.h"
+#include "host/sim/ServiceLog.h"
+#include "host/sim/Text.h"
+#include "platform/PlatformServices.h"
 
 namespace host {
 
@@ -11,11 +14,7 @@ using nlohmann::json;
 
 namespace {
 
-std::string Hex(uint64_t value, int digits) {
-  char text[24];
-  std::snprintf(text, sizeof(text), "0x%0*llX", digits, static_cast<unsigned long long>(value));
-  return text;
-}
+using sim::Hex;
 
 std::vector<std::string> StringSet(const std::vector<uint8_t> &record) {
   std::vector<std::string> strings;
@@ -49,11 +48,12 @@ std::string CodedText(const json &field) {
 
 std::string Quoted(const json &value) { return value.is_null() ? "(none)" : "\"" + value.get<std::string>() + "\""; }
 
-constexpr uint16_t kStopSignaturePort = 0xE0;
-constexpr uint16_t kDisplayPort = 0x80;
-constexpr uint32_t kStopSignature = 0xDEAD;
-constexpr uint32_t kStreamStart = 0x5F535452;
-constexpr uint32_t kStreamEnd = 0x5F454E44;
+// The port writers' markers, as the platform services define them.
+constexpr uint16_t kStopSignaturePort = STOP_SIGNATURE_PORT;
+constexpr uint16_t kDisplayPort = STOP_DISPLAY_PORT;
+constexpr uint32_t kStopSignature = STOP_SIGNATURE;
+constexpr uint32_t kStreamStart = STREAM_START_MARKER;
+constexpr uint32_t kStreamEnd = STREAM_END_MARKER;
 
 // Printable ASCII as it is, every other byte as '.'.
 std::string Printable(const std::vector<uint8_t> &bytes) {
@@ -62,12 +62,6 @@ std::string Printable(const std::vector<uint8_t> &bytes) {
     text += byte >= 0x20 && byte < 0x7F ? static_cast<char>(byte) : '.';
   }
   return text;
-}
-
-std::string MemoryTypeName(EFI_MEMORY_TYPE type) {
-  return type == EfiRuntimeServicesData ? "runtime_services_data"
-         : type == EfiBootServicesData  ? "boot_services_data"
-                                        : "type_" + std::to_string(type);
 }
 
 json PortWriteJson(const sim::PortWrite &write) {
@@ -153,7 +147,7 @@ json StartupJson(const StartupResult &startup) {
                      {"pool_kind", node.poolKind},
                      {"transfer_flag", node.transferFlag},
                      {"reserved2", Hex(node.reserved2, 4)},
-                     {"memory_type", node.memoryType ? json(MemoryTypeName(*node.memoryType)) : json(nullptr)},
+                     {"memory_type", node.memoryType ? json(sim::MemoryTypeKey(*node.memoryType)) : json(nullptr)},
                      {"node_bytes", static_cast<uint64_t>(node.size) + 32},
                      {"payload", HexBytes(node.payload)}});
   }
@@ -199,20 +193,6 @@ json StartupJson(const StartupResult &startup) {
 }
 
 }  // namespace
-
-std::string HexBytes(const std::vector<uint8_t> &bytes) {
-  static const char kDigits[] = "0123456789ABCDEF";
-  std::string text;
-  text.reserve(bytes.size() * 3);
-  for (uint8_t byte : bytes) {
-    if (!text.empty()) {
-      text += ' ';
-    }
-    text += kDigits[byte >> 4];
-    text += kDigits[byte & 0xF];
-  }
-  return text;
-}
 
 json DecodeSmbiosRecord(const std::vector<uint8_t> &record) {
   json fields = json::object();
@@ -367,7 +347,7 @@ json BootReportJson(const BootResult &result) {
 
   json skipped = json::array();
   for (const SkippedWork &work : result.skipped) {
-    skipped.push_back({{"what", work.what}, {"because", work.because}});
+    skipped.push_back({{"what", work.what}, {"because", sim::FormatServiceCall(work.refusal).detail}});
   }
   report["skipped"] = skipped;
 
@@ -377,10 +357,7 @@ json BootReportJson(const BootResult &result) {
 
   json byType = json::object();
   for (const auto &[type, counts] : result.pool.outstandingByType) {
-    byType[type == EfiRuntimeServicesData ? "runtime_services_data"
-           : type == EfiBootServicesData  ? "boot_services_data"
-                                          : "type_" + std::to_string(type)] = {{"blocks", counts.first},
-                                                                               {"bytes", counts.second}};
+    byType[sim::MemoryTypeKey(type)] = {{"blocks", counts.first}, {"bytes", counts.second}};
   }
   report["pool"] = {{"allocations", result.pool.allocations},
                     {"failed_allocations", result.pool.failedAllocations},
@@ -392,9 +369,10 @@ json BootReportJson(const BootResult &result) {
 
   json calls = json::array();
   for (const sim::ServiceCall &call : result.calls) {
-    json entry = {{"service", call.service}, {"detail", call.detail}, {"status", sim::StatusText(call.status)}};
-    if (!call.result.empty()) {
-      entry["result"] = call.result;
+    const sim::ServiceCallText text = sim::FormatServiceCall(call);
+    json entry = {{"service", text.service}, {"detail", text.detail}, {"status", sim::StatusText(call.status)}};
+    if (!text.result.empty()) {
+      entry["result"] = text.result;
     }
     calls.push_back(entry);
   }
@@ -478,7 +456,7 @@ std::string BootReportText(const BootResult &result) {
     out << "Skipped:\n";
   }
   for (const SkippedWork &work : result.skipped) {
-    out << "  " << work.what << "\n      because " << work.because << "\n";
+    out << "  " << work.what << "\n      because " << sim::FormatServiceCall(work.refusal).detail << "\n";
   }
   out << "End-of-DXE event: "
       << (!result.eventCreated ? "not created" : result.eventClosed ? "closed" : "left open") << "\n";

@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "host/boot/Boot.h"
+#include "host/sim/Text.h"
 
 namespace host {
 
@@ -19,7 +20,8 @@ std::string StartupReportText(const nlohmann::json &startup);
 // The fields of a stored record, with SMBIOS names for coded values.
 nlohmann::json DecodeSmbiosRecord(const std::vector<uint8_t> &record);
 
-// "08 09 01 00 ...": upper-case hex pairs separated by single spaces.
-std::string HexBytes(const std::vector<uint8_t> &bytes);
+// "08 09 01 00 ...": upper-case hex pairs separated by single spaces (the
+// host's one hex formatter, host/sim/Text.h).
+using sim::HexBytes;
 
 }  // namespace host

@@ -1,7 +1,8 @@
 #include "host/boot/SmbiosNames.h"
 
-#include <cstdio>
 #include <map>
+
+#include "host/sim/Text.h"
 
 namespace host {
 
@@ -11,9 +12,7 @@ std::string Lookup(const std::map<uint8_t, const char *> &names, uint8_t value) 
   if (found != names.end()) {
     return found->second;
   }
-  char text[24];
-  std::snprintf(text, sizeof(text), "Unknown (0x%02X)", value);
-  return text;
+  return "Unknown (" + sim::Hex(value, 2) + ")";
 }
 }  // namespace
 

@@ -2,11 +2,11 @@
 
 #include <sys/mman.h>
 
-#include <cstdio>
 #include <cstring>
 #include <sstream>
 
 #include "host/sim/InputFile.h"
+#include "host/sim/Text.h"
 
 namespace loader {
 
@@ -27,11 +27,7 @@ constexpr int kDirectoryBaseRelocation = 5;
 constexpr uint16_t kRelocationAbsolute = 0;
 constexpr uint16_t kRelocationDir64 = 10;
 
-std::string Hex(uint64_t value) {
-  char text[24];
-  std::snprintf(text, sizeof(text), "0x%llX", static_cast<unsigned long long>(value));
-  return text;
-}
+using sim::Hex;
 
 // Reads little-endian fields at checked offsets of the file.
 class Reader {

@@ -14,7 +14,9 @@ namespace sim {
 // when the memory cannot be had.
 void *AllocateBeforeGuardPage(size_t size);
 
-// Returns a block of AllocateBeforeGuardPage; any later access to it faults.
+// Returns a block of AllocateBeforeGuardPage; any later access to it faults
+// (its pages stay reserved without access for the next 256 frees, then are
+// unmapped).
 void FreeBeforeGuardPage(void *block, size_t size);
 
 }  // namespace sim

@@ -1,5 +1,6 @@
 #include "host/sim/HardwareModel.h"
 
+#include <csetjmp>
 #include <cstdio>
 #include <cstdlib>
 
@@ -99,6 +100,78 @@ uint16_t HardwareModel::Cpuid(uint32_t eax, uint32_t ebx, uint32_t ecx, uint16_t
     stopDisplayFirstWrite = portLog.size();
   }
   return stopOverrideAnswer;
+}
+
+void HardwareModel::AttachPlatformRegisters() {
+  MmioWindow window;
+  window.name = "platform index/data registers";
+  window.base = PlatformRegisterPair::kIndexAddress;
+  window.size = 8;
+  window.read = [this](uint64_t offset, unsigned width) -> uint64_t {
+    if (width != 32 || (offset != 0 && offset != 4)) {
+      return ~0ULL;
+    }
+    if (offset == 0) {
+      return platformRegisters.index;
+    }
+    platformRegisters.registerReads.push_back(platformRegisters.index);
+    auto found = platformRegisters.registers.find(platformRegisters.index);
+    return found == platformRegisters.registers.end() ? 0 : found->second;
+  };
+  window.write = [this](uint64_t offset, unsigned width, uint64_t value) {
+    if (offset != 0) {
+      return;
+    }
+    // Narrower writes replace the low bytes only.
+    const uint32_t mask = width >= 32 ? 0xFFFFFFFFu : (1u << width) - 1;
+    platformRegisters.index = (platformRegisters.index & ~mask) | (static_cast<uint32_t>(value) & mask);
+  };
+  AddWindow(std::move(window));
+}
+
+void HardwareModel::AttachUart() {
+  MmioWindow window;
+  window.name = "UART";
+  window.base = UartModel::kBase;
+  window.size = 0x20;
+  window.read = [this](uint64_t offset, unsigned width) -> uint64_t {
+    if (width != 8) {
+      return ~0ULL;
+    }
+    if (offset == UartModel::kLineStatus) {
+      uart.lineStatusReads++;
+      const uint64_t read = ++uart.lineStatusReadsSinceTransmit;
+      const bool ready = uart.lineStatusReadyOnRead != 0 && read >= uart.lineStatusReadyOnRead;
+      return ready ? uart.lineStatus : (uart.lineStatus & ~0x60u);
+    }
+    if (offset == UartModel::kModemStatus) {
+      uart.modemStatusReads++;
+      const uint64_t read = ++uart.modemStatusReadsSinceTransmit;
+      const bool clear = uart.clearToSendOnRead != 0 && read >= uart.clearToSendOnRead;
+      return clear ? uart.modemStatus : (uart.modemStatus & ~0x10u);
+    }
+    return 0;
+  };
+  window.write = [this](uint64_t offset, unsigned width, uint64_t value) {
+    if (offset == UartModel::kTransmit && width == 8) {
+      uart.transmitted.push_back(static_cast<uint8_t>(value));
+      uart.lineStatusReadsSinceTransmit = 0;
+      uart.modemStatusReadsSinceTransmit = 0;
+    }
+  };
+  AddWindow(std::move(window));
+}
+
+bool RunUntilParked(HardwareModel &model, const std::function<void()> &body) {
+  std::jmp_buf here;
+  model.parkJump = &here;
+  if (setjmp(here) != 0) {
+    model.parkJump = nullptr;
+    return true;
+  }
+  body();
+  model.parkJump = nullptr;
+  return false;
 }
 
 }  // namespace sim

@@ -1,9 +1,9 @@
 #include "host/sim/JsonFields.h"
 
 #include <cctype>
-#include <cstdio>
 
 #include "host/sim/Platform.h"
+#include "host/sim/Text.h"
 
 namespace sim {
 
@@ -56,9 +56,7 @@ bool ParseUnsignedText(const std::string &text, uint64_t max, uint64_t &value) {
 namespace {
 
 [[noreturn]] void FailRange(const std::string &field, uint64_t max) {
-  char limit[32];
-  std::snprintf(limit, sizeof(limit), "0x%llX", static_cast<unsigned long long>(max));
-  FailField(field, std::string("out of range (at most ") + limit + ")");
+  FailField(field, "out of range (at most " + Hex(max) + ")");
 }
 
 }  // namespace

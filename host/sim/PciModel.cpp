@@ -11,6 +11,7 @@
 #include "host/sim/HardwareModel.h"
 #include "host/sim/JsonFields.h"
 #include "host/sim/SimFirmware.h"
+#include "host/sim/Text.h"
 
 namespace sim {
 
@@ -22,12 +23,6 @@ constexpr uint32_t kPnp0A03 = 0x0A0341D0;        // EISA ID of a PCI root bridge
 constexpr uint32_t kClassBridgePciToPci = 0x060400;
 
 using nlohmann::json;
-
-std::string Hex(uint64_t value) {
-  char text[24];
-  std::snprintf(text, sizeof(text), "0x%llX", static_cast<unsigned long long>(value));
-  return text;
-}
 
 PciFunctionDescription ReadFunction(const json &entry, const std::string &where, bool bridge) {
   std::set<std::string> fields = {"device",     "function",          "vendor_id",    "device_id",
@@ -253,19 +248,17 @@ PciModel::PciModel(const PciTopology &topology, SimFirmware &firmware, HardwareM
   gActiveModel = this;
   for (const PciRootBridgeDescription &root : topology.rootBridges) {
     std::vector<uint8_t> path = AcpiRootNode(root.uid);
-    const std::string text = "PciRoot(" + Hex(root.uid) + ")";
     // The root bridge's handle carries its device path and no PCI I/O.
     auto stored = std::make_unique<std::vector<uint8_t>>(path);
     stored->insert(stored->end(), {END_DEVICE_PATH_TYPE, END_ENTIRE_DEVICE_PATH_SUBTYPE, 4, 0});
     EFI_HANDLE handle = nullptr;
     firmware_.InstallProtocol(&handle, gEfiDevicePathProtocolGuid, stored->data());
     paths_.push_back(std::move(stored));
-    handleNames_.push_back({handle, text});
     for (const PciBridgeDescription &bridge : root.bridges) {
-      AddBridge(bridge, root.segment, root.bus, path, text);
+      AddBridge(bridge, root.segment, root.bus, path);
     }
     for (const PciFunctionDescription &function : root.functions) {
-      AddFunction(function, root.segment, root.bus, false, 0, 0, path, text);
+      AddFunction(function, root.segment, root.bus, false, 0, 0, path);
     }
   }
 
@@ -302,22 +295,20 @@ PciModel::~PciModel() {
 }
 
 void PciModel::AddBridge(const PciBridgeDescription &bridge, uint16_t segment, uint8_t bus,
-                         const std::vector<uint8_t> &parentPath, const std::string &parentText) {
-  AddFunction(bridge.self, segment, bus, true, bridge.secondaryBus, bridge.subordinateBus, parentPath, parentText);
+                         const std::vector<uint8_t> &parentPath) {
+  AddFunction(bridge.self, segment, bus, true, bridge.secondaryBus, bridge.subordinateBus, parentPath);
   std::vector<uint8_t> path = parentPath;
   path.insert(path.end(), {HARDWARE_DEVICE_PATH, 0x01, 6, 0, bridge.self.function, bridge.self.device});
-  const std::string text = parentText + "/Pci(" + Hex(bridge.self.device) + "," + Hex(bridge.self.function) + ")";
   for (const PciBridgeDescription &child : bridge.bridges) {
-    AddBridge(child, segment, bridge.secondaryBus, path, text);
+    AddBridge(child, segment, bridge.secondaryBus, path);
   }
   for (const PciFunctionDescription &function : bridge.functions) {
-    AddFunction(function, segment, bridge.secondaryBus, false, 0, 0, path, text);
+    AddFunction(function, segment, bridge.secondaryBus, false, 0, 0, path);
   }
 }
 
 void PciModel::AddFunction(const PciFunctionDescription &description, uint16_t segment, uint8_t bus, bool bridge,
-                           uint8_t secondary, uint8_t subordinate, const std::vector<uint8_t> &parentPath,
-                           const std::string &parentText) {
+                           uint8_t secondary, uint8_t subordinate, const std::vector<uint8_t> &parentPath) {
   auto function = std::make_unique<Function>();
   function->segment = segment;
   function->bus = bus;
@@ -337,7 +328,6 @@ void PciModel::AddFunction(const PciFunctionDescription &description, uint16_t s
     function->config[0x19] = secondary;
     function->config[0x1A] = subordinate;
   }
-  function->path = parentText + "/Pci(" + Hex(description.device) + "," + Hex(description.function) + ")";
 
   auto stored = std::make_unique<std::vector<uint8_t>>(parentPath);
   stored->insert(stored->end(), {HARDWARE_DEVICE_PATH, 0x01, 6, 0, description.function, description.device,
@@ -358,7 +348,6 @@ void PciModel::AddFunction(const PciFunctionDescription &description, uint16_t s
   firmware_.InstallProtocol(&handle, gEfiDevicePathProtocolGuid, stored->data());
   firmware_.InstallProtocol(&handle, gEfiPciIoProtocolGuid, &instance->protocol);
   function->handle = handle;
-  handleNames_.push_back({handle, function->path});
 
   paths_.push_back(std::move(stored));
   instances_.push_back(std::move(instance));
@@ -384,19 +373,11 @@ PciModel::Function *PciModel::FromInstance(EFI_PCI_IO_PROTOCOL *self) const {
   return nullptr;
 }
 
-std::string PciModel::HandleName(EFI_HANDLE handle) const {
-  for (const auto &[candidate, name] : handleNames_) {
-    if (candidate == handle) {
-      return name;
-    }
-  }
-  return {};
-}
-
 EFI_STATUS PciModel::PciRead(EFI_PCI_IO_PROTOCOL *self, EFI_PCI_IO_PROTOCOL_WIDTH width, UINT32 offset, UINTN count,
                              VOID *buffer) {
   Function *function = FromInstance(self);
   EFI_STATUS status = EFI_SUCCESS;
+  std::vector<uint8_t> read;
   const unsigned unit = 1u << (width & 3);
   if (function == nullptr || buffer == nullptr || width < EfiPciIoWidthUint8 || width >= EfiPciIoWidthMaximum) {
     status = EFI_INVALID_PARAMETER;
@@ -416,9 +397,17 @@ EFI_STATUS PciModel::PciRead(EFI_PCI_IO_PROTOCOL *self, EFI_PCI_IO_PROTOCOL_WIDT
       const size_t to = fill ? 0 : i * unit;
       std::memcpy(out + to, &function->config[from], unit);
     }
+    read.assign(out, out + (fill ? unit : count * unit));
   }
-  firmware_.RecordCall("PciIo.Pci.Read", (function ? function->path : std::string("?")) + " offset " + Hex(offset),
-                       status);
+  ServiceCall call{Service::PciIoPciRead, status};
+  if (function != nullptr) {
+    call.handle = firmware_.Ref(function->handle);
+  }
+  call.offset = offset;
+  call.width = static_cast<uint32_t>(width);
+  call.count = count;
+  call.data = std::move(read);
+  firmware_.Log(std::move(call));
   return status;
 }
 
@@ -436,7 +425,11 @@ EFI_STATUS PciModel::GetLocation(EFI_PCI_IO_PROTOCOL *self, UINTN *segment, UINT
     *device = found->device;
     *function = found->function;
   }
-  firmware_.RecordCall("PciIo.GetLocation", found ? found->path : std::string("?"), status);
+  ServiceCall call{Service::PciIoGetLocation, status};
+  if (found != nullptr) {
+    call.handle = firmware_.Ref(found->handle);
+  }
+  firmware_.Log(std::move(call));
   return status;
 }
 

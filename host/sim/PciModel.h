@@ -77,13 +77,10 @@ class PciModel {
     bool bridge;
     bool failGetLocation, failPciRead;
     std::array<uint8_t, 4096> config;
-    std::string path;  // text of its device path, for reports
     EFI_HANDLE handle;
   };
 
   const std::vector<std::unique_ptr<Function>> &Functions() const { return functions_; }
-  // The text of a handle's device path if the model made the handle.
-  std::string HandleName(EFI_HANDLE handle) const;
 
   EFI_STATUS PciRead(EFI_PCI_IO_PROTOCOL *self, EFI_PCI_IO_PROTOCOL_WIDTH width, UINT32 offset, UINTN count,
                      VOID *buffer);
@@ -92,10 +89,9 @@ class PciModel {
  private:
   struct Instance;
   void AddBridge(const PciBridgeDescription &bridge, uint16_t segment, uint8_t bus,
-                 const std::vector<uint8_t> &parentPath, const std::string &parentText);
+                 const std::vector<uint8_t> &parentPath);
   void AddFunction(const PciFunctionDescription &description, uint16_t segment, uint8_t bus, bool bridge,
-                   uint8_t secondary, uint8_t subordinate, const std::vector<uint8_t> &parentPath,
-                   const std::string &parentText);
+                   uint8_t secondary, uint8_t subordinate, const std::vector<uint8_t> &parentPath);
   Function *FindFunction(uint8_t bus, uint8_t device, uint8_t function) const;
   Function *FromInstance(EFI_PCI_IO_PROTOCOL *self) const;
 
@@ -103,7 +99,6 @@ class PciModel {
   std::vector<std::unique_ptr<Function>> functions_;
   std::vector<std::unique_ptr<Instance>> instances_;
   std::vector<std::unique_ptr<std::vector<uint8_t>>> paths_;
-  std::vector<std::pair<EFI_HANDLE, std::string>> handleNames_;
 };
 
 }  // namespace sim

@@ -1,7 +1,11 @@
 // A stand-in for PI firmware: the system table, boot and runtime services,
 // a protocol database, events, a variable store, an SMBIOS table and pool
 // accounting, built from a platform description. The driver reaches all of
-// it through the same UEFI tables and calling convention as on a machine.
+// it through the same UEFI tables and calling convention as on a machine,
+// and every call it logs is a typed ServiceCall (ServiceLog.h). The members
+// live in one file per service: SimFirmware.cpp (tables, thunks),
+// SimPool.cpp, SimProtocols.cpp, SimEvents.cpp, SimVariables.cpp,
+// SimSmbios.cpp, SimStartupServices.cpp (with DebugPrintFormat.cpp).
 #pragma once
 
 #include <cstdint>
@@ -15,19 +19,13 @@
 #include "firmware/Protocol/Pcd.h"
 #include "firmware/Protocol/Smbios.h"
 #include "firmware/Uefi.h"
+#include "host/sim/EfiValues.h"
 #include "host/sim/HardwareModel.h"
 #include "host/sim/PciModel.h"
 #include "host/sim/Platform.h"
+#include "host/sim/ServiceLog.h"
 
 namespace sim {
-
-// One call of a firmware service, in order, for reports and tests.
-struct ServiceCall {
-  std::string service;  // "GetVariable", "LocateProtocol", ...
-  std::string detail;   // the protocol or variable it concerned
-  EFI_STATUS status;
-  std::string result = {};  // what it found, where that says more than the status
-};
 
 struct PoolStatistics {
   uint64_t allocations = 0;        // calls of AllocatePool, failed ones included
@@ -102,17 +100,15 @@ class SimFirmware {
   EFI_STATUS InstallProtocol(EFI_HANDLE *handle, const EFI_GUID &guid, void *interface);
   std::vector<EFI_HANDLE> Handles() const;
   void *HandleProtocol(EFI_HANDLE handle, const EFI_GUID &guid) const;
-  // The text of a handle's device path where the PCI model made it, else
-  // "handle N"; empty for null.
-  std::string HandleName(EFI_HANDLE handle) const;
+  // A handle as the log records it: its number and its device path.
+  HandleRef Ref(EFI_HANDLE handle) const;
 
   void AddConfigurationTable(const EFI_GUID &guid, void *table);
 
+  // The typed log of the service calls, in order (see ServiceLog.h).
   const std::vector<ServiceCall> &Calls() const { return calls_; }
-  // Records a call of a service that a model outside this class provides.
-  void RecordCall(const std::string &service, const std::string &detail, EFI_STATUS status) {
-    Record(service, detail, status);
-  }
+  // Logs a call; the models of other services (PCI I/O) log theirs here too.
+  void Log(ServiceCall call) { calls_.push_back(std::move(call)); }
   // The PCI topology as served to the driver.
   const PciModel &Pci() const { return *pci_; }
   const std::vector<PcdRead> &PcdReads() const { return pcdReads_; }
@@ -174,7 +170,6 @@ class SimFirmware {
     SimFirmware *owner;
   };
 
-  void Record(const std::string &service, const std::string &detail, EFI_STATUS status);
   void InstallStartupServices();
   Handle *FindHandle(EFI_HANDLE handle) const;
 
@@ -217,12 +212,6 @@ class SimFirmware {
 // %r (status), %%, with the flags '-', '0', ' ', '+', a width and a
 // precision (or '*'), and 'l' or 'L' for 64-bit integers.
 std::string EFIAPI FormatDebugMessage(const CHAR8 *format, VA_LIST marker);
-
-// A display name for a GUID the simulated firmware knows, else its text.
-std::string GuidName(const EFI_GUID &guid);
-
-// The UEFI display text of a status ("Success", "Not Found", ...).
-std::string StatusText(EFI_STATUS status);
 
 // The SMBIOS table as a file that a decoder reads with --from-dump: an
 // SMBIOS 3.0 64-bit entry point at offset 0, the structure table at 0x20,

@@ -78,8 +78,9 @@ class StartupFixture : public ::testing::Test {
   std::vector<std::string> CallsOf(const std::string &service) {
     std::vector<std::string> calls;
     for (const sim::ServiceCall &call : Firmware().Calls()) {
-      if (call.service == service) {
-        calls.push_back(call.detail + ": " + sim::StatusText(call.status));
+      const sim::ServiceCallText text = sim::FormatServiceCall(call);
+      if (text.service == service) {
+        calls.push_back(text.detail + ": " + sim::StatusText(call.status));
       }
     }
     return calls;

@@ -1,0 +1,146 @@
+// A boot's outcome: the BootResult from the firmware's typed log, its state
+// after the driver ran and the driver's module globals.
+#include <algorithm>
+#include <cstring>
+#include <string>
+
+#include "firmware/Guids.h"
+#include "host/boot/Explain.h"
+#include "host/boot/Outcome.h"
+#include "host/sim/Text.h"
+#include "inventory/Inventory.h"
+
+namespace host {
+
+namespace {
+
+using sim::Hex;
+
+bool Is(const sim::ServiceCall &call, sim::Service service, const EFI_GUID &guid) {
+  return call.service == service && call.guid && sim::SameGuid(*call.guid, guid);
+}
+
+// The driver's reading of the variant variable: the GetVariable call for
+// NioTypeProtected under its vendor GUID, and the bytes it received.
+void ReadVariable(const std::vector<sim::ServiceCall> &calls, BootResult &result) {
+  const std::u16string name(gNioTypeVariableName);
+  for (const sim::ServiceCall &call : calls) {
+    if (!Is(call, sim::Service::GetVariable, gNioTypeVariableGuid) || call.variableName != name) {
+      continue;
+    }
+    result.variableRead = true;
+    result.variableStatus = call.status;
+    result.nioWord.reset();
+    if (!EFI_ERROR(call.status)) {
+      // The driver reads the variable into a zero word, little-endian.
+      uint32_t word = 0;
+      std::memcpy(&word, call.data.data(), std::min<size_t>(sizeof(word), call.data.size()));
+      result.nioWord = word;
+    }
+  }
+}
+
+// The variant code and the layout. The driver keeps neither in a module
+// global, and its rule from word to code to layout lives in the driver
+// alone, so the report applies the driver's own SelectVariantCode and
+// LayoutForVariant to the word the driver received (the GetVariable call's
+// bytes) rather than keep a second copy of the rule here. For a loaded
+// image these are the linked-in driver's functions, built from the same
+// sources. Null when no layout was chosen.
+const BoardLayout *ChooseLayout(BootResult &result) {
+  if (!result.nioWord) {
+    return nullptr;
+  }
+  UINT8 code = 0;
+  if (!SelectVariantCode(*result.nioWord, &code)) {
+    return nullptr;
+  }
+  result.variantCode = code;
+  const BoardLayout *layout = LayoutForVariant(code);
+  if (layout != nullptr) {
+    result.layout = layout->Name;
+  }
+  return layout;
+}
+
+// Explains, from what the firmware saw, how the End-of-DXE work ended.
+void DescribeOutcome(BootResult &result) {
+  const std::string name = "NioTypeProtected";
+  if (result.startup.parked) {
+    result.outcome = std::string("the driver is parked in the fatal stop display with stop code ") +
+                     Hex(result.startup.stopCode.value_or(0), 8) +
+                     (result.entryReturned ? " (during End-of-DXE)" : " (during start-up)");
+  } else if (EFI_ERROR(result.entryStatus)) {
+    result.outcome = "DriverEntry returned " + sim::StatusText(result.entryStatus) + ": no End-of-DXE notification";
+  } else if (!result.variableRead) {
+    result.outcome = "the End-of-DXE notification did not run";
+  } else if (EFI_ERROR(result.variableStatus)) {
+    if (result.variableStatus == EFI_NOT_FOUND) {
+      result.outcome = "variable " + name + " is missing (GetVariable: Not Found)";
+    } else if (result.variableStatus == EFI_BUFFER_TOO_SMALL) {
+      result.outcome = "variable " + name + " holds " + std::to_string(result.variableStoredSize) +
+                       " bytes, not 4 (GetVariable: Buffer Too Small)";
+    } else {
+      result.outcome = "variable " + name + " cannot be read (GetVariable: " +
+                       sim::StatusText(result.variableStatus) + ")";
+    }
+  } else if (result.nioWord && *result.nioWord == 0) {
+    result.outcome = name + " is 0: nothing to install";
+  } else if (!result.variantCode) {
+    result.outcome = "NIO kind " + Hex(static_cast<uint8_t>(result.nioWord.value_or(0) >> 8), 2) +
+                     " is not a kind the driver acts on";
+  } else if (!result.smbiosLocated) {
+    result.outcome = "SMBIOS protocol not found";
+  } else if (result.layout.empty()) {
+    result.outcome = "variant " + Hex(*result.variantCode, 2) + " has no board layout";
+  } else {
+    result.installed = true;
+    result.outcome = "installed " + result.layout;
+  }
+}
+
+}  // namespace
+
+BootResult DeriveBootResult(sim::SimFirmware &firmware, const DriverState &driver, const DriverRun &run) {
+  BootResult result;
+  result.platformName = firmware.Description().name;
+  result.entryReturned = run.entryReturned;
+  result.entryStatus = run.entryReturned ? run.entryStatus : EFI_SUCCESS;
+  result.startup = DeriveStartup(firmware, driver, run);
+  result.calls = firmware.Calls();
+
+  const std::u16string nioName(gNioTypeVariableName);
+  if (const sim::VariableDescription *variable = firmware.FindVariable(nioName, gNioTypeVariableGuid)) {
+    result.variablePresent = true;
+    result.variableStoredSize = variable->data.size();
+  }
+  ReadVariable(result.calls, result);
+  for (const sim::ServiceCall &call : result.calls) {
+    if (Is(call, sim::Service::LocateProtocol, gEfiSmbiosProtocolGuid)) {
+      result.smbiosLocateAttempted = true;
+      result.smbiosLocated = !EFI_ERROR(call.status);
+    }
+  }
+  const BoardLayout *layout = ChooseLayout(result);
+  DescribeOutcome(result);
+
+  result.records = firmware.SmbiosRecords();
+  // The driver works through a layout only once it found the SMBIOS protocol.
+  const BoardLayout *used = result.smbiosLocated ? layout : nullptr;
+  if (used != nullptr) {
+    result.slots = DescribeSlots(result.calls, firmware.Pci(), *used, result.records);
+  }
+  for (const sim::EventState &event : firmware.Events()) {
+    if (event.hasGroup && sim::SameGuid(event.group, gEfiEndOfDxeEventGroupGuid)) {
+      result.eventCreated = true;
+      result.eventNotifications = event.notifications;
+      result.eventClosed = event.closed;
+    }
+  }
+  result.pool = firmware.Pool();
+  result.skipped =
+      DescribeSkipped(result.calls, used, result.slots, result.startup.parked && !result.entryReturned);
+  return result;
+}
+
+}  // namespace host

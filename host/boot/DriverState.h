@@ -1,0 +1,50 @@
+// What a boot runs: the driver linked into this program or a loaded image,
+// seen through the same few pointers (the entry point and the module
+// globals the report reads), and the traps under which an image runs.
+#pragma once
+
+#include <cstddef>
+#include <map>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "driver/DriverEntry.h"
+#include "host/boot/Boot.h"
+#include "host/loader/MachineTraps.h"
+#include "host/loader/PeImage.h"
+#include "platform/PlatformServices.h"
+#include "startup/Memory.h"
+#include "startup/Startup.h"
+
+namespace host {
+
+// The driver's own module globals that the report reads, and its entry
+// point: those of the driver linked into this program, or those inside a
+// loaded image.
+struct DriverState {
+  EFI_STATUS(EFIAPI *entry)(EFI_HANDLE, EFI_SYSTEM_TABLE *) = DriverEntry;
+  const PLATFORM_CONFIG_SNAPSHOT *snapshot = &gPlatformConfigSnapshot;
+  const UINT64 *tscTicksPerSecond = &gTscTicksPerSecond;
+  HEAP_LIST_ENTRY *const *heapListAnchor = &gHeapListAnchor;
+  // The driver's own memory that the list it leaves may lead into: the
+  // whole loaded image, or, for the driver linked into this program, the
+  // interface whose list head it installs (its other module globals are
+  // never a list's).
+  const void *memory = &gHeapBufferListInterface;
+  size_t memorySize = sizeof(gHeapBufferListInterface);
+};
+
+struct DriverImage {
+  loader::PeImage file;
+  std::unique_ptr<loader::MappedImage> mapped;
+  std::map<std::string, uint32_t> symbols;  // the map's public symbols
+  std::vector<uint32_t> codeSymbols;        // RVAs of those in executable sections
+  std::string mapPath;
+  DriverState state;
+};
+
+// The traps under which the image's code runs, as the environment asks.
+std::unique_ptr<loader::MachineTraps> TrapsFor(const DriverImage &image);
+
+}  // namespace host

@@ -1,0 +1,166 @@
+// The start-up part of a boot's outcome: what the start-up chain left in
+// the driver's globals, the heap buffer list it built or adopted, and what
+// it wrote to the hardware.
+#include <algorithm>
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "firmware/Guids.h"
+#include "host/boot/Outcome.h"
+#include "host/sim/Text.h"
+
+namespace host {
+
+namespace {
+
+// Where the report may read what the heap buffer list leads to: the
+// driver's own memory, the list interface another module installed, and
+// the blocks the pool gave out and still holds. The list is driver data: a
+// pointer anywhere else is not followed.
+class ListMemory {
+ public:
+  ListMemory(const sim::SimFirmware &firmware, const DriverState &driver) : firmware_(firmware), driver_(driver) {}
+
+  bool Holds(const void *p, uint64_t n) const {
+    if (p == nullptr) {
+      return false;
+    }
+    const sim::HeapBufferListImage *adopted = firmware_.PreinstalledHeapBufferList();
+    return Within(p, n, driver_.memory, driver_.memorySize) ||
+           (adopted != nullptr && Within(p, n, adopted, sizeof(*adopted))) ||
+           (n <= SIZE_MAX && firmware_.PoolHolds(p, static_cast<size_t>(n)));
+  }
+
+ private:
+  static bool Within(const void *p, uint64_t n, const void *base, uint64_t size) {
+    const uintptr_t at = reinterpret_cast<uintptr_t>(p);
+    const uintptr_t start = reinterpret_cast<uintptr_t>(base);
+    return at >= start && at - start <= size && n <= size - (at - start);
+  }
+
+  const sim::SimFirmware &firmware_;
+  const DriverState &driver_;
+};
+
+std::string Address(const void *p) { return sim::Hex(reinterpret_cast<uintptr_t>(p)); }
+
+// Reads the heap buffer list from the anchor the driver set: forward for
+// the nodes, backward to check the links. Every link, node and payload is
+// checked to lie in memory the list may use before it is read; the first
+// that does not ends the walk, and the list is reported as inconsistent.
+// Bounded, so that links that never come back to the head cannot keep it
+// going.
+void GatherHeapList(const sim::SimFirmware &firmware, const DriverState &driver, StartupResult &startup) {
+  const ListMemory memory(firmware, driver);
+  const HEAP_LIST_ENTRY *head = *driver.heapListAnchor;
+  if (head == nullptr) {
+    return;
+  }
+  auto broken = [&startup](const std::string &problem) {
+    startup.heapListLinksConsistent = false;
+    startup.heapListProblem = problem;
+  };
+  const std::string outside = " lies outside the driver's memory and the pool";
+  if (!memory.Holds(head, sizeof(HEAP_LIST_ENTRY))) {
+    broken("the list head at " + Address(head) + outside);
+    return;
+  }
+  if (head->Forward == nullptr || head->Back == nullptr) {
+    return;
+  }
+  constexpr size_t kLimit = 100000;
+  std::vector<const HEAP_LIST_ENTRY *> forward;
+  for (const HEAP_LIST_ENTRY *entry = head->Forward; entry != head; entry = entry->Forward) {
+    const auto *node = reinterpret_cast<const HEAP_BUFFER_NODE *>(entry);
+    if (!memory.Holds(node, sizeof(HEAP_BUFFER_NODE))) {
+      broken("forward, node " + std::to_string(forward.size() + 1) + " at " + Address(node) + outside);
+      break;
+    }
+    if (!memory.Holds(node, sizeof(HEAP_BUFFER_NODE) + uint64_t{node->Header.Size})) {
+      broken("forward, node " + std::to_string(forward.size() + 1) + " at " + Address(node) + " with " +
+             std::to_string(node->Header.Size) + " payload bytes" + outside);
+      break;
+    }
+    if (forward.size() == kLimit) {
+      broken("forward, the links do not come back to the head within " + std::to_string(kLimit) + " nodes");
+      break;
+    }
+    forward.push_back(entry);
+  }
+  std::vector<const HEAP_LIST_ENTRY *> backward;
+  for (const HEAP_LIST_ENTRY *entry = head->Back; entry != head && startup.heapListProblem.empty();
+       entry = entry->Back) {
+    if (!memory.Holds(entry, sizeof(HEAP_LIST_ENTRY))) {
+      broken("backward, entry " + std::to_string(backward.size() + 1) + " at " + Address(entry) + outside);
+      break;
+    }
+    if (backward.size() == kLimit) {
+      broken("backward, the links do not come back to the head within " + std::to_string(kLimit) + " nodes");
+      break;
+    }
+    backward.push_back(entry);
+  }
+  if (startup.heapListProblem.empty() &&
+      !std::equal(forward.begin(), forward.end(), backward.rbegin(), backward.rend())) {
+    broken("the backward walk is not the reverse of the forward walk");
+  }
+  for (const HEAP_LIST_ENTRY *entry : forward) {
+    const auto *node = reinterpret_cast<const HEAP_BUFFER_NODE *>(entry);
+    HeapBufferNodeView view;
+    view.signature = node->Header.Signature;
+    view.reserved = node->Header.Reserved;
+    view.size = node->Header.Size;
+    view.poolKind = node->Header.PoolKind;
+    view.transferFlag = node->Header.TransferFlag;
+    view.reserved2 = node->Header.Reserved2;
+    view.memoryType = firmware.PoolBlockType(node);
+    const auto *payload = reinterpret_cast<const uint8_t *>(node + 1);
+    view.payload.assign(payload, payload + node->Header.Size);
+    startup.heapNodes.push_back(std::move(view));
+  }
+}
+
+}  // namespace
+
+StartupResult DeriveStartup(sim::SimFirmware &firmware, const DriverState &driver, const DriverRun &run) {
+  StartupResult startup;
+  const bool parked = run.parked;
+  startup.indexRegisterBefore = run.indexRegisterBefore;
+  const auto *snapshot = reinterpret_cast<const uint8_t *>(driver.snapshot);
+  startup.snapshot.assign(snapshot, snapshot + sizeof(PLATFORM_CONFIG_SNAPSHOT));
+  startup.pcdReads = firmware.PcdReads();
+  startup.debugMessages = firmware.DebugMessages();
+
+  // Adopted when the look-up of another module's list found one; installed
+  // when the driver installed its own.
+  startup.heapListSource = "none";
+  for (const sim::ServiceCall &call : firmware.Calls()) {
+    if (!call.guid || !sim::SameGuid(*call.guid, gHeapBufferListProtocolGuid)) {
+      continue;
+    }
+    if (call.service == sim::Service::LocateProtocol && !EFI_ERROR(call.status)) {
+      startup.heapListSource = "adopted";
+    } else if (call.service == sim::Service::InstallProtocolInterface) {
+      startup.heapListSource = "installed";
+      startup.heapListInstallStatus = call.status;
+    }
+  }
+  GatherHeapList(firmware, driver, startup);
+
+  const sim::HardwareModel &hardware = firmware.Hardware();
+  startup.portTrace = hardware.portLog;
+  startup.portTraceTsc = hardware.portWriteTsc;
+  startup.stopDisplayFirstWrite = hardware.stopDisplayFirstWrite;
+  startup.uartOutput = hardware.uart.transmitted;
+  startup.indexRegisterAfter = hardware.platformRegisters.index;
+  startup.platformRegisterReads = hardware.platformRegisters.registerReads;
+  startup.tscTicksPerSecond = *driver.tscTicksPerSecond;
+  startup.parked = parked;
+  if (parked) {
+    startup.stopCode = hardware.stopCode;
+  }
+  return startup;
+}
+
+}  // namespace host

@@ -1,0 +1,70 @@
+#include "host/sim/ServiceLog.h"
+
+#include "host/sim/DevicePathText.h"
+#include "host/sim/EfiValues.h"
+#include "host/sim/Text.h"
+
+namespace sim {
+
+namespace {
+
+std::string GuidOr(const std::optional<EFI_GUID> &guid, const char *none) {
+  return guid ? GuidName(*guid) : none;
+}
+
+std::string PathText(const std::vector<uint8_t> &path) { return FormatDevicePath(path.data(), path.size()); }
+
+// A PCI I/O instance's function, by the text of its handle's device path.
+std::string FunctionText(const HandleRef &handle) { return handle.handle != nullptr ? HandleText(handle) : "?"; }
+
+}  // namespace
+
+std::string HandleText(const HandleRef &handle) {
+  if (handle.handle == nullptr) {
+    return {};
+  }
+  if (!handle.devicePath.empty()) {
+    return PathText(handle.devicePath);
+  }
+  return handle.serial != 0 ? "handle " + std::to_string(handle.serial) : "not a handle";
+}
+
+ServiceCallText FormatServiceCall(const ServiceCall &call) {
+  switch (call.service) {
+    case Service::AllocatePool:
+      return {"AllocatePool",
+              "allocation " + std::to_string(call.allocation) + " (" + std::to_string(call.size) + " bytes of " +
+                  MemoryTypeWords(call.memoryType) + ") refused",
+              ""};
+    case Service::FreePool:
+      return {"FreePool", "a block the pool never gave out", ""};
+    case Service::CreateEventEx:
+      return {"CreateEventEx", GuidOr(call.guid, "no group"), ""};
+    case Service::CloseEvent:
+      return {"CloseEvent", "", ""};
+    case Service::InstallProtocolInterface:
+      return {"InstallProtocolInterface", GuidOr(call.guid, "no GUID"), ""};
+    case Service::LocateProtocol:
+      return {"LocateProtocol", GuidOr(call.guid, "no GUID"), ""};
+    case Service::OpenProtocol:
+      return {"OpenProtocol", GuidOr(call.guid, "no GUID"), HandleText(call.handle)};
+    case Service::LocateDevicePath: {
+      std::string detail = GuidOr(call.guid, "no GUID");
+      if (call.devicePath) {
+        detail += " for " + PathText(*call.devicePath);
+      }
+      return {"LocateDevicePath", detail, HandleText(call.handle)};
+    }
+    case Service::GetVariable:
+      return {"GetVariable", call.variableName ? Narrow(*call.variableName) : "(null)", ""};
+    case Service::SmbiosAdd:
+      return {"SMBIOS Add", "Type " + std::to_string(call.recordType.value_or(0)), ""};
+    case Service::PciIoGetLocation:
+      return {"PciIo.GetLocation", FunctionText(call.handle), ""};
+    case Service::PciIoPciRead:
+      return {"PciIo.Pci.Read", FunctionText(call.handle) + " offset " + Hex(call.offset), ""};
+  }
+  return {"?", "", ""};
+}
+
+}  // namespace sim

@@ -1,0 +1,47 @@
+#include "host/sim/Text.h"
+
+namespace sim {
+
+namespace {
+
+constexpr char kDigits[] = "0123456789ABCDEF";
+
+}  // namespace
+
+std::string Hex(uint64_t value, int digits) {
+  std::string text;
+  do {
+    text.insert(text.begin(), kDigits[value & 0xF]);
+    value >>= 4;
+  } while (value != 0);
+  if (digits > 0 && text.size() < static_cast<size_t>(digits)) {
+    text.insert(0, static_cast<size_t>(digits) - text.size(), '0');
+  }
+  return "0x" + text;
+}
+
+std::string HexBytes(const uint8_t *bytes, size_t count, std::string_view separator) {
+  std::string text;
+  text.reserve(count * (2 + separator.size()));
+  for (size_t i = 0; i < count; i++) {
+    if (i != 0) {
+      text += separator;
+    }
+    text += kDigits[bytes[i] >> 4];
+    text += kDigits[bytes[i] & 0xF];
+  }
+  return text;
+}
+
+std::string HexBytes(const std::vector<uint8_t> &bytes) { return HexBytes(bytes.data(), bytes.size()); }
+
+std::string Narrow(std::u16string_view text) {
+  std::string narrow;
+  narrow.reserve(text.size());
+  for (char16_t c : text) {
+    narrow += c < 0x80 ? static_cast<char>(c) : '?';
+  }
+  return narrow;
+}
+
+}  // namespace sim

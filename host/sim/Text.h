@@ -1,0 +1,24 @@
+// Numbers and bytes as the host writes them in reports, messages and
+// device-path text: the one hex formatter of the host side.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace sim {
+
+// "0x" and upper-case hex digits, at least digits of them (0x1F, 0x001F).
+std::string Hex(uint64_t value, int digits = 0);
+
+// Upper-case hex pairs with separator between them: "08 09 01 00" (the
+// default), "080901" with "".
+std::string HexBytes(const uint8_t *bytes, size_t count, std::string_view separator = " ");
+std::string HexBytes(const std::vector<uint8_t> &bytes);
+
+// UCS-2 text as ASCII, every character from 0x80 on as '?'.
+std::string Narrow(std::u16string_view text);
+
+}  // namespace sim
