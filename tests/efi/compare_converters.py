@@ -95,7 +95,9 @@ def main():
     for flags in ([], ["--node"], ["--json"], ["--json", "--node"]):
         linked = devpath(tool, flags, texts)
         shipped = devpath(tool, flags, texts, image)
-        same = linked == shipped and all(status == 0 for status, _, _ in linked)
+        # 1 is a run in which some text gave null (a fuzz seed may); 2 or 3
+        # would be a run that did not answer every text.
+        same = linked == shipped and all(status in (0, 1) for status, _, _ in linked)
         print(f"{'same' if same else 'FAIL'}: devpath {' '.join(flags)} on {len(texts)} texts")
         if not same:
             failures += 1

@@ -15,6 +15,8 @@
 
 namespace {
 
+using namespace std::string_literals;
+
 struct ToolRun {
   int status;
   std::string out;
@@ -56,6 +58,39 @@ class DevpathTool : public ::testing::Test {
     return {WIFEXITED(raw) ? WEXITSTATUS(raw) : -1, ReadFile(dir_ + "/out"), ReadFile(dir_ + "/err")};
   }
 
+  // One run of devpath: its arguments (@DIR@ stands for the test's scratch
+  // directory), standard input, and what it must give: the exit status,
+  // standard output and standard error, each exactly.
+  struct Row {
+    std::vector<std::string> args;
+    std::string input;
+    int status;
+    std::string out;
+    std::string err;
+  };
+
+  void ExpectRows(const std::vector<Row> &rows) {
+    for (const Row &row : rows) {
+      std::vector<std::string> args;
+      std::string shown;
+      for (std::string arg : row.args) {
+        shown += " " + arg;
+        for (size_t at; (at = arg.find("@DIR@")) != std::string::npos;) {
+          arg.replace(at, 5, dir_);
+        }
+        args.push_back(arg);
+      }
+      const ToolRun run = Tool(args, row.input);
+      EXPECT_EQ(run.status, row.status) << "devpath" << shown << "\n" << run.err;
+      EXPECT_EQ(run.out, row.out) << "devpath" << shown;
+      EXPECT_EQ(run.err, row.err) << "devpath" << shown;
+    }
+  }
+
+  void WriteScratch(const std::string &name, const std::string &content) {
+    std::ofstream(dir_ + "/" + name, std::ios::binary) << content;
+  }
+
   std::string dir_;
 };
 
@@ -63,14 +98,14 @@ const std::string kSlot = "02 01 0C 00 D0 41 03 0A 00 00 00 00 01 01 06 00 19 16
 
 TEST_F(DevpathTool, PrintsOneHexLinePerText) {
   const ToolRun run = Tool({"PciRoot(0x0)/Pci(0x16,0x19)", "", "Pci(1,2),Pci(3,4)"});
-  EXPECT_EQ(run.status, 0) << run.err;
+  EXPECT_EQ(run.status, 1) << run.err;  // the empty text gives null
   EXPECT_EQ(run.out, kSlot + "\nnull\n01 01 06 00 02 01 7F 01 04 00 01 01 06 00 04 03 7F FF 04 00\n");
   EXPECT_EQ(run.err, "");
 }
 
 TEST_F(DevpathTool, ConvertsSingleNodes) {
   const ToolRun run = Tool({"--node", "Pci(1,2)", "PciRoot(0x0)/Pci(0x16,0x19)", ""});
-  EXPECT_EQ(run.status, 0) << run.err;
+  EXPECT_EQ(run.status, 1) << run.err;  // the empty text gives null
   EXPECT_EQ(run.out, "01 01 06 00 02 01\n02 01 0C 00 D0 41 03 0A 00 00 00 00\nnull\n");
 }
 
@@ -78,28 +113,31 @@ TEST_F(DevpathTool, ReadsLinesExactlyAsWritten) {
   // Spaces stay part of the text; CR LF and LF both end a line; the last
   // line needs no line ending; an empty line is an empty text.
   const ToolRun run = Tool({}, "PciRoot(0x0)/Pci(0x16,0x19)\n Foo\r\n\nFoo");
-  EXPECT_EQ(run.status, 0) << run.err;
+  EXPECT_EQ(run.status, 1) << run.err;  // the empty line gives null
   EXPECT_EQ(run.out, kSlot +
                          "\n04 04 0E 00 20 00 46 00 6F 00 6F 00 00 00 7F FF 04 00\n"
                          "null\n"
                          "04 04 0C 00 46 00 6F 00 6F 00 00 00 7F FF 04 00\n");
 }
 
-TEST_F(DevpathTool, TextsOutsideUcs2AreUsageErrors) {
+// Such a text is answered with an error in its place, a note on standard
+// error, and the job's status 1 (the exact lines: BadTextsAreAnsweredInPlace).
+TEST_F(DevpathTool, TextsOutsideUcs2AreAnsweredWithAnError) {
   const ToolRun emoji = Tool({"Pci(1,2)", "Foo\xF0\x9F\x98\x80"});
-  EXPECT_EQ(emoji.status, 2);
+  EXPECT_EQ(emoji.status, 1);
   EXPECT_NE(emoji.err.find("Foo\xF0\x9F\x98\x80"), std::string::npos) << emoji.err;
   EXPECT_NE(emoji.err.find("U+1F600"), std::string::npos) << emoji.err;
   EXPECT_EQ(std::count(emoji.err.begin(), emoji.err.end(), '\n'), 1);
 
   const ToolRun invalid = Tool({"\xFF"});
-  EXPECT_EQ(invalid.status, 2);
+  EXPECT_EQ(invalid.status, 1);
   EXPECT_NE(invalid.err.find("not valid UTF-8"), std::string::npos) << invalid.err;
 
   const ToolRun line = Tool({}, "Pci(1,2)\nBar\xF0\x9F\x98\x80\n");
-  EXPECT_EQ(line.status, 2);
+  EXPECT_EQ(line.status, 1);
   EXPECT_NE(line.err.find("line 2"), std::string::npos) << line.err;
-  EXPECT_EQ(line.out, "01 01 06 00 02 01 7F FF 04 00\n");
+  EXPECT_EQ(line.out,
+            "01 01 06 00 02 01 7F FF 04 00\nerror: the text holds the character U+1F600, which UCS-2 cannot represent\n");
 
   // A character of UCS-2 beyond ASCII is fine: it names a file.
   const ToolRun accented = Tool({"\xC3\xA9"});
@@ -123,7 +161,7 @@ TEST_F(DevpathTool, BatchOfOneHundredThousandLinesAnswersEveryLine) {
 
 TEST_F(DevpathTool, JsonNamesTheKeywordOfEachNode) {
   const ToolRun run = Tool({"--json", "PciRoot(0x0)/Pci(0x16,0x19)/\\EFI", ""});
-  EXPECT_EQ(run.status, 0) << run.err;
+  EXPECT_EQ(run.status, 1) << run.err;  // the empty text gives null
   std::istringstream lines(run.out);
   std::string first, second;
   std::getline(lines, first);
@@ -185,7 +223,8 @@ TEST_F(DevpathTool, ExplainListsTheNodesUpToWhereTheWalkEndedAndSaysWhy) {
   };
   const std::vector<Case> cases = {
       {"7F FF 04 00", {0}, "valid device path, 4 bytes"},
-      {"7F 01 04 00 7F FF 04 00 AA", {0, 4}, "1 byte(s) after the end node are not part of the path"},
+      {"7F 01 04 00 7F FF 04 00 AA", {0, 4}, "1 byte after the end node is not part of the path"},
+      {"7F FF 04 00 AA BB", {0}, "2 bytes after the end node are not part of the path"},
       {"7F FF 05 00 00", {0}, "invalid device path: the end node at offset 0 has Length 5, not 4"},
       {"01 01 06 00 02 01 7F FF 03 00", {0, 6}, "invalid device path: the end node at offset 6 has Length 3, not 4"},
       {"01 05 05 00 AB 03 0A 01 00 7F FF 04 00", {0, 5},
@@ -224,6 +263,213 @@ TEST_F(DevpathTool, BadArgumentsGiveOneLineAndStatusTwo) {
     EXPECT_EQ(std::count(run.err.begin(), run.err.end(), '\n'), 1) << run.err;
     EXPECT_EQ(run.out, "");
   }
+}
+
+const std::string kPci12 = "01 01 06 00 02 01 7F FF 04 00";
+const std::string kPci34 = "01 01 06 00 04 03 7F FF 04 00";
+const std::string kNotUtf8 = "the text is not valid UTF-8";
+const std::string kNul = "the text holds a NUL character, which would end the text";
+const std::string kEmoji = "the text holds the character U+1F600, which UCS-2 cannot represent";
+
+// A text that cannot be read as UCS-2 is answered in its own place, so the
+// answers stay one per input; standard error names where it was; the rest
+// is converted; the status is 1.
+TEST_F(DevpathTool, BadTextsAreAnsweredInPlace) {
+  ExpectRows({
+      {{}, "Pci(1,2)\n\xFF\nPci(3,4)\n", 1, kPci12 + "\nerror: " + kNotUtf8 + "\n" + kPci34 + "\n",
+       "boardinv: line 2: " + kNotUtf8 + "\n"},
+      // A NUL byte in a line, a truncated sequence, a surrogate, an overlong
+      // form: each line alone, the batch goes on to its end.
+      {{},
+       "A\0B\nPci(1,2)\n\xC3\nPci(3,4)\r\n\xED\xA0\x80\r\n\xC0\xAF\nBar\xF0\x9F\x98\x80"s,
+       1,
+       "error: " + kNul + "\n" + kPci12 + "\nerror: " + kNotUtf8 + "\n" + kPci34 + "\nerror: " + kNotUtf8 +
+           "\nerror: " + kNotUtf8 + "\nerror: " + kEmoji + "\n",
+       "boardinv: line 1: " + kNul + "\nboardinv: line 3: " + kNotUtf8 + "\nboardinv: line 5: " + kNotUtf8 +
+           "\nboardinv: line 6: " + kNotUtf8 + "\nboardinv: line 7: " + kEmoji + "\n"},
+      // Arguments are numbered as arguments; one that is UTF-8 is quoted.
+      {{"Pci(1,2)", "\xFF", "Foo\xF0\x9F\x98\x80", "Pci(3,4)"},
+       "",
+       1,
+       kPci12 + "\nerror: " + kNotUtf8 + "\nerror: " + kEmoji + "\n" + kPci34 + "\n",
+       "boardinv: argument 2: " + kNotUtf8 +
+           "\nboardinv: argument 3: the text \"Foo\xF0\x9F\x98\x80\" holds the character U+1F600, which UCS-2 cannot "
+           "represent\n"},
+      // An argument with a line break is quoted on one line.
+      {{"a\nb\xF0\x9F\x98\x80"},
+       "",
+       1,
+       "error: " + kEmoji + "\n",
+       "boardinv: argument 1: the text \"a\\nb\xF0\x9F\x98\x80\" holds the character U+1F600, which UCS-2 cannot "
+       "represent\n"},
+      // In JSON: one object per input, the text escaped as JSON escapes it;
+      // a text that is not UTF-8 has text null and its bytes in text_bytes.
+      {{"--json"},
+       "\xFF" "A\nA\0\"\x01\\\nBar\xF0\x9F\x98\x80\n"s,
+       1,
+       "{\"bytes\":null,\"error\":\"" + kNotUtf8 +
+           "\",\"nodes\":null,\"size\":null,\"text\":null,\"text_bytes\":\"FF 41\"}\n"
+           "{\"bytes\":null,\"error\":\"" + kNul + "\",\"nodes\":null,\"size\":null,\"text\":\"A\\u0000\\\"\\u0001\\\\\"}\n"
+           "{\"bytes\":null,\"error\":\"" + kEmoji +
+           "\",\"nodes\":null,\"size\":null,\"text\":\"Bar\xF0\x9F\x98\x80\"}\n",
+       "boardinv: line 1: " + kNotUtf8 + "\nboardinv: line 2: " + kNul + "\nboardinv: line 3: " + kEmoji + "\n"},
+      // Not UTF-8 after a NUL or a character outside UCS-2: not UTF-8 is the
+      // reason, and the text is given as bytes.
+      {{"--json"},
+       "A\0\xA1\nB\xF0\x9F\x98\x80\xFF\n"s,
+       1,
+       "{\"bytes\":null,\"error\":\"" + kNotUtf8 +
+           "\",\"nodes\":null,\"size\":null,\"text\":null,\"text_bytes\":\"41 00 A1\"}\n"
+           "{\"bytes\":null,\"error\":\"" + kNotUtf8 +
+           "\",\"nodes\":null,\"size\":null,\"text\":null,\"text_bytes\":\"42 F0 9F 98 80 FF\"}\n",
+       "boardinv: line 1: " + kNotUtf8 + "\nboardinv: line 2: " + kNotUtf8 + "\n"},
+      {{"B\xF0\x9F\x98\x80\xFF"}, "", 1, "error: " + kNotUtf8 + "\n", "boardinv: argument 1: " + kNotUtf8 + "\n"},
+      {{"--format", "json", "--node", "\xFE\xFF"},
+       "",
+       1,
+       "{\"bytes\":null,\"error\":\"" + kNotUtf8 +
+           "\",\"nodes\":null,\"size\":null,\"text\":null,\"text_bytes\":\"FE FF\"}\n",
+       "boardinv: argument 1: " + kNotUtf8 + "\n"},
+  });
+}
+
+// 0 only when every text converted; 1 when any answer is null or an error;
+// 2 for bad usage, before any answer.
+TEST_F(DevpathTool, ExitStatusSaysWhetherEveryTextConverted) {
+  ExpectRows({
+      {{"Pci(1,2)", "Pci(3,4)"}, "", 0, kPci12 + "\n" + kPci34 + "\n", ""},
+      {{}, "Pci(1,2)\nPci(3,4)", 0, kPci12 + "\n" + kPci34 + "\n", ""},
+      {{"Pci(1,2)", ""}, "", 1, kPci12 + "\nnull\n", ""},
+      {{}, "\nPci(1,2)\n", 1, "null\n" + kPci12 + "\n", ""},
+      {{"--node", "Pci(1,2)"}, "", 0, "01 01 06 00 02 01\n", ""},
+      {{"--node", "Pci(1,2)", ""}, "", 1, "01 01 06 00 02 01\nnull\n", ""},
+      {{"--json", ""},
+       "",
+       1,
+       "{\"bytes\":null,\"nodes\":null,\"size\":null,\"text\":\"\"}\n",
+       ""},
+      {{}, "", 0, "", ""},  // no texts, none failed
+      {{"--explain", "7F FF 04 00"}, "", 0,
+       "offset  type  subtype  length  kind\n0       0x7F  0xFF     4       end of path\nvalid device path, 4 bytes\n", ""},
+      {{"--explain", "7F FF 05 00 00"}, "", 1,
+       "offset  type  subtype  length  kind\n0       0x7F  0xFF     5       end of path\n"
+       "invalid device path: the end node at offset 0 has Length 5, not 4\n",
+       ""},
+      {{"--format", "xml", "Pci(1,2)"}, "", 2, "", "boardinv: --format: xml not in {text,json}\n"},
+  });
+}
+
+// --node converts the first node of a text; a text of more says so, with
+// where it came from, and the answer is the converter's.
+TEST_F(DevpathTool, NodeOfATextOfSeveralNodesIsNamed) {
+  ExpectRows({
+      {{"--node", "PciRoot(0x0)/Pci(0x16,0x19)"},
+       "",
+       0,
+       "02 01 0C 00 D0 41 03 0A 00 00 00 00\n",
+       "boardinv: argument 1: --node converts one node; the text holds 2 nodes (only the first is converted)\n"},
+      {{"--node"},
+       "Pci(1,2)\nPci(1,2)/Pci(3,4),Pci(5,6)\nPci(1,2)/\n",
+       0,
+       "01 01 06 00 02 01\n01 01 06 00 02 01\n01 01 06 00 02 01\n",
+       "boardinv: line 2: --node converts one node; the text holds 3 nodes (only the first is converted)\n"},
+      // Commas inside parentheses do not cut; an unbalanced tail is no node.
+      {{"--node", "Pci(1,2)", "Pci(1,2)/Pci(3"}, "", 0, "01 01 06 00 02 01\n01 01 06 00 02 01\n", ""},
+      {{"--node", "--json", "Pci(1,2),Pci(3,4)"},
+       "",
+       0,
+       "{\"bytes\":\"01 01 06 00 02 01\",\"nodes\":[{\"keyword\":\"Pci\",\"length\":6,\"offset\":0,\"subType\":1,"
+       "\"sub_type\":1,\"type\":1}],\"size\":6,\"text\":\"Pci(1,2),Pci(3,4)\"}\n",
+       "boardinv: argument 1: --node converts one node; the text holds 2 nodes (only the first is converted)\n"},
+      // Without --node the whole path is converted and nothing is said.
+      {{"PciRoot(0x0)/Pci(0x16,0x19)"}, "", 0, kSlot + "\n", ""},
+  });
+}
+
+// The texts come from TEXT arguments, --input FILE or - (standard input),
+// or standard input when neither is given; --explain reads the path from
+// HEX, --input (hex text) or --binary (raw bytes), each of which may be -.
+TEST_F(DevpathTool, InputsFromArgumentsFilesAndStandardInput) {
+  WriteScratch("texts", "Pci(1,2)\r\nPci(3,4)");
+  WriteScratch("hex", "7F FF\n04 00\n");
+  WriteScratch("big-hex", [] {
+    std::string hex;
+    for (size_t i = 0; i <= (size_t{1} << 20); i++) {
+      hex += "00 ";
+    }
+    return hex;
+  }());
+  ExpectRows({
+      {{"--input", "@DIR@/texts"}, "ignored", 0, kPci12 + "\n" + kPci34 + "\n", ""},
+      {{"--input", "-"}, "Pci(3,4)\n", 0, kPci34 + "\n", ""},
+      {{"--input", "-", "--json"}, "\xFF", 1,
+       "{\"bytes\":null,\"error\":\"" + kNotUtf8 +
+           "\",\"nodes\":null,\"size\":null,\"text\":null,\"text_bytes\":\"FF\"}\n",
+       "boardinv: line 1: " + kNotUtf8 + "\n"},
+      {{"--input", ""}, "", 2, "", "boardinv: device path text file: \"\": an empty file name\n"},
+      {{"--input", "@DIR@/texts", "Pci(1,2)"}, "", 2, "",
+       "boardinv: devpath: give the texts as TEXT arguments or with --input FILE|-, not both\n"},
+      {{"--explain", "--binary", "-"}, std::string("\x7F\xFF\x04\x00", 4), 0,
+       "offset  type  subtype  length  kind\n0       0x7F  0xFF     4       end of path\nvalid device path, 4 bytes\n", ""},
+      {{"--explain", "--binary", "-"}, "", 2, "", "boardinv: devpath --explain: standard input is empty\n"},
+      {{"--explain", "--input", "@DIR@/hex"}, "", 0,
+       "offset  type  subtype  length  kind\n0       0x7F  0xFF     4       end of path\nvalid device path, 4 bytes\n", ""},
+      {{"--explain", "--input", "-", "--json"}, "7F FF 04 00 1", 2, "",
+       "boardinv: devpath --explain: give the path as whole bytes, two hex digits each\n"},
+      {{"--explain", "--input", "-"}, "7F FG 04 00", 2, "",
+       "boardinv: devpath --explain: standard input: offset 4 holds what is not a hex digit or white space\n"},
+      {{"--explain", "--input", ""}, "", 2, "", "boardinv: hex text file: \"\": an empty file name\n"},
+      {{"--explain", "--input", "@DIR@/big-hex"}, "", 2, "",
+       "boardinv: devpath --explain: the path is larger than the limit of 1 MiB\n"},
+      {{"--explain", "--input", "-", "7F FF 04 00"}, "", 2, "",
+       "boardinv: devpath --explain: give the path one way: HEX bytes, --input FILE|- or --binary FILE|-\n"},
+      {{"--explain", "--binary", "-", "--input", "@DIR@/hex"}, "", 2, "",
+       "boardinv: devpath --explain: give the path one way: HEX bytes, --input FILE|- or --binary FILE|-\n"},
+      {{"--efi", "-", "Pci(1,2)"}, "", 2, "",
+       "boardinv: --efi: the driver image must be a file: its symbol map is read from beside it\n"},
+  });
+}
+
+// --format text|json as on boot and sweep, --json its alias; JSON Lines,
+// one object per input; snake_case sub_type beside subType, trailing_bytes
+// beside trailingBytes.
+TEST_F(DevpathTool, FormatOptionAndSnakeCaseKeys) {
+  const ToolRun alias = Tool({"--json", "PciRoot(0x0)/Pci(0x16,0x19)", "Pci(1,2)"});
+  const ToolRun format = Tool({"--format", "json", "PciRoot(0x0)/Pci(0x16,0x19)", "Pci(1,2)"});
+  EXPECT_EQ(alias.status, 0) << alias.err;
+  EXPECT_EQ(format.status, 0) << format.err;
+  EXPECT_EQ(alias.out, format.out);
+  const ToolRun text = Tool({"--format", "text", "Pci(1,2)"});
+  EXPECT_EQ(text.out, kPci12 + "\n");
+  EXPECT_EQ(text.status, 0);
+
+  std::istringstream lines(format.out);
+  size_t count = 0;
+  for (std::string line; std::getline(lines, line); count++) {
+    const auto object = nlohmann::json::parse(line);
+    ASSERT_TRUE(object.is_object()) << line;
+    for (const auto &node : object["nodes"]) {
+      ASSERT_TRUE(node.contains("sub_type")) << line;
+      EXPECT_EQ(node["sub_type"], node["subType"]) << line;
+    }
+  }
+  EXPECT_EQ(count, 2u);
+  EXPECT_EQ(nlohmann::json::parse(format.out.substr(0, format.out.find('\n')))["nodes"][1]["sub_type"], 1);
+
+  const ToolRun explain = Tool({"--explain", "--format", "json", "01 01 06 00 02 01 7F FF 04 00 AA"});
+  EXPECT_EQ(explain.status, 0) << explain.err;
+  const auto report = nlohmann::json::parse(explain.out);
+  EXPECT_EQ(report["trailing_bytes"], 1);
+  EXPECT_EQ(report["trailingBytes"], 1);
+  EXPECT_EQ(report["nodes"][0]["sub_type"], 1);
+  EXPECT_EQ(report["nodes"][1]["sub_type"], 0xFF);
+  EXPECT_EQ(Tool({"--explain", "--json", "7F FF 04 00"}).out, Tool({"--explain", "--format", "json", "7F FF 04 00"}).out);
+
+  const ToolRun both = Tool({"--json", "--format", "text", "Pci(1,2)"});
+  EXPECT_EQ(both.status, 2);
+  EXPECT_EQ(both.out, "");
+  EXPECT_EQ(std::count(both.err.begin(), both.err.end(), '\n'), 1) << both.err;
+  EXPECT_EQ(both.err.rfind("boardinv: ", 0), 0u) << both.err;
 }
 
 }  // namespace

@@ -208,7 +208,19 @@ INSTANTIATE_TEST_SUITE_P(
         FileCase{"devpath --explain --binary", "device path file", FileKind::DevZero, "larger than the limit of 1 MiB",
                  0},
         FileCase{"devpath --explain --binary", "device path file", FileKind::Oversize,
-                 "larger than the limit of 1 MiB", 1 << 20}),
+                 "larger than the limit of 1 MiB", 1 << 20},
+        FileCase{"devpath --input", "device path text file", FileKind::Directory, kIsADirectory, 0},
+        FileCase{"devpath --input", "device path text file", FileKind::EmptyName, "an empty file name", 0},
+        FileCase{"devpath --input", "device path text file", FileKind::Missing, kNoSuchFile, 0},
+        FileCase{"devpath --input", "device path text file", FileKind::Unreadable, kPermissionDenied, 0},
+        FileCase{"devpath --input", "device path text file", FileKind::DevZero, "larger than the limit of 16 MiB", 0},
+        FileCase{"devpath --input", "device path text file", FileKind::Oversize, "larger than the limit of 16 MiB",
+                 16 << 20},
+        FileCase{"devpath --explain --input", "hex text file", FileKind::EmptyName, "an empty file name", 0},
+        FileCase{"devpath --explain --input", "hex text file", FileKind::Missing, kNoSuchFile, 0},
+        FileCase{"devpath --explain --input", "hex text file", FileKind::DevZero, "larger than the limit of 4 MiB", 0},
+        FileCase{"devpath --explain --input", "hex text file", FileKind::Oversize, "larger than the limit of 4 MiB",
+                 4 << 20}),
     FileCaseName);
 
 TEST(ToolTest, JsonReportAndDump) {
@@ -315,6 +327,13 @@ TEST(ToolTest, DashIsStandardInputOrOutput) {
   const ToolRun image = Tool("boot --efi -");
   EXPECT_EQ(image.status, 2);
   EXPECT_EQ(image.err, "boardinv: --efi: the driver image must be a file: its symbol map is read from beside it\n");
+  for (const char *command : {"devpath --efi - 'Pci(0,0)'", "devpath --explain --efi - '7F FF 04 00'"}) {
+    const ToolRun devpath = Tool(command);
+    EXPECT_EQ(devpath.status, 2) << command;
+    EXPECT_EQ(devpath.out, "") << command;
+    EXPECT_EQ(devpath.err, "boardinv: --efi: the driver image must be a file: its symbol map is read from beside it\n")
+        << command;
+  }
 }
 
 // The sweep replaces the platform's own refused allocations by its own and

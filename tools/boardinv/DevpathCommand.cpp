@@ -2,6 +2,7 @@
 // simulated firmware and prints the binary paths it makes; --explain reads
 // a binary path and lists its nodes or says why it is invalid.
 #include <cctype>
+#include <cstring>
 #include <cstdint>
 #include <cstdio>
 #include <iostream>
@@ -28,27 +29,42 @@ namespace boardinv {
 
 namespace {
 
-constexpr int kExitInvalidPath = 1;
+// The job ran and found a failure: an invalid path under --explain, a text
+// that gave no path or could not be read as text.
+constexpr int kExitFailure = 1;
+
+// What --input (or standard input without TEXT) may hold: device-path
+// texts, one per line.
+constexpr size_t kTextInputLimit = size_t{16} << 20;
+// What --explain --input may hold: the path as hex text, which for a path
+// of the --binary limit (1 MiB) written "XX XX ..." takes 3 MiB.
+constexpr size_t kHexTextLimit = size_t{4} << 20;
 
 struct DevpathOptions {
   std::vector<std::string> texts;
   bool node = false;
-  bool json = false;
+  std::string format = "text";
   bool explain = false;
   std::string binaryFile;
   std::string efiFile;
+  std::string inputFile;
+  // Whether each file option was given: an empty name is a name.
   bool efiGiven = false;
-  bool binaryGiven = false;  // an empty name is a name
+  bool binaryGiven = false;
+  bool inputGiven = false;
+  bool Json() const { return format == "json"; }
 };
 
 using Bytes = std::vector<uint8_t>;
 
 // UTF-8 to UCS-2. Returns an empty optional and says why when the text is
-// not UTF-8 or holds a character that UCS-2 cannot (above U+FFFF) or that
-// would end the text early (U+0000).
+// not UTF-8 (anywhere in it: that reason comes first, so a text said to be
+// UTF-8 is UTF-8 throughout), or else at the first character that UCS-2
+// cannot hold (above U+FFFF) or that would end the text early (U+0000).
 std::optional<std::u16string> Utf8ToUcs2(const std::string &text, std::string &problem) {
   std::u16string out;
   out.reserve(text.size());
+  std::string notUcs2;
   for (size_t i = 0; i < text.size();) {
     const auto lead = static_cast<unsigned char>(text[i]);
     size_t length = lead < 0x80 ? 1 : (lead >> 5) == 0x6 ? 2 : (lead >> 4) == 0xE ? 3 : (lead >> 3) == 0x1E ? 4 : 0;
@@ -70,18 +86,20 @@ std::optional<std::u16string> Utf8ToUcs2(const std::string &text, std::string &p
       problem = "is not valid UTF-8";
       return std::nullopt;
     }
-    if (code > 0xFFFF) {
+    if (code > 0xFFFF && notUcs2.empty()) {
       char hex[16];
       std::snprintf(hex, sizeof(hex), "U+%04X", static_cast<unsigned>(code));
-      problem = std::string("holds the character ") + hex + ", which UCS-2 cannot represent";
-      return std::nullopt;
+      notUcs2 = std::string("holds the character ") + hex + ", which UCS-2 cannot represent";
     }
-    if (code == 0) {
-      problem = "holds a NUL character, which would end the text";
-      return std::nullopt;
+    if (code == 0 && notUcs2.empty()) {
+      notUcs2 = "holds a NUL character, which would end the text";
     }
     out.push_back(static_cast<char16_t>(code));
     i += length;
+  }
+  if (!notUcs2.empty()) {
+    problem = notUcs2;
+    return std::nullopt;
   }
   return out;
 }
@@ -177,10 +195,13 @@ class Converter {
   std::unique_ptr<host::ImageDevicePathFunctions> inImage_;
 };
 
+// subType is the key of the first releases, sub_type the snake_case one
+// every other key follows; both are kept.
 nlohmann::json NodeJson(const Bytes &bytes, size_t offset, const std::string &keyword) {
   nlohmann::json node = {{"offset", offset},
                          {"type", bytes[offset]},
                          {"subType", bytes[offset + 1]},
+                         {"sub_type", bytes[offset + 1]},
                          {"length", LengthAt(bytes, offset)},
                          {"keyword", nullptr}};
   if (!keyword.empty()) {
@@ -222,61 +243,125 @@ nlohmann::json PathJson(Converter &converter, const std::u16string &text, const 
   return nodes;
 }
 
-void PrintConversion(Converter &converter, const DevpathOptions &options, const std::string &text,
-                     const std::u16string &ucs2) {
-  const std::optional<Bytes> bytes = converter.Convert(ucs2, options.node);
-  if (!options.json) {
+// "1 node", "2 nodes".
+std::string Count(uint64_t count, const std::string &singular, const std::string &plural) {
+  return std::to_string(count) + " " + (count == 1 ? singular : plural);
+}
+
+// A note on standard error about one input, named by where it came from
+// ("line 7", "argument 2").
+void Note(const std::string &where, const std::string &message) {
+  std::cerr << "boardinv: " << where << ": " << message << '\n';
+}
+
+// Answers one text: its bytes, null, or an error in its place so that the
+// answers stay aligned with the inputs. Returns whether the text converted
+// to a path. An argument is quoted in the note about it (as a JSON string,
+// so that it stays on one line); a line is found by its number.
+bool Answer(Converter &converter, const DevpathOptions &options, const std::string &where, const std::string &text,
+            bool quote) {
+  std::string problem;
+  const auto ucs2 = Utf8ToUcs2(text, problem);
+  if (!ucs2) {
+    const bool utf8 = problem.rfind("is not", 0) != 0;  // only that reason means the text is not UTF-8
+    const std::string reason = "the text " + problem;
+    if (options.Json()) {
+      nlohmann::json out = {{"bytes", nullptr}, {"size", nullptr}, {"nodes", nullptr}, {"error", reason}};
+      if (utf8) {
+        out["text"] = text;
+      } else {
+        // Not UTF-8: no JSON string holds it; its bytes do.
+        out["text"] = nullptr;
+        out["text_bytes"] = host::HexBytes(Bytes(text.begin(), text.end()));
+      }
+      std::cout << out.dump() << '\n';
+    } else {
+      std::cout << "error: " << reason << '\n';
+    }
+    Note(where, quote && utf8 ? "the text " + nlohmann::json(text).dump() + " " + problem : reason);
+    return false;
+  }
+  const std::optional<Bytes> bytes = converter.Convert(*ucs2, options.node);
+  if (options.node) {
+    const size_t nodes = NodeTexts(*ucs2).size();
+    if (nodes > 1) {
+      Note(where, "--node converts one node; the text holds " + Count(nodes, "node", "nodes") +
+                      " (only the first is converted)");
+    }
+  }
+  if (!options.Json()) {
     std::cout << (bytes ? host::HexBytes(*bytes) : "null") << '\n';
-    return;
+    return bytes.has_value();
   }
   nlohmann::json out = {{"text", text}, {"bytes", nullptr}, {"size", nullptr}, {"nodes", nullptr}};
   if (bytes) {
     out["bytes"] = host::HexBytes(*bytes);
     out["size"] = bytes->size();
-    out["nodes"] = options.node ? nlohmann::json::array({NodeJson(*bytes, 0, KeywordOf(ucs2))})
-                                : PathJson(converter, ucs2, *bytes);
+    out["nodes"] = options.node ? nlohmann::json::array({NodeJson(*bytes, 0, KeywordOf(*ucs2))})
+                                : PathJson(converter, *ucs2, *bytes);
   }
   std::cout << out.dump() << '\n';
+  return bytes.has_value();
+}
+
+// The whole of an input file (or standard input for "-"), up to its limit;
+// a file that cannot be read ends the program with status 2.
+Bytes ReadInputOrDie(const std::string &what, const std::string &path, size_t limit) {
+  try {
+    return sim::ReadInputFile(what, path, limit);
+  } catch (const sim::FileError &error) {
+    Die(error.what());
+  }
 }
 
 int RunConvert(const DevpathOptions &options, Converter &converter) {
   std::ios::sync_with_stdio(false);
-  std::string problem;
+  uint64_t failed = 0;
   if (!options.texts.empty()) {
-    for (const auto &text : options.texts) {
-      const auto ucs2 = Utf8ToUcs2(text, problem);
-      if (!ucs2) {
-        Die("devpath: \"" + text + "\" " + problem);
-      }
-      PrintConversion(converter, options, text, *ucs2);
+    for (size_t i = 0; i < options.texts.size(); i++) {
+      failed += Answer(converter, options, "argument " + std::to_string(i + 1), options.texts[i], true) ? 0 : 1;
     }
-    return 0;
+    return failed == 0 ? 0 : kExitFailure;
   }
-  // One text per line, exactly as written; only the line ending goes.
-  std::string line;
-  for (uint64_t number = 1; std::getline(std::cin, line); number++) {
-    if (!std::cin.eof() && !line.empty() && line.back() == '\r') {
-      line.pop_back();
+  // One text per line, exactly as written; only the line ending (LF, or CR
+  // LF) goes. The last line needs no line ending.
+  const Bytes input = ReadInputOrDie("device path text file", options.inputGiven ? options.inputFile : sim::kStandardStream,
+                                     kTextInputLimit);
+  const char *const data = reinterpret_cast<const char *>(input.data());
+  uint64_t number = 1;
+  for (size_t start = 0; start < input.size(); number++) {
+    const char *const newline = static_cast<const char *>(std::memchr(data + start, '\n', input.size() - start));
+    size_t end = newline != nullptr ? static_cast<size_t>(newline - data) : input.size();
+    const size_t next = newline != nullptr ? end + 1 : end;
+    if (newline != nullptr && end > start && data[end - 1] == '\r') {
+      end--;
     }
-    const auto ucs2 = Utf8ToUcs2(line, problem);
-    if (!ucs2) {
-      std::cout.flush();
-      Die("devpath: standard input line " + std::to_string(number) + " " + problem);
-    }
-    PrintConversion(converter, options, line, *ucs2);
+    failed += Answer(converter, options, "line " + std::to_string(number), std::string(data + start, end - start),
+                     false)
+                  ? 0
+                  : 1;
+    start = next;
   }
-  return 0;
+  return failed == 0 ? 0 : kExitFailure;
 }
 
-Bytes ParseHexArguments(const std::vector<std::string> &arguments) {
+// The path given as hex: pairs of hex digits, white space anywhere
+// between them. SOURCES are the HEX arguments, each quoted in a message
+// about it, or the text of the --input file named FILE, in which a message
+// gives the offset. A path larger than --binary may read (1 MiB) is
+// refused, as that file would be.
+Bytes ParseHex(const std::vector<std::string> &sources, const std::string &file = "") {
   std::string digits;
-  for (const auto &argument : arguments) {
-    for (char c : argument) {
-      if (c == ' ' || c == '\t' || c == '\n') {
+  for (const std::string &source : sources) {
+    for (size_t i = 0; i < source.size(); i++) {
+      const char c = source[i];
+      if (c == ' ' || c == '\t' || c == '\n' || c == '\r') {
         continue;
       }
       if (!std::isxdigit(static_cast<unsigned char>(c))) {
-        Die(std::string("devpath --explain: \"") + argument + "\" is not hexadecimal bytes");
+        Die("devpath --explain: " +
+            (file.empty() ? "\"" + source + "\" is not hexadecimal bytes"
+                          : file + ": offset " + std::to_string(i) + " holds what is not a hex digit or white space"));
       }
       digits += c;
     }
@@ -284,7 +369,11 @@ Bytes ParseHexArguments(const std::vector<std::string> &arguments) {
   if (digits.empty() || digits.size() % 2 != 0) {
     Die("devpath --explain: give the path as whole bytes, two hex digits each");
   }
+  if (digits.size() / 2 > sim::kDevicePathFileLimit) {
+    Die("devpath --explain: the path is larger than the limit of " + sim::LimitText(sim::kDevicePathFileLimit));
+  }
   Bytes bytes;
+  bytes.reserve(digits.size() / 2);
   for (size_t i = 0; i < digits.size(); i += 2) {
     bytes.push_back(static_cast<uint8_t>(std::stoul(digits.substr(i, 2), nullptr, 16)));
   }
@@ -340,13 +429,19 @@ int RunExplain(const DevpathOptions &options, Converter &converter) {
       Die(error.what());
     }
     if (bytes.empty()) {
-      Die("devpath --explain: " + options.binaryFile + " is empty");
+      Die("devpath --explain: " +
+          (options.binaryFile == sim::kStandardStream ? std::string("standard input") : options.binaryFile) +
+          " is empty");
     }
+  } else if (options.inputGiven) {
+    const Bytes text = ReadInputOrDie("hex text file", options.inputFile, kHexTextLimit);
+    const std::string path = options.inputFile == sim::kStandardStream ? "standard input" : options.inputFile;
+    bytes = ParseHex({std::string(text.begin(), text.end())}, path);
   } else {
     if (options.texts.empty()) {
-      Die("devpath --explain: give the path as HEX bytes or --binary FILE");
+      Die("devpath --explain: give the path as HEX bytes, --input FILE|- (hex text) or --binary FILE|- (raw bytes)");
     }
-    bytes = ParseHexArguments(options.texts);
+    bytes = ParseHex(options.texts);
   }
 
   // The driver's own bounded walk (the image's with --efi): it reads
@@ -405,12 +500,15 @@ int RunExplain(const DevpathOptions &options, Converter &converter) {
     }
   }
 
-  if (options.json) {
+  if (options.Json()) {
     nlohmann::json out = {{"valid", reason.empty()}, {"nodes", nodes}};
     out["size"] = reason.empty() ? nlohmann::json(size) : nlohmann::json(nullptr);
     out["reason"] = reason.empty() ? nlohmann::json(nullptr) : nlohmann::json(reason);
     if (reason.empty() && size < bytes.size()) {
+      // trailingBytes for the first releases' readers, trailing_bytes in
+      // the snake_case of every other key.
       out["trailingBytes"] = bytes.size() - size;
+      out["trailing_bytes"] = bytes.size() - size;
     }
     std::cout << out.dump(2) << '\n';
   } else {
@@ -421,18 +519,23 @@ int RunExplain(const DevpathOptions &options, Converter &converter) {
                   node["kind"].get<std::string>().c_str());
     }
     if (reason.empty()) {
-      std::printf("valid device path, %llu bytes\n", static_cast<unsigned long long>(size));
+      std::printf("valid device path, %s\n", Count(size, "byte", "bytes").c_str());
       if (size < bytes.size()) {
-        std::printf("%zu byte(s) after the end node are not part of the path\n", bytes.size() - size);
+        const size_t trailing = bytes.size() - size;
+        std::printf("%s after the end node %s not part of the path\n", Count(trailing, "byte", "bytes").c_str(),
+                    trailing == 1 ? "is" : "are");
       }
     } else {
       std::printf("invalid device path: %s\n", reason.c_str());
     }
   }
-  return reason.empty() ? 0 : kExitInvalidPath;
+  return reason.empty() ? 0 : kExitFailure;
 }
 
 int RunDevpath(const DevpathOptions &options) {
+  if (options.efiGiven && options.efiFile == sim::kStandardStream) {
+    Die("--efi: the driver image must be a file: its symbol map is read from beside it");
+  }
   if (options.binaryGiven && !options.explain) {
     Die("devpath: --binary goes with --explain");
   }
@@ -440,9 +543,11 @@ int RunDevpath(const DevpathOptions &options) {
     if (options.node) {
       Die("devpath: --explain reads a whole path; --node does not apply");
     }
-    if (options.binaryGiven && !options.texts.empty()) {
-      Die("devpath --explain: give HEX bytes or --binary FILE, not both");
+    if (options.binaryGiven + options.inputGiven + !options.texts.empty() > 1) {
+      Die("devpath --explain: give the path one way: HEX bytes, --input FILE|- or --binary FILE|-");
     }
+  } else if (options.inputGiven && !options.texts.empty()) {
+    Die("devpath: give the texts as TEXT arguments or with --input FILE|-, not both");
   }
   Converter converter(options);
   return options.explain ? RunExplain(options, converter) : RunConvert(options, converter);
@@ -455,37 +560,61 @@ std::function<int()> AddDevpathCommand(CLI::App &app) {
   CLI::App *command = app.add_subcommand(
       "devpath",
       "Convert device-path texts to binary device paths with the driver's converter.\n"
-      "Prints one line per TEXT: the bytes as upper-case hex pairs separated by single spaces,\n"
+      "Prints one line per text: the bytes as upper-case hex pairs separated by single spaces,\n"
       "or the word null when the conversion gives no path (an empty text, for one).\n"
-      "Without TEXT, reads one text per line from standard input, taken exactly as written\n"
-      "(only the line ending, LF or CR LF, is removed), and answers line by line.\n"
-      "With --json, prints one JSON object per text, on one line: text, bytes, size and the\n"
-      "nodes (offset, type, subType, length, and the keyword that made the node, null for end\n"
-      "nodes and file names).\n"
-      "With --explain, reads a binary device path (HEX bytes, or --binary FILE) and lists its\n"
-      "nodes and size, or says why it is invalid (exit status 1).\n"
+      "The texts are the TEXT arguments; or, one per line, the lines of --input FILE (- for\n"
+      "standard input), or of standard input when there is no TEXT and no --input. A line is\n"
+      "taken exactly as written (only the line ending, LF or CR LF, is removed).\n"
+      "A text that is not valid UTF-8, or holds a NUL or a character outside UCS-2, is answered\n"
+      "with a line \"error: REASON\" in its place; a note on standard error names its line or\n"
+      "argument (\"boardinv: line 7: the text is not valid UTF-8\") and the rest is converted.\n"
+      "With --node, a text of several nodes gives a note on standard error: only its first node\n"
+      "is converted.\n"
+      "With --format json (or --json), prints one JSON object per text, on one line: text, bytes,\n"
+      "size and the nodes (offset, type, sub_type and its older name subType, length, and the\n"
+      "keyword that made the node, null for end nodes and file names); for a text in error, the\n"
+      "error, with text null and the text's bytes in text_bytes when it is not UTF-8.\n"
+      "Exit status 1 when any answer is null or an error.\n"
+      "With --explain, reads a binary device path (HEX bytes, --input FILE|- holding them as\n"
+      "text, or --binary FILE|- holding the raw bytes) and lists its nodes and size, or says why\n"
+      "it is invalid (exit status 1).\n"
       "With --efi FILE, every mode converts and validates with the functions inside that driver\n"
       "binary instead of those linked into boardinv.");
-  command->add_option("TEXT", options->texts, "Device-path texts (UTF-8); with --explain, the path's hex bytes");
+  command->add_option("TEXT", options->texts,
+                      "Device-path texts (UTF-8); with --explain, the path's hex bytes (up to " +
+                          sim::LimitText(sim::kDevicePathFileLimit) + " of path)");
   command->add_flag("--node", options->node, "Convert each text as one node (ConvertTextToDeviceNode)");
-  command->add_flag("--json", options->json, "Print JSON instead of hex lines");
+  CLI::Option *format =
+      command->add_option("--format", options->format, "Output format: text or json")->check(CLI::IsMember({"text", "json"}));
+  CLI::Option *json = command->add_flag_callback(
+      "--json", [options]() { options->format = "json"; }, "The same as --format json");
+  json->excludes(format);
   command->add_flag("--explain", options->explain, "Validate a binary device path and list its nodes");
+  CLI::Option *input =
+      command
+          ->add_option("--input", options->inputFile,
+                       "Read the texts from FILE, one per line (- reads standard input; read up to " +
+                           sim::LimitText(kTextInputLimit) + "); with --explain, the path's hex bytes (read up to " +
+                           sim::LimitText(kHexTextLimit) + ")")
+          ->type_name("FILE");
   CLI::Option *binary =
       command
           ->add_option("--binary", options->binaryFile,
-                       InputFileHelp("With --explain: read the path's raw bytes from FILE", sim::kDevicePathFileLimit))
+                       InputFileHelp("With --explain: read the path's raw bytes from FILE (- reads standard input)",
+                                     sim::kDevicePathFileLimit))
           ->type_name("FILE");
   CLI::Option *efi =
       command
           ->add_option("--efi", options->efiFile,
                        InputFileHelp("Convert with the converter inside this driver binary (BoardInventory.efi, with "
-                                     "its .map beside it) instead of the one linked into boardinv",
+                                     "its .map beside it, so not -) instead of the one linked into boardinv",
                                      sim::kImageFileLimit))
           ->type_name("FILE");
-  return [command, options, binary, efi]() {
+  return [command, options, input, binary, efi]() {
     if (!command->parsed()) {
       return -1;
     }
+    options->inputGiven = input->count() > 0;
     options->binaryGiven = binary->count() > 0;
     options->efiGiven = efi->count() > 0;
     return RunDevpath(*options);
