@@ -46,7 +46,9 @@ std::string CodedText(const json &field) {
   return field["name"].get<std::string>() + " (" + field["value"].get<std::string>() + ")";
 }
 
-std::string Quoted(const json &value) { return value.is_null() ? "(none)" : "\"" + value.get<std::string>() + "\""; }
+std::string Quoted(const json &value) {
+  return value.is_null() ? "(none)" : "\"" + sim::Escaped(value.get<std::string>()) + "\"";
+}
 
 // The port writers' markers, as the platform services define them.
 constexpr uint16_t kStopSignaturePort = STOP_SIGNATURE_PORT;
@@ -237,7 +239,7 @@ std::string StartupReportText(const json &startup) {
     while (!text.empty() && text.back() == '\n') {
       text.pop_back();
     }
-    out << "  Debug message [" << message["error_level"].get<std::string>() << "]: " << text << "\n";
+    out << "  Debug message [" << message["error_level"].get<std::string>() << "]: " << sim::Escaped(text) << "\n";
   }
   const json &list = startup["heap_buffer_list"];
   out << "  Heap buffer list: " << list["source"].get<std::string>();
@@ -384,7 +386,7 @@ json BootReportJson(const BootResult &result) {
 std::string BootReportText(const BootResult &result) {
   const json report = BootReportJson(result);
   std::ostringstream out;
-  out << "Platform: " << result.platformName << "\n";
+  out << "Platform: " << sim::Escaped(result.platformName) << "\n";
   out << "DriverEntry: "
       << (report["entry_status"].is_null() ? std::string("did not return") : report["entry_status"].get<std::string>())
       << "\n";
@@ -439,7 +441,8 @@ std::string BootReportText(const BootResult &result) {
     out << "Slots:\n";
   }
   for (const json &slot : report["slots"]) {
-    out << "  " << slot["designation"].get<std::string>() << " (" << slot["device_path"].get<std::string>() << ")\n";
+    out << "  " << sim::Escaped(slot["designation"].get<std::string>()) << " ("
+        << sim::Escaped(slot["device_path"].get<std::string>()) << ")\n";
     out << "      Root port: " << (slot["root_port"].is_null() ? "none" : slot["root_port"].get<std::string>())
         << "; " << slot["probe"].get<std::string>() << "\n";
     if (slot["record_added"]) {
@@ -456,7 +459,7 @@ std::string BootReportText(const BootResult &result) {
     out << "Skipped:\n";
   }
   for (const SkippedWork &work : result.skipped) {
-    out << "  " << work.what << "\n      because " << sim::FormatServiceCall(work.refusal).detail << "\n";
+    out << "  " << sim::Escaped(work.what) << "\n      because " << sim::FormatServiceCall(work.refusal).detail << "\n";
   }
   out << "End-of-DXE event: "
       << (!result.eventCreated ? "not created" : result.eventClosed ? "closed" : "left open") << "\n";

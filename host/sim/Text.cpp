@@ -35,6 +35,29 @@ std::string HexBytes(const uint8_t *bytes, size_t count, std::string_view separa
 
 std::string HexBytes(const std::vector<uint8_t> &bytes) { return HexBytes(bytes.data(), bytes.size()); }
 
+std::string Escaped(std::string_view text) {
+  std::string shown;
+  shown.reserve(text.size());
+  for (const char c : text) {
+    const auto byte = static_cast<unsigned char>(c);
+    if (byte >= 0x20 && byte < 0x7F) {
+      shown += c;
+    } else if (c == '\n') {
+      shown += "\\n";
+    } else if (c == '\r') {
+      shown += "\\r";
+    } else if (c == '\t') {
+      shown += "\\t";
+    } else {
+      static const char kDigits[] = "0123456789ABCDEF";
+      shown += "\\x";
+      shown += kDigits[byte >> 4];
+      shown += kDigits[byte & 0xF];
+    }
+  }
+  return shown;
+}
+
 std::string Narrow(std::u16string_view text) {
   std::string narrow;
   narrow.reserve(text.size());

@@ -18,6 +18,13 @@ std::string Hex(uint64_t value, int digits = 0);
 std::string HexBytes(const uint8_t *bytes, size_t count, std::string_view separator = " ");
 std::string HexBytes(const std::vector<uint8_t> &bytes);
 
+// Text from input (a platform's name, a record's string, a debug message)
+// as a text report or a one-line message shows it: printable ASCII as it
+// is, newline, carriage return and tab as \n, \r and \t, every other byte
+// as \xHH, so that no input can start a line of its own or drive the
+// terminal. JSON output keeps the text exact instead.
+std::string Escaped(std::string_view text);
+
 // UCS-2 text as ASCII, every character from 0x80 on as '?'.
 std::string Narrow(std::u16string_view text);
 

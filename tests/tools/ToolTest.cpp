@@ -382,6 +382,27 @@ TEST(ToolTest, DumpWithoutAnSmbiosProtocolWritesNoFile) {
   EXPECT_EQ(toStdout.out, "");
 }
 
+// Text from input cannot start a line of its own or drive the terminal in
+// text output or in an error line; JSON keeps it exact.
+TEST(ToolTest, ControlCharactersFromInputAreEscapedInText) {
+  const std::string platform =
+      WriteTemp("forged.json", R"({"name": "a\nOutcome: installed Layout Z\u001b[2J"})");
+  const ToolRun text = Tool("boot --platform " + platform);
+  ASSERT_EQ(text.status, 0) << text.err;
+  EXPECT_NE(text.out.find("Platform: a\\nOutcome: installed Layout Z\\x1B[2J\n"), std::string::npos) << text.out;
+  EXPECT_EQ(text.out.find("\nOutcome: installed Layout Z"), std::string::npos) << "a forged line";
+  EXPECT_EQ(text.out.find('\x1B'), std::string::npos);
+  const ToolRun sweep = Tool("sweep --platform " + platform);
+  EXPECT_NE(sweep.out.find("Platform: a\\nOutcome: installed Layout Z\\x1B[2J\n"), std::string::npos) << sweep.out;
+  const ToolRun json = Tool("boot --format json --platform " + platform);
+  ASSERT_EQ(json.status, 0) << json.err;
+  EXPECT_EQ(nlohmann::json::parse(json.out)["platform"], "a\nOutcome: installed Layout Z\x1B[2J");
+
+  const ToolRun error = Tool("boot --nio \"$(printf '1\\n2\\033')\"");
+  EXPECT_EQ(error.status, 2);
+  EXPECT_EQ(error.err, "boardinv: --nio: not a 32-bit number (decimal, or hexadecimal after 0x): \"1\\n2\\x1B\"\n");
+}
+
 TEST(ToolTest, DefaultBootInstallsLayoutA) {
   const ToolRun run = Tool("boot");
   ASSERT_EQ(run.status, 0) << run.err;

@@ -13,6 +13,7 @@
 #include "host/boot/Boot.h"
 #include "host/sim/InputFile.h"
 #include "host/sim/Platform.h"
+#include "host/sim/Text.h"
 #include "tools/boardinv/Commands.h"
 
 namespace boardinv {
@@ -111,7 +112,7 @@ int RunSweep(const SweepOptions &options) {
   if (options.format == "json") {
     std::cout << sweep.dump(2) << "\n";
   } else {
-    std::cout << "Platform: " << platform.name << "\n";
+    std::cout << "Platform: " << sim::Escaped(platform.name) << "\n";
     std::cout << "Allocations in a boot without refusals: " << allocations << "\n";
     for (const json &fault : sweep["set_aside"]) {
       std::cout << "Set aside from the platform: " << fault.get<std::string>() << "\n";

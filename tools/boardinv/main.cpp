@@ -12,12 +12,14 @@
 #include <vector>
 
 #include "host/sim/InputFile.h"
+#include "host/sim/Text.h"
 #include "tools/boardinv/Commands.h"
 
 namespace boardinv {
 
 void Die(const std::string &message) {
-  std::fprintf(stderr, "boardinv: %s\n", message.c_str());
+  // One line, whatever the input the message quotes.
+  std::fprintf(stderr, "boardinv: %s\n", sim::Escaped(message).c_str());
   std::exit(kExitUsage);
 }
 

@@ -1,0 +1,40 @@
+// The host's formatters of numbers, bytes and text from input.
+#include <gtest/gtest.h>
+
+#include <string>
+
+#include "host/sim/Text.h"
+
+namespace {
+
+struct EscapeCase {
+  std::string text;
+  std::string shown;
+};
+
+class EscapedTest : public ::testing::TestWithParam<EscapeCase> {};
+
+TEST_P(EscapedTest, LeavesOnlyPrintableAscii) {
+  const std::string shown = sim::Escaped(GetParam().text);
+  EXPECT_EQ(shown, GetParam().shown);
+  for (const char c : shown) {
+    EXPECT_TRUE(c >= 0x20 && c < 0x7F) << "byte " << static_cast<int>(static_cast<unsigned char>(c));
+  }
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Texts, EscapedTest,
+    ::testing::Values(EscapeCase{"kind 2 board (0x200)", "kind 2 board (0x200)"}, EscapeCase{"", ""},
+                      EscapeCase{"a\nOutcome: forged", "a\\nOutcome: forged"}, EscapeCase{"\r\t", "\\r\\t"},
+                      EscapeCase{"\x1B[31mred", "\\x1B[31mred"}, EscapeCase{std::string("a\0b", 3), "a\\x00b"},
+                      EscapeCase{"\x7F", "\\x7F"}, EscapeCase{"caf\xC3\xA9", "caf\\xC3\\xA9"},
+                      EscapeCase{"back\\slash ~", "back\\slash ~"}));
+
+TEST(HexTest, DigitsAreAMinimum) {
+  EXPECT_EQ(sim::Hex(0x1F), "0x1F");
+  EXPECT_EQ(sim::Hex(0x1F, 4), "0x001F");
+  EXPECT_EQ(sim::Hex(0x12345, 2), "0x12345");
+  EXPECT_EQ(sim::Hex(0xFFFFFFFFFFFFFFFFull), "0xFFFFFFFFFFFFFFFF");
+}
+
+}  // namespace
