@@ -383,6 +383,25 @@ json BootReportJson(const BootResult &result) {
   return report;
 }
 
+std::vector<std::string> DriverPoolFaults(const json &report) {
+  std::vector<std::string> faults;
+  const auto plural = [](uint64_t count, const char *one, const char *many) {
+    return std::to_string(count) + " " + (count == 1 ? one : many);
+  };
+  const bool parked = report["startup"]["fatal_stop"]["parked"].get<bool>();
+  const uint64_t held = report["pool"]["outstanding_blocks"].get<uint64_t>();
+  const uint64_t nodes = report["startup"]["heap_buffer_list"]["nodes"].size();
+  if (!parked && held > nodes) {
+    faults.push_back("the driver returned holding " + plural(held - nodes, "pool block", "pool blocks") +
+                     " beyond the heap buffer list's " + plural(nodes, "node", "nodes"));
+  }
+  const uint64_t invalidFrees = report["pool"]["invalid_frees"].get<uint64_t>();
+  if (invalidFrees != 0) {
+    faults.push_back("the driver freed " + plural(invalidFrees, "block", "blocks") + " the pool never gave out");
+  }
+  return faults;
+}
+
 std::string BootReportText(const BootResult &result) {
   const json report = BootReportJson(result);
   std::ostringstream out;

@@ -17,6 +17,14 @@ std::string BootReportText(const BootResult &result);
 // The start-up section of the text report, from the JSON report's "startup".
 std::string StartupReportText(const nlohmann::json &startup);
 
+// What a boot's report shows the driver did wrong with the pool, one line
+// each, none when it did nothing wrong: blocks it still holds beyond the
+// heap buffer list's nodes once it has returned (a driver parked in the
+// fatal stop display holds what it holds), and frees of blocks the pool
+// never gave out. Read from a JSON report, so that a report from a child
+// process is judged exactly as one made here.
+std::vector<std::string> DriverPoolFaults(const nlohmann::json &report);
+
 // The fields of a stored record, with SMBIOS names for coded values.
 nlohmann::json DecodeSmbiosRecord(const std::vector<uint8_t> &record);
 

@@ -76,18 +76,25 @@ int RunBoot(const BootOptions &options) {
   }
   // With --dump -, standard output carries the table alone, for a reader
   // at the other end of a pipe.
+  const nlohmann::json report = host::BootReportJson(result);
   if (!(options.dumpGiven && options.dumpFile == sim::kStandardStream)) {
     if (options.format == "json") {
-      std::cout << host::BootReportJson(result).dump(2) << "\n";
+      std::cout << report.dump(2) << "\n";
     } else {
       std::cout << host::BootReportText(result);
     }
   }
+  int status = 0;
   if (noTable) {
     std::cerr << "boardinv: SMBIOS dump: not written: the platform has no SMBIOS protocol, so there is no table\n";
-    return 1;
+    status = 1;
   }
-  return 0;
+  // The boot ran; what the driver got wrong makes it a failure.
+  for (const std::string &fault : host::DriverPoolFaults(report)) {
+    std::cerr << "boardinv: " << fault << "\n";
+    status = 1;
+  }
+  return status;
 }
 
 }  // namespace

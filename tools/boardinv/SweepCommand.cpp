@@ -11,6 +11,7 @@
 #include <string>
 
 #include "host/boot/Boot.h"
+#include "host/boot/Report.h"
 #include "host/sim/InputFile.h"
 #include "host/sim/Platform.h"
 #include "host/sim/Text.h"
@@ -53,7 +54,7 @@ json SweepEntry(uint64_t allocation, const sim::Platform &described) {
   entry["leaked_blocks"] = parked ? json(nullptr) : json(held - nodes);
   entry["invalid_frees"] = report["pool"]["invalid_frees"];
   entry["skipped"] = report["skipped"];
-  entry["sound"] = report["pool"]["invalid_frees"] == 0 && (parked || held == nodes) && report["skipped"].size() == 1;
+  entry["sound"] = host::DriverPoolFaults(report).empty() && (parked || held == nodes) && report["skipped"].size() == 1;
   return entry;
 }
 
