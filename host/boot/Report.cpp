@@ -246,7 +246,7 @@ std::string StartupReportText(const json &startup) {
   if (!list["install_status"].is_null()) {
     out << " (InstallProtocolInterface: " << list["install_status"].get<std::string>() << ")";
   }
-  out << ", " << list["nodes"].size() << " buffers\n";
+  out << ", " << sim::Counted(list["nodes"].size(), "buffer", "buffers") << "\n";
   if (!list["links_consistent"].get<bool>()) {
     out << "    links not consistent"
         << (list["links_problem"].is_null() ? std::string() : ": " + list["links_problem"].get<std::string>())
@@ -255,7 +255,7 @@ std::string StartupReportText(const json &startup) {
   size_t index = 0;
   for (const json &node : list["nodes"]) {
     index++;
-    out << "    [" << index << "] " << node["size"].get<uint32_t>() << " bytes, pool kind "
+    out << "    [" << index << "] " << sim::Counted(node["size"].get<uint32_t>(), "byte", "bytes") << ", pool kind "
         << node["pool_kind"].get<int>() << ", in "
         << (node["memory_type"].is_null() ? std::string("no pool block") : node["memory_type"].get<std::string>())
         << ": " << node["payload"].get<std::string>() << "\n";
@@ -385,19 +385,16 @@ json BootReportJson(const BootResult &result) {
 
 std::vector<std::string> DriverPoolFaults(const json &report) {
   std::vector<std::string> faults;
-  const auto plural = [](uint64_t count, const char *one, const char *many) {
-    return std::to_string(count) + " " + (count == 1 ? one : many);
-  };
   const bool parked = report["startup"]["fatal_stop"]["parked"].get<bool>();
   const uint64_t held = report["pool"]["outstanding_blocks"].get<uint64_t>();
   const uint64_t nodes = report["startup"]["heap_buffer_list"]["nodes"].size();
   if (!parked && held > nodes) {
-    faults.push_back("the driver returned holding " + plural(held - nodes, "pool block", "pool blocks") +
-                     " beyond the heap buffer list's " + plural(nodes, "node", "nodes"));
+    faults.push_back("the driver returned holding " + sim::Counted(held - nodes, "pool block", "pool blocks") +
+                     " beyond the heap buffer list's " + sim::Counted(nodes, "node", "nodes"));
   }
   const uint64_t invalidFrees = report["pool"]["invalid_frees"].get<uint64_t>();
   if (invalidFrees != 0) {
-    faults.push_back("the driver freed " + plural(invalidFrees, "block", "blocks") + " the pool never gave out");
+    faults.push_back("the driver freed " + sim::Counted(invalidFrees, "block", "blocks") + " the pool never gave out");
   }
   return faults;
 }
@@ -414,7 +411,7 @@ std::string BootReportText(const BootResult &result) {
   if (!result.variablePresent) {
     out << "absent";
   } else {
-    out << result.variableStoredSize << " bytes stored";
+    out << sim::Counted(result.variableStoredSize, "byte", "bytes") << " stored";
   }
   if (result.variableRead) {
     out << "; GetVariable: " << sim::StatusText(result.variableStatus);
@@ -482,13 +479,14 @@ std::string BootReportText(const BootResult &result) {
   }
   out << "End-of-DXE event: "
       << (!result.eventCreated ? "not created" : result.eventClosed ? "closed" : "left open") << "\n";
-  out << "Pool: " << result.pool.outstandingBlocks << " blocks (" << result.pool.outstandingBytes
-      << " bytes) outstanding after " << result.pool.allocations << " allocations";
+  out << "Pool: " << sim::Counted(result.pool.outstandingBlocks, "block", "blocks") << " ("
+      << sim::Counted(result.pool.outstandingBytes, "byte", "bytes") << ") outstanding after "
+      << sim::Counted(result.pool.allocations, "allocation", "allocations");
   if (result.pool.failedAllocations != 0) {
     out << ", " << result.pool.failedAllocations << " refused by fault injection";
   }
   if (result.pool.invalidFrees != 0) {
-    out << ", " << result.pool.invalidFrees << " invalid frees";
+    out << ", " << sim::Counted(result.pool.invalidFrees, "invalid free", "invalid frees");
   }
   out << "\n";
   out << StartupReportText(report["startup"]);

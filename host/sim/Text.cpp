@@ -35,6 +35,10 @@ std::string HexBytes(const uint8_t *bytes, size_t count, std::string_view separa
 
 std::string HexBytes(const std::vector<uint8_t> &bytes) { return HexBytes(bytes.data(), bytes.size()); }
 
+std::string Counted(uint64_t count, std::string_view one, std::string_view many) {
+  return std::to_string(count) + " " + std::string(count == 1 ? one : many);
+}
+
 std::string Escaped(std::string_view text) {
   std::string shown;
   shown.reserve(text.size());

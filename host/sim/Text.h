@@ -25,6 +25,10 @@ std::string HexBytes(const std::vector<uint8_t> &bytes);
 // terminal. JSON output keeps the text exact instead.
 std::string Escaped(std::string_view text);
 
+// A count with its noun in the right number: "1 block", "2 blocks",
+// "0 blocks".
+std::string Counted(uint64_t count, std::string_view one, std::string_view many);
+
 // UCS-2 text as ASCII, every character from 0x80 on as '?'.
 std::string Narrow(std::u16string_view text);
 

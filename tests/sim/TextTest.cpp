@@ -30,6 +30,13 @@ INSTANTIATE_TEST_SUITE_P(
                       EscapeCase{"\x7F", "\\x7F"}, EscapeCase{"caf\xC3\xA9", "caf\\xC3\\xA9"},
                       EscapeCase{"back\\slash ~", "back\\slash ~"}));
 
+TEST(CountedTest, NounInTheRightNumber) {
+  EXPECT_EQ(sim::Counted(0, "block", "blocks"), "0 blocks");
+  EXPECT_EQ(sim::Counted(1, "block", "blocks"), "1 block");
+  EXPECT_EQ(sim::Counted(2, "invalid free", "invalid frees"), "2 invalid frees");
+  EXPECT_EQ(sim::Counted(18446744073709551615ull, "byte", "bytes"), "18446744073709551615 bytes");
+}
+
 TEST(HexTest, DigitsAreAMinimum) {
   EXPECT_EQ(sim::Hex(0x1F), "0x1F");
   EXPECT_EQ(sim::Hex(0x1F, 4), "0x001F");

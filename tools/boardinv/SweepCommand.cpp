@@ -124,12 +124,13 @@ int RunSweep(const SweepOptions &options) {
         std::cout << "the boot died (" << entry["died"].get<std::string>() << ")\n";
         continue;
       }
-      std::cout << entry["outcome"].get<std::string>() << "; " << entry["records"].get<size_t>() << " records";
+      std::cout << entry["outcome"].get<std::string>() << "; "
+                << sim::Counted(entry["records"].get<size_t>(), "record", "records");
       if (!entry["leaked_blocks"].is_null() && entry["leaked_blocks"] != 0) {
-        std::cout << "; " << entry["leaked_blocks"].get<uint64_t>() << " blocks leaked";
+        std::cout << "; " << sim::Counted(entry["leaked_blocks"].get<uint64_t>(), "block", "blocks") << " leaked";
       }
       if (entry["invalid_frees"] != 0) {
-        std::cout << "; " << entry["invalid_frees"].get<uint64_t>() << " invalid frees";
+        std::cout << "; " << sim::Counted(entry["invalid_frees"].get<uint64_t>(), "invalid free", "invalid frees");
       }
       std::cout << "\n";
       for (const json &skipped : entry["skipped"]) {
