@@ -47,15 +47,8 @@ int RunBoot(const BootOptions &options) {
   }
 
   host::DriverImagePtr image;
-  if (options.efiGiven && options.efiFile == sim::kStandardStream) {
-    Die("--efi: the driver image must be a file: its symbol map is read from beside it");
-  }
   if (options.efiGiven) {
-    try {
-      image = host::LoadDriverImage(options.efiFile);
-    } catch (const loader::ImageError &error) {
-      Die(error.what());
-    }
+    image = LoadDriverImageOrDie(options.efiFile);
   }
   host::BootResult result;
   try {

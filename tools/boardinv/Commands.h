@@ -6,6 +6,7 @@
 #include <functional>
 #include <string>
 
+#include "host/boot/Boot.h"
 #include "host/sim/Platform.h"
 
 namespace boardinv {
@@ -25,6 +26,11 @@ sim::Platform LoadPlatformOrDie(bool given, const std::string &file);
 // "boardinv: standard output: REASON" and answers the usage status instead
 // of status.
 int FinishStandardOutput(int status);
+
+// The driver binary --efi names, loaded; "-" (its map is read from beside
+// it, so it must be a file) and an image or map the loader refuses end the
+// program through Die.
+host::DriverImagePtr LoadDriverImageOrDie(const std::string &file);
 
 // What --platform reads, for the help of every subcommand that boots.
 inline constexpr const char *kPlatformOptionHelp =

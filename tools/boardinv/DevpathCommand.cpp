@@ -152,7 +152,7 @@ class Converter {
       return;
     }
     try {
-      image_ = host::LoadDriverImage(options.efiFile);
+      image_ = LoadDriverImageOrDie(options.efiFile);
       inImage_ = std::make_unique<host::ImageDevicePathFunctions>(*image_, firmware_);
     } catch (const loader::ImageError &error) {
       Die(error.what());
@@ -533,9 +533,6 @@ int RunExplain(const DevpathOptions &options, Converter &converter) {
 }
 
 int RunDevpath(const DevpathOptions &options) {
-  if (options.efiGiven && options.efiFile == sim::kStandardStream) {
-    Die("--efi: the driver image must be a file: its symbol map is read from beside it");
-  }
   if (options.binaryGiven && !options.explain) {
     Die("devpath: --binary goes with --explain");
   }

@@ -11,6 +11,7 @@
 #include <iostream>
 #include <vector>
 
+#include "host/loader/PeImage.h"
 #include "host/sim/InputFile.h"
 #include "host/sim/Text.h"
 #include "tools/boardinv/Commands.h"
@@ -48,6 +49,17 @@ int FinishStandardOutput(int status) {
   }
   std::fprintf(stderr, "boardinv: standard output: %s\n", error != 0 ? std::strerror(error) : "write error");
   return kExitUsage;
+}
+
+host::DriverImagePtr LoadDriverImageOrDie(const std::string &file) {
+  if (file == sim::kStandardStream) {
+    Die("--efi: the driver image must be a file: its symbol map is read from beside it");
+  }
+  try {
+    return host::LoadDriverImage(file);
+  } catch (const loader::ImageError &error) {
+    Die(error.what());
+  }
 }
 
 std::string InputFileHelp(const std::string &what, size_t limit) {
