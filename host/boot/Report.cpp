@@ -46,6 +46,11 @@ std::string CodedText(const json &field) {
   return field["name"].get<std::string>() + " (" + field["value"].get<std::string>() + ")";
 }
 
+// A slot's PCI address as dmidecode shows it, or why there is none.
+std::string BusAddressText(const json &address) {
+  return address.is_null() ? "not applicable (0xFFFF, 0xFF, 0xFF)" : address.get<std::string>();
+}
+
 std::string Quoted(const json &value) {
   return value.is_null() ? "(none)" : "\"" + sim::Escaped(value.get<std::string>()) + "\"";
 }
@@ -224,6 +229,9 @@ json DecodeSmbiosRecord(const std::vector<uint8_t> &record) {
     fields["device_function_number"] = Hex(record[16], 2);
     fields["device"] = record[16] >> 3;
     fields["function"] = record[16] & 7;
+    fields["slot_characteristics"] = SlotCharacteristicsText(record[11], record[12]);
+    const std::string address = PciBusAddress(static_cast<uint16_t>(record[13] | (record[14] << 8)), record[15], record[16]);
+    fields["bus_address"] = address.empty() ? json(nullptr) : json(address);
   }
   return fields;
 }
@@ -294,7 +302,24 @@ std::string StartupReportText(const json &startup) {
   return out.str();
 }
 
-json BootReportJson(const BootResult &result) {
+namespace {
+
+bool Shown(const RecordTypes &shown, uint8_t type) { return shown.empty() || shown.count(type) != 0; }
+
+uint8_t RecordType(const sim::SmbiosRecord &record) { return record.bytes.empty() ? 0 : record.bytes[0]; }
+
+// "Type 9", "Types 8, 9".
+std::string TypesText(const RecordTypes &shown) {
+  std::string list;
+  for (uint8_t type : shown) {
+    list += (list.empty() ? "" : ", ") + std::to_string(type);
+  }
+  return (shown.size() == 1 ? "Type " : "Types ") + list;
+}
+
+}  // namespace
+
+json BootReportJson(const BootResult &result, const RecordTypes &shown) {
   json report;
   report["platform"] = result.platformName;
   report["entry_status"] = result.entryReturned ? json(sim::StatusText(result.entryStatus)) : json(nullptr);
@@ -316,18 +341,25 @@ json BootReportJson(const BootResult &result) {
 
   json records = json::array();
   for (const sim::SmbiosRecord &record : result.records) {
+    if (!Shown(shown, RecordType(record))) {
+      continue;
+    }
     json entry;
-    entry["type"] = record.bytes.empty() ? 0 : record.bytes[0];
-    entry["name"] = SmbiosTypeName(record.bytes.empty() ? 0 : record.bytes[0]);
+    entry["type"] = RecordType(record);
+    entry["name"] = SmbiosTypeName(RecordType(record));
     entry["handle"] = record.handle;
     entry["raw"] = HexBytes(record.bytes);
     entry["fields"] = DecodeSmbiosRecord(record.bytes);
     records.push_back(entry);
   }
   report["records"] = records;
+  if (!shown.empty()) {
+    report["records_added"] = result.records.size();
+    report["record_types_shown"] = shown;
+  }
 
   json slots = json::array();
-  for (const SlotResult &slot : result.slots) {
+  for (const SlotResult &slot : Shown(shown, 9) ? result.slots : std::vector<SlotResult>{}) {
     json entry;
     entry["designation"] = slot.designation;
     entry["device_path"] = slot.devicePath;
@@ -342,6 +374,7 @@ json BootReportJson(const BootResult &result) {
       entry["location"] = {{"segment", fields["segment_group_number"]},
                            {"bus", fields["bus_number"]},
                            {"device_function", fields["device_function_number"]}};
+      entry["bus_address"] = fields["bus_address"];
     }
     slots.push_back(entry);
   }
@@ -399,7 +432,7 @@ std::vector<std::string> DriverPoolFaults(const json &report) {
   return faults;
 }
 
-std::string BootReportText(const BootResult &result) {
+std::string BootReportText(const BootResult &result, const RecordTypes &shown) {
   const json report = BootReportJson(result);
   std::ostringstream out;
   out << "Platform: " << sim::Escaped(result.platformName) << "\n";
@@ -426,10 +459,21 @@ std::string BootReportText(const BootResult &result) {
   }
   out << "Outcome: " << result.outcome << "\n";
 
-  out << "SMBIOS records added: " << result.records.size() << "\n";
+  out << "SMBIOS records added: " << result.records.size();
+  if (!shown.empty()) {
+    size_t count = 0;
+    for (const sim::SmbiosRecord &record : result.records) {
+      count += Shown(shown, RecordType(record)) ? 1 : 0;
+    }
+    out << " (" << TypesText(shown) << " only: " << count << " shown)";
+  }
+  out << "\n";
   size_t index = 0;
   for (const json &record : report["records"]) {
     index++;
+    if (!Shown(shown, record["type"].get<uint8_t>())) {
+      continue;
+    }
     out << "  [" << index << "] Type " << record["type"].get<int>() << " " << record["name"].get<std::string>()
         << ", handle " << Hex(record["handle"].get<uint16_t>(), 4) << "\n";
     const json &fields = record["fields"];
@@ -446,17 +490,20 @@ std::string BootReportText(const BootResult &result) {
       out << "      Current Usage: " << CodedText(fields["current_usage"]) << "\n";
       out << "      Length: " << CodedText(fields["slot_length"]) << "\n";
       out << "      ID: " << fields["slot_id"].get<int>() << "\n";
-      out << "      Segment/Bus/Device.Function: " << fields["segment_group_number"].get<std::string>() << "/"
-          << fields["bus_number"].get<std::string>() << "/" << fields["device"].get<int>() << "."
-          << fields["function"].get<int>() << "\n";
+      out << "      Characteristics:\n";
+      for (const json &line : fields["slot_characteristics"]) {
+        out << "        " << line.get<std::string>() << "\n";
+      }
+      out << "      Bus Address: " << BusAddressText(fields["bus_address"]) << "\n";
     }
     out << "      Raw: " << record["raw"].get<std::string>() << "\n";
   }
 
-  if (!report["slots"].empty()) {
+  const json slots = Shown(shown, 9) ? report["slots"] : json::array();
+  if (!slots.empty()) {
     out << "Slots:\n";
   }
-  for (const json &slot : report["slots"]) {
+  for (const json &slot : slots) {
     out << "  " << sim::Escaped(slot["designation"].get<std::string>()) << " ("
         << sim::Escaped(slot["device_path"].get<std::string>()) << ")\n";
     out << "      Root port: " << (slot["root_port"].is_null() ? "none" : slot["root_port"].get<std::string>())
@@ -464,9 +511,7 @@ std::string BootReportText(const BootResult &result) {
     if (slot["record_added"]) {
       out << "      " << CodedText(slot["slot_type"]) << ", " << CodedText(slot["data_bus_width"]) << ", "
           << CodedText(slot["current_usage"]) << "\n";
-      out << "      Location written: segment " << slot["location"]["segment"].get<std::string>() << ", bus "
-          << slot["location"]["bus"].get<std::string>() << ", device/function "
-          << slot["location"]["device_function"].get<std::string>() << "\n";
+      out << "      Bus address written: " << BusAddressText(slot["bus_address"]) << "\n";
     } else {
       out << "      No record added\n";
     }

@@ -3,6 +3,7 @@
 #pragma once
 
 #include <nlohmann/json.hpp>
+#include <set>
 #include <string>
 #include <vector>
 
@@ -11,8 +12,13 @@
 
 namespace host {
 
-nlohmann::json BootReportJson(const BootResult &result);
-std::string BootReportText(const BootResult &result);
+// The SMBIOS record types a report shows (boot --type); empty: every type.
+// Only the records are chosen: the rest of the report stays whole, except
+// the slots, which go with Type 9.
+using RecordTypes = std::set<uint8_t>;
+
+nlohmann::json BootReportJson(const BootResult &result, const RecordTypes &shown = {});
+std::string BootReportText(const BootResult &result, const RecordTypes &shown = {});
 
 // The start-up section of the text report, from the JSON report's "startup".
 std::string StartupReportText(const nlohmann::json &startup);

@@ -1,5 +1,6 @@
 #include "host/boot/SmbiosNames.h"
 
+#include <cstdio>
 #include <map>
 
 #include "host/sim/Text.h"
@@ -179,6 +180,59 @@ std::string SlotLengthName(uint8_t value) {
       {0x01, "Other"}, {0x02, "Unknown"}, {0x03, "Short"}, {0x04, "Long"},
       {0x05, "2.5\" drive form factor"}, {0x06, "3.5\" drive form factor"}};
   return Lookup(kNames, value);
+}
+
+std::vector<std::string> SlotCharacteristicsText(uint8_t first, uint8_t second) {
+  // Slot Characteristics 1, bits 1 to 7 (bit 0: the characteristics are
+  // unknown).
+  static const char *const kFirst[8] = {
+      nullptr,
+      "5.0 V is provided",
+      "3.3 V is provided",
+      "Opening is shared",
+      "PC Card-16 is supported",
+      "Cardbus is supported",
+      "Zoom Video is supported",
+      "Modem ring resume is supported",
+  };
+  // Slot Characteristics 2, bits 0 to 7.
+  static const char *const kSecond[8] = {
+      "PME signal is supported",
+      "Hot-plug devices are supported",
+      "SMBus signal is supported",
+      "PCIe slot bifurcation is supported",
+      "Async/surprise removal is supported",
+      "Flexbus slot, CXL 1.0 capable",
+      "Flexbus slot, CXL 2.0 capable",
+      "Flexbus slot, CXL 3.0 capable",
+  };
+  if ((first & 0x01) != 0) {
+    return {"Unknown"};
+  }
+  std::vector<std::string> lines;
+  for (unsigned bit = 1; bit < 8; bit++) {
+    if ((first & (1u << bit)) != 0) {
+      lines.emplace_back(kFirst[bit]);
+    }
+  }
+  for (unsigned bit = 0; bit < 8; bit++) {
+    if ((second & (1u << bit)) != 0) {
+      lines.emplace_back(kSecond[bit]);
+    }
+  }
+  if (lines.empty()) {
+    lines.emplace_back("None");
+  }
+  return lines;
+}
+
+std::string PciBusAddress(uint16_t segment, uint8_t bus, uint8_t deviceFunction) {
+  if (segment == 0xFFFF && bus == 0xFF && deviceFunction == 0xFF) {
+    return "";
+  }
+  char text[16];
+  std::snprintf(text, sizeof(text), "%04x:%02x:%02x.%x", segment, bus, deviceFunction >> 3, deviceFunction & 7);
+  return text;
 }
 
 }  // namespace host

@@ -40,6 +40,7 @@ struct Decoded {
   unsigned type = 0;
   std::string internal, internalType, external, externalType, portType;
   std::string designation, slotType, usage, busAddress;
+  std::vector<std::string> characteristics;  // the lines under "Characteristics:"
 };
 
 std::vector<Decoded> ParseDmidecode(const std::string &output) {
@@ -59,6 +60,11 @@ std::vector<Decoded> ParseDmidecode(const std::string &output) {
       record.handle = handle;
       record.type = type;
       records.push_back(record);
+      continue;
+    }
+    // "\t\tvalue": one line of a list, such as the slot characteristics
+    if (!records.empty() && line.rfind("\t\t", 0) == 0) {
+      records.back().characteristics.push_back(line.substr(2));
       continue;
     }
     // "\tName: value"
@@ -139,6 +145,11 @@ TEST_P(DmidecodeTest, DecodesEveryConnectorAndSlotRecord) {
                     static_cast<unsigned>(std::stoul(fields["bus_number"].get<std::string>(), nullptr, 16)),
                     fields["device"].get<unsigned>(), fields["function"].get<unsigned>());
       EXPECT_EQ(decoded[i].busAddress, address);
+      // The report decodes the characteristics and writes the address as
+      // dmidecode does.
+      EXPECT_EQ(decoded[i].busAddress, fields["bus_address"]);
+      EXPECT_EQ(nlohmann::json(decoded[i].characteristics), fields["slot_characteristics"]);
+      EXPECT_FALSE(decoded[i].characteristics.empty());
     }
   }
   EXPECT_EQ(slots, GetParam() == 0x201u ? 1u : 4u);

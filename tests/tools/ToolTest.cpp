@@ -13,6 +13,7 @@
 #include <nlohmann/json.hpp>
 #include <optional>
 #include <string>
+#include <vector>
 
 namespace {
 
@@ -441,5 +442,116 @@ TEST(ToolTest, SweepNamesWhatEachRefusedAllocationSkipped) {
       << text.out;
   EXPECT_NE(text.out.find("Every boot ended soundly."), std::string::npos);
 }
+
+
+// A run of boardinv and what it must give: the exit status, standard error
+// exactly, and fragments that standard output holds (each exactly, in any
+// place) or must not hold.
+struct OutputCase {
+  std::string arguments;
+  int status;
+  std::string err;
+  std::vector<std::string> present;
+  std::vector<std::string> absent;
+};
+
+// Shown by its arguments when a case fails.
+void PrintTo(const OutputCase &c, std::ostream *os) { *os << c.arguments; }
+
+class OutputTest : public ::testing::TestWithParam<OutputCase> {};
+
+TEST_P(OutputTest, StatusErrorAndFragments) {
+  const OutputCase &c = GetParam();
+  const ToolRun run = Tool(c.arguments);
+  EXPECT_EQ(run.status, c.status) << c.arguments << "\n" << run.err;
+  EXPECT_EQ(run.err, c.err) << c.arguments;
+  for (const std::string &fragment : c.present) {
+    EXPECT_NE(run.out.find(fragment), std::string::npos) << c.arguments << ": no\n" << fragment << "\nin\n" << run.out;
+  }
+  for (const std::string &fragment : c.absent) {
+    EXPECT_EQ(run.out.find(fragment), std::string::npos) << c.arguments << ": \n" << fragment << "\nin\n" << run.out;
+  }
+}
+
+const std::string kTypeHelp = "\" is not a record type (a number from 0 to 255, decimal or 0x hex, or connector or slot)\n";
+
+// Slots as dmidecode shows them: the characteristics bit by bit and the
+// PCI bus address; --type chooses the record types shown, as dmidecode -t.
+INSTANTIATE_TEST_SUITE_P(
+    Slots, OutputTest,
+    ::testing::Values(
+        OutputCase{"boot",
+                   0,
+                   "",
+                   {"      ID: 1\n"
+                    "      Characteristics:\n"
+                    "        3.3 V is provided\n"
+                    "        PME signal is supported\n"
+                    "        Hot-plug devices are supported\n"
+                    "      Bus Address: 0000:00:00.3\n"
+                    "      Raw: 09 11 14 00",
+                    "      Bus Address: 0000:00:02.2\n",
+                    "      Bus Address: 0000:01:02.3\n",
+                    "  NVME2 (PciRoot(0x0)/Pci(0x3,0x7))\n"
+                    "      Root port: PciRoot(0x0)/Pci(0x3,0x7); no device on secondary bus 0x02\n"
+                    "      M.2 Socket 3 (Mechanical Key M) (0x17), 4x or x4 (0x0A), Available (0x03)\n"
+                    "      Bus address written: 0000:00:02.2\n",
+                    "SMBIOS records added: 23\n"},
+                   {"Segment/Bus", "only:"}},
+        OutputCase{std::string("boot --platform ") + BOARDINV_SOURCE_DIR + "/tests/platforms/device-behind-nvme2.json",
+                   0,
+                   "",
+                   {"      Bus Address: 0000:00:03.7\n", "      Bus address written: 0000:00:03.7\n"},
+                   {}},
+        OutputCase{"boot --format json",
+                   0,
+                   "",
+                   {"      \"bus_address\": \"0000:00:00.3\",\n      \"current_usage\"",
+                    "        \"slot_characteristics\": [\n"
+                    "          \"3.3 V is provided\",\n"
+                    "          \"PME signal is supported\",\n"
+                    "          \"Hot-plug devices are supported\"\n"
+                    "        ],\n"
+                    "        \"slot_characteristics_1\": \"0x04\",\n"
+                    "        \"slot_characteristics_2\": \"0x03\",\n"},
+                   {"records_added", "record_types_shown"}},
+        OutputCase{"boot --type 9",
+                   0,
+                   "",
+                   {"SMBIOS records added: 23 (Type 9 only: 4 shown)\n  [20] Type 9 System Slots, handle 0x0014\n",
+                    "  [23] Type 9 System Slots, handle 0x0017\n", "Slots:\n  NVME1", "End-of-DXE event: closed\n"},
+                   {"Type 8 Port Connector"}},
+        OutputCase{"boot --type 8",
+                   0,
+                   "",
+                   {"SMBIOS records added: 23 (Type 8 only: 19 shown)\n  [1] Type 8 Port Connector Information",
+                    "  [19] Type 8 Port Connector Information, handle 0x0013\n"},
+                   {"Type 9 System Slots", "Slots:"}},
+        OutputCase{"boot --type 8,9", 0, "", {"SMBIOS records added: 23 (Types 8, 9 only: 23 shown)\n", "Slots:\n"}, {}},
+        OutputCase{"boot --type 9,8 --type 9", 0, "", {"(Types 8, 9 only: 23 shown)\n"}, {}},
+        OutputCase{"boot --type connector --type slot", 0, "", {"(Types 8, 9 only: 23 shown)\n"}, {}},
+        OutputCase{"boot --type 0x9", 0, "", {"(Type 9 only: 4 shown)\n"}, {}},
+        OutputCase{"boot --type 009", 0, "", {"(Type 9 only: 4 shown)\n"}, {}},
+        OutputCase{"boot --nio 0x201 --type slot", 0, "", {"(Type 9 only: 1 shown)\n  [9] Type 9 System Slots"}, {}},
+        OutputCase{"boot --type 127", 0, "", {"(Type 127 only: 0 shown)\nEnd-of-DXE event"}, {"] Type ", "Slots:"}},
+        OutputCase{"boot --type 9 --format json",
+                   0,
+                   "",
+                   {"  \"record_types_shown\": [\n    9\n  ],\n", "  \"records_added\": 23,\n",
+                    "\"designation\": \"WI-FI\""},
+                   {"\"type\": 8"}},
+        OutputCase{"boot --type 8 --format json", 0, "", {"  \"slots\": [],\n", "\"type\": 8"}, {"\"type\": 9"}},
+        OutputCase{"boot --type x", 2, "boardinv: --type: \"x" + kTypeHelp, {}, {"Platform"}},
+        OutputCase{"boot --type 256", 2, "boardinv: --type: \"256" + kTypeHelp, {}, {}},
+        OutputCase{"boot --type 8,-1", 2, "boardinv: --type: \"-1" + kTypeHelp, {}, {}},
+        OutputCase{"boot --type 0x", 2, "boardinv: --type: \"0x" + kTypeHelp, {}, {}},
+        OutputCase{"boot --type Slot", 2, "boardinv: --type: \"Slot" + kTypeHelp, {}, {}},
+        OutputCase{"boot --type 8,,9", 2, "boardinv: --type: \"8,,9\" holds an empty type (give TYPE[,TYPE...])\n",
+                   {}, {}},
+        OutputCase{"boot --type 9,", 2, "boardinv: --type: \"9,\" holds an empty type (give TYPE[,TYPE...])\n", {},
+                   {}},
+        OutputCase{"boot --type ''", 2, "boardinv: --type: \"\" holds an empty type (give TYPE[,TYPE...])\n", {}, {}},
+        OutputCase{"boot --type 8 9", 2, "boardinv: The following argument was not expected: 9\n", {}, {}},
+        OutputCase{"boot --type", 2, "boardinv: --type: 1 required TYPE[,TYPE...] missing\n", {}, {}}));
 
 }  // namespace

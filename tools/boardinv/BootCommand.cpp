@@ -2,6 +2,7 @@
 #include <iostream>
 #include <memory>
 #include <string>
+#include <vector>
 
 #include "host/boot/Boot.h"
 #include "host/boot/Report.h"
@@ -22,6 +23,7 @@ struct BootOptions {
   std::string format = "text";
   std::string dumpFile;
   std::string efiFile;
+  std::vector<std::string> types;  // each "8", "8,9", ...
   // Whether each file option was given: an empty name is a name.
   bool nioGiven = false;
   bool platformGiven = false;
@@ -37,7 +39,39 @@ uint32_t ParseWord(const std::string &text) {
   return static_cast<uint32_t>(value);
 }
 
+// The record types of --type: numbers (decimal, or hexadecimal after 0x)
+// from 0 to 255 and the names dmidecode gives types 8 and 9, separated by
+// commas, the option given once or more.
+host::RecordTypes ParseTypes(const std::vector<std::string> &given) {
+  host::RecordTypes types;
+  for (const std::string &list : given) {
+    size_t start = 0;
+    for (;;) {
+      const size_t comma = list.find(',', start);
+      const std::string item = list.substr(start, comma == std::string::npos ? std::string::npos : comma - start);
+      uint64_t value = 0;
+      if (item == "connector") {
+        value = 8;
+      } else if (item == "slot") {
+        value = 9;
+      } else if (item.empty()) {
+        Die("--type: \"" + list + "\" holds an empty type (give TYPE[,TYPE...])");
+      } else if (!sim::ParseUnsignedText(item, 0xFF, value)) {
+        Die("--type: \"" + item +
+            "\" is not a record type (a number from 0 to 255, decimal or 0x hex, or connector or slot)");
+      }
+      types.insert(static_cast<uint8_t>(value));
+      if (comma == std::string::npos) {
+        break;
+      }
+      start = comma + 1;
+    }
+  }
+  return types;
+}
+
 int RunBoot(const BootOptions &options) {
+  const host::RecordTypes types = ParseTypes(options.types);
   sim::Platform platform = LoadPlatformOrDie(options.platformGiven, options.platformFile);
   if (options.nioGiven) {
     sim::SetNioTypeWord(platform, ParseWord(options.nio));
@@ -69,12 +103,12 @@ int RunBoot(const BootOptions &options) {
   }
   // With --dump -, standard output carries the table alone, for a reader
   // at the other end of a pipe.
-  const nlohmann::json report = host::BootReportJson(result);
+  const nlohmann::json report = host::BootReportJson(result, types);
   if (!(options.dumpGiven && options.dumpFile == sim::kStandardStream)) {
     if (options.format == "json") {
       std::cout << report.dump(2) << "\n";
     } else {
-      std::cout << host::BootReportText(result);
+      std::cout << host::BootReportText(result, types);
     }
   }
   int status = 0;
@@ -104,6 +138,13 @@ std::function<int()> AddBootCommand(CLI::App &app) {
       ->type_name("FILE");
   command->add_option("--format", options->format, "Report format: text or json")
       ->check(CLI::IsMember({"text", "json"}));
+  command->add_option("--type", options->types,
+                      "Show only the SMBIOS records of these types (as dmidecode -t): TYPE[,TYPE...], each a "
+                      "number from 0 to 255 or connector (8) or slot (9); the slots go with type 9. The dump "
+                      "keeps every record")
+      ->type_name("TYPE[,TYPE...]")
+      ->allow_extra_args(false)
+      ->multi_option_policy(CLI::MultiOptionPolicy::TakeAll);
   CLI::Option *dump =
       command->add_option("--dump", options->dumpFile, "Write the SMBIOS table to FILE (readable with --from-dump); - writes it to standard output instead of the report")
           ->type_name("FILE");
