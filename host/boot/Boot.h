@@ -46,6 +46,10 @@ struct StartupResult {
   std::vector<sim::PortWrite> portTrace;
   std::vector<uint64_t> portTraceTsc;  // the counter at each port write
   size_t stopDisplayFirstWrite = 0;    // index in portTrace of the first display value
+  // Display writes left out of portTrace (it keeps the display's first 16
+  // and last 16): they came between portTrace[stopDisplayFirstWrite + 15]
+  // and the write after it.
+  uint64_t stopDisplayLeftOut = 0;
   std::vector<uint8_t> uartOutput;
   uint32_t indexRegisterBefore = 0;
   uint32_t indexRegisterAfter = 0;

@@ -118,7 +118,12 @@ json PortEvents(const StartupResult &startup) {
     for (size_t k = displayFrom; k < trace.size(); k++) {
       values.push_back(Hex(trace[k].value, 8));
     }
-    events.push_back({{"event", "stop_display"}, {"values", values}});
+    json display = {{"event", "stop_display"}, {"values", values}};
+    if (startup.stopDisplayLeftOut != 0) {
+      display["values_left_out"] = startup.stopDisplayLeftOut;
+      display["value_count"] = values.size() + startup.stopDisplayLeftOut;
+    }
+    events.push_back(display);
   }
   return events;
 }
@@ -173,6 +178,10 @@ json StartupJson(const StartupResult &startup) {
     trace.push_back(entry);
   }
   out["port_trace"] = trace;
+  if (startup.stopDisplayLeftOut != 0) {
+    out["port_trace_left_out"] = {{"writes", startup.stopDisplayLeftOut},
+                                  {"after", startup.stopDisplayFirstWrite + sim::HardwareModel::kStopDisplayKeptFirst}};
+  }
   out["port_events"] = PortEvents(startup);
   out["uart_output"] = {{"bytes", HexBytes(startup.uartOutput)}, {"text", Printable(startup.uartOutput)}};
   out["index_register"] = {{"before", Hex(startup.indexRegisterBefore, 8)},
@@ -196,6 +205,10 @@ json StartupJson(const StartupResult &startup) {
                        {"code", startup.stopCode ? json(Hex(*startup.stopCode, 8)) : json(nullptr)},
                        {"display_values", display},
                        {"display_tsc", displayTsc}};
+  if (startup.stopDisplayLeftOut != 0) {
+    out["fatal_stop"]["display_values_left_out"] = startup.stopDisplayLeftOut;
+    out["fatal_stop"]["display_value_count"] = display.size() + startup.stopDisplayLeftOut;
+  }
   return out;
 }
 
@@ -283,7 +296,14 @@ std::string StartupReportText(const json &startup) {
           << (event["complete"].get<bool>() ? "" : " (no end marker)") << "\n";
     } else if (kind == "stop_display") {
       out << "  Port 0x80: stop display";
+      // A long display shows its first values and its last, and how many
+      // came between them.
+      const uint64_t leftOut = event.contains("values_left_out") ? event["values_left_out"].get<uint64_t>() : 0;
+      size_t index = 0;
       for (const json &value : event["values"]) {
+        if (leftOut != 0 && index++ == sim::HardwareModel::kStopDisplayKeptFirst) {
+          out << " (" << sim::Counted(leftOut, "value", "values") << " left out)";
+        }
         out << " " << value.get<std::string>();
       }
       out << "\n";
@@ -297,7 +317,11 @@ std::string StartupReportText(const json &startup) {
   }
   const json &stop = startup["fatal_stop"];
   if (stop["parked"].get<bool>()) {
-    out << "  Fatal stop: parked in the stop display with code " << stop["code"].get<std::string>() << "\n";
+    out << "  Fatal stop: parked in the stop display with code " << stop["code"].get<std::string>();
+    if (stop.contains("display_value_count")) {
+      out << " after " << sim::Counted(stop["display_value_count"].get<uint64_t>(), "display value", "display values");
+    }
+    out << "\n";
   }
   return out.str();
 }

@@ -152,6 +152,7 @@ StartupResult DeriveStartup(sim::SimFirmware &firmware, const DriverState &drive
   startup.portTrace = hardware.portLog;
   startup.portTraceTsc = hardware.portWriteTsc;
   startup.stopDisplayFirstWrite = hardware.stopDisplayFirstWrite;
+  startup.stopDisplayLeftOut = hardware.stopDisplayLeftOut;
   startup.uartOutput = hardware.uart.transmitted;
   startup.indexRegisterAfter = hardware.platformRegisters.index;
   startup.platformRegisterReads = hardware.platformRegisters.registerReads;

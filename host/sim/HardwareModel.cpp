@@ -1,6 +1,7 @@
 #include "host/sim/HardwareModel.h"
 
 #include <csetjmp>
+#include <cstddef>
 #include <cstdio>
 #include <cstdlib>
 
@@ -36,8 +37,19 @@ const MmioWindow *HardwareModel::FindWindow(uint64_t address) const {
   return best;
 }
 
+bool HardwareModel::LeavingDisplayOut() const {
+  return inStopDisplay && portLog.size() - stopDisplayFirstWrite >= kStopDisplayKeptFirst + kStopDisplayKeptLast;
+}
+
 void HardwareModel::PortOut(uint16_t port, unsigned width, uint32_t value) {
   PortWrite write{port, static_cast<uint8_t>(width), value};
+  if (LeavingDisplayOut()) {
+    // The oldest of the last writes kept makes room for this one.
+    const size_t oldest = stopDisplayFirstWrite + kStopDisplayKeptFirst;
+    portLog.erase(portLog.begin() + static_cast<std::ptrdiff_t>(oldest));
+    portWriteTsc.erase(portWriteTsc.begin() + static_cast<std::ptrdiff_t>(oldest));
+    stopDisplayLeftOut++;
+  }
   portLog.push_back(write);
   portWriteTsc.push_back(tsc);
   if (onPortWrite) {
@@ -74,7 +86,11 @@ void HardwareModel::MmioWrite(uint64_t address, unsigned width, uint64_t value) 
 }
 
 uint64_t HardwareModel::ReadMsr(uint32_t index) {
-  msrReads.push_back(index);
+  if (LeavingDisplayOut()) {
+    msrReadsLeftOut++;
+  } else {
+    msrReads.push_back(index);
+  }
   auto found = msrs.find(index);
   return found == msrs.end() ? 0 : found->second;
 }
@@ -98,6 +114,7 @@ uint16_t HardwareModel::Cpuid(uint32_t eax, uint32_t ebx, uint32_t ecx, uint16_t
     stopCode = ecx;
     stopDisplayValues = 0;
     stopDisplayFirstWrite = portLog.size();
+    stopDisplayLeftOut = 0;
   }
   return stopOverrideAnswer;
 }

@@ -111,6 +111,16 @@ class HardwareModel {
   uint64_t stopDisplayValues = 0;
   size_t stopDisplayFirstWrite = 0;  // index in portLog of the first display value
   bool parked = false;
+  // A display may run for up to a million values; its trace is bounded.
+  // Of the port writes from the first display value on, portLog keeps the
+  // first kStopDisplayKeptFirst and the last kStopDisplayKeptLast, with
+  // their counters in portWriteTsc, and counts the writes between them in
+  // stopDisplayLeftOut. MSR reads (the holds' frequency look-ups) made once
+  // the trace holds all it keeps are counted in msrReadsLeftOut, not listed.
+  static constexpr size_t kStopDisplayKeptFirst = 16;
+  static constexpr size_t kStopDisplayKeptLast = 16;
+  uint64_t stopDisplayLeftOut = 0;
+  uint64_t msrReadsLeftOut = 0;
   std::jmp_buf *parkJump = nullptr;
 
   // Records.
@@ -128,6 +138,9 @@ class HardwareModel {
 
  private:
   const MmioWindow *FindWindow(uint64_t address) const;
+  // The display has filled what its trace keeps: what comes now is left out
+  // or pushes out the oldest of the last writes kept.
+  bool LeavingDisplayOut() const;
   std::vector<MmioWindow> windows_;
 };
 

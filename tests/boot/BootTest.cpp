@@ -335,4 +335,77 @@ TEST(BootTest, EachAllocationFailingAloneLeavesAConsistentInventory) {
   }
 }
 
+
+// A stop display of any length the platform accepts (up to a million
+// values) ends, and its trace stays bounded and exact: the first 16 and the
+// last 16 values, each with the counter at its write, and how many came
+// between them. With a counter step of the whole hold (2.5 s at 3 GHz),
+// each value costs three reads: the start stamp, one at the target, one
+// past it.
+class LongStopDisplayTest : public ::testing::TestWithParam<uint64_t> {};
+
+TEST_P(LongStopDisplayTest, KeepsTheFirstAndLastSixteenValuesAndCountsTheRest) {
+  const uint64_t count = GetParam();
+  constexpr uint64_t kStep = 7500000000;
+  const json report = host::RunBootIsolated(sim::ParsePlatformJson(
+      R"({"name": "long display", "cpu": {"tsc_step": 7500000000, "stop_display_values": )" + std::to_string(count) +
+      R"(}, "faults": {"fail_installs": ["AF62673D-DEDA-43AE-8F03-9C2D89FD78DA"]}})"));
+  const json &startup = report["startup"];
+  const json &stop = startup["fatal_stop"];
+  ASSERT_TRUE(stop["parked"].get<bool>());
+  EXPECT_EQ(stop["code"], "0x00080225");
+
+  // Which values are kept: all of a short display, else the first 16 and
+  // the last 16.
+  std::vector<uint64_t> kept;
+  for (uint64_t k = 0; k < count; k++) {
+    if (count <= 32 || k < 16 || k >= count - 16) {
+      kept.push_back(k);
+    }
+  }
+  const std::vector<std::string> cycle = {"0x250000DE", "0x0000DEAD", "0x00DEAD00",
+                                          "0xDEAD0008", "0xAD000802", "0x00080225"};
+  json values = json::array();
+  json tsc = json::array();
+  const uint64_t first = startup["port_trace"][1]["tsc"].get<uint64_t>();  // the stop code's write
+  for (uint64_t k : kept) {
+    values.push_back(cycle[k % 6]);
+    tsc.push_back(first + k * 3 * kStep);
+  }
+  EXPECT_EQ(stop["display_values"], values);
+  EXPECT_EQ(stop["display_tsc"], tsc);
+
+  const json &trace = startup["port_trace"];
+  ASSERT_EQ(trace.size(), 2 + kept.size());
+  for (size_t i = 0; i < kept.size(); i++) {
+    EXPECT_EQ(trace[2 + i]["value"], values[i]);
+    EXPECT_EQ(trace[2 + i]["tsc"], tsc[i]);
+  }
+  json display;
+  for (const json &event : startup["port_events"]) {
+    if (event["event"] == "stop_display") {
+      display = event;
+    }
+  }
+  EXPECT_EQ(display["values"], values);
+
+  const uint64_t leftOut = count - kept.size();
+  if (leftOut == 0) {
+    // A display the trace holds whole is reported as it always was.
+    EXPECT_FALSE(stop.contains("display_values_left_out"));
+    EXPECT_FALSE(stop.contains("display_value_count"));
+    EXPECT_FALSE(display.contains("values_left_out"));
+    EXPECT_FALSE(startup.contains("port_trace_left_out"));
+  } else {
+    EXPECT_EQ(stop["display_values_left_out"], leftOut);
+    EXPECT_EQ(stop["display_value_count"], count);
+    EXPECT_EQ(display["values_left_out"], leftOut);
+    EXPECT_EQ(display["value_count"], count);
+    EXPECT_EQ(startup["port_trace_left_out"], json({{"writes", leftOut}, {"after", 18}}));
+  }
+}
+
+INSTANTIATE_TEST_SUITE_P(Counts, LongStopDisplayTest,
+                         ::testing::Values(1u, 12u, 32u, 33u, 34u, 1000u, 1000000u));
+
 }  // namespace

@@ -135,6 +135,31 @@ TEST_F(FatalStopTest, WithoutAnEnabledPstateEachHoldIs640TicksAndTheRegistersAre
   EXPECT_EQ(gTscTicksPerSecond, 0u);
 }
 
+// The model's trace of a long display is bounded: the first 16 writes and
+// the last 16, the writes between them counted; the holds' register reads
+// once the trace is full are counted, not listed.
+TEST_F(FatalStopTest, ALongDisplayKeepsItsFirstAndLastSixteenWrites) {
+  StartWith({Pstate(false, 120, 8)}, 1000);
+  Hardware().stopDisplayLimit = 100;
+  RunIntoDisplay(0x00010320);
+  const uint32_t cycle[6] = {0x200000DE, 0x0000DEAD, 0x00DEAD00, 0xDEAD0001, 0xAD000103, 0x00010320};
+  std::vector<PortWrite> expected = {{0xE0, 16, 0xDEAD}, {0x80, 32, 0x00010320}};
+  std::vector<uint64_t> expectedTimes;
+  for (uint32_t k = 0; k < 100; k++) {
+    if (k < 16 || k >= 84) {
+      expected.push_back({0x80, 32, cycle[k % 6]});
+      // Two reads per hold: the start stamp, then one past the 640 ticks.
+      expectedTimes.push_back(k * 2000u);
+    }
+  }
+  EXPECT_EQ(Hardware().portLog, expected);
+  EXPECT_EQ(DisplayTimes(), expectedTimes);
+  EXPECT_EQ(Hardware().stopDisplayLeftOut, 68u);
+  // A hold after each value but the last, eight registers each.
+  EXPECT_EQ(Hardware().msrReads.size(), 31u * 8u);
+  EXPECT_EQ(Hardware().msrReadsLeftOut, 68u * 8u);
+}
+
 TEST_F(FatalStopTest, AZeroFrequencyHoldEndsAtTheFirstReadAboveTheStart) {
   StartWith({Pstate(true, 120, 0)}, 1);
   Hardware().stopDisplayLimit = 3;

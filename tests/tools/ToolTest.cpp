@@ -446,13 +446,15 @@ TEST(ToolTest, SweepNamesWhatEachRefusedAllocationSkipped) {
 
 // A run of boardinv and what it must give: the exit status, standard error
 // exactly, and fragments that standard output holds (each exactly, in any
-// place) or must not hold.
+// place) or must not hold. @PLATFORM@ in the arguments names a file holding
+// platform.
 struct OutputCase {
   std::string arguments;
   int status;
   std::string err;
   std::vector<std::string> present;
   std::vector<std::string> absent;
+  std::string platform = "";
 };
 
 // Shown by its arguments when a case fails.
@@ -462,7 +464,12 @@ class OutputTest : public ::testing::TestWithParam<OutputCase> {};
 
 TEST_P(OutputTest, StatusErrorAndFragments) {
   const OutputCase &c = GetParam();
-  const ToolRun run = Tool(c.arguments);
+  std::string arguments = c.arguments;
+  const size_t at = arguments.find("@PLATFORM@");
+  if (at != std::string::npos) {
+    arguments.replace(at, 10, WriteTemp("output-case.json", c.platform));
+  }
+  const ToolRun run = Tool(arguments);
   EXPECT_EQ(run.status, c.status) << c.arguments << "\n" << run.err;
   EXPECT_EQ(run.err, c.err) << c.arguments;
   for (const std::string &fragment : c.present) {
@@ -553,5 +560,49 @@ INSTANTIATE_TEST_SUITE_P(
         OutputCase{"boot --type ''", 2, "boardinv: --type: \"\" holds an empty type (give TYPE[,TYPE...])\n", {}, {}},
         OutputCase{"boot --type 8 9", 2, "boardinv: The following argument was not expected: 9\n", {}, {}},
         OutputCase{"boot --type", 2, "boardinv: --type: 1 required TYPE[,TYPE...] missing\n", {}, {}}));
+
+// The stop display: a short one whole, as before; a long one (up to the
+// million the platform accepts) as its first 16 and last 16 values, with
+// how many came between them.
+const std::string kLongDisplay =
+    R"({"name": "long display", "cpu": {"tsc_step": 7500000000, "stop_display_values": 1000000},
+        "faults": {"fail_installs": ["AF62673D-DEDA-43AE-8F03-9C2D89FD78DA"]}})";
+const std::string kCycle = " 0x250000DE 0x0000DEAD 0x00DEAD00 0xDEAD0008 0xAD000802 0x00080225";
+
+INSTANTIATE_TEST_SUITE_P(
+    StopDisplay, OutputTest,
+    ::testing::Values(
+        OutputCase{std::string("boot --platform ") + BOARDINV_SOURCE_DIR + "/tests/platforms/stop-display.json",
+                   0,
+                   "",
+                   {"  Port 0x80: stop display" + kCycle + kCycle + "\n"
+                    "  Fatal stop: parked in the stop display with code 0x00080225\n"},
+                   {"left out"}},
+        OutputCase{"boot --platform @PLATFORM@",
+                   0,
+                   "",
+                   {"  Port 0x80: stop display" + kCycle + kCycle + " 0x250000DE 0x0000DEAD 0x00DEAD00 0xDEAD0008"
+                    " (999968 values left out) 0x250000DE 0x0000DEAD 0x00DEAD00 0xDEAD0008 0xAD000802 0x00080225" +
+                        kCycle + " 0x250000DE 0x0000DEAD 0x00DEAD00 0xDEAD0008\n"
+                                 "  Fatal stop: parked in the stop display with code 0x00080225 after 1000000 "
+                                 "display values\n"},
+                   {},
+                   kLongDisplay},
+        OutputCase{"boot --format json --platform @PLATFORM@",
+                   0,
+                   "",
+                   {"      \"display_value_count\": 1000000,\n      \"display_values\": [\n",
+                    "      \"display_values_left_out\": 999968,\n      \"parked\": true\n",
+                    "        \"value_count\": 1000000,\n", "        \"values_left_out\": 999968\n",
+                    "    \"port_trace_left_out\": {\n      \"after\": 18,\n      \"writes\": 999968\n    },\n"},
+                   {},
+                   kLongDisplay},
+        OutputCase{"boot --platform @PLATFORM@",
+                   0,
+                   "",
+                   {" 0xDEAD0008 (1 value left out) 0x00080225 ", "after 33 display values\n"},
+                   {},
+                   R"({"cpu": {"tsc_step": 7500000000, "stop_display_values": 33},
+                       "faults": {"fail_installs": ["AF62673D-DEDA-43AE-8F03-9C2D89FD78DA"]}})"}));
 
 }  // namespace
