@@ -472,4 +472,63 @@ TEST_F(DevpathTool, FormatOptionAndSnakeCaseKeys) {
   EXPECT_EQ(both.err.rfind("boardinv: ", 0), 0u) << both.err;
 }
 
+// --explain answers its one path as every devpath answer in JSON: one
+// object on one line, keys sorted.
+TEST_F(DevpathTool, ExplainInJsonIsOneLine) {
+  const std::string end =
+      "{\"keyword\":null,\"kind\":\"end of path\",\"length\":4,\"offset\":0,\"subType\":255,\"sub_type\":255,"
+      "\"type\":127}";
+  ExpectRows({
+      {{"--explain", "--json", "7F FF 04 00"}, "", 0,
+       "{\"nodes\":[" + end + "],\"reason\":null,\"size\":4,\"valid\":true}\n", ""},
+      {{"--explain", "--format", "json", "01 01 06 00 02 01 7F FF 04 00 AA BB"}, "", 0,
+       "{\"nodes\":[{\"keyword\":null,\"kind\":\"PCI\",\"length\":6,\"offset\":0,\"subType\":1,\"sub_type\":1,"
+       "\"type\":1},{\"keyword\":null,\"kind\":\"end of path\",\"length\":4,\"offset\":6,\"subType\":255,"
+       "\"sub_type\":255,\"type\":127}],\"reason\":null,\"size\":10,\"trailingBytes\":2,\"trailing_bytes\":2,"
+       "\"valid\":true}\n",
+       ""},
+      {{"--explain", "--json", "7F FF 05 00 00"}, "", 1,
+       "{\"nodes\":[{\"keyword\":null,\"kind\":\"end of path\",\"length\":5,\"offset\":0,\"subType\":255,"
+       "\"sub_type\":255,\"type\":127}],\"reason\":\"the end node at offset 0 has Length 5, not 4\",\"size\":null,"
+       "\"valid\":false}\n",
+       ""},
+      {{"--explain", "--json", "01 01 06"}, "", 1,
+       "{\"nodes\":[],\"reason\":\"no end node: the bytes end at offset 3 inside or before a node header\","
+       "\"size\":null,\"valid\":false}\n",
+       ""},
+  });
+}
+
+// A path of the largest size (1 MiB) of the smallest nodes: every node is
+// listed, in text one line each, in JSON on the one line. (Its memory,
+// about that of the bytes since the nodes are written as they are reached,
+// is measured with /usr/bin/time, not here.)
+TEST_F(DevpathTool, ExplainListsEveryNodeOfTheLargestPath) {
+  constexpr size_t kNodes = (size_t{1} << 20) / 4;
+  std::string path;
+  for (size_t i = 0; i + 1 < kNodes; i++) {
+    path += std::string("\x01\x01\x04\x00", 4);
+  }
+  path += std::string("\x7F\xFF\x04\x00", 4);
+  WriteScratch("largest.bin", path);
+
+  const ToolRun text = Tool({"--explain", "--binary", dir_ + "/largest.bin"});
+  EXPECT_EQ(text.status, 0) << text.err;
+  EXPECT_EQ(std::count(text.out.begin(), text.out.end(), '\n'), static_cast<long>(kNodes + 2));
+  const std::string last =
+      "1048568 0x01  0x01     4       PCI\n"
+      "1048572 0x7F  0xFF     4       end of path\n"
+      "valid device path, 1048576 bytes\n";
+  ASSERT_GE(text.out.size(), last.size());
+  EXPECT_EQ(text.out.substr(text.out.size() - last.size()), last);
+
+  const ToolRun json = Tool({"--explain", "--json", "--binary", dir_ + "/largest.bin"});
+  EXPECT_EQ(json.status, 0) << json.err;
+  EXPECT_EQ(std::count(json.out.begin(), json.out.end(), '\n'), 1);
+  const auto answer = nlohmann::json::parse(json.out);
+  ASSERT_EQ(answer["nodes"].size(), kNodes);
+  EXPECT_EQ(answer["nodes"][kNodes - 1]["offset"], (size_t{1} << 20) - 4);
+  EXPECT_EQ(answer["size"], size_t{1} << 20);
+}
+
 }  // namespace

@@ -21,6 +21,7 @@
 #include "host/sim/InputFile.h"
 #include "host/sim/Platform.h"
 #include "host/sim/SimFirmware.h"
+#include "host/sim/Text.h"
 #include "startup/Memory.h"
 #include "startup/Startup.h"
 #include "tools/boardinv/Commands.h"
@@ -243,11 +244,6 @@ nlohmann::json PathJson(Converter &converter, const std::u16string &text, const 
   return nodes;
 }
 
-// "1 node", "2 nodes".
-std::string Count(uint64_t count, const std::string &singular, const std::string &plural) {
-  return std::to_string(count) + " " + (count == 1 ? singular : plural);
-}
-
 // A note on standard error about one input, named by where it came from
 // ("line 7", "argument 2").
 void Note(const std::string &where, const std::string &message) {
@@ -285,7 +281,7 @@ bool Answer(Converter &converter, const DevpathOptions &options, const std::stri
   if (options.node) {
     const size_t nodes = NodeTexts(*ucs2).size();
     if (nodes > 1) {
-      Note(where, "--node converts one node; the text holds " + Count(nodes, "node", "nodes") +
+      Note(where, "--node converts one node; the text holds " + sim::Counted(nodes, "node", "nodes") +
                       " (only the first is converted)");
     }
   }
@@ -476,21 +472,6 @@ int RunExplain(const DevpathOptions &options, Converter &converter) {
       break;
   }
 
-  // The nodes the walk stepped over, each of a Length that fits, and the
-  // node it ended at when that node's header lies within the bytes.
-  nlohmann::json nodes = nlohmann::json::array();
-  auto list = [&](size_t offset) {
-    nodes.push_back(NodeJson(bytes, offset, ""));
-    nodes.back()["kind"] = KindName(bytes[offset], bytes[offset + 1]);
-  };
-  size_t offset = 0;
-  for (; offset < at; offset += LengthAt(bytes, offset)) {
-    list(offset);
-  }
-  if (walk.Fault != DevicePathNoEndNode && walk.Fault != DevicePathNull) {
-    list(offset);
-  }
-
   uint64_t size = 0;
   if (reason.empty()) {
     // In bounds up to the end node: the driver's own verdict.
@@ -500,29 +481,50 @@ int RunExplain(const DevpathOptions &options, Converter &converter) {
     }
   }
 
+  // The nodes the walk stepped over, each of a Length that fits, and the
+  // node it ended at when that node's header lies within the bytes. A path
+  // of the largest size holds a quarter of a million nodes: each is written
+  // as it is reached, so memory stays that of the bytes.
+  auto forEachNode = [&](const auto &visit) {
+    size_t offset = 0;
+    for (; offset < at; offset += LengthAt(bytes, offset)) {
+      visit(offset);
+    }
+    if (walk.Fault != DevicePathNoEndNode && walk.Fault != DevicePathNull) {
+      visit(offset);
+    }
+  };
+
   if (options.Json()) {
-    nlohmann::json out = {{"valid", reason.empty()}, {"nodes", nodes}};
-    out["size"] = reason.empty() ? nlohmann::json(size) : nlohmann::json(nullptr);
-    out["reason"] = reason.empty() ? nlohmann::json(nullptr) : nlohmann::json(reason);
+    // One line, as every devpath answer; its keys in the order of the
+    // other JSON objects (sorted).
+    std::cout << "{\"nodes\":[";
+    bool first = true;
+    forEachNode([&](size_t offset) {
+      nlohmann::json node = NodeJson(bytes, offset, "");
+      node["kind"] = KindName(bytes[offset], bytes[offset + 1]);
+      std::cout << (first ? "" : ",") << node.dump();
+      first = false;
+    });
+    std::cout << "],\"reason\":" << (reason.empty() ? nlohmann::json(nullptr) : nlohmann::json(reason)).dump()
+              << ",\"size\":" << (reason.empty() ? nlohmann::json(size) : nlohmann::json(nullptr)).dump();
     if (reason.empty() && size < bytes.size()) {
       // trailingBytes for the first releases' readers, trailing_bytes in
       // the snake_case of every other key.
-      out["trailingBytes"] = bytes.size() - size;
-      out["trailing_bytes"] = bytes.size() - size;
+      std::cout << ",\"trailingBytes\":" << bytes.size() - size << ",\"trailing_bytes\":" << bytes.size() - size;
     }
-    std::cout << out.dump(2) << '\n';
+    std::cout << ",\"valid\":" << (reason.empty() ? "true" : "false") << "}\n";
   } else {
     std::printf("%-7s %-5s %-8s %-7s %s\n", "offset", "type", "subtype", "length", "kind");
-    for (const auto &node : nodes) {
-      std::printf("%-7zu 0x%02X  0x%02X     %-7u %s\n", node["offset"].get<size_t>(), node["type"].get<unsigned>(),
-                  node["subType"].get<unsigned>(), node["length"].get<unsigned>(),
-                  node["kind"].get<std::string>().c_str());
-    }
+    forEachNode([&](size_t offset) {
+      std::printf("%-7zu 0x%02X  0x%02X     %-7u %s\n", offset, bytes[offset], bytes[offset + 1],
+                  static_cast<unsigned>(LengthAt(bytes, offset)), KindName(bytes[offset], bytes[offset + 1]));
+    });
     if (reason.empty()) {
-      std::printf("valid device path, %s\n", Count(size, "byte", "bytes").c_str());
+      std::printf("valid device path, %s\n", sim::Counted(size, "byte", "bytes").c_str());
       if (size < bytes.size()) {
         const size_t trailing = bytes.size() - size;
-        std::printf("%s after the end node %s not part of the path\n", Count(trailing, "byte", "bytes").c_str(),
+        std::printf("%s after the end node %s not part of the path\n", sim::Counted(trailing, "byte", "bytes").c_str(),
                     trailing == 1 ? "is" : "are");
       }
     } else {
@@ -574,7 +576,7 @@ std::function<int()> AddDevpathCommand(CLI::App &app) {
       "Exit status 1 when any answer is null or an error.\n"
       "With --explain, reads a binary device path (HEX bytes, --input FILE|- holding them as\n"
       "text, or --binary FILE|- holding the raw bytes) and lists its nodes and size, or says why\n"
-      "it is invalid (exit status 1).\n"
+      "it is invalid (exit status 1); with --format json, as one JSON object on one line.\n"
       "With --efi FILE, every mode converts and validates with the functions inside that driver\n"
       "binary instead of those linked into boardinv.");
   command->add_option("TEXT", options->texts,
