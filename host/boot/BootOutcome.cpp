@@ -78,8 +78,8 @@ void DescribeOutcome(BootResult &result) {
     if (result.variableStatus == EFI_NOT_FOUND) {
       result.outcome = "variable " + name + " is missing (GetVariable: Not Found)";
     } else if (result.variableStatus == EFI_BUFFER_TOO_SMALL) {
-      result.outcome = "variable " + name + " holds " + std::to_string(result.variableStoredSize) +
-                       " bytes, not 4 (GetVariable: Buffer Too Small)";
+      result.outcome = "variable " + name + " holds " + sim::Counted(result.variableStoredSize, "byte", "bytes") +
+                       ", not 4 (GetVariable: Buffer Too Small)";
     } else {
       result.outcome = "variable " + name + " cannot be read (GetVariable: " +
                        sim::StatusText(result.variableStatus) + ")";

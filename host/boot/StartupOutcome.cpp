@@ -79,7 +79,7 @@ void GatherHeapList(const sim::SimFirmware &firmware, const DriverState &driver,
     }
     if (!memory.Holds(node, sizeof(HEAP_BUFFER_NODE) + uint64_t{node->Header.Size})) {
       broken("forward, node " + std::to_string(forward.size() + 1) + " at " + Address(node) + " with " +
-             std::to_string(node->Header.Size) + " payload bytes" + outside);
+             sim::Counted(node->Header.Size, "payload byte", "payload bytes") + outside);
       break;
     }
     if (forward.size() == kLimit) {

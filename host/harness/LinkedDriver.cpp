@@ -13,7 +13,8 @@ namespace {
 const LinkedDriver *gActive = nullptr;
 
 std::string Counted(int64_t blocks, int64_t bytes) {
-  return std::to_string(blocks) + (blocks == 1 ? " block (" : " blocks (") + std::to_string(bytes) + " bytes)";
+  return std::to_string(blocks) + (blocks == 1 ? " block (" : " blocks (") + std::to_string(bytes) +
+         (bytes == 1 ? " byte)" : " bytes)");
 }
 
 std::string MemoryTypeText(EFI_MEMORY_TYPE type) {

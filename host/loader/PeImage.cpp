@@ -29,6 +29,9 @@ constexpr uint16_t kRelocationDir64 = 10;
 
 using sim::Hex;
 
+// A size in hex with its noun: "0x200 bytes", "0x1 byte".
+std::string HexSize(uint64_t size) { return Hex(size) + (size == 1 ? " byte" : " bytes"); }
+
 // Reads little-endian fields at checked offsets of the file.
 class Reader {
  public:
@@ -92,7 +95,7 @@ PeImage ParsePeImage(std::vector<uint8_t> bytes) {
   const uint64_t optionalSize = file.Read(pe + 20, 2, "file header");
   const uint64_t optional = pe + 24;
   if (optionalSize < 112) {
-    throw ImageError("optional header of " + std::to_string(optionalSize) + " bytes is too short for PE32+");
+    throw ImageError("optional header of " + sim::Counted(optionalSize, "byte", "bytes") + " is too short for PE32+");
   }
   if (!file.Has(optional, optionalSize)) {
     throw ImageError("the file ends inside the optional header");
@@ -154,15 +157,15 @@ PeImage ParsePeImage(std::vector<uint8_t> bytes) {
 
   const uint64_t table = optional + optionalSize;
   if (!file.Has(table, sectionCount * 40)) {
-    throw ImageError("the file ends inside the section table (" + std::to_string(sectionCount) + " sections at " +
-                     Hex(table) + ", file of " + std::to_string(bytes.size()) + " bytes)");
+    throw ImageError("the file ends inside the section table (" + sim::Counted(sectionCount, "section", "sections") + " at " +
+                     Hex(table) + ", file of " + sim::Counted(bytes.size(), "byte", "bytes") + ")");
   }
   if (image.sizeOfHeaders > image.sizeOfImage || !file.Has(0, image.sizeOfHeaders)) {
-    throw ImageError("headers of " + Hex(image.sizeOfHeaders) + " bytes do not fit the file and the image");
+    throw ImageError("headers of " + HexSize(image.sizeOfHeaders) + " do not fit the file and the image");
   }
   if (table + sectionCount * 40 > image.sizeOfHeaders) {
     throw ImageError("the section table (" + Hex(table) + " to " + Hex(table + sectionCount * 40) +
-                     ") does not lie inside the headers (" + Hex(image.sizeOfHeaders) + " bytes)");
+                     ") does not lie inside the headers (" + HexSize(image.sizeOfHeaders) + ")");
   }
   for (uint64_t i = 0; i < sectionCount; i++) {
     const uint64_t at = table + 40 * i;
@@ -178,15 +181,15 @@ PeImage ParsePeImage(std::vector<uint8_t> bytes) {
     const uint64_t span = std::max(section.virtualSize, section.rawSize);
     if (section.virtualAddress % kPageSize != 0 || section.virtualAddress < image.sizeOfHeaders ||
         section.virtualAddress + span > image.sizeOfImage) {
-      throw ImageError("section " + section.name + " at " + Hex(section.virtualAddress) + " (" + Hex(span) +
-                       " bytes) does not lie page-aligned inside the image");
+      throw ImageError("section " + section.name + " at " + Hex(section.virtualAddress) + " (" + HexSize(span) +
+                       ") does not lie page-aligned inside the image");
     }
     if (!section.Readable()) {
       throw ImageError("section " + section.name + " is not readable (characteristics " +
                        Hex(section.characteristics) + " without MEM_READ " + Hex(kScnMemRead) + ")");
     }
     if (section.rawSize != 0) {
-      const std::string raw = "section " + section.name + ": raw data of " + Hex(section.rawSize) + " bytes at " +
+      const std::string raw = "section " + section.name + ": raw data of " + HexSize(section.rawSize) + " at " +
                               Hex(section.rawOffset);
       if (section.rawOffset == 0) {
         throw ImageError(raw + " has no file offset");
@@ -195,12 +198,12 @@ PeImage ParsePeImage(std::vector<uint8_t> bytes) {
         throw ImageError(raw + " is not at a multiple of the file alignment " + Hex(image.fileAlignment));
       }
       if (section.rawOffset < image.sizeOfHeaders) {
-        throw ImageError(raw + " overlaps the headers (" + Hex(image.sizeOfHeaders) + " bytes)");
+        throw ImageError(raw + " overlaps the headers (" + HexSize(image.sizeOfHeaders) + ")");
       }
       if (!file.Has(section.rawOffset, section.rawSize)) {
         throw ImageError("section " + section.name + " runs past the end of the file (raw data of " +
-                         Hex(section.rawSize) + " bytes at " + Hex(section.rawOffset) + ", file of " +
-                         Hex(bytes.size()) + " bytes)");
+                         HexSize(section.rawSize) + " at " + Hex(section.rawOffset) + ", file of " +
+                         HexSize(bytes.size()) + ")");
       }
     }
     if (section.Writable() && section.Executable()) {
@@ -240,7 +243,7 @@ PeImage ParsePeImage(std::vector<uint8_t> bytes) {
     }
     const Section *holder = InitialisedHolder(image, relocRva, relocSize);
     if (holder == nullptr) {
-      throw ImageError("the relocation directory (" + Hex(relocSize) + " bytes at RVA " + Hex(relocRva) +
+      throw ImageError("the relocation directory (" + HexSize(relocSize) + " at RVA " + Hex(relocRva) +
                        ") does not lie inside a section's raw data");
     }
     const uint8_t *start = bytes.data() + holder->rawOffset + (relocRva - holder->virtualAddress);
@@ -312,7 +315,7 @@ MappedImage::MappedImage(const PeImage &image) : size_(image.sizeOfImage), entry
   if (image.hasRelocations) {
     memory = mmap(nullptr, size_, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
     if (memory == MAP_FAILED) {
-      throw ImageError("cannot map " + std::to_string(size_) + " bytes for the image");
+      throw ImageError("cannot map " + sim::Counted(size_, "byte", "bytes") + " for the image");
     }
   } else {
     // Without relocations the image runs at its ImageBase or nowhere.
@@ -412,8 +415,8 @@ uint32_t FindSymbolIn(const PeImage &image, const std::map<std::string, uint32_t
       return rva;
     }
   }
-  throw ImageError(mapPath + ": symbol " + prefix + "... at RVA " + Hex(rva) + " (" + Hex(length) +
-                   " bytes) does not lie inside " +
+  throw ImageError(mapPath + ": symbol " + prefix + "... at RVA " + Hex(rva) + " (" + HexSize(length) +
+                   ") does not lie inside " +
                    (kind == SymbolKind::Code ? "the raw data of an executable section"
                                              : "a writable, not executable section") +
                    " of the image: the map is not this image's");

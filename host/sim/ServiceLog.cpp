@@ -33,7 +33,7 @@ ServiceCallText FormatServiceCall(const ServiceCall &call) {
   switch (call.service) {
     case Service::AllocatePool:
       return {"AllocatePool",
-              "allocation " + std::to_string(call.allocation) + " (" + std::to_string(call.size) + " bytes of " +
+              "allocation " + std::to_string(call.allocation) + " (" + Counted(call.size, "byte", "bytes") + " of " +
                   MemoryTypeWords(call.memoryType) + ") refused",
               ""};
     case Service::FreePool:

@@ -168,6 +168,18 @@ INSTANTIATE_TEST_SUITE_P(
         Corruption{"code raw data at offset 0",
                    [](std::vector<uint8_t> &b) { Put32(b, SectionEntry(b, ".text") + kRawOffset, 0); },
                    "section .text: raw data of 0x3A00 bytes at 0x0 has no file offset"},
+        Corruption{"one section, cut in the section table",
+                   [](std::vector<uint8_t> &b) {
+                     b[PeOffset(b) + 6] = 1, b[PeOffset(b) + 7] = 0;
+                     b.resize(SectionTable(b) + 20);
+                   },
+                   "the file ends inside the section table (1 section at 0x180, file of 404 bytes)"},
+        Corruption{"code of one raw byte at offset 1",
+                   [](std::vector<uint8_t> &b) {
+                     Put32(b, SectionEntry(b, ".text") + kRawSize, 1);
+                     Put32(b, SectionEntry(b, ".text") + kRawOffset, 1);
+                   },
+                   "section .text: raw data of 0x1 byte at 0x1 is not at a multiple of the file alignment 0x200"},
         Corruption{"code raw data at offset 1",
                    [](std::vector<uint8_t> &b) { Put32(b, SectionEntry(b, ".text") + kRawOffset, 1); },
                    "section .text: raw data of 0x3A00 bytes at 0x1 is not at a multiple of the file alignment 0x200"},

@@ -605,4 +605,67 @@ INSTANTIATE_TEST_SUITE_P(
                    R"({"cpu": {"tsc_step": 7500000000, "stop_display_values": 33},
                        "faults": {"fail_installs": ["AF62673D-DEDA-43AE-8F03-9C2D89FD78DA"]}})"}));
 
+// A count of one takes the singular, in every place a count is shown.
+INSTANTIATE_TEST_SUITE_P(
+    Plurals, OutputTest,
+    ::testing::Values(
+        OutputCase{"boot --platform @PLATFORM@",
+                   0,
+                   "",
+                   {"NioTypeProtected: 1 byte stored; GetVariable: Success; word 0x00000001\n",
+                    "Pool: 1 block (33 bytes) outstanding after 1 allocation\n",
+                    "Heap buffer list: installed (InstallProtocolInterface: Success), 1 buffer\n"
+                    "    [1] 1 byte, pool kind 4, in boot_services_data: 41\n"},
+                   {},
+                   R"({"variables": [{"name": "NioTypeProtected", "value": 1, "size": 1}],
+                       "hob_list": {"blocks": [{"kind": "heap", "payload": "41"}]}})"},
+        OutputCase{"boot --platform @PLATFORM@",
+                   0,
+                   "",
+                   {"NioTypeProtected: 2 bytes stored", "Pool: 2 blocks (68 bytes) outstanding after 2 allocations\n",
+                    "), 2 buffers\n    [1] 2 bytes, pool kind 4"},
+                   {},
+                   R"({"variables": [{"name": "NioTypeProtected", "value": 1, "size": 2}],
+                       "hob_list": {"blocks": [{"kind": "heap", "payload": "41 42"},
+                                               {"kind": "heap", "payload": "43 44"}]}})"},
+        OutputCase{"devpath --explain '7F FF 04 00 AA'",
+                   0,
+                   "",
+                   {"valid device path, 4 bytes\n1 byte after the end node is not part of the path\n"},
+                   {}},
+        OutputCase{"devpath --node 'Pci(1,2)/Pci(3,4)'",
+                   0,
+                   "boardinv: argument 1: --node converts one node; the text holds 2 nodes (only the first is "
+                   "converted)\n",
+                   {"01 01 06 00 02 01\n"},
+                   {}}));
+
+// --format text|json on every subcommand: a whole report is one JSON
+// document, answers per input are JSON Lines.
+const std::string kPci12Json =
+    "{\"bytes\":\"01 01 06 00 02 01 7F FF 04 00\",\"nodes\":[{\"keyword\":\"Pci\",\"length\":6,\"offset\":0,"
+    "\"subType\":1,\"sub_type\":1,\"type\":1},{\"keyword\":null,\"length\":4,\"offset\":6,\"subType\":255,"
+    "\"sub_type\":255,\"type\":127}],\"size\":10,\"text\":\"Pci(1,2)\"}\n";
+
+INSTANTIATE_TEST_SUITE_P(
+    Formats, OutputTest,
+    ::testing::Values(OutputCase{"boot --format json", 0, "", {"{\n  \"end_of_dxe_event\": {\n"}, {"Platform:"}},
+                      OutputCase{"boot --format text", 0, "", {"Platform: default\n"}, {"{"}},
+                      OutputCase{"sweep --format json --platform @PLATFORM@",
+                                 0,
+                                 "",
+                                 {"{\n  \"allocations\": 24,\n  \"boots\": [\n"},
+                                 {},
+                                 R"({"variables": [{"name": "NioTypeProtected", "value": "0x201"}]})"},
+                      OutputCase{"sweep --format text --platform @PLATFORM@",
+                                 0,
+                                 "",
+                                 {"Allocations in a boot without refusals: 24\n"},
+                                 {"{"},
+                                 R"({"variables": [{"name": "NioTypeProtected", "value": "0x201"}]})"},
+                      OutputCase{"devpath --format json 'Pci(1,2)' 'Pci(1,2)'", 0, "", {kPci12Json + kPci12Json}, {}},
+                      OutputCase{"devpath --json 'Pci(1,2)'", 0, "", {kPci12Json}, {}},
+                      OutputCase{"devpath --format text 'Pci(1,2)'", 0, "", {"01 01 06 00 02 01 7F FF 04 00\n"}, {}},
+                      OutputCase{"devpath --explain --format json '7F FF 04 00'", 0, "", {"{\"nodes\":[{"}, {"\n{"}}));
+
 }  // namespace
