@@ -243,7 +243,8 @@ json DecodeSmbiosRecord(const std::vector<uint8_t> &record) {
     fields["device"] = record[16] >> 3;
     fields["function"] = record[16] & 7;
     fields["slot_characteristics"] = SlotCharacteristicsText(record[11], record[12]);
-    const std::string address = PciBusAddress(static_cast<uint16_t>(record[13] | (record[14] << 8)), record[15], record[16]);
+    const std::string address =
+        PciBusAddress(static_cast<uint16_t>(record[13] | (record[14] << 8)), record[15], record[16]);
     fields["bus_address"] = address.empty() ? json(nullptr) : json(address);
   }
   return fields;

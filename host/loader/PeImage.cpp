@@ -157,8 +157,8 @@ PeImage ParsePeImage(std::vector<uint8_t> bytes) {
 
   const uint64_t table = optional + optionalSize;
   if (!file.Has(table, sectionCount * 40)) {
-    throw ImageError("the file ends inside the section table (" + sim::Counted(sectionCount, "section", "sections") + " at " +
-                     Hex(table) + ", file of " + sim::Counted(bytes.size(), "byte", "bytes") + ")");
+    throw ImageError("the file ends inside the section table (" + sim::Counted(sectionCount, "section", "sections") +
+                     " at " + Hex(table) + ", file of " + sim::Counted(bytes.size(), "byte", "bytes") + ")");
   }
   if (image.sizeOfHeaders > image.sizeOfImage || !file.Has(0, image.sizeOfHeaders)) {
     throw ImageError("headers of " + HexSize(image.sizeOfHeaders) + " do not fit the file and the image");

@@ -28,7 +28,8 @@ INSTANTIATE_TEST_SUITE_P(
     Bits, SlotCharacteristicsTest,
     ::testing::Values(
         // The board's M.2 slots.
-        CharacteristicsCase{0x04, 0x03, {"3.3 V is provided", "PME signal is supported", "Hot-plug devices are supported"}},
+        CharacteristicsCase{0x04, 0x03,
+                            {"3.3 V is provided", "PME signal is supported", "Hot-plug devices are supported"}},
         // Bit 0 of the first byte: nothing else is read.
         CharacteristicsCase{0x01, 0x00, {"Unknown"}},
         CharacteristicsCase{0xFF, 0xFF, {"Unknown"}},

@@ -480,7 +480,8 @@ TEST_P(OutputTest, StatusErrorAndFragments) {
   }
 }
 
-const std::string kTypeHelp = "\" is not a record type (a number from 0 to 255, decimal or 0x hex, or connector or slot)\n";
+const std::string kTypeHelp =
+    "\" is not a record type (a number from 0 to 255, decimal or 0x hex, or connector or slot)\n";
 
 // Slots as dmidecode shows them: the characteristics bit by bit and the
 // PCI bus address; --type chooses the record types shown, as dmidecode -t.
@@ -534,7 +535,8 @@ INSTANTIATE_TEST_SUITE_P(
                    {"SMBIOS records added: 23 (Type 8 only: 19 shown)\n  [1] Type 8 Port Connector Information",
                     "  [19] Type 8 Port Connector Information, handle 0x0013\n"},
                    {"Type 9 System Slots", "Slots:"}},
-        OutputCase{"boot --type 8,9", 0, "", {"SMBIOS records added: 23 (Types 8, 9 only: 23 shown)\n", "Slots:\n"}, {}},
+        OutputCase{"boot --type 8,9", 0, "", {"SMBIOS records added: 23 (Types 8, 9 only: 23 shown)\n", "Slots:\n"},
+                   {}},
         OutputCase{"boot --type 9,8 --type 9", 0, "", {"(Types 8, 9 only: 23 shown)\n"}, {}},
         OutputCase{"boot --type connector --type slot", 0, "", {"(Types 8, 9 only: 23 shown)\n"}, {}},
         OutputCase{"boot --type 0x9", 0, "", {"(Type 9 only: 4 shown)\n"}, {}},
