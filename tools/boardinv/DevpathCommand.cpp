@@ -530,8 +530,8 @@ int RunExplain(const DevpathOptions &options, Converter &converter) {
                   node["kind"].get<std::string>().c_str(), nodeText.c_str());
     }
     if (reason.empty()) {
-      std::printf("valid device path, %s\n", Count(size, "byte", "bytes").c_str());
       std::printf("text: %s\n", text.c_str());
+      std::printf("valid device path, %s\n", Count(size, "byte", "bytes").c_str());
       if (size < bytes.size()) {
         const size_t trailing = bytes.size() - size;
         std::printf("%s after the end node %s not part of the path\n", Count(trailing, "byte", "bytes").c_str(),
