@@ -8,6 +8,7 @@
 #include <cstdio>
 #include <cstring>
 #include <initializer_list>
+#include <string>
 #include <stdexcept>
 
 #include "devpath/DevicePathParsers.h"
@@ -316,10 +317,13 @@ std::string Formatter::GenericText(const uint8_t *node, uint16_t length) const {
 }
 
 std::string Formatter::NodeToText(const uint8_t *node, uint16_t length) const {
-  for (const std::u16string &text : {KeywordText(node, length), GeneralText(node, length)}) {
-    if (ReadsBack(text, node, length)) {
-      return std::string(text.begin(), text.end());
-    }
+  std::u16string text = KeywordText(node, length);
+  if (ReadsBack(text, node, length)) {
+    return std::string(text.begin(), text.end());
+  }
+  text = GeneralText(node, length);
+  if (ReadsBack(text, node, length)) {
+    return std::string(text.begin(), text.end());
   }
   return GenericText(node, length);
 }

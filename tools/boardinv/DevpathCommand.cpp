@@ -17,9 +17,9 @@
 
 #include "devpath/DevicePath.h"
 #include "host/boot/Boot.h"
+#include "host/boot/Report.h"
 #include "host/devtext/DeviceText.h"
 #include "host/devtext/LoadOption.h"
-#include "host/boot/Report.h"
 #include "host/harness/LinkedDriver.h"
 #include "host/loader/PeImage.h"
 #include "host/sim/InputFile.h"
