@@ -845,6 +845,7 @@ std::function<int()> AddDevpathCommand(CLI::App &app) {
       command
           ->add_option("--input", options->inputFile,
                        "Read the texts from FILE, one per line (- reads standard input; read up to " +
+                           sim::LimitText(kTextInputLimit) + "); with --to-text, hex bytes of paths, one input a line (read up to " +
                            sim::LimitText(kTextInputLimit) + "); with --explain, the path's hex bytes (read up to " +
                            sim::LimitText(kHexTextLimit) + ")")
           ->type_name("FILE");
