@@ -1,7 +1,8 @@
 // Device-path benchmarks: the driver's text-to-binary conversion over a
 // corpus that covers every keyword, the same paths formatted back to text
-// by libefivar (the formatter users already have), and the binary
-// utilities over long paths.
+// by our formatter (host/devtext, each keyword form checked by converting
+// it back) and by libefivar (the formatter users already have), and the
+// binary utilities over long paths.
 #include <benchmark/benchmark.h>
 // libefivar's headers declare C functions without C++ linkage guards.
 extern "C" {
@@ -13,6 +14,7 @@ extern "C" {
 
 #include "bench/BenchSupport.h"
 #include "devpath/DevicePath.h"
+#include "host/devtext/DeviceText.h"
 #include "startup/Memory.h"
 
 namespace {
@@ -62,6 +64,33 @@ std::vector<std::vector<uint8_t>> BinaryCorpus() {
   }
   return paths;
 }
+
+// Our formatter writes the same paths back to text; every node's keyword
+// form is converted back by the driver's converter (against the simulated
+// pool) before it is used.
+void BM_FormatDevicePathAsText(benchmark::State &state) {
+  const std::vector<std::vector<uint8_t>> paths = BinaryCorpus();
+  auto driver = bench::StartDriver();
+  const devtext::Formatter formatter(devtext::LinkedNodeConverter());
+  uint64_t textBytes = 0;
+  for (const auto &path : paths) {
+    const devtext::PathText text = formatter.Path(path.data(), path.size());
+    if (!text.Valid()) {
+      state.SkipWithError("a corpus path did not format");
+      return;
+    }
+    textBytes += text.text.size();
+  }
+  for (auto _ : state) {
+    for (const auto &path : paths) {
+      devtext::PathText text = formatter.Path(path.data(), path.size());
+      benchmark::DoNotOptimize(text);
+    }
+  }
+  state.SetItemsProcessed(static_cast<int64_t>(state.iterations() * paths.size()));
+  state.SetBytesProcessed(static_cast<int64_t>(state.iterations() * textBytes));
+}
+BENCHMARK(BM_FormatDevicePathAsText);
 
 // libefivar formats the same paths back to text (into a buffer large
 // enough for every one of them, as a caller that sizes once would).

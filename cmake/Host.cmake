@@ -82,6 +82,17 @@ add_library(driverharness STATIC
 target_compile_options(driverharness PRIVATE ${BOARDINV_WARNINGS})
 target_link_libraries(driverharness PUBLIC driver hosthardware simfw)
 
+# Binary device paths to text, the inverse of the driver's converter, which
+# it checks every keyword form against; and the reading of UEFI load
+# options. Host code over the driver's devpath layer.
+add_library(devtext STATIC
+  host/devtext/DeviceText.cpp
+  host/devtext/LoadOption.cpp
+)
+target_compile_options(devtext PRIVATE ${BOARDINV_WARNINGS})
+# The driver leaves firmware/Hardware.h to the program: hosthardware after it.
+target_link_libraries(devtext PUBLIC driver hosthardware simfw)
+
 add_library(bootharness STATIC
   host/loader/MachineTraps.cpp
   host/loader/PeImage.cpp
@@ -101,7 +112,7 @@ target_link_libraries(bootharness PUBLIC driverharness driver hosthardware simfw
 add_executable(boardinv tools/boardinv/main.cpp tools/boardinv/BootCommand.cpp tools/boardinv/DevpathCommand.cpp
                tools/boardinv/SweepCommand.cpp)
 target_compile_options(boardinv PRIVATE ${BOARDINV_WARNINGS})
-target_link_libraries(boardinv PRIVATE bootharness CLI11::CLI11)
+target_link_libraries(boardinv PRIVATE devtext bootharness CLI11::CLI11)
 target_compile_definitions(boardinv PRIVATE BOARDINV_VERSION="${PROJECT_VERSION}")
 # A fault in host code that the loaded image called is reported with the
 # function's name, which dladdr finds in the dynamic symbol table.

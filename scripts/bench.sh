@@ -106,6 +106,10 @@ efivar = devpath["BM_EfivarFormatDevicePath"]["items_per_second"]
 lines.append("")
 lines.append(f"Conversion over formatting (paths per second, medians): {convert/efivar:.2f} "
              f"({convert/1e6:.3f} M paths/s converted by the driver, {efivar/1e6:.3f} M paths/s formatted by libefivar).")
+ours = devpath["BM_FormatDevicePathAsText"]["items_per_second"]
+lines.append(f"Our formatting over libefivar's (paths per second, medians): {ours/efivar:.2f} "
+             f"({ours/1e6:.3f} M paths/s formatted by host/devtext, each keyword form converted back, "
+             f"{efivar/1e6:.3f} M paths/s by libefivar).")
 
 # callgrind_annotate names files relative to the current directory.
 driver_dirs = tuple(prefix + d + "/" for d in ("devpath", "startup", "inventory", "platform", "driver", "firmware")

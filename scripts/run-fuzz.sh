@@ -29,6 +29,7 @@ cd "$root"
 all_targets=(
   "devpath_text_fuzzer:devpath_text_fuzzer:tests/fuzz/devpath_text_fuzzer.dict"
   "devpath_binary_fuzzer:devpath_binary_fuzzer:tests/fuzz/devpath_binary_fuzzer.dict"
+  "devpath_totext_fuzzer:devpath_totext_fuzzer:tests/fuzz/devpath_text_fuzzer.dict"
   "heap_transfer_fuzzer:heap_transfer:"
   "boot_fuzzer:boot:tests/fuzz/boot_fuzzer.dict"
 )
@@ -45,7 +46,7 @@ else
       fi
     done
     if [ -z "$found" ]; then
-      echo "run-fuzz: no fuzz target named $wanted (targets: devpath_text_fuzzer devpath_binary_fuzzer heap_transfer_fuzzer boot_fuzzer)" >&2
+      echo "run-fuzz: no fuzz target named $wanted (targets: devpath_text_fuzzer devpath_binary_fuzzer devpath_totext_fuzzer heap_transfer_fuzzer boot_fuzzer)" >&2
       exit 2
     fi
   done

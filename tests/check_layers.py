@@ -56,6 +56,7 @@ LAYERS = {
     "host/loader": ["host/loader/"],
     "host/harness": ["host/harness/"],
     "host/boot": ["host/boot/"],
+    "host/devtext": ["host/devtext/"],
     "tools": ["tools/"],
     "bench": ["bench/"],
     "tests": ["tests/"],
@@ -64,7 +65,7 @@ LAYERS = {
 # The driver: what goes into BoardInventory.efi.
 DRIVER = ("firmware", "firmware/Hardware", "startup", "devpath", "inventory", "platform", "driver")
 # Everything a program on top may use.
-BELOW_PROGRAMS = DRIVER + ("host/sim", "host/loader", "host/harness", "host/boot")
+BELOW_PROGRAMS = DRIVER + ("host/sim", "host/loader", "host/harness", "host/boot", "host/devtext")
 
 # Layer -> [(layer or layers it may include, why)]. Every layer may include
 # its own files; nothing else is allowed. The edges must not form a cycle.
@@ -117,6 +118,12 @@ ALLOWED = {
         (DRIVER, "it boots the driver and reads its module globals"),
         (("host/sim", "host/loader", "host/harness"),
          "the simulated firmware, the loader for a shipped image, the harness that wires the linked-in driver"),
+    ],
+    "host/devtext": [
+        (("firmware", "startup", "devpath"),
+         "binary paths to text: the node layouts, the keyword table, the driver's bounded walk, and its converter "
+         "that checks every keyword form and whose pool it frees"),
+        ("host/sim", "the host's one hex formatter"),
     ],
     "tools": [
         (BELOW_PROGRAMS, "a program on top of everything below"),

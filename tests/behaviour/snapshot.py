@@ -74,6 +74,14 @@ def snapshot(tool, source_dir, out_dir):
     for mode, flags in [("hex", []), ("json", ["--json"]), ("node", ["--node"]), ("node-json", ["--node", "--json"])]:
         status, out, err = run(tool, ["devpath"] + flags, corpus)
         record(out_dir, "devpath-corpus-" + mode + ".txt", status, out, err)
+    # The corpus's paths (the texts after the family and its tab) written
+    # back as text, and as JSON.
+    texts = b"".join(line.split(b"\t", 1)[1] + b"\n" for line in corpus.splitlines()
+                     if line and not line.startswith(b"#"))
+    status, hex_lines, err = run(tool, ["devpath"], texts)
+    for mode, flags in [("text", []), ("json", ["--json"])]:
+        status, out, err = run(tool, ["devpath", "--to-text"] + flags, hex_lines)
+        record(out_dir, "devpath-corpus-to-" + mode + ".txt", status, out, err)
 
     seeds = os.path.join(source_dir, "tests", "fuzz", "corpus", "devpath_text_fuzzer")
     lines = []
@@ -90,6 +98,8 @@ def snapshot(tool, source_dir, out_dir):
         status, out, err = run(tool, ["devpath", "--explain", "--binary", os.path.join(seeds, name)])
         err = err.replace(seeds.encode(), b"SEEDS")
         lines.append(b"== %s: exit status %d\n%s%s" % (name.encode(), status, out, err))
+        status, out, err = run(tool, ["devpath", "--to-text", "--binary", os.path.join(seeds, name)])
+        lines.append(b"-- to-text: exit status %d\n%s%s" % (status, out, err))
     record(out_dir, "devpath-binary-seeds.txt", 0, b"".join(lines), b"")
 
 

@@ -15,6 +15,7 @@
 #include "host/sim/SimFirmware.h"
 #include "startup/Memory.h"
 #include "startup/Startup.h"
+#include "tests/support/DeviceTextLaw.h"
 
 namespace devpath_test {
 
@@ -112,14 +113,24 @@ class PoolTest : public ::testing::Test {
     return out;
   }
 
-  // The converted path as hex, or "null".
+  // The converted path as hex, or "null". Every path converted here must
+  // also come back from its text: bytes -> text -> the same bytes.
   std::string Path(const std::u16string &text) {
     auto bytes = Owned([&] { return ConvertTextToDevicePath(text.c_str()); }, false);
+    if (bytes) {
+      EXPECT_EQ(law::PathReadsBack(*bytes), "") << "formatting the path of " << Name(text);
+    }
     return bytes ? ToHex(*bytes) : "null";
   }
 
+  // The same for a node, which comes back from its text as a path of itself.
   std::string Node(const std::u16string &text) {
     auto bytes = Owned([&] { return ConvertTextToDeviceNode(text.c_str()); }, true);
+    if (bytes) {
+      Bytes path = *bytes;
+      path.insert(path.end(), {0x7F, 0xFF, 0x04, 0x00});
+      EXPECT_EQ(law::PathReadsBack(path), "") << "formatting the node of " << Name(text);
+    }
     return bytes ? ToHex(*bytes) : "null";
   }
 

@@ -13,86 +13,14 @@
 #include <string>
 #include <vector>
 
+#include "tests/tools/DevpathToolFixture.h"
+
 namespace {
 
 using namespace std::string_literals;
-
-struct ToolRun {
-  int status;
-  std::string out;
-  std::string err;
-};
-
-std::string Quote(const std::string &text) {
-  std::string quoted = "'";
-  for (char c : text) {
-    quoted += c == '\'' ? std::string("'\\''") : std::string(1, c);
-  }
-  return quoted + "'";
-}
-
-std::string ReadFile(const std::string &path) {
-  std::ifstream file(path, std::ios::binary);
-  std::stringstream content;
-  content << file.rdbuf();
-  return content.str();
-}
-
-class DevpathTool : public ::testing::Test {
- protected:
-  void SetUp() override {
-    char pattern[] = "/tmp/devpath-tool-XXXXXX";
-    ASSERT_NE(mkdtemp(pattern), nullptr);
-    dir_ = pattern;
-  }
-  void TearDown() override { std::system(("rm -rf " + Quote(dir_)).c_str()); }
-
-  ToolRun Tool(const std::vector<std::string> &args, const std::string &input = "") {
-    std::ofstream(dir_ + "/in", std::ios::binary) << input;
-    std::string command = Quote(BOARDINV_TOOL) + " devpath";
-    for (const auto &arg : args) {
-      command += " " + Quote(arg);
-    }
-    command += " <" + Quote(dir_ + "/in") + " >" + Quote(dir_ + "/out") + " 2>" + Quote(dir_ + "/err");
-    const int raw = std::system(command.c_str());
-    return {WIFEXITED(raw) ? WEXITSTATUS(raw) : -1, ReadFile(dir_ + "/out"), ReadFile(dir_ + "/err")};
-  }
-
-  // One run of devpath: its arguments (@DIR@ stands for the test's scratch
-  // directory), standard input, and what it must give: the exit status,
-  // standard output and standard error, each exactly.
-  struct Row {
-    std::vector<std::string> args;
-    std::string input;
-    int status;
-    std::string out;
-    std::string err;
-  };
-
-  void ExpectRows(const std::vector<Row> &rows) {
-    for (const Row &row : rows) {
-      std::vector<std::string> args;
-      std::string shown;
-      for (std::string arg : row.args) {
-        shown += " " + arg;
-        for (size_t at; (at = arg.find("@DIR@")) != std::string::npos;) {
-          arg.replace(at, 5, dir_);
-        }
-        args.push_back(arg);
-      }
-      const ToolRun run = Tool(args, row.input);
-      EXPECT_EQ(run.status, row.status) << "devpath" << shown << "\n" << run.err;
-      EXPECT_EQ(run.out, row.out) << "devpath" << shown;
-      EXPECT_EQ(run.err, row.err) << "devpath" << shown;
-    }
-  }
-
-  void WriteScratch(const std::string &name, const std::string &content) {
-    std::ofstream(dir_ + "/" + name, std::ios::binary) << content;
-  }
-
-  std::string dir_;
-};
+using devpath_tool::DevpathTool;
+using devpath_tool::ReadFile;
+using devpath_tool::ToolRun;
 
 const std::string kSlot = "02 01 0C 00 D0 41 03 0A 00 00 00 00 01 01 06 00 19 16 7F FF 04 00";
 
@@ -350,9 +278,10 @@ TEST_F(DevpathTool, ExitStatusSaysWhetherEveryTextConverted) {
        ""},
       {{}, "", 0, "", ""},  // no texts, none failed
       {{"--explain", "7F FF 04 00"}, "", 0,
-       "offset  type  subtype  length  kind\n0       0x7F  0xFF     4       end of path\nvalid device path, 4 bytes\n", ""},
+       "offset  type  subtype  length  kind             text\n0       0x7F  0xFF     4       end of path      Path(0x7F,0xFF,)\n"
+       "text: Path(0x7F,0xFF,)\nvalid device path, 4 bytes\n", ""},
       {{"--explain", "7F FF 05 00 00"}, "", 1,
-       "offset  type  subtype  length  kind\n0       0x7F  0xFF     5       end of path\n"
+       "offset  type  subtype  length  kind             text\n0       0x7F  0xFF     5       end of path      Path(0x7F,0xFF,00)\n"
        "invalid device path: the end node at offset 0 has Length 5, not 4\n",
        ""},
       {{"--format", "xml", "Pci(1,2)"}, "", 2, "", "boardinv: --format: xml not in {text,json}\n"},
@@ -410,10 +339,12 @@ TEST_F(DevpathTool, InputsFromArgumentsFilesAndStandardInput) {
       {{"--input", "@DIR@/texts", "Pci(1,2)"}, "", 2, "",
        "boardinv: devpath: give the texts as TEXT arguments or with --input FILE|-, not both\n"},
       {{"--explain", "--binary", "-"}, std::string("\x7F\xFF\x04\x00", 4), 0,
-       "offset  type  subtype  length  kind\n0       0x7F  0xFF     4       end of path\nvalid device path, 4 bytes\n", ""},
+       "offset  type  subtype  length  kind             text\n0       0x7F  0xFF     4       end of path      Path(0x7F,0xFF,)\n"
+       "text: Path(0x7F,0xFF,)\nvalid device path, 4 bytes\n", ""},
       {{"--explain", "--binary", "-"}, "", 2, "", "boardinv: devpath --explain: standard input is empty\n"},
       {{"--explain", "--input", "@DIR@/hex"}, "", 0,
-       "offset  type  subtype  length  kind\n0       0x7F  0xFF     4       end of path\nvalid device path, 4 bytes\n", ""},
+       "offset  type  subtype  length  kind             text\n0       0x7F  0xFF     4       end of path      Path(0x7F,0xFF,)\n"
+       "text: Path(0x7F,0xFF,)\nvalid device path, 4 bytes\n", ""},
       {{"--explain", "--input", "-", "--json"}, "7F FF 04 00 1", 2, "",
        "boardinv: devpath --explain: give the path as whole bytes, two hex digits each\n"},
       {{"--explain", "--input", "-"}, "7F FG 04 00", 2, "",
@@ -477,30 +408,32 @@ TEST_F(DevpathTool, FormatOptionAndSnakeCaseKeys) {
 TEST_F(DevpathTool, ExplainInJsonIsOneLine) {
   const std::string end =
       "{\"keyword\":null,\"kind\":\"end of path\",\"length\":4,\"offset\":0,\"subType\":255,\"sub_type\":255,"
-      "\"type\":127}";
+      "\"text\":\"Path(0x7F,0xFF,)\",\"type\":127}";
   ExpectRows({
       {{"--explain", "--json", "7F FF 04 00"}, "", 0,
-       "{\"nodes\":[" + end + "],\"reason\":null,\"size\":4,\"valid\":true}\n", ""},
+       "{\"nodes\":[" + end + "],\"reason\":null,\"size\":4,\"text\":\"Path(0x7F,0xFF,)\",\"valid\":true}\n", ""},
       {{"--explain", "--format", "json", "01 01 06 00 02 01 7F FF 04 00 AA BB"}, "", 0,
        "{\"nodes\":[{\"keyword\":null,\"kind\":\"PCI\",\"length\":6,\"offset\":0,\"subType\":1,\"sub_type\":1,"
-       "\"type\":1},{\"keyword\":null,\"kind\":\"end of path\",\"length\":4,\"offset\":6,\"subType\":255,"
-       "\"sub_type\":255,\"type\":127}],\"reason\":null,\"size\":10,\"trailingBytes\":2,\"trailing_bytes\":2,"
+       "\"text\":\"Pci(0x1,0x2)\",\"type\":1},{\"keyword\":null,\"kind\":\"end of path\",\"length\":4,\"offset\":6,"
+       "\"subType\":255,\"sub_type\":255,\"text\":\"Path(0x7F,0xFF,)\",\"type\":127}],\"reason\":null,\"size\":10,"
+       "\"text\":\"Pci(0x1,0x2)\",\"trailingBytes\":2,\"trailing_bytes\":2,"
        "\"valid\":true}\n",
        ""},
       {{"--explain", "--json", "7F FF 05 00 00"}, "", 1,
        "{\"nodes\":[{\"keyword\":null,\"kind\":\"end of path\",\"length\":5,\"offset\":0,\"subType\":255,"
-       "\"sub_type\":255,\"type\":127}],\"reason\":\"the end node at offset 0 has Length 5, not 4\",\"size\":null,"
-       "\"valid\":false}\n",
+       "\"sub_type\":255,\"text\":\"Path(0x7F,0xFF,00)\",\"type\":127}],"
+       "\"reason\":\"the end node at offset 0 has Length 5, not 4\",\"size\":null,\"text\":null,\"valid\":false}\n",
        ""},
       {{"--explain", "--json", "01 01 06"}, "", 1,
        "{\"nodes\":[],\"reason\":\"no end node: the bytes end at offset 3 inside or before a node header\","
-       "\"size\":null,\"valid\":false}\n",
+       "\"size\":null,\"text\":null,\"valid\":false}\n",
        ""},
   });
 }
 
 // A path of the largest size (1 MiB) of the smallest nodes: every node is
-// listed, in text one line each, in JSON on the one line. (Its memory,
+// listed, in text one line each (then the path's text), in JSON on the one
+// line. (Its memory,
 // about that of the bytes since the nodes are written as they are reached,
 // is measured with /usr/bin/time, not here.)
 TEST_F(DevpathTool, ExplainListsEveryNodeOfTheLargestPath) {
@@ -514,11 +447,13 @@ TEST_F(DevpathTool, ExplainListsEveryNodeOfTheLargestPath) {
 
   const ToolRun text = Tool({"--explain", "--binary", dir_ + "/largest.bin"});
   EXPECT_EQ(text.status, 0) << text.err;
-  EXPECT_EQ(std::count(text.out.begin(), text.out.end(), '\n'), static_cast<long>(kNodes + 2));
-  const std::string last =
-      "1048568 0x01  0x01     4       PCI\n"
-      "1048572 0x7F  0xFF     4       end of path\n"
-      "valid device path, 1048576 bytes\n";
+  EXPECT_EQ(std::count(text.out.begin(), text.out.end(), '\n'), static_cast<long>(kNodes + 3));
+  const std::string lastNodes =
+      "1048568 0x01  0x01     4       PCI              HardwarePath(0x1,)\n"
+      "1048572 0x7F  0xFF     4       end of path      Path(0x7F,0xFF,)\n"
+      "text: HardwarePath(0x1,)/";
+  EXPECT_NE(text.out.find(lastNodes), std::string::npos);
+  const std::string last = "/HardwarePath(0x1,)\nvalid device path, 1048576 bytes\n";
   ASSERT_GE(text.out.size(), last.size());
   EXPECT_EQ(text.out.substr(text.out.size() - last.size()), last);
 

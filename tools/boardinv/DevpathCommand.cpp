@@ -1,6 +1,8 @@
 // boardinv devpath: runs the driver's device-path text converter in the
 // simulated firmware and prints the binary paths it makes; --explain reads
-// a binary path and lists its nodes or says why it is invalid.
+// a binary path and lists its nodes or says why it is invalid; --to-text
+// writes binary paths as text that converts back to the same bytes;
+// --load-option reads a UEFI load option as efivarfs stores it.
 #include <cctype>
 #include <cstring>
 #include <cstdint>
@@ -16,6 +18,8 @@
 #include "devpath/DevicePath.h"
 #include "host/boot/Boot.h"
 #include "host/boot/Report.h"
+#include "host/devtext/DeviceText.h"
+#include "host/devtext/LoadOption.h"
 #include "host/harness/LinkedDriver.h"
 #include "host/loader/PeImage.h"
 #include "host/sim/InputFile.h"
@@ -40,19 +44,25 @@ constexpr size_t kTextInputLimit = size_t{16} << 20;
 // What --explain --input may hold: the path as hex text, which for a path
 // of the --binary limit (1 MiB) written "XX XX ..." takes 3 MiB.
 constexpr size_t kHexTextLimit = size_t{4} << 20;
+// What --load-option may hold: a UEFI variable (efivarfs attributes and
+// data), which firmware keeps far smaller.
+constexpr size_t kLoadOptionLimit = size_t{1} << 20;
 
 struct DevpathOptions {
   std::vector<std::string> texts;
   bool node = false;
   std::string format = "text";
   bool explain = false;
+  bool toText = false;
   std::string binaryFile;
+  std::string loadOptionFile;
   std::string efiFile;
   std::string inputFile;
   // Whether each file option was given: an empty name is a name.
   bool efiGiven = false;
   bool binaryGiven = false;
   bool inputGiven = false;
+  bool loadOptionGiven = false;
   bool Json() const { return format == "json"; }
 };
 
@@ -189,11 +199,23 @@ class Converter {
                                : GetDevicePathSizeWithin(path, bytes.size(), walk);
   }
 
+  // The formatter of binary paths as text, which checks every keyword form
+  // with this converter's node conversion (the image's with --efi). Made
+  // on first use: it converts each keyword of fixed values once.
+  const devtext::Formatter &Formatter() {
+    if (formatter_ == nullptr) {
+      formatter_ = std::make_unique<devtext::Formatter>(
+          [this](const std::u16string &nodeText) { return Convert(nodeText, true); });
+    }
+    return *formatter_;
+  }
+
  private:
   sim::SimFirmware firmware_;
   host::LinkedDriver linkedDriver_;  // the linked-in converter's pool is firmware_'s
   host::DriverImagePtr image_;
   std::unique_ptr<host::ImageDevicePathFunctions> inImage_;
+  std::unique_ptr<devtext::Formatter> formatter_;
 };
 
 // subType is the key of the first releases, sub_type the snake_case one
@@ -445,32 +467,7 @@ int RunExplain(const DevpathOptions &options, Converter &converter) {
   DEVICE_PATH_WALK walk = {};
   converter.PathSizeWithin(bytes, &walk);
   const size_t at = walk.Offset;
-  std::string reason;
-  switch (walk.Fault) {
-    case DevicePathValid:
-      break;
-    case DevicePathNull:
-      reason = "there are no bytes";
-      break;
-    case DevicePathNoEndNode:
-      reason = "no end node: the bytes end at offset " + std::to_string(bytes.size()) + " inside or before a node header";
-      break;
-    case DevicePathEndNodeLength:
-      reason = "the end node at offset " + std::to_string(at) + " has Length " + std::to_string(LengthAt(bytes, at)) +
-               ", not 4";
-      break;
-    case DevicePathNodeTooShort:
-      reason = "the node at offset " + std::to_string(at) + " has Length " + std::to_string(LengthAt(bytes, at)) +
-               ", below 4";
-      break;
-    case DevicePathNodePastLimit:
-      reason = "the node at offset " + std::to_string(at) + " has Length " + std::to_string(LengthAt(bytes, at)) +
-               ", which runs past the end of the bytes";
-      break;
-    case DevicePathFileNameUnterminated:
-      reason = "the file-path node at offset " + std::to_string(at) + " does not end in a zero character";
-      break;
-  }
+  std::string reason = devtext::WalkProblem(bytes.data(), bytes.size(), walk);
 
   uint64_t size = 0;
   if (reason.empty()) {
@@ -495,6 +492,19 @@ int RunExplain(const DevpathOptions &options, Converter &converter) {
     }
   };
 
+  // A node's text, when the node lies whole within the bytes.
+  auto nodeText = [&](size_t offset) -> std::optional<std::string> {
+    const uint16_t length = LengthAt(bytes, offset);
+    if (length >= sizeof(EFI_DEVICE_PATH_PROTOCOL) && length <= bytes.size() - offset) {
+      return converter.Formatter().NodeToText(bytes.data() + offset, length);
+    }
+    return std::nullopt;
+  };
+  std::string text;
+  if (reason.empty()) {
+    text = converter.Formatter().Path(bytes.data(), bytes.size()).text;
+  }
+
   if (options.Json()) {
     // One line, as every devpath answer; its keys in the order of the
     // other JSON objects (sorted).
@@ -503,11 +513,14 @@ int RunExplain(const DevpathOptions &options, Converter &converter) {
     forEachNode([&](size_t offset) {
       nlohmann::json node = NodeJson(bytes, offset, "");
       node["kind"] = KindName(bytes[offset], bytes[offset + 1]);
+      const std::optional<std::string> own = nodeText(offset);
+      node["text"] = own ? nlohmann::json(*own) : nlohmann::json(nullptr);
       std::cout << (first ? "" : ",") << node.dump();
       first = false;
     });
     std::cout << "],\"reason\":" << (reason.empty() ? nlohmann::json(nullptr) : nlohmann::json(reason)).dump()
-              << ",\"size\":" << (reason.empty() ? nlohmann::json(size) : nlohmann::json(nullptr)).dump();
+              << ",\"size\":" << (reason.empty() ? nlohmann::json(size) : nlohmann::json(nullptr)).dump()
+              << ",\"text\":" << (reason.empty() ? nlohmann::json(text) : nlohmann::json(nullptr)).dump();
     if (reason.empty() && size < bytes.size()) {
       // trailingBytes for the first releases' readers, trailing_bytes in
       // the snake_case of every other key.
@@ -515,12 +528,15 @@ int RunExplain(const DevpathOptions &options, Converter &converter) {
     }
     std::cout << ",\"valid\":" << (reason.empty() ? "true" : "false") << "}\n";
   } else {
-    std::printf("%-7s %-5s %-8s %-7s %s\n", "offset", "type", "subtype", "length", "kind");
+    std::printf("%-7s %-5s %-8s %-7s %-16s %s\n", "offset", "type", "subtype", "length", "kind", "text");
     forEachNode([&](size_t offset) {
-      std::printf("%-7zu 0x%02X  0x%02X     %-7u %s\n", offset, bytes[offset], bytes[offset + 1],
-                  static_cast<unsigned>(LengthAt(bytes, offset)), KindName(bytes[offset], bytes[offset + 1]));
+      const std::optional<std::string> own = nodeText(offset);
+      std::printf("%-7zu 0x%02X  0x%02X     %-7u %-16s %s\n", offset, bytes[offset], bytes[offset + 1],
+                  static_cast<unsigned>(LengthAt(bytes, offset)), KindName(bytes[offset], bytes[offset + 1]),
+                  own ? own->c_str() : "-");
     });
     if (reason.empty()) {
+      std::printf("text: %s\n", text.c_str());
       std::printf("valid device path, %s\n", sim::Counted(size, "byte", "bytes").c_str());
       if (size < bytes.size()) {
         const size_t trailing = bytes.size() - size;
@@ -534,9 +550,228 @@ int RunExplain(const DevpathOptions &options, Converter &converter) {
   return reason.empty() ? 0 : kExitFailure;
 }
 
+// Hex text to bytes: pairs of hex digits, white space anywhere between
+// them. Empty, with the problem said, when the text is not that.
+std::optional<Bytes> HexToBytes(const std::string &text, std::string &problem) {
+  Bytes bytes;
+  int high = -1;
+  for (size_t i = 0; i < text.size(); i++) {
+    const char c = text[i];
+    if (c == ' ' || c == '\t' || c == '\r' || c == '\n') {
+      continue;
+    }
+    if (!std::isxdigit(static_cast<unsigned char>(c))) {
+      problem = "offset " + std::to_string(i) + " of the hex text holds what is not a hex digit or white space";
+      return std::nullopt;
+    }
+    const int digit = std::isdigit(static_cast<unsigned char>(c)) ? c - '0' : std::toupper(c) - 'A' + 10;
+    if (high < 0) {
+      high = digit;
+    } else {
+      bytes.push_back(static_cast<uint8_t>(high << 4 | digit));
+      high = -1;
+    }
+  }
+  if (high >= 0) {
+    problem = "the hex digits are not whole bytes (an odd count)";
+    return std::nullopt;
+  }
+  return bytes;
+}
+
+// The nodes of a formatted path or node, for JSON.
+nlohmann::json NodeTextsJson(const devtext::PathText &path) {
+  nlohmann::json nodes = nlohmann::json::array();
+  for (const devtext::NodeText &node : path.nodes) {
+    nodes.push_back({{"offset", node.offset},
+                     {"type", node.type},
+                     {"sub_type", node.subType},
+                     {"length", node.length},
+                     {"text", node.text}});
+  }
+  return nodes;
+}
+
+// Answers one input of --to-text: the text of each path it holds, one
+// after the other (or of its one node, with --node), or an error in its
+// place. Returns whether every answer was a text.
+bool AnswerText(Converter &converter, const DevpathOptions &options, const std::string &where,
+                const std::optional<Bytes> &bytes, const std::string &problem) {
+  auto answerError = [&](size_t offset, const std::string &reason) {
+    if (options.Json()) {
+      std::cout << nlohmann::json({{"offset", offset},
+                                   {"bytes", nullptr},
+                                   {"size", nullptr},
+                                   {"text", nullptr},
+                                   {"nodes", nullptr},
+                                   {"error", reason}})
+                       .dump()
+                << '\n';
+    } else {
+      std::cout << "error: " << reason << '\n';
+    }
+    Note(where, reason);
+  };
+  if (!bytes) {
+    answerError(0, problem);
+    return false;
+  }
+  if (bytes->empty()) {
+    answerError(0, "there are no bytes");
+    return false;
+  }
+  const devtext::Formatter &formatter = converter.Formatter();
+  for (size_t offset = 0; offset < bytes->size();) {
+    const devtext::PathText path = options.node ? formatter.Node(bytes->data(), bytes->size())
+                                                : formatter.Path(bytes->data() + offset, bytes->size() - offset);
+    if (!path.Valid()) {
+      // Offsets in the reason count from the path's start.
+      answerError(offset, offset == 0 ? path.error : "the path at offset " + std::to_string(offset) + ": " + path.error);
+      return false;
+    }
+    if (options.Json()) {
+      std::cout << nlohmann::json({{"offset", offset},
+                                   {"bytes", host::HexBytes(Bytes(bytes->begin() + offset,
+                                                                  bytes->begin() + offset + path.size))},
+                                   {"size", path.size},
+                                   {"text", path.text},
+                                   {"nodes", NodeTextsJson(path)}})
+                       .dump()
+                << '\n';
+    } else {
+      std::cout << path.text << '\n';
+    }
+    offset += path.size;
+  }
+  return true;
+}
+
+// --to-text: the binary paths of --binary FILE (raw bytes), of the HEX
+// arguments (one input each), or of the lines of --input FILE, of standard
+// input for "-" or without HEX (hex text, one input a line).
+int RunToText(const DevpathOptions &options, Converter &converter) {
+  std::ios::sync_with_stdio(false);
+  uint64_t failed = 0;
+  if (options.binaryGiven) {
+    const Bytes bytes = ReadInputOrDie("device path file", options.binaryFile, sim::kDevicePathFileLimit);
+    if (bytes.empty()) {
+      Die("devpath --to-text: " +
+          (options.binaryFile == sim::kStandardStream ? std::string("standard input") : options.binaryFile) +
+          " is empty");
+    }
+    return AnswerText(converter, options, "device path file", bytes, "") ? 0 : kExitFailure;
+  }
+  const bool fromStandardInput = options.texts.size() == 1 && options.texts[0] == sim::kStandardStream;
+  if (!options.texts.empty() && !fromStandardInput) {
+    for (size_t i = 0; i < options.texts.size(); i++) {
+      std::string problem;
+      const std::optional<Bytes> bytes = HexToBytes(options.texts[i], problem);
+      if (bytes && bytes->size() > sim::kDevicePathFileLimit) {
+        Die("devpath --to-text: argument " + std::to_string(i + 1) + " is larger than the limit of " +
+            sim::LimitText(sim::kDevicePathFileLimit));
+      }
+      failed += AnswerText(converter, options, "argument " + std::to_string(i + 1), bytes, problem) ? 0 : 1;
+    }
+    return failed == 0 ? 0 : kExitFailure;
+  }
+  const Bytes input = ReadInputOrDie("hex text file", options.inputGiven ? options.inputFile : sim::kStandardStream,
+                                     kTextInputLimit);
+  const char *const data = reinterpret_cast<const char *>(input.data());
+  uint64_t number = 1;
+  for (size_t start = 0; start < input.size(); number++) {
+    const char *const newline = static_cast<const char *>(std::memchr(data + start, '\n', input.size() - start));
+    const size_t end = newline != nullptr ? static_cast<size_t>(newline - data) : input.size();
+    std::string problem;
+    const std::optional<Bytes> bytes = HexToBytes(std::string(data + start, end - start), problem);
+    failed += AnswerText(converter, options, "line " + std::to_string(number), bytes, problem) ? 0 : 1;
+    start = newline != nullptr ? end + 1 : end;
+  }
+  return failed == 0 ? 0 : kExitFailure;
+}
+
+// --load-option: a load option as efivarfs stores it (4 bytes of variable
+// attributes, then the EFI_LOAD_OPTION).
+int RunLoadOption(const DevpathOptions &options, Converter &converter) {
+  const Bytes variable = ReadInputOrDie("load option", options.loadOptionFile, kLoadOptionLimit);
+  const std::string name =
+      options.loadOptionFile == sim::kStandardStream ? std::string("standard input") : options.loadOptionFile;
+  devtext::LoadOption option;
+  try {
+    option = devtext::ReadLoadOption(variable, converter.Formatter());
+  } catch (const devtext::LoadOptionError &error) {
+    Die("load option: " + name + ": " + error.what());
+  }
+  auto joined = [](const std::vector<std::string> &names) {
+    std::string text;
+    for (const std::string &name : names) {
+      text += (text.empty() ? "" : ", ") + name;
+    }
+    return text;
+  };
+  const std::string description = devtext::Utf8(option.description);
+  if (options.Json()) {
+    nlohmann::json paths = nlohmann::json::array();
+    for (const auto &path : option.paths) {
+      paths.push_back({{"offset", path.offset},
+                       {"bytes", host::HexBytes(path.bytes)},
+                       {"size", path.bytes.size()},
+                       {"text", path.text.text},
+                       {"nodes", NodeTextsJson(path.text)}});
+    }
+    nlohmann::json out = {
+        {"variable_attributes", {{"value", sim::Hex(option.variableAttributes, 8)},
+                                 {"names", devtext::VariableAttributeNames(option.variableAttributes)}}},
+        {"attributes", {{"value", sim::Hex(option.attributes, 8)},
+                        {"names", devtext::LoadOptionAttributeNames(option.attributes)}}},
+        {"description", description},
+        {"file_path_list_length", option.filePathListLength},
+        {"paths", paths},
+        {"optional_data", host::HexBytes(option.optionalData)},
+        {"optional_data_size", option.optionalData.size()},
+    };
+    std::cout << out.dump(2) << '\n';
+    return 0;
+  }
+  std::cout << "variable attributes: " << sim::Hex(option.variableAttributes, 8) << " ("
+            << joined(devtext::VariableAttributeNames(option.variableAttributes)) << ")\n";
+  std::cout << "attributes: " << sim::Hex(option.attributes, 8) << " ("
+            << joined(devtext::LoadOptionAttributeNames(option.attributes)) << ")\n";
+  std::cout << "description: " << sim::Escaped(description) << '\n';
+  std::cout << "file path list: " << sim::Counted(option.filePathListLength, "byte", "bytes") << ", "
+            << sim::Counted(option.paths.size(), "path", "paths") << '\n';
+  for (size_t i = 0; i < option.paths.size(); i++) {
+    std::cout << "path " << i + 1 << ": " << option.paths[i].text.text << '\n';
+  }
+  std::cout << "optional data: "
+            << (option.optionalData.empty() ? std::string("none")
+                                            : sim::Counted(option.optionalData.size(), "byte", "bytes") + ": " +
+                                                  host::HexBytes(option.optionalData))
+            << '\n';
+  return 0;
+}
+
 int RunDevpath(const DevpathOptions &options) {
-  if (options.binaryGiven && !options.explain) {
-    Die("devpath: --binary goes with --explain");
+  if (options.loadOptionGiven) {
+    if (options.explain || options.toText || options.node || options.binaryGiven || options.inputGiven ||
+        !options.texts.empty()) {
+      Die("devpath --load-option reads one load option; TEXT, --input, --binary, --node, --explain and --to-text "
+          "do not apply");
+    }
+    Converter converter(options);
+    return RunLoadOption(options, converter);
+  }
+  if (options.explain && options.toText) {
+    Die("devpath: --explain and --to-text are two modes; give one");
+  }
+  if (options.binaryGiven && !options.explain && !options.toText) {
+    Die("devpath: --binary goes with --explain or --to-text");
+  }
+  if (options.toText) {
+    if (options.binaryGiven + options.inputGiven + !options.texts.empty() > 1) {
+      Die("devpath --to-text: give the paths one way: HEX bytes, -, --input FILE|- or --binary FILE|-");
+    }
+    Converter converter(options);
+    return RunToText(options, converter);
   }
   if (options.explain) {
     if (options.node) {
@@ -575,12 +810,27 @@ std::function<int()> AddDevpathCommand(CLI::App &app) {
       "error, with text null and the text's bytes in text_bytes when it is not UTF-8.\n"
       "Exit status 1 when any answer is null or an error.\n"
       "With --explain, reads a binary device path (HEX bytes, --input FILE|- holding them as\n"
-      "text, or --binary FILE|- holding the raw bytes) and lists its nodes and size, or says why\n"
-      "it is invalid (exit status 1); with --format json, as one JSON object on one line.\n"
+      "text, or --binary FILE|- holding the raw bytes) and lists its nodes with their text and\n"
+      "its size, or says why it is invalid (exit status 1); with --format json, as one JSON\n"
+      "object on one line.\n"
+      "With --to-text, writes binary device paths as text that converts back to exactly the same\n"
+      "bytes: one line per path, the keyword form of each node where converting it gives back the\n"
+      "node's bytes, else the generic form (HardwarePath, AcpiPath, Msg, MediaPath, BbsPath,\n"
+      "Path); instances separated by \",\". The paths are HEX arguments (one input each), the\n"
+      "lines of --input FILE or of standard input (- or no HEX; hex text, one input a line), or\n"
+      "the raw bytes of --binary FILE|-; an input may hold several paths one after the other.\n"
+      "An invalid path is answered \"error: REASON\" naming the offset (exit status 1). With\n"
+      "--node each input is one node. --format json gives per path its offset in the input,\n"
+      "bytes, size, text and nodes (offset, type, sub_type, length, text).\n"
+      "With --load-option FILE|-, reads a UEFI load option as efivarfs stores it (4 bytes of\n"
+      "variable attributes, then Attributes, FilePathListLength, the description, the device\n"
+      "paths and the optional data) and shows the attributes by name, the description, each\n"
+      "path as text and the optional data as hex; a malformed option gives exit status 2.\n"
       "With --efi FILE, every mode converts and validates with the functions inside that driver\n"
       "binary instead of those linked into boardinv.");
   command->add_option("TEXT", options->texts,
-                      "Device-path texts (UTF-8); with --explain, the path's hex bytes (up to " +
+                      "Device-path texts (UTF-8); with --explain, the path's hex bytes; with --to-text, hex bytes "
+                      "of paths, one input each, or - for standard input (up to " +
                           sim::LimitText(sim::kDevicePathFileLimit) + " of path)");
   command->add_flag("--node", options->node, "Convert each text as one node (ConvertTextToDeviceNode)");
   CLI::Option *format =
@@ -589,17 +839,28 @@ std::function<int()> AddDevpathCommand(CLI::App &app) {
       "--json", [options]() { options->format = "json"; }, "The same as --format json");
   json->excludes(format);
   command->add_flag("--explain", options->explain, "Validate a binary device path and list its nodes");
+  command->add_flag("--to-text", options->toText,
+                    "Write binary device paths (HEX, -, --input FILE|-, --binary FILE|-) as device-path text");
+  CLI::Option *loadOption =
+      command
+          ->add_option("--load-option", options->loadOptionFile,
+                       InputFileHelp("Read a UEFI load option as efivarfs stores it from FILE (- reads standard "
+                                     "input) and show it, its device paths as text",
+                                     kLoadOptionLimit))
+          ->type_name("FILE");
   CLI::Option *input =
       command
           ->add_option("--input", options->inputFile,
                        "Read the texts from FILE, one per line (- reads standard input; read up to " +
+                           sim::LimitText(kTextInputLimit) + "); with --to-text, hex bytes of paths, one input a line (read up to " +
                            sim::LimitText(kTextInputLimit) + "); with --explain, the path's hex bytes (read up to " +
                            sim::LimitText(kHexTextLimit) + ")")
           ->type_name("FILE");
   CLI::Option *binary =
       command
           ->add_option("--binary", options->binaryFile,
-                       InputFileHelp("With --explain: read the path's raw bytes from FILE (- reads standard input)",
+                       InputFileHelp("With --explain or --to-text: read the path's raw bytes from FILE (- reads "
+                                     "standard input)",
                                      sim::kDevicePathFileLimit))
           ->type_name("FILE");
   CLI::Option *efi =
@@ -609,13 +870,14 @@ std::function<int()> AddDevpathCommand(CLI::App &app) {
                                      "its .map beside it, so not -) instead of the one linked into boardinv",
                                      sim::kImageFileLimit))
           ->type_name("FILE");
-  return [command, options, input, binary, efi]() {
+  return [command, options, input, binary, efi, loadOption]() {
     if (!command->parsed()) {
       return -1;
     }
     options->inputGiven = input->count() > 0;
     options->binaryGiven = binary->count() > 0;
     options->efiGiven = efi->count() > 0;
+    options->loadOptionGiven = loadOption->count() > 0;
     return RunDevpath(*options);
   };
 }

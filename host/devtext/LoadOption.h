@@ -1,0 +1,67 @@
+// UEFI load options (Boot####, Driver####, SysPrep####...) as Linux shows
+// them in efivarfs: the variable's 4-byte attributes, then the
+// EFI_LOAD_OPTION: UINT32 Attributes, UINT16 FilePathListLength, the
+// description (UCS-2, NUL-terminated), FilePathListLength bytes of device
+// paths one after the other, and the optional data to the end.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <stdexcept>
+#include <string>
+#include <vector>
+
+#include "host/devtext/DeviceText.h"
+
+namespace devtext {
+
+// Load option attributes.
+inline constexpr uint32_t LOAD_OPTION_ACTIVE = 0x00000001;
+inline constexpr uint32_t LOAD_OPTION_FORCE_RECONNECT = 0x00000002;
+inline constexpr uint32_t LOAD_OPTION_HIDDEN = 0x00000008;
+inline constexpr uint32_t LOAD_OPTION_CATEGORY = 0x00001F00;
+inline constexpr uint32_t LOAD_OPTION_CATEGORY_BOOT = 0x00000000;
+inline constexpr uint32_t LOAD_OPTION_CATEGORY_APP = 0x00000100;
+
+// A load option that cannot be read, with where and why: one sentence
+// naming the offset in the variable's bytes (efivarfs attributes included).
+class LoadOptionError : public std::runtime_error {
+ public:
+  using std::runtime_error::runtime_error;
+};
+
+struct LoadOption {
+  uint32_t variableAttributes = 0;  // efivarfs' first four bytes
+  uint32_t attributes = 0;
+  std::u16string description;       // without its NUL
+  uint16_t filePathListLength = 0;
+  size_t filePathListOffset = 0;    // in the variable's bytes
+  struct DevicePath {
+    size_t offset = 0;              // in the variable's bytes
+    Bytes bytes;
+    PathText text;
+  };
+  std::vector<DevicePath> paths;    // at least one
+  size_t optionalDataOffset = 0;
+  Bytes optionalData;
+};
+
+// Reads a load option as efivarfs stores it; the paths are checked with the
+// driver's bounded walk and formatted by formatter. Throws LoadOptionError.
+LoadOption ReadLoadOption(const Bytes &variable, const Formatter &formatter);
+
+// The names of the set attribute bits ("ACTIVE", "FORCE_RECONNECT",
+// "HIDDEN"), then the category ("CATEGORY_BOOT", "CATEGORY_APP", or
+// "CATEGORY 0x...."), then any other bits as one hex number.
+std::vector<std::string> LoadOptionAttributeNames(uint32_t attributes);
+
+// The names of the set variable attribute bits (NON_VOLATILE,
+// BOOTSERVICE_ACCESS, RUNTIME_ACCESS, ...), then any other bits as one hex
+// number.
+std::vector<std::string> VariableAttributeNames(uint32_t attributes);
+
+// UCS-2 to UTF-8; a unit that is half of a surrogate pair (which UCS-2
+// does not give a meaning) becomes U+FFFD.
+std::string Utf8(const std::u16string &text);
+
+}  // namespace devtext
