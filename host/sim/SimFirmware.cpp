@@ -125,6 +125,7 @@ SimFirmware::~SimFirmware() {
   for (auto &[pointer, block] : poolBlocks_) {
     ReleaseBlock(pointer, block.size);
   }
+  ReleaseStartupServices();
   SetActiveHardware(nullptr);
   gActive = nullptr;
 }

@@ -184,6 +184,7 @@ class SimFirmware {
   std::vector<std::unique_ptr<Handle>> handles_;
   uint64_t nextHandleSerial_ = 1;
   void ReleaseBlock(void *pointer, size_t size) const;
+  void ReleaseStartupServices();
 
   std::map<void *, PoolBlock> poolBlocks_;
   bool guardPages_ = false;

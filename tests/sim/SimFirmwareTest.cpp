@@ -4,6 +4,7 @@
 
 #include <cstdint>
 #include <cstring>
+#include <memory>
 #include <vector>
 
 #include "firmware/Guids.h"
@@ -257,6 +258,38 @@ TEST(SimPoolDeathTest, GuardPagesFaultJustPastEachBlock) {
     ASSERT_EQ(bs->FreePool(block), EFI_SUCCESS);
     EXPECT_DEATH(bytes[0] = 4, "") << "after the free, " << size << " bytes";
   }
+}
+
+// Calls a debug print service with no arguments after the format.
+void EFIAPI CallPrintWith(DEBUG_PRINT_SERVICE_PRINT print, ...) {
+  VA_LIST marker;
+  VA_START(marker, print);
+  print(0x80000000, "late", marker);
+  VA_END(marker);
+}
+void CallPrint(DEBUG_PRINT_SERVICE_PRINT print) { CallPrintWith(print, 0); }
+
+// A start-up service reached after its firmware is gone (the driver kept a
+// PCD or debug print interface past the boot) aborts with a message, as a
+// boot service does, instead of reaching the freed firmware.
+TEST(SimStartupServicesDeathTest, AServiceCalledAfterItsFirmwareIsGoneAborts) {
+  sim::Platform platform = sim::DefaultPlatform();
+  platform.protocols.debugPrint = true;
+  auto fw = std::make_unique<SimFirmware>(platform);
+  void *pcd = nullptr;
+  void *debugPrint = nullptr;
+  ASSERT_EQ(Bs(*fw)->LocateProtocol(&gPcdProtocolGuid, nullptr, &pcd), EFI_SUCCESS);
+  ASSERT_EQ(Bs(*fw)->LocateProtocol(&gDebugPrintServiceGuid, nullptr, &debugPrint), EFI_SUCCESS);
+  // The services' entry points, as a driver would have kept them.
+  const PCD_PROTOCOL services = *static_cast<PCD_PROTOCOL *>(pcd);
+  const auto print = static_cast<DEBUG_PRINT_SERVICE *>(debugPrint)->Print;
+  EXPECT_EQ(services.Get8(567), 0x37) << "while the firmware lives";
+  fw.reset();
+  const char *message = "start-up service called without a simulated firmware";
+  EXPECT_DEATH(services.Get8(567), message);
+  EXPECT_DEATH(services.Get32(628), message);
+  EXPECT_DEATH(services.GetBool(625), message);
+  EXPECT_DEATH(CallPrint(print), message);
 }
 
 struct Notified {
