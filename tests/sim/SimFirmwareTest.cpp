@@ -326,6 +326,32 @@ TEST(SimEventTest, GroupSignalNotifiesOpenMembersOnceWithTheirEvent) {
             EFI_INVALID_PARAMETER);
 }
 
+// The platform's CreateEventEx fault: an error creates no event and leaves
+// the caller's variable alone; a warning creates the event and is returned.
+TEST(SimEventTest, ThePlatformsCreateEventStatusIsReturned) {
+  for (EFI_STATUS status : std::vector<EFI_STATUS>{EFI_OUT_OF_RESOURCES, EFI_UNSUPPORTED, 1 /* a warning */}) {
+    sim::Platform platform = sim::DefaultPlatform();
+    platform.faults.failCreateEvent = status;
+    SimFirmware fw(platform);
+    gNotified.clear();
+    EFI_EVENT event = reinterpret_cast<EFI_EVENT>(0x1234);
+    EXPECT_EQ(Bs(fw)->CreateEventEx(EVT_NOTIFY_SIGNAL, TPL_CALLBACK, RecordNotify, nullptr,
+                                    &gEfiEndOfDxeEventGroupGuid, &event),
+              status);
+    EXPECT_EQ(fw.Calls().back().status, status);
+    fw.SignalEventGroup(gEfiEndOfDxeEventGroupGuid);
+    if (EFI_ERROR(status)) {
+      EXPECT_EQ(event, reinterpret_cast<EFI_EVENT>(0x1234));
+      EXPECT_TRUE(fw.Events().empty());
+      EXPECT_TRUE(gNotified.empty());
+    } else {
+      ASSERT_EQ(fw.Events().size(), 1u);
+      ASSERT_EQ(gNotified.size(), 1u);
+      EXPECT_EQ(gNotified[0].event, event);
+    }
+  }
+}
+
 // Nodes: a 12-byte ACPI node, 6-byte PCI nodes, the end node.
 std::vector<uint8_t> Path(std::initializer_list<std::vector<uint8_t>> nodes) {
   std::vector<uint8_t> path;
