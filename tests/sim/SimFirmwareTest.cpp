@@ -5,11 +5,13 @@
 #include <cstdint>
 #include <cstring>
 #include <memory>
+#include <string>
 #include <vector>
 
 #include "firmware/Guids.h"
 #include "firmware/Protocol/DevicePath.h"
 #include "host/sim/SimFirmware.h"
+#include "tests/support/WriteUnwatched.h"
 
 namespace {
 
@@ -235,6 +237,134 @@ TEST(SimPoolTest, HoldsExactlyTheRangesInsideLiveBlocks) {
   ASSERT_EQ(bs->FreePool(a), EFI_SUCCESS);
   EXPECT_FALSE(fw.PoolHolds(start, 1)) << "a freed block";
   EXPECT_TRUE(fw.PoolHolds(b, 8));
+}
+
+struct GuardCase {
+  const char *name;
+  bool guardPages;
+  size_t size;
+  ptrdiff_t offset;      // of the byte written, from the block's start
+  bool whileAllocated;   // found by CheckPoolGuards before the free, else by FreePool
+  bool afterEnd;         // expected damage; neither: none
+  bool beforeStart;
+};
+
+class SimPoolGuardTest : public ::testing::TestWithParam<GuardCase> {};
+
+// A byte written just outside a block is found once, with the number of the
+// allocation that made the block (refused calls count too); a byte inside
+// is not damage.
+TEST_P(SimPoolGuardTest, DamageNamesTheAllocation) {
+  const GuardCase &c = GetParam();
+  sim::Platform platform = sim::DefaultPlatform();
+  platform.faults.failAllocations = {2};
+  SimFirmware fw(platform);
+  if (c.guardPages) {
+    fw.PlacePoolBlocksBeforeGuardPages();
+  }
+  EFI_BOOT_SERVICES *bs = Bs(fw);
+  void *first = nullptr;
+  void *refused = nullptr;
+  void *block = nullptr;
+  ASSERT_EQ(bs->AllocatePool(EfiBootServicesData, 8, &first), EFI_SUCCESS);
+  ASSERT_EQ(bs->AllocatePool(EfiBootServicesData, 8, &refused), EFI_OUT_OF_RESOURCES);
+  ASSERT_EQ(bs->AllocatePool(EfiRuntimeServicesData, c.size, &block), EFI_SUCCESS);
+  auto *bytes = static_cast<uint8_t *>(block);
+  WriteUnwatched(bytes + c.offset, 0x42);
+  if (c.whileAllocated) {
+    fw.CheckPoolGuards();
+    fw.CheckPoolGuards();  // found once
+  }
+  ASSERT_EQ(bs->FreePool(block), EFI_SUCCESS);
+  ASSERT_EQ(bs->FreePool(first), EFI_SUCCESS);
+  fw.CheckPoolGuards();
+  const std::vector<sim::DamagedPoolBlock> &damaged = fw.Pool().damagedBlocks;
+  if (!c.afterEnd && !c.beforeStart) {
+    EXPECT_TRUE(damaged.empty()) << sim::DamagedPoolBlockText(damaged.front());
+    return;
+  }
+  ASSERT_EQ(damaged.size(), 1u);
+  EXPECT_EQ(damaged[0].allocation, 3u);
+  EXPECT_EQ(damaged[0].size, c.size);
+  EXPECT_EQ(damaged[0].type, EfiRuntimeServicesData);
+  EXPECT_EQ(damaged[0].afterEnd, c.afterEnd);
+  EXPECT_EQ(damaged[0].beforeStart, c.beforeStart);
+  EXPECT_EQ(damaged[0].foundAtFree, !c.whileAllocated);
+  EXPECT_EQ(fw.Pool().outstandingBlocks, 0u) << "a damaged block is freed all the same";
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Writes, SimPoolGuardTest,
+    ::testing::Values(GuardCase{"one_past_the_end", false, 13, 13, false, true, false},
+                      GuardCase{"one_past_an_aligned_end", false, 16, 16, false, true, false},
+                      GuardCase{"last_guard_byte", false, 16, 16 + 15, false, true, false},
+                      GuardCase{"one_past_the_end_of_one_byte", false, 1, 1, true, true, false},
+                      GuardCase{"one_past_the_end_while_allocated", false, 13, 13, true, true, false},
+                      GuardCase{"one_before_the_start", false, 13, -1, false, false, true},
+                      GuardCase{"start_of_the_front_guard", false, 13, -24, true, false, true},
+                      GuardCase{"last_byte_of_the_block", false, 13, 12, true, false, false},
+                      GuardCase{"first_byte_of_the_block", false, 13, 0, false, false, false},
+                      // Before a guard page the bytes up to the 8-byte end
+                      // are guard bytes; past it the page faults.
+                      GuardCase{"guard_page_slack", true, 13, 13, false, true, false},
+                      GuardCase{"guard_page_last_slack_byte", true, 13, 15, true, true, false},
+                      GuardCase{"guard_page_one_before_the_start", true, 13, -1, false, false, true},
+                      GuardCase{"guard_page_last_byte", true, 13, 12, false, false, false}),
+    [](const ::testing::TestParamInfo<GuardCase> &info) { return std::string(info.param.name); });
+
+TEST(SimPoolTest, DamageIsNamedInOneText) {
+  EXPECT_EQ(sim::DamagedPoolBlockText({7, 13, EfiBootServicesData, true, false, true}),
+            "allocation 7 (13 bytes of boot-services data) overwritten after its end (found when it was freed)");
+  EXPECT_EQ(sim::DamagedPoolBlockText({1, 1, EfiRuntimeServicesData, false, true, false}),
+            "allocation 1 (1 byte of runtime-services data) overwritten before its start (found while it was still "
+            "allocated)");
+  EXPECT_EQ(sim::DamagedPoolBlockText({2, 8, EfiBootServicesData, true, true, true}),
+            "allocation 2 (8 bytes of boot-services data) overwritten before its start and after its end (found when "
+            "it was freed)");
+}
+
+// Under AddressSanitizer the pool's header and guard bytes are poisoned
+// while the caller holds the block: an instrumented write there is stopped
+// at the instruction that makes it.
+TEST(SimPoolDeathTest, TheSanitizerStopsAWriteIntoTheGuardBytes) {
+#if defined(__SANITIZE_ADDRESS__)
+  SimFirmware fw(sim::DefaultPlatform());
+  void *block = nullptr;
+  ASSERT_EQ(Bs(fw)->AllocatePool(EfiBootServicesData, 13, &block), EFI_SUCCESS);
+  auto *bytes = static_cast<volatile uint8_t *>(block);
+  bytes[12] = 1;
+  EXPECT_DEATH(bytes[13] = 1, "use-after-poison");
+  EXPECT_DEATH(bytes[-1] = 1, "use-after-poison");
+  ASSERT_EQ(Bs(fw)->FreePool(block), EFI_SUCCESS);
+#else
+  GTEST_SKIP() << "without AddressSanitizer the guard bytes alone find the write (SimPoolGuardTest)";
+#endif
+}
+
+// PoolBlockAt names the block a pointer is in, or at whose end it points.
+TEST(SimPoolTest, BlockAtAnyByteOfABlockAndAtItsEnd) {
+  sim::Platform platform = sim::DefaultPlatform();
+  SimFirmware fw(platform);
+  void *a = nullptr;
+  void *b = nullptr;
+  ASSERT_EQ(Bs(fw)->AllocatePool(EfiBootServicesData, 24, &a), EFI_SUCCESS);
+  ASSERT_EQ(Bs(fw)->AllocatePool(EfiRuntimeServicesData, 5, &b), EFI_SUCCESS);
+  const auto *start = static_cast<const uint8_t *>(a);
+  for (ptrdiff_t offset : {0, 1, 23, 24}) {
+    const std::optional<sim::PoolBlockInfo> block = fw.PoolBlockAt(start + offset);
+    ASSERT_TRUE(block) << offset;
+    EXPECT_EQ(block->start, start);
+    EXPECT_EQ(block->size, 24u);
+    EXPECT_EQ(block->type, EfiBootServicesData);
+    EXPECT_EQ(block->allocation, 1u);
+  }
+  EXPECT_FALSE(fw.PoolBlockAt(start - 1));
+  EXPECT_FALSE(fw.PoolBlockAt(start + 25));
+  ASSERT_TRUE(fw.PoolBlockAt(static_cast<uint8_t *>(b) + 2));
+  EXPECT_EQ(fw.PoolBlockAt(static_cast<uint8_t *>(b) + 2)->allocation, 2u);
+  ASSERT_EQ(Bs(fw)->FreePool(a), EFI_SUCCESS);
+  EXPECT_FALSE(fw.PoolBlockAt(start));
+  ASSERT_EQ(Bs(fw)->FreePool(b), EFI_SUCCESS);
 }
 
 // With guard pages, a block is usable to its end and an access one byte past
