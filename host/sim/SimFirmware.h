@@ -254,9 +254,14 @@ std::string EFIAPI FormatDebugMessage(const CHAR8 *format, VA_LIST marker);
 // closed by a Type 127 end-of-table record.
 std::vector<uint8_t> BuildSmbiosDump(const std::vector<SmbiosRecord> &records);
 
-// Measures an SMBIOS record: its formatted area and string set up to and
-// including the double zero. 0 when the record is malformed or its string
-// set does not end within limit bytes.
-size_t MeasureSmbiosRecord(const uint8_t *record, size_t limit);
+// The most bytes the SMBIOS Add reads of a record that lies outside the
+// pool, from its start: a record in the pool is read up to the end of its
+// pool block.
+constexpr size_t kSmbiosRecordBound = 0xFFFF;
+
+// Measures an SMBIOS record within limit bytes: its formatted area and
+// string set up to and including the double zero. 0 when the record is
+// malformed (*problem then says why) or does not end within limit bytes.
+size_t MeasureSmbiosRecord(const uint8_t *record, size_t limit, SmbiosRecordProblem::Kind *problem = nullptr);
 
 }  // namespace sim

@@ -93,6 +93,99 @@ TEST(SimSmbiosTest, RefusesWhatRealFirmwareRefuses) {
   EXPECT_EQ(fw.SmbiosRecords().size(), 1u);
 }
 
+// A record the driver stages in a pool block is read no further than the
+// end of that block: a record whose formatted area or string set would run
+// past it is refused, saying why, and nothing of the bytes behind the
+// block reaches the table.
+struct RecordCase {
+  const char *name;
+  std::vector<uint8_t> bytes;  // laid into a pool block of exactly this size
+  size_t at;                   // where in the block the record starts
+  EFI_STATUS status;
+  const char *detail;  // the logged call's detail
+};
+
+class SimSmbiosBoundsTest : public ::testing::TestWithParam<RecordCase> {};
+
+TEST_P(SimSmbiosBoundsTest, ReadsNoFurtherThanItsPoolBlock) {
+  const RecordCase &c = GetParam();
+  SimFirmware fw(sim::DefaultPlatform());
+  EFI_SMBIOS_PROTOCOL *smbios = Smbios(fw);
+  void *block = nullptr;
+  ASSERT_EQ(Bs(fw)->AllocatePool(EfiBootServicesData, c.bytes.size(), &block), EFI_SUCCESS);
+  std::memcpy(block, c.bytes.data(), c.bytes.size());
+  uint16_t handle = SMBIOS_HANDLE_PI_RESERVED;
+  EXPECT_EQ(smbios->Add(smbios, nullptr, &handle,
+                        reinterpret_cast<EFI_SMBIOS_TABLE_HEADER *>(static_cast<uint8_t *>(block) + c.at)),
+            c.status);
+  const sim::ServiceCall &call = fw.Calls().back();
+  EXPECT_EQ(call.service, sim::Service::SmbiosAdd);
+  EXPECT_EQ(call.status, c.status);
+  EXPECT_EQ(sim::FormatServiceCall(call).detail, c.detail);
+  EXPECT_EQ(call.recordProblem.has_value(), c.status != EFI_SUCCESS);
+  EXPECT_EQ(fw.SmbiosRecords().size(), c.status == EFI_SUCCESS ? 1u : 0u);
+  ASSERT_EQ(Bs(fw)->FreePool(block), EFI_SUCCESS);
+  EXPECT_TRUE(fw.Pool().damagedBlocks.empty());
+}
+
+std::vector<uint8_t> Bytes(std::vector<uint8_t> head, const std::string &tail) {
+  head.insert(head.end(), tail.begin(), tail.end());
+  return head;
+}
+
+const std::vector<uint8_t> kType8Head = {8, 9, 0xFE, 0xFF, 1, 0x0B, 2, 0x0B, 0x1F};
+
+INSTANTIATE_TEST_SUITE_P(
+    Records, SimSmbiosBoundsTest,
+    ::testing::Values(
+        RecordCase{"fits_to_the_last_byte", Type8("J1", "A"), 0, EFI_SUCCESS, "Type 8"},
+        RecordCase{"length_past_the_block", {8, 0x20, 0xFE, 0xFF, 1, 0x0B, 2, 0x0B}, 0, EFI_INVALID_PARAMETER,
+                   "Type 8: its formatted area (Length 0x20) runs past the end of its pool block (allocation 1, 8 "
+                   "bytes of boot-services data)"},
+        RecordCase{"length_one_past_the_block", Bytes(kType8Head, std::string("\0", 1)), 0, EFI_INVALID_PARAMETER,
+                   "Type 8: its string set runs past the end of its pool block (allocation 1, 10 bytes of "
+                   "boot-services data) without a double zero"},
+        RecordCase{"string_set_unterminated_at_the_block_end", Bytes(kType8Head, std::string("J1\0AB", 5)), 0,
+                   EFI_INVALID_PARAMETER,
+                   "Type 8: its string set runs past the end of its pool block (allocation 1, 14 bytes of "
+                   "boot-services data) without a double zero"},
+        RecordCase{"single_zero_at_the_block_end", Bytes(kType8Head, std::string("J1\0", 3)), 0,
+                   EFI_INVALID_PARAMETER,
+                   "Type 8: its string set runs past the end of its pool block (allocation 1, 12 bytes of "
+                   "boot-services data) without a double zero"},
+        RecordCase{"record_inside_the_block", Bytes({0, 0, 0, 0, 127, 4, 0xFE, 0xFF}, std::string("\0\0", 2)), 4,
+                   EFI_SUCCESS, "Type 127"},
+        RecordCase{"record_inside_the_block_running_past", {0, 0, 0, 0, 127, 8, 0xFE, 0xFF, 0, 0}, 4,
+                   EFI_INVALID_PARAMETER,
+                   "Type 127: its formatted area (Length 0x08) runs past the end of its pool block (allocation 1, "
+                   "10 bytes of boot-services data, the record at offset 4)"},
+        RecordCase{"header_past_the_block", {8, 9, 0xFE}, 0, EFI_INVALID_PARAMETER,
+                   "Type 8: its 4-byte header runs past the end of its pool block (allocation 1, 3 bytes of "
+                   "boot-services data)"},
+        RecordCase{"at_the_block_end", {0, 0, 0, 0}, 4, EFI_INVALID_PARAMETER,
+                   "Type 0: its 4-byte header runs past the end of its pool block (allocation 1, 4 bytes of "
+                   "boot-services data, the record at offset 4)"},
+        RecordCase{"length_below_the_header", {8, 3, 0xFE, 0xFF, 0, 0}, 0, EFI_INVALID_PARAMETER,
+                   "Type 8: its Length 0x03 is below 4, the size of its header"}),
+    [](const ::testing::TestParamInfo<RecordCase> &info) { return std::string(info.param.name); });
+
+// A record outside the pool is read up to the documented bound from its
+// start, and refused when its string set does not end within it.
+TEST(SimSmbiosTest, ARecordOutsideThePoolIsReadUpToTheBound) {
+  SimFirmware fw(sim::DefaultPlatform());
+  EFI_SMBIOS_PROTOCOL *smbios = Smbios(fw);
+  std::vector<uint8_t> record(sim::kSmbiosRecordBound, 'A');
+  std::copy(kType8Head.begin(), kType8Head.end(), record.begin());
+  uint16_t handle = SMBIOS_HANDLE_PI_RESERVED;
+  EXPECT_EQ(Add(smbios, record, &handle), EFI_INVALID_PARAMETER);
+  EXPECT_EQ(sim::FormatServiceCall(fw.Calls().back()).detail,
+            "Type 8: its string set has no double zero within the 65535 bytes read of a record outside the pool");
+  record[sim::kSmbiosRecordBound - 2] = 0;
+  record[sim::kSmbiosRecordBound - 1] = 0;
+  EXPECT_EQ(Add(smbios, record, &handle), EFI_SUCCESS) << "a double zero at the bound's last two bytes";
+  EXPECT_EQ(fw.SmbiosRecords().at(0).bytes.size(), sim::kSmbiosRecordBound);
+}
+
 TEST(SimSmbiosTest, MissingWhenThePlatformHasNone) {
   sim::Platform platform = sim::DefaultPlatform();
   platform.protocols.smbios = false;
