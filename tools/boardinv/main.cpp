@@ -75,9 +75,10 @@ int main(int argc, char **argv) {
   const std::string footer =
       "Exit status: 0 success; 1 the job ran and found a failure (a devpath answer that is null\n"
       "or an error, an invalid device path under devpath --explain, a sweep boot that was not\n"
-      "sound, a dump not written, a boot in which the driver leaked pool or freed what it did\n"
-      "not own); 2 bad usage or input (arguments, files\n"
-      "that cannot be read, a malformed platform description, an image or map the loader refuses)\n"
+      "sound, a dump not written, a boot in which the driver leaked pool, freed what it did\n"
+      "not own, overwrote the guard bytes of a pool block or added a malformed SMBIOS record);\n"
+      "2 bad usage or input (arguments, files that cannot be read, a malformed platform\n"
+      "description, an image or map the loader refuses)\n"
       "or output that cannot be written;\n"
       "3 the driver faulted (under --efi: a fault in the image's code, a jump out of it, or a fault\n"
       "in the simulated firmware that it called), named on one line.\n"
