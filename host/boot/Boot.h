@@ -96,6 +96,8 @@ struct BootResult {
   std::string outcome;  // what happened, or why nothing was installed
 
   std::vector<sim::SmbiosRecord> records;
+  // The SMBIOS Add calls refused because the record was malformed, in order.
+  std::vector<sim::ServiceCall> malformedRecords;
   std::vector<SlotResult> slots;  // the layout's slots, in table order
   std::vector<SkippedWork> skipped;  // one entry per refused allocation, in order
 
@@ -103,7 +105,7 @@ struct BootResult {
   uint64_t eventNotifications = 0;
   bool eventClosed = false;
 
-  sim::PoolStatistics pool;
+  sim::PoolStatistics pool;  // its guards checked once the driver ran
   std::vector<sim::ServiceCall> calls;  // the firmware's typed log, in order
 
   StartupResult startup;

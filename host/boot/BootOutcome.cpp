@@ -125,6 +125,11 @@ BootResult DeriveBootResult(sim::SimFirmware &firmware, const DriverState &drive
   DescribeOutcome(result);
 
   result.records = firmware.SmbiosRecords();
+  for (const sim::ServiceCall &call : result.calls) {
+    if (call.service == sim::Service::SmbiosAdd && call.recordProblem) {
+      result.malformedRecords.push_back(call);
+    }
+  }
   // The driver works through a layout only once it found the SMBIOS protocol.
   const BoardLayout *used = result.smbiosLocated ? layout : nullptr;
   if (used != nullptr) {
@@ -137,6 +142,9 @@ BootResult DeriveBootResult(sim::SimFirmware &firmware, const DriverState &drive
       result.eventClosed = event.closed;
     }
   }
+  // What the driver left in the pool: the blocks it still holds are
+  // checked here, those it freed were checked by FreePool.
+  firmware.CheckPoolGuards();
   result.pool = firmware.Pool();
   result.skipped =
       DescribeSkipped(result.calls, used, result.slots, result.startup.parked && !result.entryReturned);

@@ -383,6 +383,13 @@ json BootReportJson(const BootResult &result, const RecordTypes &shown) {
     report["record_types_shown"] = shown;
   }
 
+  json malformed = json::array();
+  for (const sim::ServiceCall &call : result.malformedRecords) {
+    malformed.push_back({{"type", call.recordType ? json(*call.recordType) : json(nullptr)},
+                         {"problem", sim::SmbiosRecordProblemText(*call.recordProblem)}});
+  }
+  report["malformed_records"] = malformed;
+
   json slots = json::array();
   for (const SlotResult &slot : Shown(shown, 9) ? result.slots : std::vector<SlotResult>{}) {
     json entry;
@@ -419,13 +426,24 @@ json BootReportJson(const BootResult &result, const RecordTypes &shown) {
   for (const auto &[type, counts] : result.pool.outstandingByType) {
     byType[sim::MemoryTypeKey(type)] = {{"blocks", counts.first}, {"bytes", counts.second}};
   }
+  json damaged = json::array();
+  for (const sim::DamagedPoolBlock &block : result.pool.damagedBlocks) {
+    damaged.push_back({{"allocation", block.allocation},
+                       {"size", block.size},
+                       {"memory_type", sim::MemoryTypeKey(block.type)},
+                       {"after_end", block.afterEnd},
+                       {"before_start", block.beforeStart},
+                       {"found", block.foundAtFree ? "when_freed" : "while_allocated"},
+                       {"description", sim::DamagedPoolBlockText(block)}});
+  }
   report["pool"] = {{"allocations", result.pool.allocations},
                     {"failed_allocations", result.pool.failedAllocations},
                     {"frees", result.pool.frees},
                     {"invalid_frees", result.pool.invalidFrees},
                     {"outstanding_blocks", result.pool.outstandingBlocks},
                     {"outstanding_bytes", result.pool.outstandingBytes},
-                    {"outstanding_by_type", byType}};
+                    {"outstanding_by_type", byType},
+                    {"damaged_blocks", damaged}};
 
   json calls = json::array();
   for (const sim::ServiceCall &call : result.calls) {
@@ -453,6 +471,29 @@ std::vector<std::string> DriverPoolFaults(const json &report) {
   const uint64_t invalidFrees = report["pool"]["invalid_frees"].get<uint64_t>();
   if (invalidFrees != 0) {
     faults.push_back("the driver freed " + sim::Counted(invalidFrees, "block", "blocks") + " the pool never gave out");
+  }
+  for (const json &block : report["pool"].value("damaged_blocks", json::array())) {
+    faults.push_back("the driver overwrote the guard bytes of a pool block: " +
+                     block["description"].get<std::string>());
+  }
+  return faults;
+}
+
+std::vector<std::string> DriverRecordFaults(const json &report) {
+  std::vector<std::string> faults;
+  for (const json &record : report.value("malformed_records", json::array())) {
+    faults.push_back("the driver added a malformed SMBIOS record" +
+                     (record["type"].is_null() ? std::string()
+                                               : " (Type " + std::to_string(record["type"].get<int>()) + ")") +
+                     ": " + record["problem"].get<std::string>());
+  }
+  return faults;
+}
+
+std::vector<std::string> DriverFaults(const json &report) {
+  std::vector<std::string> faults = DriverPoolFaults(report);
+  for (std::string &fault : DriverRecordFaults(report)) {
+    faults.push_back(std::move(fault));
   }
   return faults;
 }
@@ -524,6 +565,17 @@ std::string BootReportText(const BootResult &result, const RecordTypes &shown) {
     out << "      Raw: " << record["raw"].get<std::string>() << "\n";
   }
 
+  if (!result.malformedRecords.empty()) {
+    out << "SMBIOS records refused as malformed: " << result.malformedRecords.size() << "\n";
+  }
+  index = 0;
+  for (const json &record : report["malformed_records"]) {
+    index++;
+    out << "  [" << index << "] Type "
+        << (record["type"].is_null() ? std::string("?") : std::to_string(record["type"].get<int>())) << ": "
+        << record["problem"].get<std::string>() << "\n";
+  }
+
   const json slots = Shown(shown, 9) ? report["slots"] : json::array();
   if (!slots.empty()) {
     out << "Slots:\n";
@@ -559,6 +611,9 @@ std::string BootReportText(const BootResult &result, const RecordTypes &shown) {
     out << ", " << sim::Counted(result.pool.invalidFrees, "invalid free", "invalid frees");
   }
   out << "\n";
+  for (const sim::DamagedPoolBlock &block : result.pool.damagedBlocks) {
+    out << "  Guard bytes damaged: " << sim::DamagedPoolBlockText(block) << "\n";
+  }
   out << StartupReportText(report["startup"]);
   return out.str();
 }

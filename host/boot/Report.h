@@ -26,10 +26,21 @@ std::string StartupReportText(const nlohmann::json &startup);
 // What a boot's report shows the driver did wrong with the pool, one line
 // each, none when it did nothing wrong: blocks it still holds beyond the
 // heap buffer list's nodes once it has returned (a driver parked in the
-// fatal stop display holds what it holds), and frees of blocks the pool
-// never gave out. Read from a JSON report, so that a report from a child
-// process is judged exactly as one made here.
+// fatal stop display holds what it holds), frees of blocks the pool never
+// gave out, and blocks whose guard bytes it overwrote. Read from a JSON
+// report, so that a report from a child process is judged exactly as one
+// made here.
 std::vector<std::string> DriverPoolFaults(const nlohmann::json &report);
+
+// The SMBIOS records the driver added that the table refused as malformed
+// (a formatted area or string set running past the end of its pool block),
+// one line each. From a JSON report, as DriverPoolFaults.
+std::vector<std::string> DriverRecordFaults(const nlohmann::json &report);
+
+// Everything a report shows the driver got wrong: DriverPoolFaults, then
+// DriverRecordFaults. boardinv boot exits 1 on any; a sweep boot with any
+// is not sound.
+std::vector<std::string> DriverFaults(const nlohmann::json &report);
 
 // The fields of a stored record, with SMBIOS names for coded values.
 nlohmann::json DecodeSmbiosRecord(const std::vector<uint8_t> &record);

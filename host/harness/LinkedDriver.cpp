@@ -42,6 +42,9 @@ std::string PoolLeft::Describe() const {
   if (invalidFrees != 0) {
     add(std::to_string(invalidFrees) + (invalidFrees == 1 ? " free" : " frees") + " of a block the pool never gave out");
   }
+  for (const sim::DamagedPoolBlock &block : damagedBlocks) {
+    add(sim::DamagedPoolBlockText(block));
+  }
   return text;
 }
 
@@ -78,8 +81,11 @@ LinkedDriver::~LinkedDriver() {
 }
 
 PoolLeft LinkedDriver::Left() const {
+  firmware_.CheckPoolGuards();
   const sim::PoolStatistics &now = firmware_.Pool();
   PoolLeft left;
+  left.damagedBlocks.assign(now.damagedBlocks.begin() + static_cast<std::ptrdiff_t>(atStart_.damagedBlocks.size()),
+                            now.damagedBlocks.end());
   left.blocks = static_cast<int64_t>(now.outstandingBlocks) - static_cast<int64_t>(atStart_.outstandingBlocks);
   left.bytes = static_cast<int64_t>(now.outstandingBytes) - static_cast<int64_t>(atStart_.outstandingBytes);
   left.invalidFrees = now.invalidFrees - atStart_.invalidFrees;

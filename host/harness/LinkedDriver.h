@@ -11,6 +11,7 @@
 #include <memory>
 #include <string>
 #include <utility>
+#include <vector>
 
 #include "firmware/Uefi.h"
 #include "host/sim/Platform.h"
@@ -19,17 +20,23 @@
 namespace host {
 
 // What the driver allocated from the pool while a harness lived and has not
-// freed (blocks it freed that were there before count against it), and the
-// frees of blocks the pool never gave out.
+// freed (blocks it freed that were there before count against it), the
+// frees of blocks the pool never gave out, and the blocks whose guard bytes
+// were found overwritten (by FreePool, or by the check Left makes).
 struct PoolLeft {
   int64_t blocks = 0;
   int64_t bytes = 0;
   std::map<EFI_MEMORY_TYPE, std::pair<int64_t, int64_t>> byType;  // blocks, bytes; types with any left
   uint64_t invalidFrees = 0;
+  std::vector<sim::DamagedPoolBlock> damagedBlocks;
 
-  bool Clean() const { return blocks == 0 && bytes == 0 && byType.empty() && invalidFrees == 0; }
+  bool Clean() const {
+    return blocks == 0 && bytes == 0 && byType.empty() && invalidFrees == 0 && damagedBlocks.empty();
+  }
   // One line, per memory type: "2 blocks (48 bytes) of boot services data
-  // not freed; 1 free of a block the pool never gave out".
+  // not freed; 1 free of a block the pool never gave out; allocation 3 (13
+  // bytes of boot-services data) overwritten after its end (found when it
+  // was freed)".
   std::string Describe() const;
 };
 
@@ -58,7 +65,8 @@ class LinkedDriver {
   sim::SimFirmware &Firmware() { return firmware_; }
   const sim::SimFirmware &Firmware() const { return firmware_; }
 
-  // What the driver left in the pool since the harness was made.
+  // What the driver left in the pool since the harness was made; checks
+  // the guard bytes of every live block first.
   PoolLeft Left() const;
 
   // Makes the destructor check that the driver left nothing in the pool

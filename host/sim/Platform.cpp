@@ -262,8 +262,15 @@ Platform ParsePlatformJson(const std::string &text) {
   }
   if (root.contains("faults")) {
     const json &faults = root["faults"];
-    CheckKeys(faults, "faults", {"fail_allocations", "fail_allocations_from", "fail_installs"});
+    CheckKeys(faults, "faults", {"fail_allocations", "fail_allocations_from", "fail_installs", "fail_create_event"});
     ReadInstallFailureFields(faults, platform);
+    if (faults.contains("fail_create_event")) {
+      const EFI_STATUS status = ReadUnsigned(faults["fail_create_event"], "faults.fail_create_event", ~0ULL);
+      if (status == EFI_SUCCESS) {
+        Fail("faults.fail_create_event", "a failure needs a nonzero status");
+      }
+      platform.faults.failCreateEvent = status;
+    }
     if (faults.contains("fail_allocations")) {
       if (!faults["fail_allocations"].is_array()) {
         Fail("faults.fail_allocations", "must be an array of allocation numbers (from 1)");

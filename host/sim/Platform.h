@@ -105,6 +105,9 @@ struct FaultInjection {
     EFI_STATUS status;
   };
   std::vector<InstallFailure> failInstalls;
+  // CreateEventEx answers this status: an error creates no event, a
+  // warning creates it and returns the warning.
+  std::optional<EFI_STATUS> failCreateEvent;
 };
 
 struct Platform {

@@ -19,6 +19,27 @@ std::string FunctionText(const HandleRef &handle) { return handle.handle != null
 
 }  // namespace
 
+std::string SmbiosRecordProblemText(const SmbiosRecordProblem &problem) {
+  const std::string block = "its pool block (allocation " + std::to_string(problem.allocation) + ", " +
+                            Counted(problem.blockSize, "byte", "bytes") + " of " +
+                            MemoryTypeWords(problem.memoryType) +
+                            (problem.offset != 0 ? ", the record at offset " + std::to_string(problem.offset) : "") +
+                            ")";
+  switch (problem.kind) {
+    case SmbiosRecordProblem::Kind::HeaderOutside:
+      return "its 4-byte header runs past the end of " + block;
+    case SmbiosRecordProblem::Kind::LengthBelowHeader:
+      return "its Length " + Hex(problem.length, 2) + " is below 4, the size of its header";
+    case SmbiosRecordProblem::Kind::FormattedAreaOutside:
+      return "its formatted area (Length " + Hex(problem.length, 2) + ") runs past the end of " + block;
+    case SmbiosRecordProblem::Kind::StringSetUnended:
+      return problem.inPool ? "its string set runs past the end of " + block + " without a double zero"
+                            : "its string set has no double zero within the " +
+                                  Counted(problem.bound, "byte", "bytes") + " read of a record outside the pool";
+  }
+  return "?";
+}
+
 std::string HandleText(const HandleRef &handle) {
   if (handle.handle == nullptr) {
     return {};
@@ -58,7 +79,10 @@ ServiceCallText FormatServiceCall(const ServiceCall &call) {
     case Service::GetVariable:
       return {"GetVariable", call.variableName ? Narrow(*call.variableName) : "(null)", ""};
     case Service::SmbiosAdd:
-      return {"SMBIOS Add", "Type " + std::to_string(call.recordType.value_or(0)), ""};
+      return {"SMBIOS Add",
+              "Type " + std::to_string(call.recordType.value_or(0)) +
+                  (call.recordProblem ? ": " + SmbiosRecordProblemText(*call.recordProblem) : ""),
+              ""};
     case Service::PciIoGetLocation:
       return {"PciIo.GetLocation", FunctionText(call.handle), ""};
     case Service::PciIoPciRead:

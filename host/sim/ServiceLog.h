@@ -40,6 +40,32 @@ struct HandleRef {
   std::vector<uint8_t> devicePath = {};
 };
 
+// Why the SMBIOS Add refused a record as malformed. A record in the pool is
+// read no further than the end of the pool block that holds it; one
+// outside the pool no further than kSmbiosRecordBound bytes (SimFirmware.h).
+struct SmbiosRecordProblem {
+  enum class Kind {
+    HeaderOutside,         // its 4-byte header runs past the end of its pool block
+    LengthBelowHeader,     // its Length is below 4, the header's own size
+    FormattedAreaOutside,  // its formatted area (Length bytes) runs past the end of its pool block
+    StringSetUnended,      // its string set has no double zero before the end of its block or the bound
+  };
+  Kind kind;
+  uint8_t length = 0;  // the record's Length, when its header lies inside what is read
+  // The pool block that holds the record, and where in it the record starts.
+  bool inPool = false;
+  uint64_t allocation = 0;
+  uint64_t blockSize = 0;
+  EFI_MEMORY_TYPE memoryType = EfiReservedMemoryType;
+  uint64_t offset = 0;
+  // Outside the pool: the bytes read from its start.
+  uint64_t bound = 0;
+};
+
+// "its formatted area (Length 0x20) runs past the end of its pool block
+// (allocation 5, 8 bytes of boot-services data)": the one text of a problem.
+std::string SmbiosRecordProblemText(const SmbiosRecordProblem &problem);
+
 struct ServiceCall {
   Service service;
   EFI_STATUS status = EFI_SUCCESS;
@@ -81,6 +107,8 @@ struct ServiceCall {
   std::optional<uint8_t> recordType = {};
   std::vector<uint8_t> record = {};
   uint16_t smbiosHandle = 0;
+  // Why the record was refused as malformed; none when it was not.
+  std::optional<SmbiosRecordProblem> recordProblem = {};
 
   // PciIo.Pci.Read: the register offset, the width and the count.
   uint32_t offset = 0;

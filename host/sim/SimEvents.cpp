@@ -19,7 +19,12 @@ EFI_STATUS SimFirmware::CreateEventEx(UINT32 type, EFI_TPL tpl, EFI_EVENT_NOTIFY
   if (event == nullptr || (type == EVT_NOTIFY_SIGNAL && notify == nullptr) ||
       (type == EVT_NOTIFY_SIGNAL && tpl != TPL_CALLBACK && tpl != TPL_NOTIFY && tpl != TPL_APPLICATION)) {
     status = EFI_INVALID_PARAMETER;
+  } else if (platform_.faults.failCreateEvent && EFI_ERROR(*platform_.faults.failCreateEvent)) {
+    // The platform's failure: an error creates nothing.
+    status = *platform_.faults.failCreateEvent;
   } else {
+    // A warning from the platform creates the event and is returned.
+    status = platform_.faults.failCreateEvent.value_or(EFI_SUCCESS);
     auto state = std::make_unique<EventState>();
     state->type = type;
     state->tpl = tpl;

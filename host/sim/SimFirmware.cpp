@@ -122,9 +122,8 @@ SimFirmware::SimFirmware(const Platform &platform) : platform_(platform) {
 }
 
 SimFirmware::~SimFirmware() {
-  for (auto &[pointer, block] : poolBlocks_) {
-    ReleaseBlock(pointer, block.size);
-  }
+  ReleasePoolBlocks();
+  ReleaseStartupServices();
   SetActiveHardware(nullptr);
   gActive = nullptr;
 }

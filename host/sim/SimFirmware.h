@@ -27,6 +27,29 @@
 
 namespace sim {
 
+// A live pool block, as the pool gave it out.
+struct PoolBlockInfo {
+  const uint8_t *start;
+  uint64_t size;
+  EFI_MEMORY_TYPE type;
+  uint64_t allocation;  // the number of the AllocatePool call that made it (from 1)
+};
+
+// A pool block whose guard bytes were overwritten: the bytes right after
+// its end, or the last bytes of its header right before its start.
+struct DamagedPoolBlock {
+  uint64_t allocation;
+  uint64_t size;
+  EFI_MEMORY_TYPE type;
+  bool afterEnd;     // the guard bytes after its end
+  bool beforeStart;  // the guard bytes before its start
+  bool foundAtFree;  // found by FreePool; otherwise by CheckPoolGuards, the block still live
+};
+
+// "allocation 7 (13 bytes of boot-services data) overwritten after its
+// end (found when it was freed)": the one text of a damaged block.
+std::string DamagedPoolBlockText(const DamagedPoolBlock &block);
+
 struct PoolStatistics {
   uint64_t allocations = 0;        // calls of AllocatePool, failed ones included
   uint64_t failedAllocations = 0;  // refused by fault injection
@@ -35,6 +58,9 @@ struct PoolStatistics {
   uint64_t outstandingBlocks = 0;
   uint64_t outstandingBytes = 0;
   std::map<EFI_MEMORY_TYPE, std::pair<uint64_t, uint64_t>> outstandingByType;  // blocks, bytes
+  // Blocks whose guard bytes were found overwritten, each once, in the
+  // order found.
+  std::vector<DamagedPoolBlock> damagedBlocks;
 };
 
 struct SmbiosRecord {
@@ -128,10 +154,17 @@ class SimFirmware {
   // Whether [p, p + n) lies inside one pool block the pool gave out and
   // still holds (anywhere in it, not only at its start).
   bool PoolHolds(const void *p, size_t n) const;
+  // The live pool block whose bytes p points into, or whose end it points
+  // at (start <= p <= start + size).
+  std::optional<PoolBlockInfo> PoolBlockAt(const void *p) const;
   // From now on every pool block ends right before an inaccessible page, so
   // that an access past its end faults at once (for a loaded image, whose
   // code no sanitizer watches). Only before the pool served its first block.
   void PlacePoolBlocksBeforeGuardPages();
+  // Checks the guard bytes of every live pool block (FreePool checks those
+  // of each block it frees); a damaged block not yet found is added to
+  // Pool().damagedBlocks. Run at the end of every boot and of every harness.
+  void CheckPoolGuards();
   const PoolStatistics &Pool() const { return pool_; }
   const std::vector<SmbiosRecord> &SmbiosRecords() const { return smbiosRecords_; }
   std::vector<EventState> Events() const;
@@ -161,10 +194,8 @@ class SimFirmware {
     uint64_t serial;
     std::vector<std::pair<EFI_GUID, void *>> protocols;
   };
-  struct PoolBlock {
-    size_t size;
-    EFI_MEMORY_TYPE type;
-  };
+  // The pool's header before each block it gives out (SimPool.cpp).
+  struct PoolBlockHeader;
   struct SmbiosInstance {
     EFI_SMBIOS_PROTOCOL protocol;  // first: the driver's This points here
     SimFirmware *owner;
@@ -183,9 +214,14 @@ class SimFirmware {
 
   std::vector<std::unique_ptr<Handle>> handles_;
   uint64_t nextHandleSerial_ = 1;
-  void ReleaseBlock(void *pointer, size_t size) const;
+  PoolBlockHeader *FindPoolBlock(const void *p, bool startOnly) const;
+  void CheckGuards(PoolBlockHeader &header, bool atFree);
+  void ReleasePoolBlock(PoolBlockHeader *header) const;
+  void ReleasePoolBlocks();
+  void ReleaseStartupServices();
 
-  std::map<void *, PoolBlock> poolBlocks_;
+  // The live pool blocks, newest first, linked through their headers.
+  PoolBlockHeader *newestPoolBlock_ = nullptr;
   bool guardPages_ = false;
   PoolStatistics pool_;
   std::vector<std::unique_ptr<EventState>> events_;
@@ -218,9 +254,14 @@ std::string EFIAPI FormatDebugMessage(const CHAR8 *format, VA_LIST marker);
 // closed by a Type 127 end-of-table record.
 std::vector<uint8_t> BuildSmbiosDump(const std::vector<SmbiosRecord> &records);
 
-// Measures an SMBIOS record: its formatted area and string set up to and
-// including the double zero. 0 when the record is malformed or its string
-// set does not end within limit bytes.
-size_t MeasureSmbiosRecord(const uint8_t *record, size_t limit);
+// The most bytes the SMBIOS Add reads of a record that lies outside the
+// pool, from its start: a record in the pool is read up to the end of its
+// pool block.
+constexpr size_t kSmbiosRecordBound = 0xFFFF;
+
+// Measures an SMBIOS record within limit bytes: its formatted area and
+// string set up to and including the double zero. 0 when the record is
+// malformed (*problem then says why) or does not end within limit bytes.
+size_t MeasureSmbiosRecord(const uint8_t *record, size_t limit, SmbiosRecordProblem::Kind *problem = nullptr);
 
 }  // namespace sim

@@ -1,45 +1,173 @@
 // The pool: AllocatePool and FreePool with accounting per memory type,
-// fault injection, and the questions reports ask of live blocks.
+// fault injection, guard bytes around every block, and the questions
+// reports ask of live blocks.
+//
+// Every block the pool gives out lies between a header of the pool's own
+// and guard bytes:
+//
+//   [PoolBlockHeader: links, size, type, allocation number, front guard]
+//   [the caller's bytes]
+//   [guard bytes: up to the block's 8-byte-aligned end, then 16 more]
+//
+// The headers link the live blocks into one list, newest first, so that
+// the accounting needs no structure beside the blocks themselves (a free
+// usually meets its block among the first few). In guard-page mode the
+// aligned end is the first byte of an inaccessible page, so only the bytes
+// up to it are guard bytes; past it the page faults. FreePool checks the
+// guards of the block it frees, CheckPoolGuards those of every live block;
+// a damaged block is recorded once, with its allocation number. Under
+// AddressSanitizer the header and the guard bytes are also poisoned while
+// the caller holds the block, so that the sanitizer names an overrun at the
+// instruction that makes it; the pool opens them only while it reads or
+// writes them itself.
+#include <sanitizer/asan_interface.h>
+
 #include <cstdlib>
 #include <cstring>
 #include <stdexcept>
 
+#include "host/sim/EfiValues.h"
 #include "host/sim/GuardPages.h"
 #include "host/sim/SimFirmware.h"
+#include "host/sim/Text.h"
 
 namespace sim {
 
+namespace {
+
+constexpr uint8_t kFillByte = 0xAF;   // fresh pool is never zeroed, as on a machine
+constexpr uint8_t kGuardByte = 0xFD;  // the guard bytes on both sides of a block
+constexpr size_t kAlignment = 8;      // pool blocks are 8-byte aligned, and so are their ends
+constexpr size_t kHeapGuardBytes = 16;  // after the aligned end, in the host's heap
+constexpr size_t kFrontGuardBytes = 24;  // the end of the header, right before the block
+
+size_t AlignedSize(size_t size) { return (size + kAlignment - 1) / kAlignment * kAlignment; }
+
+bool AllGuard(const uint8_t *bytes, size_t count) {
+  for (size_t i = 0; i < count; i++) {
+    if (bytes[i] != kGuardByte) {
+      return false;
+    }
+  }
+  return true;
+}
+
+// The pool's own bytes, opened for the pool while it reads or writes them
+// and poisoned again after (a no-op without AddressSanitizer).
+class Opened {
+ public:
+  Opened(const void *bytes, size_t count) : bytes_(bytes), count_(count) {
+    ASAN_UNPOISON_MEMORY_REGION(bytes_, count_);
+  }
+  ~Opened() { ASAN_POISON_MEMORY_REGION(bytes_, count_); }
+  Opened(const Opened &) = delete;
+  Opened &operator=(const Opened &) = delete;
+
+ private:
+  const void *bytes_;
+  size_t count_;
+};
+
+}  // namespace
+
+struct SimFirmware::PoolBlockHeader {
+  PoolBlockHeader *older;  // the live block allocated before this one
+  PoolBlockHeader *newer;
+  uint64_t size;
+  uint64_t allocation;
+  EFI_MEMORY_TYPE type;
+  uint32_t damageFound;  // nonzero once the block is in Pool().damagedBlocks
+  // Last, so that a write just before the block lands here first.
+  uint8_t frontGuard[kFrontGuardBytes];
+
+  uint8_t *Block() { return reinterpret_cast<uint8_t *>(this + 1); }
+};
+
+std::string DamagedPoolBlockText(const DamagedPoolBlock &block) {
+  const char *where = block.afterEnd && block.beforeStart ? "before its start and after its end"
+                      : block.afterEnd                    ? "after its end"
+                                                          : "before its start";
+  return "allocation " + std::to_string(block.allocation) + " (" + Counted(block.size, "byte", "bytes") + " of " +
+         MemoryTypeWords(block.type) + ") overwritten " + where +
+         (block.foundAtFree ? " (found when it was freed)" : " (found while it was still allocated)");
+}
+
+SimFirmware::PoolBlockHeader *SimFirmware::FindPoolBlock(const void *p, bool startOnly) const {
+  const auto address = reinterpret_cast<uintptr_t>(p);
+  for (PoolBlockHeader *header = newestPoolBlock_; header != nullptr;) {
+    Opened open(header, sizeof(*header));
+    const auto start = reinterpret_cast<uintptr_t>(header->Block());
+    if (startOnly ? address == start : address >= start && address - start <= header->size) {
+      return header;
+    }
+    header = header->older;
+  }
+  return nullptr;
+}
+
 std::optional<EFI_MEMORY_TYPE> SimFirmware::PoolBlockType(const void *buffer) const {
-  auto found = poolBlocks_.find(const_cast<void *>(buffer));
-  if (found == poolBlocks_.end()) {
+  const PoolBlockHeader *header = FindPoolBlock(buffer, true);
+  if (header == nullptr) {
     return std::nullopt;
   }
-  return found->second.type;
+  Opened open(header, sizeof(*header));
+  return header->type;
+}
+
+std::optional<PoolBlockInfo> SimFirmware::PoolBlockAt(const void *p) const {
+  PoolBlockHeader *header = FindPoolBlock(p, false);
+  if (header == nullptr) {
+    return std::nullopt;
+  }
+  Opened open(header, sizeof(*header));
+  return PoolBlockInfo{header->Block(), header->size, header->type, header->allocation};
+}
+
+bool SimFirmware::PoolHolds(const void *p, size_t n) const {
+  const std::optional<PoolBlockInfo> block = PoolBlockAt(p);
+  return block && n <= block->size - static_cast<uint64_t>(static_cast<const uint8_t *>(p) - block->start);
 }
 
 void SimFirmware::PlacePoolBlocksBeforeGuardPages() {
-  if (!poolBlocks_.empty()) {
+  if (newestPoolBlock_ != nullptr) {
     throw std::logic_error("PlacePoolBlocksBeforeGuardPages after the pool served a block");
   }
   guardPages_ = true;
 }
 
-void SimFirmware::ReleaseBlock(void *pointer, size_t size) const {
-  if (guardPages_) {
-    FreeBeforeGuardPage(pointer, size);
-  } else {
-    std::free(pointer);
+void SimFirmware::CheckGuards(PoolBlockHeader &header, bool atFree) {
+  Opened open(&header, sizeof(header));
+  if (header.damageFound != 0) {
+    return;
+  }
+  const size_t tail = AlignedSize(header.size) - header.size + (guardPages_ ? 0 : kHeapGuardBytes);
+  Opened openTail(header.Block() + header.size, tail);
+  DamagedPoolBlock damage{header.allocation, header.size, header.type, !AllGuard(header.Block() + header.size, tail),
+                          !AllGuard(header.frontGuard, kFrontGuardBytes), atFree};
+  if (damage.afterEnd || damage.beforeStart) {
+    header.damageFound = 1;
+    pool_.damagedBlocks.push_back(damage);
   }
 }
 
-bool SimFirmware::PoolHolds(const void *p, size_t n) const {
-  auto after = poolBlocks_.upper_bound(const_cast<void *>(p));
-  if (after == poolBlocks_.begin()) {
-    return false;
+void SimFirmware::CheckPoolGuards() {
+  for (PoolBlockHeader *header = newestPoolBlock_; header != nullptr;) {
+    CheckGuards(*header, false);
+    Opened open(header, sizeof(*header));
+    header = header->older;
   }
-  const auto &[start, block] = *std::prev(after);
-  const uintptr_t offset = reinterpret_cast<uintptr_t>(p) - reinterpret_cast<uintptr_t>(start);
-  return offset <= block.size && n <= block.size - offset;
+}
+
+void SimFirmware::ReleasePoolBlock(PoolBlockHeader *header) const {
+  ASAN_UNPOISON_MEMORY_REGION(header, sizeof(*header));
+  const size_t size = header->size;
+  if (guardPages_) {
+    ASAN_UNPOISON_MEMORY_REGION(header->Block(), AlignedSize(size));
+    FreeBeforeGuardPage(header, sizeof(*header) + size);
+  } else {
+    ASAN_UNPOISON_MEMORY_REGION(header->Block(), AlignedSize(size) + kHeapGuardBytes);
+    std::free(header);
+  }
 }
 
 EFI_STATUS SimFirmware::AllocatePool(EFI_MEMORY_TYPE type, UINTN size, VOID **buffer) {
@@ -60,20 +188,45 @@ EFI_STATUS SimFirmware::AllocatePool(EFI_MEMORY_TYPE type, UINTN size, VOID **bu
     Log(std::move(call));
     return EFI_OUT_OF_RESOURCES;
   }
-  // Never zero-filled, as on a machine: fill with a pattern so that code
-  // relying on fresh pool being zero shows up.
-  void *pointer = guardPages_ ? AllocateBeforeGuardPage(size) : std::malloc(size == 0 ? 1 : size);
-  if (pointer == nullptr) {
+  if (size > (SIZE_MAX >> 2)) {
     return EFI_OUT_OF_RESOURCES;
   }
-  std::memset(pointer, 0xAF, size);
-  poolBlocks_[pointer] = {size, type};
+  // The block behind the header keeps the 16-byte alignment of the host's
+  // heap, and the header the 8-byte alignment of a guard-page block.
+  static_assert(sizeof(PoolBlockHeader) == 64);
+  const size_t tail = AlignedSize(size) - size + (guardPages_ ? 0 : kHeapGuardBytes);
+  void *memory = guardPages_ ? AllocateBeforeGuardPage(sizeof(PoolBlockHeader) + size)
+                             : std::malloc(sizeof(PoolBlockHeader) + size + tail);
+  if (memory == nullptr) {
+    return EFI_OUT_OF_RESOURCES;
+  }
+  auto *header = static_cast<PoolBlockHeader *>(memory);
+  header->older = newestPoolBlock_;
+  header->newer = nullptr;
+  header->size = size;
+  header->allocation = index;
+  header->type = type;
+  header->damageFound = 0;
+  std::memset(header->frontGuard, kGuardByte, kFrontGuardBytes);
+  if (newestPoolBlock_ != nullptr) {
+    Opened open(newestPoolBlock_, sizeof(PoolBlockHeader));
+    newestPoolBlock_->newer = header;
+  }
+  newestPoolBlock_ = header;
+  uint8_t *block = header->Block();
+  // Never zero-filled, as on a machine: filled with a pattern so that code
+  // relying on fresh pool being zero shows up.
+  std::memset(block, kFillByte, size);
+  std::memset(block + size, kGuardByte, tail);
+  ASAN_POISON_MEMORY_REGION(header, sizeof(*header));
+  ASAN_POISON_MEMORY_REGION(block + size, tail);
+
   pool_.outstandingBlocks++;
   pool_.outstandingBytes += size;
   auto &byType = pool_.outstandingByType[type];
   byType.first++;
   byType.second += size;
-  *buffer = pointer;
+  *buffer = block;
   return EFI_SUCCESS;
 }
 
@@ -81,26 +234,50 @@ EFI_STATUS SimFirmware::FreePool(VOID *buffer) {
   if (buffer == nullptr) {
     return EFI_INVALID_PARAMETER;
   }
-  auto found = poolBlocks_.find(buffer);
-  if (found == poolBlocks_.end()) {
+  PoolBlockHeader *header = FindPoolBlock(buffer, true);
+  if (header == nullptr) {
     pool_.invalidFrees++;
     ServiceCall call{Service::FreePool, EFI_INVALID_PARAMETER};
     call.buffer = reinterpret_cast<uintptr_t>(buffer);
     Log(std::move(call));
     return EFI_INVALID_PARAMETER;
   }
-  pool_.frees++;
-  pool_.outstandingBlocks--;
-  pool_.outstandingBytes -= found->second.size;
-  auto &byType = pool_.outstandingByType[found->second.type];
-  byType.first--;
-  byType.second -= found->second.size;
-  if (byType.first == 0) {
-    pool_.outstandingByType.erase(found->second.type);
+  CheckGuards(*header, true);
+  {
+    Opened open(header, sizeof(*header));
+    if (header->older != nullptr) {
+      Opened openOlder(header->older, sizeof(PoolBlockHeader));
+      header->older->newer = header->newer;
+    }
+    if (header->newer != nullptr) {
+      Opened openNewer(header->newer, sizeof(PoolBlockHeader));
+      header->newer->older = header->older;
+    } else {
+      newestPoolBlock_ = header->older;
+    }
+    pool_.frees++;
+    pool_.outstandingBlocks--;
+    pool_.outstandingBytes -= header->size;
+    auto &byType = pool_.outstandingByType[header->type];
+    byType.first--;
+    byType.second -= header->size;
+    if (byType.first == 0) {
+      pool_.outstandingByType.erase(header->type);
+    }
   }
-  ReleaseBlock(found->first, found->second.size);
-  poolBlocks_.erase(found);
+  ReleasePoolBlock(header);
   return EFI_SUCCESS;
+}
+
+void SimFirmware::ReleasePoolBlocks() {
+  while (newestPoolBlock_ != nullptr) {
+    PoolBlockHeader *header = newestPoolBlock_;
+    {
+      Opened open(header, sizeof(*header));
+      newestPoolBlock_ = header->older;
+    }
+    ReleasePoolBlock(header);
+  }
 }
 
 }  // namespace sim

@@ -7,9 +7,22 @@
 
 namespace sim {
 
-size_t MeasureSmbiosRecord(const uint8_t *record, size_t limit) {
-  if (limit < 4 || record[1] < 4 || record[1] > limit) {
-    return 0;
+size_t MeasureSmbiosRecord(const uint8_t *record, size_t limit, SmbiosRecordProblem::Kind *problem) {
+  using Kind = SmbiosRecordProblem::Kind;
+  auto refuse = [problem](Kind kind) {
+    if (problem != nullptr) {
+      *problem = kind;
+    }
+    return size_t{0};
+  };
+  if (limit < 4) {
+    return refuse(Kind::HeaderOutside);
+  }
+  if (record[1] < 4) {
+    return refuse(Kind::LengthBelowHeader);
+  }
+  if (record[1] > limit) {
+    return refuse(Kind::FormattedAreaOutside);
   }
   // The string set starts behind the formatted area and ends with two zero
   // bytes; a record without strings has just the two zeros.
@@ -18,7 +31,7 @@ size_t MeasureSmbiosRecord(const uint8_t *record, size_t limit) {
       return at + 2;
     }
   }
-  return 0;
+  return refuse(Kind::StringSetUnended);
 }
 
 EFI_STATUS SimFirmware::SmbiosAdd(EFI_SMBIOS_PROTOCOL *self, EFI_HANDLE producer, EFI_SMBIOS_HANDLE *handle,
@@ -26,13 +39,27 @@ EFI_STATUS SimFirmware::SmbiosAdd(EFI_SMBIOS_PROTOCOL *self, EFI_HANDLE producer
   (void)producer;
   EFI_STATUS status = EFI_SUCCESS;
   ServiceCall call{Service::SmbiosAdd, EFI_SUCCESS};
-  // A whole record, formatted area and strings, never exceeds 64 KiB here.
-  constexpr size_t kRecordLimit = 0xFFFF;
+  const auto *bytes = reinterpret_cast<const uint8_t *>(record);
+  // A record in the pool is read up to the end of the block that holds it,
+  // never into the bytes after it; one elsewhere up to the bound.
+  SmbiosRecordProblem problem{SmbiosRecordProblem::Kind::HeaderOutside};
+  size_t limit = kSmbiosRecordBound;
+  problem.bound = kSmbiosRecordBound;
+  if (const std::optional<PoolBlockInfo> block = bytes != nullptr ? PoolBlockAt(bytes) : std::nullopt) {
+    problem.inPool = true;
+    problem.allocation = block->allocation;
+    problem.blockSize = block->size;
+    problem.memoryType = block->type;
+    problem.offset = static_cast<uint64_t>(bytes - block->start);
+    limit = static_cast<size_t>(block->size - problem.offset);
+  }
   size_t size = 0;
   if (self != &smbios_.protocol || handle == nullptr || record == nullptr) {
     status = EFI_INVALID_PARAMETER;
-  } else if ((size = MeasureSmbiosRecord(reinterpret_cast<const uint8_t *>(record), kRecordLimit)) == 0) {
+  } else if ((size = MeasureSmbiosRecord(bytes, limit, &problem.kind)) == 0) {
     status = EFI_INVALID_PARAMETER;
+    problem.length = limit >= 2 ? bytes[1] : 0;
+    call.recordProblem = problem;
   } else if (*handle == SMBIOS_HANDLE_RESERVED) {
     status = EFI_INVALID_PARAMETER;
   } else {
@@ -57,7 +84,6 @@ EFI_STATUS SimFirmware::SmbiosAdd(EFI_SMBIOS_PROTOCOL *self, EFI_HANDLE producer
       status = EFI_ALREADY_STARTED;
     }
     if (status == EFI_SUCCESS) {
-      const auto *bytes = reinterpret_cast<const uint8_t *>(record);
       SmbiosRecord stored{assigned, std::vector<uint8_t>(bytes, bytes + size)};
       stored.bytes[2] = static_cast<uint8_t>(assigned);
       stored.bytes[3] = static_cast<uint8_t>(assigned >> 8);
@@ -67,7 +93,7 @@ EFI_STATUS SimFirmware::SmbiosAdd(EFI_SMBIOS_PROTOCOL *self, EFI_HANDLE producer
       *handle = assigned;
     }
   }
-  if (record != nullptr) {
+  if (record != nullptr && limit >= 1) {
     call.recordType = record->Type;
   }
   call.status = status;

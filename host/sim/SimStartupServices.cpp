@@ -101,6 +101,14 @@ void SimFirmware::InstallStartupServices() {
   }
 }
 
+void SimFirmware::ReleaseStartupServices() {
+  // A service called after its firmware is gone aborts with a message (in
+  // Owner) instead of reaching freed memory, as the boot services do.
+  if (gOwner == this) {
+    gOwner = nullptr;
+  }
+}
+
 uint64_t SimFirmware::PcdGet(const char *getter, UINTN token, unsigned width) {
   auto found = platform_.pcdTokens.find(token);
   uint64_t value = found == platform_.pcdTokens.end() ? 0 : found->second;

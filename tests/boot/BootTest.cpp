@@ -208,6 +208,52 @@ INSTANTIATE_TEST_SUITE_P(
         NothingCase{"no SMBIOS", [](sim::Platform &p) { p.protocols.smbios = false; }, false,
                     "SMBIOS protocol not found"}));
 
+// A failing CreateEventEx: DriverEntry returns its status and no
+// notification ever runs, so nothing is added to the SMBIOS table; start-up
+// has run all the same (its heap buffer list is published). A warning
+// creates the event, and the boot goes on to install.
+struct CreateEventCase {
+  const char *name;
+  EFI_STATUS status;
+  const char *entryStatus;
+  bool created;
+  const char *outcome;
+};
+
+class CreateEventFailureTest : public ::testing::TestWithParam<CreateEventCase> {};
+
+TEST_P(CreateEventFailureTest, DriverEntryReturnsTheStatusAndNothingIsInstalled) {
+  const CreateEventCase &c = GetParam();
+  const json report = Boot(0x200, [&c](sim::Platform &p) { p.faults.failCreateEvent = c.status; });
+  EXPECT_EQ(report["entry_status"], c.entryStatus);
+  EXPECT_EQ(report["outcome"], c.outcome);
+  EXPECT_EQ(report["end_of_dxe_event"]["created"], c.created);
+  EXPECT_EQ(report["end_of_dxe_event"]["notifications"], c.created ? 1 : 0);
+  EXPECT_EQ(report["installed"], c.created);
+  EXPECT_EQ(report["variable"]["read"], c.created);
+  EXPECT_EQ(report["smbios_located"], c.created);
+  if (c.created) {
+    ExpectLayoutRecords(report, kLayoutA, kDefaultSlots);
+  } else {
+    EXPECT_TRUE(report["records"].empty());
+    EXPECT_TRUE(report["slots"].empty());
+  }
+  EXPECT_EQ(report["startup"]["heap_buffer_list"]["source"], "installed");
+  ExpectNothingLeaked(report);
+  EXPECT_TRUE(host::DriverPoolFaults(report).empty());
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Statuses, CreateEventFailureTest,
+    ::testing::Values(CreateEventCase{"out_of_resources", EFI_OUT_OF_RESOURCES, "Out of Resources", false,
+                                      "DriverEntry returned Out of Resources: no End-of-DXE notification"},
+                      CreateEventCase{"invalid_parameter", EFI_INVALID_PARAMETER, "Invalid Parameter", false,
+                                      "DriverEntry returned Invalid Parameter: no End-of-DXE notification"},
+                      CreateEventCase{"unknown_error", EFIERR(0x7F), "Error 0x800000000000007F", false,
+                                      "DriverEntry returned Error 0x800000000000007F: no End-of-DXE notification"},
+                      CreateEventCase{"a_warning", 1, "Warning Unknown Glyph", true, "installed Layout A"}),
+    [](const ::testing::TestParamInfo<CreateEventCase> &info) { return std::string(info.param.name); });
+
 TEST(BootTest, ShortVariableFillsOnlyItsOwnBytesOfTheWord) {
   const json report = Boot(0, [](sim::Platform &p) { p.variables[0].data = {0x00, 0x02}; });
   EXPECT_EQ(report["variable"]["word"], "0x00000200");

@@ -355,6 +355,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
 
   const host::BootResult result = host::RunBoot(platform);
   Check(result.pool.invalidFrees == 0, "a block was freed that the pool never gave out");
+  Check(result.pool.damagedBlocks.empty(), "the guard bytes of a pool block were overwritten");
+  Check(result.malformedRecords.empty(), "a malformed SMBIOS record was added");
   Check(result.startup.heapListLinksConsistent, "the heap buffer list's links disagree");
   if (!result.startup.parked) {
     Check(result.pool.outstandingBlocks == result.startup.heapNodes.size(),

@@ -23,6 +23,7 @@
 #include "platform/PlatformServices.h"
 #include "startup/Memory.h"
 #include "startup/Startup.h"
+#include "tests/support/WriteUnwatched.h"
 
 namespace {
 
@@ -292,6 +293,52 @@ TEST(LinkedDriverTest, ATestThatLeaksFails) {
         PoolAllocate(12);
       },
       "the pool after the test: 1 block (12 bytes) of boot services data not freed");
+}
+
+// Guard bytes the driver overwrote are reported at the end, whether the
+// block was freed (FreePool found it) or is still held (the end's check
+// finds it), by its allocation number; damage from before the harness
+// began is not the driver's.
+TEST(LinkedDriverTest, TheEndReportsOverwrittenGuardBytes) {
+  sim::SimFirmware firmware(sim::DefaultPlatform());
+  VOID *before = nullptr;
+  ASSERT_EQ(firmware.AllocatePool(EfiBootServicesData, 4, &before), EFI_SUCCESS);
+  WriteUnwatched(static_cast<uint8_t *>(before) + 4, 0);
+  firmware.CheckPoolGuards();
+  ASSERT_EQ(firmware.Pool().damagedBlocks.size(), 1u);
+  std::vector<std::string> reports;
+  {
+    host::LinkedDriver driver(firmware);
+    driver.ExpectPoolCleanAtEnd([&reports](const std::string &left) { reports.push_back(left); });
+    auto *held = static_cast<uint8_t *>(PoolAllocate(8));
+    auto *freed = static_cast<uint8_t *>(PoolAllocate(5));
+    WriteUnwatched(held + 8, 0);
+    WriteUnwatched(freed + 5, 0);
+    PoolFree(freed);
+    PoolFree(before);
+    EXPECT_EQ(driver.Left().damagedBlocks.size(), 2u);
+    PoolFree(held);
+  }
+  EXPECT_EQ(reports, std::vector<std::string>{
+                         "1 block (4 bytes) of boot services data freed that the harness found allocated; "
+                         "allocation 3 (5 bytes of boot-services data) overwritten after its end (found when it was "
+                         "freed); allocation 2 (8 bytes of boot-services data) overwritten after its end (found while "
+                         "it was still allocated)"});
+}
+
+// A test that wires the driver as the in-process fixtures do fails when
+// the driver writes one byte past a block, even when it frees the block.
+TEST(LinkedDriverTest, ATestThatOverrunsABlockFails) {
+  EXPECT_NONFATAL_FAILURE(
+      {
+        host::LinkedDriver driver(sim::DefaultPlatform());
+        driver.ExpectPoolCleanAtEnd([](const std::string &left) { ADD_FAILURE() << "the pool after the test: " << left; });
+        auto *block = static_cast<uint8_t *>(PoolAllocate(12));
+        WriteUnwatched(block + 12, 0);
+        PoolFree(block);
+      },
+      "the pool after the test: allocation 1 (12 bytes of boot-services data) overwritten after its end (found when "
+      "it was freed)");
 }
 
 }  // namespace

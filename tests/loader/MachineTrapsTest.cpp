@@ -264,6 +264,75 @@ INSTANTIATE_TEST_SUITE_P(
               "accessing 0x10 in host function sim::", -1}),
     [](const ::testing::TestParamInfo<Fault> &info) { return std::string(info.param.what); });
 
+// What the driver's code gets wrong without faulting: the boot ends, the
+// report is written, and each mistake is named on one line of standard
+// error, exit status 1.
+struct Mistake {
+  const char *what;
+  const char *code;      // written over DriverEntry
+  const char *expected;  // standard error, whole
+  const char *reported;  // a line of the text report
+};
+
+class DriverMistakeTest : public ::testing::TestWithParam<Mistake> {};
+
+TEST_P(DriverMistakeTest, NamedOnOneLineWithStatusOne) {
+  SKIP_UNDER_SANITIZERS();
+  const std::string dir = ::testing::TempDir() + "driver-mistake-" + std::to_string(getpid());
+  const std::string command = std::string(BOARDINV_TOOL) + " boot --efi " + ImageWithEntryCode(dir, GetParam().code) +
+                              " >" + dir + "/out 2>" + dir + "/err";
+  const int status = system(command.c_str());
+  const std::string err = ReadFile(dir + "/err");
+  const std::string out = ReadFile(dir + "/out");
+  ASSERT_TRUE(WIFEXITED(status)) << "died of a signal; stderr: " << err;
+  EXPECT_EQ(WEXITSTATUS(status), 1) << err;
+  EXPECT_EQ(err, GetParam().expected);
+  EXPECT_NE(out.find(GetParam().reported), std::string::npos) << out;
+  EXPECT_EQ(system(("rm -rf " + dir).c_str()), 0);
+}
+
+// Entry code: BootServices->AllocatePool(EfiBootServicesData, SIZE, &block)
+// with the boot services in RBX and the block in RSI.
+#define ALLOCATE(SIZE)                                                                                        \
+  "53 56 48 83 EC 58 48 8B 5A 60 B9 04 00 00 00 BA " SIZE " 00 00 00 4C 8D 44 24 28 FF 53 40 48 8B 74 24 28 "
+// BootServices->FreePool(block); return EFI_SUCCESS.
+#define FREE_AND_RETURN "48 89 F1 FF 53 48 31 C0 48 83 C4 58 5E 5B C3"
+// The first 8 bytes of the block: two 32-bit stores.
+#define STORE(LOW, HIGH) "C7 06 " LOW " C7 46 04 " HIGH " "
+// Locates the SMBIOS protocol (its GUID built on the stack) and adds the
+// block as a record with handle 0xFFFE.
+#define ADD_THE_BLOCK                                                                                           \
+  "48 B8 F6 3F 58 03 36 CB 40 49 48 89 44 24 30 48 B8 94 7E B9 B3 9F 4A FA F7 48 89 44 24 38 48 8D 4C 24 30 " \
+  "31 D2 4C 8D 44 24 40 FF 93 40 01 00 00 48 8B 4C 24 40 31 D2 48 C7 44 24 48 FE FF 00 00 4C 8D 44 24 48 "    \
+  "49 89 F1 FF 11 "
+
+INSTANTIATE_TEST_SUITE_P(
+    Mistakes, DriverMistakeTest,
+    ::testing::Values(
+        // A store one byte past a 13-byte block, into the bytes before its
+        // 8-byte end, which the guard page behind the block cannot stop
+        // (mov byte [rsi+13], 1).
+        Mistake{"one_byte_past_a_pool_block", ALLOCATE("0D") "C6 46 0D 01 " FREE_AND_RETURN,
+                "boardinv: the driver overwrote the guard bytes of a pool block: allocation 1 (13 bytes of "
+                "boot-services data) overwritten after its end (found when it was freed)\n",
+                "  Guard bytes damaged: allocation 1 (13 bytes of boot-services data) overwritten after its end "
+                "(found when it was freed)\n"},
+        // A Type 8 record whose Length (0x20) runs past its 8-byte block.
+        Mistake{"record_length_past_its_pool_block",
+                ALLOCATE("08") STORE("08 20 FE FF", "00 00 00 00") ADD_THE_BLOCK FREE_AND_RETURN,
+                "boardinv: the driver added a malformed SMBIOS record (Type 8): its formatted area (Length 0x20) "
+                "runs past the end of its pool block (allocation 1, 8 bytes of boot-services data)\n",
+                "  [1] Type 8: its formatted area (Length 0x20) runs past the end of its pool block (allocation 1, "
+                "8 bytes of boot-services data)\n"},
+        // A record whose string set ("ABCD") has no double zero before
+        // the end of its block, where the guard page begins.
+        Mistake{"record_strings_unended_at_its_pool_block_end",
+                ALLOCATE("08") STORE("08 04 FE FF", "41 42 43 44") ADD_THE_BLOCK FREE_AND_RETURN,
+                "boardinv: the driver added a malformed SMBIOS record (Type 8): its string set runs past the end "
+                "of its pool block (allocation 1, 8 bytes of boot-services data) without a double zero\n",
+                "SMBIOS records refused as malformed: 1\n"}),
+    [](const ::testing::TestParamInfo<Mistake> &info) { return std::string(info.param.what); });
+
 // A driver that loops for good would hang the machine; under the loader it
 // is stopped once it has used its allowance of processor time.
 TEST(DriverFaultTest, ALoopThatNeverEndsIsStoppedAfterItsProcessorTime) {

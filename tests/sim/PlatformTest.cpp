@@ -53,6 +53,15 @@ TEST(PlatformTest, SetAndRemoveTheVariantWord) {
   EXPECT_TRUE(platform.variables.empty());
 }
 
+// The status CreateEventEx answers: numbers as every other status fault
+// takes them (a JSON number, or decimal or 0x text).
+TEST(PlatformTest, CreateEventFaultIsAStatus) {
+  EXPECT_FALSE(sim::ParsePlatformJson("{}").faults.failCreateEvent);
+  EXPECT_EQ(sim::ParsePlatformJson(R"({"faults": {"fail_create_event": "0x8000000000000009"}})").faults.failCreateEvent,
+            EFI_OUT_OF_RESOURCES);
+  EXPECT_EQ(sim::ParsePlatformJson(R"({"faults": {"fail_create_event": 1}})").faults.failCreateEvent, 1u);
+}
+
 struct BadCase {
   const char *json;
   const char *message;  // the error names the field and the fault
@@ -97,6 +106,10 @@ INSTANTIATE_TEST_SUITE_P(
         BadCase{R"({"variables": [{"name": "N", "value": 1, "extra": 1}]})", "variables[0].extra: unknown field"},
         BadCase{R"({"faults": {"fail_allocations": [0]}})", "faults.fail_allocations[0]: allocations are numbered"},
         BadCase{R"({"faults": {"fail_allocations_from": "x"}})", "faults.fail_allocations_from: not a number"},
+        BadCase{R"({"faults": {"fail_create_event": 0}})",
+                "faults.fail_create_event: a failure needs a nonzero status"},
+        BadCase{R"({"faults": {"fail_create_event": "Out of Resources"}})", "faults.fail_create_event: not a number"},
+        BadCase{R"({"faults": {"fail_create_events": 1}})", "faults.fail_create_events: unknown field"},
         // A key twice in one object is refused, not taken last-wins.
         BadCase{R"({"name": "a", "name": "b"})", "name: the key appears twice in its object"},
         BadCase{R"({"variables": [], "protocols": {}, "variables": []})", "variables: the key appears twice"},

@@ -4,11 +4,14 @@
 
 #include <cstdint>
 #include <cstring>
+#include <memory>
+#include <string>
 #include <vector>
 
 #include "firmware/Guids.h"
 #include "firmware/Protocol/DevicePath.h"
 #include "host/sim/SimFirmware.h"
+#include "tests/support/WriteUnwatched.h"
 
 namespace {
 
@@ -88,6 +91,99 @@ TEST(SimSmbiosTest, RefusesWhatRealFirmwareRefuses) {
   EXPECT_EQ(smbios->Add(smbios, nullptr, nullptr, reinterpret_cast<EFI_SMBIOS_TABLE_HEADER *>(record.data())),
             EFI_INVALID_PARAMETER);
   EXPECT_EQ(fw.SmbiosRecords().size(), 1u);
+}
+
+// A record the driver stages in a pool block is read no further than the
+// end of that block: a record whose formatted area or string set would run
+// past it is refused, saying why, and nothing of the bytes behind the
+// block reaches the table.
+struct RecordCase {
+  const char *name;
+  std::vector<uint8_t> bytes;  // laid into a pool block of exactly this size
+  size_t at;                   // where in the block the record starts
+  EFI_STATUS status;
+  const char *detail;  // the logged call's detail
+};
+
+class SimSmbiosBoundsTest : public ::testing::TestWithParam<RecordCase> {};
+
+TEST_P(SimSmbiosBoundsTest, ReadsNoFurtherThanItsPoolBlock) {
+  const RecordCase &c = GetParam();
+  SimFirmware fw(sim::DefaultPlatform());
+  EFI_SMBIOS_PROTOCOL *smbios = Smbios(fw);
+  void *block = nullptr;
+  ASSERT_EQ(Bs(fw)->AllocatePool(EfiBootServicesData, c.bytes.size(), &block), EFI_SUCCESS);
+  std::memcpy(block, c.bytes.data(), c.bytes.size());
+  uint16_t handle = SMBIOS_HANDLE_PI_RESERVED;
+  EXPECT_EQ(smbios->Add(smbios, nullptr, &handle,
+                        reinterpret_cast<EFI_SMBIOS_TABLE_HEADER *>(static_cast<uint8_t *>(block) + c.at)),
+            c.status);
+  const sim::ServiceCall &call = fw.Calls().back();
+  EXPECT_EQ(call.service, sim::Service::SmbiosAdd);
+  EXPECT_EQ(call.status, c.status);
+  EXPECT_EQ(sim::FormatServiceCall(call).detail, c.detail);
+  EXPECT_EQ(call.recordProblem.has_value(), c.status != EFI_SUCCESS);
+  EXPECT_EQ(fw.SmbiosRecords().size(), c.status == EFI_SUCCESS ? 1u : 0u);
+  ASSERT_EQ(Bs(fw)->FreePool(block), EFI_SUCCESS);
+  EXPECT_TRUE(fw.Pool().damagedBlocks.empty());
+}
+
+std::vector<uint8_t> Bytes(std::vector<uint8_t> head, const std::string &tail) {
+  head.insert(head.end(), tail.begin(), tail.end());
+  return head;
+}
+
+const std::vector<uint8_t> kType8Head = {8, 9, 0xFE, 0xFF, 1, 0x0B, 2, 0x0B, 0x1F};
+
+INSTANTIATE_TEST_SUITE_P(
+    Records, SimSmbiosBoundsTest,
+    ::testing::Values(
+        RecordCase{"fits_to_the_last_byte", Type8("J1", "A"), 0, EFI_SUCCESS, "Type 8"},
+        RecordCase{"length_past_the_block", {8, 0x20, 0xFE, 0xFF, 1, 0x0B, 2, 0x0B}, 0, EFI_INVALID_PARAMETER,
+                   "Type 8: its formatted area (Length 0x20) runs past the end of its pool block (allocation 1, 8 "
+                   "bytes of boot-services data)"},
+        RecordCase{"length_one_past_the_block", Bytes(kType8Head, std::string("\0", 1)), 0, EFI_INVALID_PARAMETER,
+                   "Type 8: its string set runs past the end of its pool block (allocation 1, 10 bytes of "
+                   "boot-services data) without a double zero"},
+        RecordCase{"string_set_unterminated_at_the_block_end", Bytes(kType8Head, std::string("J1\0AB", 5)), 0,
+                   EFI_INVALID_PARAMETER,
+                   "Type 8: its string set runs past the end of its pool block (allocation 1, 14 bytes of "
+                   "boot-services data) without a double zero"},
+        RecordCase{"single_zero_at_the_block_end", Bytes(kType8Head, std::string("J1\0", 3)), 0,
+                   EFI_INVALID_PARAMETER,
+                   "Type 8: its string set runs past the end of its pool block (allocation 1, 12 bytes of "
+                   "boot-services data) without a double zero"},
+        RecordCase{"record_inside_the_block", Bytes({0, 0, 0, 0, 127, 4, 0xFE, 0xFF}, std::string("\0\0", 2)), 4,
+                   EFI_SUCCESS, "Type 127"},
+        RecordCase{"record_inside_the_block_running_past", {0, 0, 0, 0, 127, 8, 0xFE, 0xFF, 0, 0}, 4,
+                   EFI_INVALID_PARAMETER,
+                   "Type 127: its formatted area (Length 0x08) runs past the end of its pool block (allocation 1, "
+                   "10 bytes of boot-services data, the record at offset 4)"},
+        RecordCase{"header_past_the_block", {8, 9, 0xFE}, 0, EFI_INVALID_PARAMETER,
+                   "Type 8: its 4-byte header runs past the end of its pool block (allocation 1, 3 bytes of "
+                   "boot-services data)"},
+        RecordCase{"at_the_block_end", {0, 0, 0, 0}, 4, EFI_INVALID_PARAMETER,
+                   "Type 0: its 4-byte header runs past the end of its pool block (allocation 1, 4 bytes of "
+                   "boot-services data, the record at offset 4)"},
+        RecordCase{"length_below_the_header", {8, 3, 0xFE, 0xFF, 0, 0}, 0, EFI_INVALID_PARAMETER,
+                   "Type 8: its Length 0x03 is below 4, the size of its header"}),
+    [](const ::testing::TestParamInfo<RecordCase> &info) { return std::string(info.param.name); });
+
+// A record outside the pool is read up to the documented bound from its
+// start, and refused when its string set does not end within it.
+TEST(SimSmbiosTest, ARecordOutsideThePoolIsReadUpToTheBound) {
+  SimFirmware fw(sim::DefaultPlatform());
+  EFI_SMBIOS_PROTOCOL *smbios = Smbios(fw);
+  std::vector<uint8_t> record(sim::kSmbiosRecordBound, 'A');
+  std::copy(kType8Head.begin(), kType8Head.end(), record.begin());
+  uint16_t handle = SMBIOS_HANDLE_PI_RESERVED;
+  EXPECT_EQ(Add(smbios, record, &handle), EFI_INVALID_PARAMETER);
+  EXPECT_EQ(sim::FormatServiceCall(fw.Calls().back()).detail,
+            "Type 8: its string set has no double zero within the 65535 bytes read of a record outside the pool");
+  record[sim::kSmbiosRecordBound - 2] = 0;
+  record[sim::kSmbiosRecordBound - 1] = 0;
+  EXPECT_EQ(Add(smbios, record, &handle), EFI_SUCCESS) << "a double zero at the bound's last two bytes";
+  EXPECT_EQ(fw.SmbiosRecords().at(0).bytes.size(), sim::kSmbiosRecordBound);
 }
 
 TEST(SimSmbiosTest, MissingWhenThePlatformHasNone) {
@@ -236,6 +332,134 @@ TEST(SimPoolTest, HoldsExactlyTheRangesInsideLiveBlocks) {
   EXPECT_TRUE(fw.PoolHolds(b, 8));
 }
 
+struct GuardCase {
+  const char *name;
+  bool guardPages;
+  size_t size;
+  ptrdiff_t offset;      // of the byte written, from the block's start
+  bool whileAllocated;   // found by CheckPoolGuards before the free, else by FreePool
+  bool afterEnd;         // expected damage; neither: none
+  bool beforeStart;
+};
+
+class SimPoolGuardTest : public ::testing::TestWithParam<GuardCase> {};
+
+// A byte written just outside a block is found once, with the number of the
+// allocation that made the block (refused calls count too); a byte inside
+// is not damage.
+TEST_P(SimPoolGuardTest, DamageNamesTheAllocation) {
+  const GuardCase &c = GetParam();
+  sim::Platform platform = sim::DefaultPlatform();
+  platform.faults.failAllocations = {2};
+  SimFirmware fw(platform);
+  if (c.guardPages) {
+    fw.PlacePoolBlocksBeforeGuardPages();
+  }
+  EFI_BOOT_SERVICES *bs = Bs(fw);
+  void *first = nullptr;
+  void *refused = nullptr;
+  void *block = nullptr;
+  ASSERT_EQ(bs->AllocatePool(EfiBootServicesData, 8, &first), EFI_SUCCESS);
+  ASSERT_EQ(bs->AllocatePool(EfiBootServicesData, 8, &refused), EFI_OUT_OF_RESOURCES);
+  ASSERT_EQ(bs->AllocatePool(EfiRuntimeServicesData, c.size, &block), EFI_SUCCESS);
+  auto *bytes = static_cast<uint8_t *>(block);
+  WriteUnwatched(bytes + c.offset, 0x42);
+  if (c.whileAllocated) {
+    fw.CheckPoolGuards();
+    fw.CheckPoolGuards();  // found once
+  }
+  ASSERT_EQ(bs->FreePool(block), EFI_SUCCESS);
+  ASSERT_EQ(bs->FreePool(first), EFI_SUCCESS);
+  fw.CheckPoolGuards();
+  const std::vector<sim::DamagedPoolBlock> &damaged = fw.Pool().damagedBlocks;
+  if (!c.afterEnd && !c.beforeStart) {
+    EXPECT_TRUE(damaged.empty()) << sim::DamagedPoolBlockText(damaged.front());
+    return;
+  }
+  ASSERT_EQ(damaged.size(), 1u);
+  EXPECT_EQ(damaged[0].allocation, 3u);
+  EXPECT_EQ(damaged[0].size, c.size);
+  EXPECT_EQ(damaged[0].type, EfiRuntimeServicesData);
+  EXPECT_EQ(damaged[0].afterEnd, c.afterEnd);
+  EXPECT_EQ(damaged[0].beforeStart, c.beforeStart);
+  EXPECT_EQ(damaged[0].foundAtFree, !c.whileAllocated);
+  EXPECT_EQ(fw.Pool().outstandingBlocks, 0u) << "a damaged block is freed all the same";
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Writes, SimPoolGuardTest,
+    ::testing::Values(GuardCase{"one_past_the_end", false, 13, 13, false, true, false},
+                      GuardCase{"one_past_an_aligned_end", false, 16, 16, false, true, false},
+                      GuardCase{"last_guard_byte", false, 16, 16 + 15, false, true, false},
+                      GuardCase{"one_past_the_end_of_one_byte", false, 1, 1, true, true, false},
+                      GuardCase{"one_past_the_end_while_allocated", false, 13, 13, true, true, false},
+                      GuardCase{"one_before_the_start", false, 13, -1, false, false, true},
+                      GuardCase{"start_of_the_front_guard", false, 13, -24, true, false, true},
+                      GuardCase{"last_byte_of_the_block", false, 13, 12, true, false, false},
+                      GuardCase{"first_byte_of_the_block", false, 13, 0, false, false, false},
+                      // Before a guard page the bytes up to the 8-byte end
+                      // are guard bytes; past it the page faults.
+                      GuardCase{"guard_page_slack", true, 13, 13, false, true, false},
+                      GuardCase{"guard_page_last_slack_byte", true, 13, 15, true, true, false},
+                      GuardCase{"guard_page_one_before_the_start", true, 13, -1, false, false, true},
+                      GuardCase{"guard_page_last_byte", true, 13, 12, false, false, false}),
+    [](const ::testing::TestParamInfo<GuardCase> &info) { return std::string(info.param.name); });
+
+TEST(SimPoolTest, DamageIsNamedInOneText) {
+  EXPECT_EQ(sim::DamagedPoolBlockText({7, 13, EfiBootServicesData, true, false, true}),
+            "allocation 7 (13 bytes of boot-services data) overwritten after its end (found when it was freed)");
+  EXPECT_EQ(sim::DamagedPoolBlockText({1, 1, EfiRuntimeServicesData, false, true, false}),
+            "allocation 1 (1 byte of runtime-services data) overwritten before its start (found while it was still "
+            "allocated)");
+  EXPECT_EQ(sim::DamagedPoolBlockText({2, 8, EfiBootServicesData, true, true, true}),
+            "allocation 2 (8 bytes of boot-services data) overwritten before its start and after its end (found when "
+            "it was freed)");
+}
+
+// Under AddressSanitizer the pool's header and guard bytes are poisoned
+// while the caller holds the block: an instrumented write there is stopped
+// at the instruction that makes it.
+TEST(SimPoolDeathTest, TheSanitizerStopsAWriteIntoTheGuardBytes) {
+#if defined(__SANITIZE_ADDRESS__)
+  SimFirmware fw(sim::DefaultPlatform());
+  void *block = nullptr;
+  ASSERT_EQ(Bs(fw)->AllocatePool(EfiBootServicesData, 13, &block), EFI_SUCCESS);
+  auto *bytes = static_cast<volatile uint8_t *>(block);
+  bytes[12] = 1;
+  EXPECT_DEATH(bytes[13] = 1, "use-after-poison");
+  EXPECT_DEATH(bytes[-1] = 1, "use-after-poison");
+  ASSERT_EQ(Bs(fw)->FreePool(block), EFI_SUCCESS);
+#else
+  GTEST_SKIP() << "without AddressSanitizer the guard bytes alone find the write (SimPoolGuardTest)";
+#endif
+}
+
+// PoolBlockAt names the block a pointer is in, or at whose end it points.
+TEST(SimPoolTest, BlockAtAnyByteOfABlockAndAtItsEnd) {
+  sim::Platform platform = sim::DefaultPlatform();
+  SimFirmware fw(platform);
+  void *a = nullptr;
+  void *b = nullptr;
+  ASSERT_EQ(Bs(fw)->AllocatePool(EfiBootServicesData, 24, &a), EFI_SUCCESS);
+  ASSERT_EQ(Bs(fw)->AllocatePool(EfiRuntimeServicesData, 5, &b), EFI_SUCCESS);
+  const auto *start = static_cast<const uint8_t *>(a);
+  for (ptrdiff_t offset : {0, 1, 23, 24}) {
+    const std::optional<sim::PoolBlockInfo> block = fw.PoolBlockAt(start + offset);
+    ASSERT_TRUE(block) << offset;
+    EXPECT_EQ(block->start, start);
+    EXPECT_EQ(block->size, 24u);
+    EXPECT_EQ(block->type, EfiBootServicesData);
+    EXPECT_EQ(block->allocation, 1u);
+  }
+  EXPECT_FALSE(fw.PoolBlockAt(start - 1));
+  EXPECT_FALSE(fw.PoolBlockAt(start + 25));
+  ASSERT_TRUE(fw.PoolBlockAt(static_cast<uint8_t *>(b) + 2));
+  EXPECT_EQ(fw.PoolBlockAt(static_cast<uint8_t *>(b) + 2)->allocation, 2u);
+  ASSERT_EQ(Bs(fw)->FreePool(a), EFI_SUCCESS);
+  EXPECT_FALSE(fw.PoolBlockAt(start));
+  ASSERT_EQ(Bs(fw)->FreePool(b), EFI_SUCCESS);
+}
+
 // With guard pages, a block is usable to its end and an access one byte past
 // its end (rounded up to 8, as pool blocks align) faults on the spot; so
 // does any access after the block is freed.
@@ -257,6 +481,38 @@ TEST(SimPoolDeathTest, GuardPagesFaultJustPastEachBlock) {
     ASSERT_EQ(bs->FreePool(block), EFI_SUCCESS);
     EXPECT_DEATH(bytes[0] = 4, "") << "after the free, " << size << " bytes";
   }
+}
+
+// Calls a debug print service with no arguments after the format.
+void EFIAPI CallPrintWith(DEBUG_PRINT_SERVICE_PRINT print, ...) {
+  VA_LIST marker;
+  VA_START(marker, print);
+  print(0x80000000, "late", marker);
+  VA_END(marker);
+}
+void CallPrint(DEBUG_PRINT_SERVICE_PRINT print) { CallPrintWith(print, 0); }
+
+// A start-up service reached after its firmware is gone (the driver kept a
+// PCD or debug print interface past the boot) aborts with a message, as a
+// boot service does, instead of reaching the freed firmware.
+TEST(SimStartupServicesDeathTest, AServiceCalledAfterItsFirmwareIsGoneAborts) {
+  sim::Platform platform = sim::DefaultPlatform();
+  platform.protocols.debugPrint = true;
+  auto fw = std::make_unique<SimFirmware>(platform);
+  void *pcd = nullptr;
+  void *debugPrint = nullptr;
+  ASSERT_EQ(Bs(*fw)->LocateProtocol(&gPcdProtocolGuid, nullptr, &pcd), EFI_SUCCESS);
+  ASSERT_EQ(Bs(*fw)->LocateProtocol(&gDebugPrintServiceGuid, nullptr, &debugPrint), EFI_SUCCESS);
+  // The services' entry points, as a driver would have kept them.
+  const PCD_PROTOCOL services = *static_cast<PCD_PROTOCOL *>(pcd);
+  const auto print = static_cast<DEBUG_PRINT_SERVICE *>(debugPrint)->Print;
+  EXPECT_EQ(services.Get8(567), 0x37) << "while the firmware lives";
+  fw.reset();
+  const char *message = "start-up service called without a simulated firmware";
+  EXPECT_DEATH(services.Get8(567), message);
+  EXPECT_DEATH(services.Get32(628), message);
+  EXPECT_DEATH(services.GetBool(625), message);
+  EXPECT_DEATH(CallPrint(print), message);
 }
 
 struct Notified {
@@ -291,6 +547,32 @@ TEST(SimEventTest, GroupSignalNotifiesOpenMembersOnceWithTheirEvent) {
   EXPECT_EQ(gNotified[0].context, &context);
   EXPECT_EQ(bs->CreateEventEx(EVT_NOTIFY_SIGNAL, TPL_CALLBACK, nullptr, nullptr, &gEfiHobListGuid, &otherGroup),
             EFI_INVALID_PARAMETER);
+}
+
+// The platform's CreateEventEx fault: an error creates no event and leaves
+// the caller's variable alone; a warning creates the event and is returned.
+TEST(SimEventTest, ThePlatformsCreateEventStatusIsReturned) {
+  for (EFI_STATUS status : std::vector<EFI_STATUS>{EFI_OUT_OF_RESOURCES, EFI_UNSUPPORTED, 1 /* a warning */}) {
+    sim::Platform platform = sim::DefaultPlatform();
+    platform.faults.failCreateEvent = status;
+    SimFirmware fw(platform);
+    gNotified.clear();
+    EFI_EVENT event = reinterpret_cast<EFI_EVENT>(0x1234);
+    EXPECT_EQ(Bs(fw)->CreateEventEx(EVT_NOTIFY_SIGNAL, TPL_CALLBACK, RecordNotify, nullptr,
+                                    &gEfiEndOfDxeEventGroupGuid, &event),
+              status);
+    EXPECT_EQ(fw.Calls().back().status, status);
+    fw.SignalEventGroup(gEfiEndOfDxeEventGroupGuid);
+    if (EFI_ERROR(status)) {
+      EXPECT_EQ(event, reinterpret_cast<EFI_EVENT>(0x1234));
+      EXPECT_TRUE(fw.Events().empty());
+      EXPECT_TRUE(gNotified.empty());
+    } else {
+      ASSERT_EQ(fw.Events().size(), 1u);
+      ASSERT_EQ(gNotified.size(), 1u);
+      EXPECT_EQ(gNotified[0].event, event);
+    }
+  }
 }
 
 // Nodes: a 12-byte ACPI node, 6-byte PCI nodes, the end node.

@@ -6,6 +6,7 @@
 
 #include "startup/Memory.h"
 #include "startup/Startup.h"
+#include "host/harness/LinkedDriver.h"
 #include "tests/support/DriverFixture.h"
 
 namespace {
@@ -120,6 +121,35 @@ TEST_F(PoolFailureTest, FailedReallocateKeepsTheOldBuffer) {
   EXPECT_EQ(Firmware().Pool().outstandingBlocks, 1u);
   EXPECT_EQ(old[3], 0x5A);
   PoolFree(old);
+}
+
+// A driver-side copy one byte longer than the pool block it fills is found
+// in every build, by the number of the allocation that made the block: in
+// a plain build by the guard bytes behind the block when it is freed
+// (which fails any test whose fixture expects a clean pool), under
+// AddressSanitizer at the copy itself.
+TEST(PoolOverrunTest, AOneByteOverrunIsNamedByItsAllocation) {
+  host::LinkedDriver driver(sim::DefaultPlatform());
+  void *before = PoolAllocate(4);
+  auto *block = static_cast<uint8_t *>(PoolAllocate(8));
+  ASSERT_NE(block, nullptr);
+  const uint8_t source[9] = {1, 2, 3, 4, 5, 6, 7, 8, 9};
+#if defined(__SANITIZE_ADDRESS__)
+  EXPECT_DEATH(CopyMem(block, source, sizeof(source)), "use-after-poison");
+  PoolFree(block);
+  PoolFree(before);
+  EXPECT_TRUE(driver.Left().Clean()) << driver.Left().Describe();
+#else
+  CopyMem(block, source, sizeof(source));
+  PoolFree(block);
+  PoolFree(before);
+  const host::PoolLeft left = driver.Left();
+  ASSERT_EQ(left.damagedBlocks.size(), 1u);
+  EXPECT_EQ(left.damagedBlocks[0].allocation, 2u);
+  EXPECT_FALSE(left.Clean());
+  EXPECT_EQ(left.Describe(),
+            "allocation 2 (8 bytes of boot-services data) overwritten after its end (found when it was freed)");
+#endif
 }
 
 }  // namespace

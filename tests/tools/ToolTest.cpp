@@ -404,6 +404,53 @@ TEST(ToolTest, ControlCharactersFromInputAreEscapedInText) {
   EXPECT_EQ(error.err, "boardinv: --nio: not a 32-bit number (decimal, or hexadecimal after 0x): \"1\\n2\\x1B\"\n");
 }
 
+// boardinv boot's exit status and standard error for what a platform
+// makes of a boot. A boot that installs nothing because the platform says
+// so (CreateEventEx failing included) is a success; what the driver gets
+// wrong without a platform's help (a pool block overrun, a malformed
+// record) is in the loader tests' DriverMistakeTest, which runs driver code
+// written for it.
+struct BootStatusCase {
+  const char *name;
+  const char *platform;   // the platform file's content
+  const char *arguments;  // after --platform FILE
+  int status;
+  const char *err;  // standard error, whole; FILE stands for the platform file's path
+  const char *out;  // a line of standard output (empty: none is checked)
+};
+
+class BootStatusTest : public ::testing::TestWithParam<BootStatusCase> {};
+
+TEST_P(BootStatusTest, StatusAndStandardError) {
+  const BootStatusCase &c = GetParam();
+  const std::string platform = WriteTemp(std::string(c.name) + ".json", c.platform);
+  const ToolRun run = Tool("boot --platform " + platform + " " + c.arguments);
+  EXPECT_EQ(run.status, c.status) << run.err;
+  std::string err = c.err;
+  if (const size_t at = err.find("FILE"); at != std::string::npos) {
+    err.replace(at, 4, platform);
+  }
+  EXPECT_EQ(run.err, err);
+  EXPECT_NE(run.out.find(c.out), std::string::npos) << run.out;
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Platforms, BootStatusTest,
+    ::testing::Values(
+        BootStatusCase{"installs", "{}", "--nio 0x200", 0, "", "Outcome: installed Layout A\n"},
+        BootStatusCase{"create_event_out_of_resources", R"({"faults": {"fail_create_event": "0x8000000000000009"}})",
+                       "", 0, "", "Outcome: DriverEntry returned Out of Resources: no End-of-DXE notification\n"},
+        BootStatusCase{"create_event_error_in_json", R"({"faults": {"fail_create_event": "0x8000000000000003"}})",
+                       "--format json", 0, "", "\"entry_status\": \"Unsupported\""},
+        BootStatusCase{"create_event_warning", R"({"faults": {"fail_create_event": 1}})", "", 0, "",
+                       "DriverEntry: Warning Unknown Glyph\n"},
+        BootStatusCase{"create_event_status_zero", R"({"faults": {"fail_create_event": 0}})", "", 2,
+                       "boardinv: FILE: faults.fail_create_event: a failure needs a nonzero status\n", ""},
+        BootStatusCase{"no_table_to_dump", R"({"protocols": {"smbios": false}})", "--dump -", 1,
+                       "boardinv: SMBIOS dump: not written: the platform has no SMBIOS protocol, so there is no table\n",
+                       ""}),
+    [](const ::testing::TestParamInfo<BootStatusCase> &info) { return std::string(info.param.name); });
+
 TEST(ToolTest, DefaultBootInstallsLayoutA) {
   const ToolRun run = Tool("boot");
   ASSERT_EQ(run.status, 0) << run.err;

@@ -117,7 +117,7 @@ int RunBoot(const BootOptions &options) {
     status = 1;
   }
   // The boot ran; what the driver got wrong makes it a failure.
-  for (const std::string &fault : host::DriverPoolFaults(report)) {
+  for (const std::string &fault : host::DriverFaults(report)) {
     std::cerr << "boardinv: " << fault << "\n";
     status = 1;
   }

@@ -31,8 +31,9 @@ struct SweepOptions {
 
 // What one boot with a refused allocation came to, and whether that is
 // sound: it ended (returned or parked in the fatal stop display), freed
-// nothing it did not own, holds nothing but the heap buffer nodes once it
-// has returned, and names what it skipped.
+// nothing it did not own, wrote past no pool block, added no malformed
+// record, holds nothing but the heap buffer nodes once it has returned,
+// and names what it skipped.
 json SweepEntry(uint64_t allocation, const sim::Platform &described) {
   sim::Platform platform = described;
   platform.faults.failAllocations = {allocation};
@@ -54,7 +55,7 @@ json SweepEntry(uint64_t allocation, const sim::Platform &described) {
   entry["leaked_blocks"] = parked ? json(nullptr) : json(held - nodes);
   entry["invalid_frees"] = report["pool"]["invalid_frees"];
   entry["skipped"] = report["skipped"];
-  entry["sound"] = host::DriverPoolFaults(report).empty() && (parked || held == nodes) && report["skipped"].size() == 1;
+  entry["sound"] = host::DriverFaults(report).empty() && (parked || held == nodes) && report["skipped"].size() == 1;
   return entry;
 }
 

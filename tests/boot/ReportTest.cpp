@@ -1,0 +1,86 @@
+// The boot report of a boot in which pool blocks were overrun and a record
+// that lies about its Length was added. The calls are made here by hand,
+// against a simulated firmware, as a faulty driver would make them; no
+// driver code runs, so this program runs in-process.
+#include <gtest/gtest.h>
+
+#include <cstring>
+#include <nlohmann/json.hpp>
+#include <string>
+#include <vector>
+
+#include "firmware/Guids.h"
+#include "host/boot/Outcome.h"
+#include "host/boot/Report.h"
+#include "tests/support/WriteUnwatched.h"
+
+namespace {
+
+using nlohmann::json;
+
+TEST(BootReportTest, NamesEveryDamagedBlockAndMalformedRecord) {
+  sim::SimFirmware firmware(sim::DefaultPlatform());
+  EFI_BOOT_SERVICES *bs = firmware.SystemTable()->BootServices;
+  void *freed = nullptr;
+  void *kept = nullptr;
+  void *record = nullptr;
+  ASSERT_EQ(bs->AllocatePool(EfiBootServicesData, 13, &freed), EFI_SUCCESS);
+  ASSERT_EQ(bs->AllocatePool(EfiRuntimeServicesData, 8, &kept), EFI_SUCCESS);
+  ASSERT_EQ(bs->AllocatePool(EfiBootServicesData, 8, &record), EFI_SUCCESS);
+  WriteUnwatched(static_cast<uint8_t *>(freed) + 13, 0);
+  ASSERT_EQ(bs->FreePool(freed), EFI_SUCCESS);
+  WriteUnwatched(static_cast<uint8_t *>(kept) - 1, 0);
+
+  // A Type 8 record whose Length says 0x20 bytes, in an 8-byte block.
+  const uint8_t lying[8] = {8, 0x20, 0xFE, 0xFF, 1, 0x0B, 2, 0x0B};
+  std::memcpy(record, lying, sizeof(lying));
+  void *interface = nullptr;
+  ASSERT_EQ(bs->LocateProtocol(&gEfiSmbiosProtocolGuid, nullptr, &interface), EFI_SUCCESS);
+  auto *smbios = static_cast<EFI_SMBIOS_PROTOCOL *>(interface);
+  EFI_SMBIOS_HANDLE handle = SMBIOS_HANDLE_PI_RESERVED;
+  EXPECT_EQ(smbios->Add(smbios, nullptr, &handle, static_cast<EFI_SMBIOS_TABLE_HEADER *>(record)),
+            EFI_INVALID_PARAMETER);
+  ASSERT_EQ(bs->FreePool(record), EFI_SUCCESS);
+
+  const host::BootResult result = host::DeriveBootResult(firmware, host::DriverState{}, host::DriverRun{});
+  const json report = host::BootReportJson(result);
+  const char *const freedText =
+      "allocation 1 (13 bytes of boot-services data) overwritten after its end (found when it was freed)";
+  const char *const keptText =
+      "allocation 2 (8 bytes of runtime-services data) overwritten before its start (found while it was still "
+      "allocated)";
+  const char *const problem =
+      "its formatted area (Length 0x20) runs past the end of its pool block (allocation 3, 8 bytes of boot-services "
+      "data)";
+  EXPECT_EQ(report["pool"]["damaged_blocks"], json::parse(std::string(R"([
+    {"allocation": 1, "size": 13, "memory_type": "boot_services_data", "after_end": true, "before_start": false,
+     "found": "when_freed", "description": ")") + freedText + R"("},
+    {"allocation": 2, "size": 8, "memory_type": "runtime_services_data", "after_end": false, "before_start": true,
+     "found": "while_allocated", "description": ")" + keptText + R"("}])"));
+  EXPECT_EQ(report["malformed_records"], json::parse(std::string(R"([{"type": 8, "problem": ")") + problem + R"("}])"));
+  EXPECT_TRUE(report["records"].empty());
+  EXPECT_EQ(report["service_calls"].back()["detail"], std::string("Type 8: ") + problem);
+
+  const std::string text = host::BootReportText(result);
+  EXPECT_NE(text.find(std::string("SMBIOS records added: 0\n"
+                                  "SMBIOS records refused as malformed: 1\n"
+                                  "  [1] Type 8: ") +
+                      problem + "\n"),
+            std::string::npos)
+      << text;
+  EXPECT_NE(text.find(std::string("Pool: 1 block (8 bytes) outstanding after 3 allocations\n"
+                                  "  Guard bytes damaged: ") +
+                      freedText + "\n  Guard bytes damaged: " + keptText + "\n"),
+            std::string::npos)
+      << text;
+
+  EXPECT_EQ(host::DriverFaults(report),
+            (std::vector<std::string>{
+                "the driver returned holding 1 pool block beyond the heap buffer list's 0 nodes",
+                std::string("the driver overwrote the guard bytes of a pool block: ") + freedText,
+                std::string("the driver overwrote the guard bytes of a pool block: ") + keptText,
+                std::string("the driver added a malformed SMBIOS record (Type 8): ") + problem}));
+  ASSERT_EQ(bs->FreePool(kept), EFI_SUCCESS);
+}
+
+}  // namespace
