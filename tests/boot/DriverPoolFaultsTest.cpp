@@ -47,9 +47,11 @@ TEST_P(DriverPoolFaultsTest, NamesWhatTheDriverGotWrong) {
   EXPECT_EQ(host::DriverFaults(Report(GetParam())), GetParam().faults);
 }
 
-const char *const kDamaged = "allocation 7 (13 bytes of boot-services data) overwritten after its end (found when it was freed)";
-const char *const kLength = "its formatted area (Length 0x20) runs past the end of its pool block (allocation 5, 8 bytes of "
-                            "boot-services data)";
+const char *const kDamaged =
+    "allocation 7 (13 bytes of boot-services data) overwritten after its end (found when it was freed)";
+const char *const kLength =
+    "its formatted area (Length 0x20) runs past the end of its pool block (allocation 5, 8 bytes of boot-services "
+    "data)";
 
 INSTANTIATE_TEST_SUITE_P(
     Reports, DriverPoolFaultsTest,
