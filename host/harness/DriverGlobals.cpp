@@ -31,6 +31,7 @@ const std::vector<ModuleGlobal> &List() {
       Global("gBootServices", gBootServices, true),
       Global("gRuntimeServices", gRuntimeServices, true),
       Global("gHobList", gHobList),
+      Global("gPoolRefusals", gPoolRefusals),
       // platform/
       Global("gPlatformConfigSnapshot", gPlatformConfigSnapshot),
       Global("gPcdProtocol", gPcdProtocol),
