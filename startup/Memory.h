@@ -4,6 +4,10 @@
 #include "firmware/Uefi.h"
 
 // Boot-services-data pool; each returns null when the firmware fails.
+// Every allocation the firmware refuses adds one to gPoolRefusals (zero at
+// load, never reset): work that compares it before and after itself knows
+// whether any of its allocations failed, however deep down.
+extern UINTN gPoolRefusals;
 VOID *PoolAllocate(UINTN Size);
 VOID *PoolAllocateZeroed(UINTN Size);
 VOID *PoolAllocateCopy(UINTN Size, const VOID *Source);

@@ -1,10 +1,13 @@
 #include "startup/Memory.h"
 #include "startup/Startup.h"
 
+UINTN gPoolRefusals;
+
 VOID *PoolAllocate(UINTN Size) {
   VOID *Buffer = nullptr;
   EFI_STATUS Status = gBootServices->AllocatePool(EfiBootServicesData, Size, &Buffer);
   if (EFI_ERROR(Status)) {
+    gPoolRefusals++;
     return nullptr;
   }
   return Buffer;
