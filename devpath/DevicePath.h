@@ -14,13 +14,16 @@
 // ---------------------------------------------------------------------------
 // Text to device path.
 
-// A whole path text, possibly of several instances ("," at depth 0). Null
-// for a null or empty text, or when the pool runs out part-way; otherwise
-// a path closed by an end node.
+// A whole path text, possibly of several instances ("," at depth 0), closed
+// by an end node. Exact or null: null for a null or empty text, and when
+// any allocation of the conversion is refused or any of its nodes would be
+// longer than a 16-bit Length holds; never a path with a node missing for
+// either reason.
 EFI_DEVICE_PATH_PROTOCOL *ConvertTextToDevicePath(const CHAR16 *TextDevicePath);
 
-// The text of one node. Null for a null or empty text, or when the node
-// cannot be allocated.
+// The text of one node. Null for a null or empty text, for a text whose
+// parser makes no node of it (a Dns without servers), and, as for a path,
+// when any allocation is refused or the node would be too long.
 EFI_DEVICE_PATH_PROTOCOL *ConvertTextToDeviceNode(const CHAR16 *TextDeviceNode);
 
 // ---------------------------------------------------------------------------

@@ -71,8 +71,8 @@ UINT64 ParseNumber(const CHAR16 *Text);
 // A node of Type whose subtype and hex data are the first two parameters.
 EFI_DEVICE_PATH_PROTOCOL *ParseGenericNode(UINT8 Type, CHAR16 *ParamText);
 
-// A file-path media node holding Text, terminator included; null for a
-// text too long for a node.
+// A file-path media node holding Text, terminator included; null
+// (RefuseNodeTooLong) for a text too long for a node.
 EFI_DEVICE_PATH_PROTOCOL *ParseFilePathNode(const CHAR16 *Text);
 
 // A vendor node: GUID, then hex data, (n + 1) / 2 bytes for n digits.
@@ -103,12 +103,29 @@ inline VOID WriteLittleEndian(UINT8 *Destination, UINTN Width, UINT64 Value) {
   }
 }
 
+// Nodes refused since load because they would not fit the 16-bit Length
+// (zero at load, never reset). The conversions compare it, with
+// gPoolRefusals, before and after their work: a node that cannot be
+// represented makes them give null, as a refused allocation does, while a
+// parser that gives null for its text alone (a Dns without servers) leaves
+// both unchanged.
+extern UINTN gNodesTooLong;
+
+// Null, counted in gNodesTooLong: what a builder returns for a node longer
+// than MAX_NODE_LENGTH.
+EFI_DEVICE_PATH_PROTOCOL *RefuseNodeTooLong(VOID);
+
+// A new zero-filled node of Length bytes with this header; null when the
+// pool fails, and RefuseNodeTooLong for a Length above MAX_NODE_LENGTH.
+EFI_DEVICE_PATH_PROTOCOL *CreateSizedNode(UINT8 Type, UINT8 SubType, UINTN Length);
+
 // A new zero-filled node laid out as Layout, with Extra bytes of variable
-// data after the fixed portion; null when the pool fails. The caller keeps
-// sizeof(Layout) + Extra within MAX_NODE_LENGTH.
+// data after the fixed portion, as CreateSizedNode makes it. Extra need not
+// be checked first: the caller keeps only sizeof(Layout) + Extra from
+// overflowing.
 template <typename Layout>
 inline Layout *CreateNode(UINT8 Type, UINT8 SubType, UINTN Extra = 0) {
-  return (Layout *)CreateDeviceNode(Type, SubType, (UINT16)(sizeof(Layout) + Extra));
+  return (Layout *)CreateSizedNode(Type, SubType, sizeof(Layout) + Extra);
 }
 
 // The first byte of a field.
@@ -175,7 +192,9 @@ static constexpr UINTN NODE_FIELD_COUNT = 4;
 struct NODE_TEXT_ROW;
 
 // Takes the row's ParamText (writable, spent after the call) and returns a
-// new node, or null when it cannot be allocated.
+// new node, or null: when the pool refuses (gPoolRefusals), when the node
+// is too long (RefuseNodeTooLong), or, for a Dns without servers alone,
+// for the text itself.
 typedef EFI_DEVICE_PATH_PROTOCOL *(*NodeParser)(CHAR16 *ParamText, const NODE_TEXT_ROW *Row);
 
 struct NODE_TEXT_ROW {

@@ -57,12 +57,9 @@ EFI_DEVICE_PATH_PROTOCOL *ParseVendorNode(CHAR16 *ParamText, UINT8 Type, UINT8 S
   CHAR16 *Cursor = ParamText;
   CHAR16 *GuidText = NextParam(&Cursor);
   CHAR16 *DataText = NextParam(&Cursor);
-  // One byte per pair of digits, and one for an odd last digit.
-  const UINTN MaxBytes = MAX_NODE_LENGTH - sizeof(VENDOR_DEVICE_PATH);
-  UINTN Bytes = (BoundedStrLen(DataText, 2 * (MaxBytes + 1)) + 1) / 2;
-  if (Bytes > MaxBytes) {
-    return nullptr;
-  }
+  // One byte per pair of digits, and one for an odd last digit. One byte
+  // more than fits is enough to refuse the node.
+  UINTN Bytes = (BoundedStrLen(DataText, 2 * MAX_NODE_LENGTH) + 1) / 2;
   VENDOR_DEVICE_PATH *Node = CreateNode<VENDOR_DEVICE_PATH>(Type, SubType, Bytes);
   if (Node == nullptr) {
     return nullptr;
@@ -104,7 +101,8 @@ UINT32 EisaIdFromText(const CHAR16 *Text) {
 
 // An expanded ACPI node. Strings holds the three ID strings in node order
 // (HID, UID, CID); each is stored as the low bytes of its characters and a
-// zero byte. Null when the node would exceed the 16-bit Length.
+// zero byte. Null (RefuseNodeTooLong) when the node would exceed the 16-bit
+// Length.
 static constexpr UINTN ACPI_EX_STRING_COUNT = 3;
 
 static EFI_DEVICE_PATH_PROTOCOL *BuildAcpiExNode(UINT32 Hid, UINT32 Cid, UINT32 Uid,
@@ -112,9 +110,6 @@ static EFI_DEVICE_PATH_PROTOCOL *BuildAcpiExNode(UINT32 Hid, UINT32 Cid, UINT32 
   UINTN Length = sizeof(ACPI_EXTENDED_HID_DEVICE_PATH);
   for (UINTN Index = 0; Index < ACPI_EX_STRING_COUNT; Index++) {
     Length += BoundedStrLen(Strings[Index], MAX_NODE_LENGTH) + 1;
-  }
-  if (Length > MAX_NODE_LENGTH) {
-    return nullptr;
   }
   ACPI_EXTENDED_HID_DEVICE_PATH *Node = CreateNode<ACPI_EXTENDED_HID_DEVICE_PATH>(
       ACPI_DEVICE_PATH, ACPI_EXTENDED_DP, Length - sizeof(ACPI_EXTENDED_HID_DEVICE_PATH));
@@ -173,7 +168,7 @@ EFI_DEVICE_PATH_PROTOCOL *ParseAcpiAdrNode(CHAR16 *ParamText, const NODE_TEXT_RO
     }
     if (Index > 0) {
       ACPI_ADR_DEVICE_PATH *Grown = Length + AdrSize > MAX_NODE_LENGTH
-                                        ? nullptr
+                                        ? (ACPI_ADR_DEVICE_PATH *)RefuseNodeTooLong()
                                         : (ACPI_ADR_DEVICE_PATH *)PoolReallocate(Length, Length + AdrSize, Node);
       if (Grown == nullptr) {
         PoolFree(Node);

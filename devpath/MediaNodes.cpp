@@ -112,19 +112,17 @@ EFI_DEVICE_PATH_PROTOCOL *ParseVirtualDiskNode(CHAR16 *ParamText, const NODE_TEX
 }
 
 // BBS(Type,Id,Flags): Type is a device-type word or a number; Id is the
-// description, one byte per character and a zero byte. Null when the
-// description makes the node too long for its 16-bit Length.
+// description, one byte per character and a zero byte. Null
+// (RefuseNodeTooLong) when the description makes the node too long for its
+// 16-bit Length.
 EFI_DEVICE_PATH_PROTOCOL *ParseBbsNode(CHAR16 *ParamText, const NODE_TEXT_ROW *Row) {
   CHAR16 *Cursor = ParamText;
   CHAR16 *TypeText = NextParam(&Cursor);
   CHAR16 *IdText = NextParam(&Cursor);
   CHAR16 *FlagsText = NextParam(&Cursor);
   // The description and its zero byte follow the fixed portion.
-  const UINTN MaxCharacters = MAX_NODE_LENGTH - sizeof(BBS_BBS_DEVICE_PATH) - 1;
-  UINTN Characters = BoundedStrLen(IdText, MaxCharacters + 1);
-  if (Characters > MaxCharacters) {
-    return nullptr;
-  }
+  // One character more than fits is enough to refuse the node.
+  UINTN Characters = BoundedStrLen(IdText, MAX_NODE_LENGTH);
   BBS_BBS_DEVICE_PATH *Node = CreateNode<BBS_BBS_DEVICE_PATH>(Row->Type, Row->SubType, Characters + 1);
   if (Node == nullptr) {
     return nullptr;

@@ -224,26 +224,21 @@ EFI_DEVICE_PATH_PROTOCOL *ParseUsbClassRow(CHAR16 *ParamText, const NODE_TEXT_RO
 }
 
 // UsbWwid(VendorId,ProductId,InterfaceNumber,"SerialNumber"): the quotation
-// marks are optional. Null for a serial number too long for the node.
+// marks are optional. Null (RefuseNodeTooLong) for a serial number too long
+// for the node.
 EFI_DEVICE_PATH_PROTOCOL *ParseUsbWwidNode(CHAR16 *ParamText, const NODE_TEXT_ROW *) {
   CHAR16 *Cursor = ParamText;
   CHAR16 *VendorText = NextParam(&Cursor);
   CHAR16 *ProductText = NextParam(&Cursor);
   CHAR16 *InterfaceText = NextParam(&Cursor);
   CHAR16 *Serial = NextParam(&Cursor);
-  const UINTN MaxSerial = (MAX_NODE_LENGTH - sizeof(USB_WWID_DEVICE_PATH)) / sizeof(CHAR16);
-  // Up to two quotation marks more than fit may still make a node.
-  UINTN Length = BoundedStrLen(Serial, MaxSerial + 3);
-  if (Length > MaxSerial + 2) {
-    return nullptr;
-  }
+  // Up to two quotation marks more than fit may still make a node. A
+  // serial number cut at this bound is too long, marks or not.
+  UINTN Length = BoundedStrLen(Serial, MAX_NODE_LENGTH / sizeof(CHAR16) + 2);
   if (Length >= 2 && Serial[0] == u'"' && Serial[Length - 1] == u'"') {
     Serial[Length - 1] = 0;
     Serial++;
     Length -= 2;
-  }
-  if (Length > MaxSerial) {
-    return nullptr;
   }
   USB_WWID_DEVICE_PATH *Node =
       CreateNode<USB_WWID_DEVICE_PATH>(MESSAGING_DEVICE_PATH, MSG_USB_WWID_DP, sizeof(CHAR16) * Length);
@@ -260,7 +255,8 @@ EFI_DEVICE_PATH_PROTOCOL *ParseUsbWwidNode(CHAR16 *ParamText, const NODE_TEXT_RO
 }
 
 // iSCSI(TargetName,PortalGroupTag,Lun,HeaderDigest,DataDigest,
-// Authentication,Protocol). Null for a target name too long for the node.
+// Authentication,Protocol). Null (RefuseNodeTooLong) for a target name too
+// long for the node.
 EFI_DEVICE_PATH_PROTOCOL *ParseIscsiNode(CHAR16 *ParamText, const NODE_TEXT_ROW *) {
   CHAR16 *Cursor = ParamText;
   CHAR16 *NameText = NextParam(&Cursor);
@@ -271,11 +267,8 @@ EFI_DEVICE_PATH_PROTOCOL *ParseIscsiNode(CHAR16 *ParamText, const NODE_TEXT_ROW 
   CHAR16 *AuthenticationText = NextParam(&Cursor);
   CHAR16 *ProtocolText = NextParam(&Cursor);
   // The name and its zero byte follow the fixed portion.
-  const UINTN MaxName = MAX_NODE_LENGTH - sizeof(ISCSI_DEVICE_PATH) - 1;
-  UINTN NameLength = BoundedStrLen(NameText, MaxName + 1);
-  if (NameLength > MaxName) {
-    return nullptr;
-  }
+  // One character more than fits is enough to refuse the node.
+  UINTN NameLength = BoundedStrLen(NameText, MAX_NODE_LENGTH);
   ISCSI_DEVICE_PATH *Node = CreateNode<ISCSI_DEVICE_PATH>(MESSAGING_DEVICE_PATH, MSG_ISCSI_DP, NameLength + 1);
   if (Node == nullptr) {
     return nullptr;
@@ -304,8 +297,9 @@ EFI_DEVICE_PATH_PROTOCOL *ParseIscsiNode(CHAR16 *ParamText, const NODE_TEXT_ROW 
 }
 
 // Dns(Server,...): one 16-byte slot per parameter; the first "." or ":" of
-// the text makes every server IPv4 or IPv6. Null for no server, or for more
-// servers than the node can hold.
+// the text makes every server IPv4 or IPv6. Null for no server (the text's
+// own answer), and (RefuseNodeTooLong) for more servers than the node can
+// hold.
 EFI_DEVICE_PATH_PROTOCOL *ParseDnsNode(CHAR16 *ParamText, const NODE_TEXT_ROW *) {
   UINTN TextLength = BoundedStrLen(ParamText, ~(UINTN)0);
   CHAR16 *Copy = (CHAR16 *)PoolAllocateCopy((TextLength + 1) * sizeof(CHAR16), ParamText);
@@ -317,8 +311,7 @@ EFI_DEVICE_PATH_PROTOCOL *ParseDnsNode(CHAR16 *ParamText, const NODE_TEXT_ROW *)
     NextParam(&Cursor);
   }
   PoolFree(Copy);
-  const UINTN MaxServers = (MAX_NODE_LENGTH - sizeof(DNS_DEVICE_PATH)) / sizeof(EFI_IP_ADDRESS);
-  if (Count == 0 || Count > MaxServers) {
+  if (Count == 0) {
     return nullptr;
   }
   DNS_DEVICE_PATH *Node = CreateNode<DNS_DEVICE_PATH>(MESSAGING_DEVICE_PATH, MSG_DNS_DP, sizeof(EFI_IP_ADDRESS) * Count);

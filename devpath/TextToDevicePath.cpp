@@ -4,10 +4,33 @@
 // shares: NextParam, ParseNumber, and the generic and file-path builders.
 #include "devpath/DevicePathParsers.h"
 
-// A file name and its terminator, CHAR16 each, after the header.
-static constexpr UINTN MAX_FILE_PATH_CHARACTERS = (MAX_NODE_LENGTH - sizeof(FILEPATH_DEVICE_PATH)) / sizeof(CHAR16) - 1;
-// Data bytes of a generic node, after the header.
-static constexpr UINTN MAX_GENERIC_DATA_BYTES = MAX_NODE_LENGTH - sizeof(EFI_DEVICE_PATH_PROTOCOL);
+UINTN gNodesTooLong;
+
+EFI_DEVICE_PATH_PROTOCOL *RefuseNodeTooLong(VOID) {
+  gNodesTooLong++;
+  return nullptr;
+}
+
+EFI_DEVICE_PATH_PROTOCOL *CreateSizedNode(UINT8 Type, UINT8 SubType, UINTN Length) {
+  if (Length > MAX_NODE_LENGTH) {
+    return RefuseNodeTooLong();
+  }
+  return CreateDeviceNode(Type, SubType, (UINT16)Length);
+}
+
+// What makes a conversion give null however far it got: allocations the
+// pool refused and nodes too long for their Length, so far. Both only grow.
+static UINTN ConversionFailures(VOID) { return gPoolRefusals + gNodesTooLong; }
+
+// Result, or null (and Result freed) when anything failed since Failures
+// was taken: a conversion's answer is exact or null.
+static EFI_DEVICE_PATH_PROTOCOL *ExactOrNull(EFI_DEVICE_PATH_PROTOCOL *Result, UINTN Failures) {
+  if (ConversionFailures() != Failures) {
+    PoolFree(Result);
+    return nullptr;
+  }
+  return Result;
+}
 
 // A private, writable pool copy of a text, terminator included.
 static CHAR16 *DuplicateText(const CHAR16 *Text) {
@@ -16,37 +39,28 @@ static CHAR16 *DuplicateText(const CHAR16 *Text) {
 }
 
 // Appends Node (which may be null) to *Path and frees the previous path.
-// FALSE when the pool is exhausted; *Path is then untouched. A node that
-// makes no valid path is refused by AppendDeviceNode whatever the pool
-// holds: the path built so far is dropped with it and the next node starts
-// a new one.
-static BOOLEAN AppendToPath(EFI_DEVICE_PATH_PROTOCOL **Path, const EFI_DEVICE_PATH_PROTOCOL *Node) {
+// When the pool fails the path becomes null, and the conversion's answer
+// with it (ExactOrNull). A node that makes no valid path is refused by
+// AppendDeviceNode whatever the pool holds: the path built so far is
+// dropped with it and the next node starts a new one.
+static VOID AppendToPath(EFI_DEVICE_PATH_PROTOCOL **Path, const EFI_DEVICE_PATH_PROTOCOL *Node) {
   EFI_DEVICE_PATH_PROTOCOL *NewPath = AppendDeviceNode(*Path, Node);
-  if (NewPath == nullptr && (Node == nullptr || ValidateDeviceNode(Node))) {
-    return FALSE;
-  }
   PoolFree(*Path);
   *Path = NewPath;
-  return TRUE;
 }
 
 EFI_DEVICE_PATH_PROTOCOL *ConvertTextToDevicePath(const CHAR16 *TextDevicePath) {
   if (TextDevicePath == nullptr || *TextDevicePath == 0) {
     return nullptr;
   }
+  const UINTN Failures = ConversionFailures();
   EFI_DEVICE_PATH_PROTOCOL *Path =
       (EFI_DEVICE_PATH_PROTOCOL *)PoolAllocateCopy(sizeof(gEndEntireNode), &gEndEntireNode);
-  if (Path == nullptr) {
-    return nullptr;
-  }
   CHAR16 *WorkingCopy = DuplicateText(TextDevicePath);
-  if (WorkingCopy == nullptr) {
-    PoolFree(Path);
-    return nullptr;
-  }
 
+  // Once anything has failed the answer is null: nothing more is converted.
   CHAR16 *Cursor = WorkingCopy;
-  while (*Cursor != 0) {
+  while (ConversionFailures() == Failures && *Cursor != 0) {
     BOOLEAN InstanceEnd = FALSE;
     CHAR16 *NodeText = CutNodeText(&Cursor, &InstanceEnd);
     if (NodeText == nullptr) {
@@ -55,62 +69,53 @@ EFI_DEVICE_PATH_PROTOCOL *ConvertTextToDevicePath(const CHAR16 *TextDevicePath) 
     }
 
     EFI_DEVICE_PATH_PROTOCOL *Node = ConvertTextToDeviceNode(NodeText);
-    BOOLEAN Appended = AppendToPath(&Path, Node);
+    AppendToPath(&Path, Node);
     PoolFree(Node);
-    if (Appended && InstanceEnd) {
+    if (InstanceEnd) {
       EFI_DEVICE_PATH_PROTOCOL *EndInstance =
           (EFI_DEVICE_PATH_PROTOCOL *)PoolAllocateCopy(sizeof(gEndEntireNode), &gEndEntireNode);
-      Appended = EndInstance != nullptr;
-      if (Appended) {
+      if (EndInstance != nullptr) {
         EndInstance->SubType = END_INSTANCE_DEVICE_PATH_SUBTYPE;
-        Appended = AppendToPath(&Path, EndInstance);
+        AppendToPath(&Path, EndInstance);
         PoolFree(EndInstance);
       }
-    }
-    if (!Appended) {
-      // Out of pool part-way: no path rather than one with nodes missing.
-      PoolFree(Path);
-      Path = nullptr;
-      break;
     }
   }
 
   PoolFree(WorkingCopy);
-  return Path;
+  return ExactOrNull(Path, Failures);
 }
 
 EFI_DEVICE_PATH_PROTOCOL *ConvertTextToDeviceNode(const CHAR16 *TextDeviceNode) {
   if (TextDeviceNode == nullptr || *TextDeviceNode == 0) {
     return nullptr;
   }
+  const UINTN Failures = ConversionFailures();
   CHAR16 *NodeText = DuplicateText(TextDeviceNode);
   if (NodeText == nullptr) {
     return nullptr;
   }
 
-  EFI_DEVICE_PATH_PROTOCOL *Node;
+  EFI_DEVICE_PATH_PROTOCOL *Node = nullptr;
   const CHAR16 *Open;
   const CHAR16 *Close;
   const NODE_TEXT_ROW *Row = FindNodeTextRow(NodeText, &Open, &Close);
-  // The parameters, from after "(" to the first ")", which becomes the
-  // terminator of their copy. Without pool for the copy, or when no
-  // keyword claims the text, it names a file (no two rows hold the same
-  // keyword, so no other row could claim it).
-  UINTN Count = 0;
-  CHAR16 *ParamText = nullptr;
-  if (Row != nullptr) {
-    Count = (UINTN)(Close - Open);
-    ParamText = (CHAR16 *)PoolAllocateCopy(Count * sizeof(CHAR16), Open + 1);
-  }
-  if (ParamText != nullptr) {
-    ParamText[Count - 1] = 0;
-    Node = Row->Parser(ParamText, Row);
-    PoolFree(ParamText);
-  } else {
+  if (Row == nullptr) {
+    // No keyword claims the text: it names a file.
     Node = ParseFilePathNode(NodeText);
+  } else {
+    // The parameters, from after "(" to the first ")", which becomes the
+    // terminator of their copy.
+    UINTN Count = (UINTN)(Close - Open);
+    CHAR16 *ParamText = (CHAR16 *)PoolAllocateCopy(Count * sizeof(CHAR16), Open + 1);
+    if (ParamText != nullptr) {
+      ParamText[Count - 1] = 0;
+      Node = Row->Parser(ParamText, Row);
+      PoolFree(ParamText);
+    }
   }
   PoolFree(NodeText);
-  return Node;
+  return ExactOrNull(Node, Failures);
 }
 
 CHAR16 *NextParam(CHAR16 **Cursor) {
@@ -136,11 +141,9 @@ EFI_DEVICE_PATH_PROTOCOL *ParseGenericNode(UINT8 Type, CHAR16 *ParamText) {
   CHAR16 *Cursor = ParamText;
   CHAR16 *SubTypeText = NextParam(&Cursor);
   CHAR16 *DataText = NextParam(&Cursor);
-  // Two digits a byte; an odd last digit is dropped.
-  UINTN Bytes = BoundedStrLen(DataText, 2 * (MAX_GENERIC_DATA_BYTES + 1)) / 2;
-  if (Bytes > MAX_GENERIC_DATA_BYTES) {
-    return nullptr;
-  }
+  // Two digits a byte; an odd last digit is dropped. One byte more than
+  // fits is enough to refuse the node.
+  UINTN Bytes = BoundedStrLen(DataText, 2 * (MAX_NODE_LENGTH + 1)) / 2;
   EFI_DEVICE_PATH_PROTOCOL *Node = CreateNode<EFI_DEVICE_PATH_PROTOCOL>(Type, (UINT8)ParseNumber(SubTypeText), Bytes);
   if (Node != nullptr) {
     // Data that is not all hex digits leaves the bytes zero.
@@ -153,10 +156,8 @@ EFI_DEVICE_PATH_PROTOCOL *ParseFilePathNode(const CHAR16 *Text) {
   if (Text == nullptr) {
     return nullptr;
   }
-  UINTN Count = BoundedStrLen(Text, MAX_FILE_PATH_CHARACTERS + 1);
-  if (Count > MAX_FILE_PATH_CHARACTERS) {
-    return nullptr;
-  }
+  // One character more than fits is enough to refuse the node.
+  UINTN Count = BoundedStrLen(Text, MAX_NODE_LENGTH / sizeof(CHAR16));
   UINTN Size = (Count + 1) * sizeof(CHAR16);
   FILEPATH_DEVICE_PATH *Node = CreateNode<FILEPATH_DEVICE_PATH>(MEDIA_DEVICE_PATH, MEDIA_FILEPATH_DP, Size);
   if (Node == nullptr) {

@@ -6,6 +6,7 @@
 #include <cstring>
 #include <vector>
 
+#include "devpath/DevicePathParsers.h"
 #include "inventory/Inventory.h"
 #include "platform/PlatformServices.h"
 #include "startup/Startup.h"
@@ -32,6 +33,8 @@ const std::vector<ModuleGlobal> &List() {
       Global("gRuntimeServices", gRuntimeServices, true),
       Global("gHobList", gHobList),
       Global("gPoolRefusals", gPoolRefusals),
+      // devpath/
+      Global("gNodesTooLong", gNodesTooLong),
       // platform/
       Global("gPlatformConfigSnapshot", gPlatformConfigSnapshot),
       Global("gPcdProtocol", gPcdProtocol),

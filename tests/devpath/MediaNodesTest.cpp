@@ -147,8 +147,8 @@ TEST_F(MediaNodeTest, BbsDescriptionsTooLongForTheLengthFieldAreRefused) {
   EXPECT_EQ((*longest)[65533], 0x44);
   EXPECT_EQ((*longest)[65534], 0x00);
   EXPECT_EQ(Node(u"BBS(HD," + std::u16string(65527, u'D') + u",0)"), "null");
-  // In a path the refused node is left out.
-  EXPECT_EQ(Path(u"Fv()/BBS(HD," + std::u16string(70000, u'D') + u",0)"), "04 07 14 00 " + Zeros(16) + " 7F FF 04 00");
+  // In a path the refused node makes the whole path null.
+  EXPECT_EQ(Path(u"Fv()/BBS(HD," + std::u16string(70000, u'D') + u",0)"), "null");
 }
 
 TEST_F(MediaNodeTest, KeywordsMatchOnlyExactlyAndDirectlyBeforeTheParenthesis) {
