@@ -139,8 +139,14 @@ TEST_F(HardwareNodeTest, NodesTooLongForTheLengthFieldAreRefused) {
       [&] { return ConvertTextToDeviceNode((u"AcpiEx(PNP0A03,0,0," + strings + u",,)").c_str()); }, true);
   ASSERT_TRUE(acpiEx);
   EXPECT_EQ(acpiEx->size(), 65535u);
-  EXPECT_EQ(Node(u"AcpiEx(PNP0A03,0,0," + strings + u",,S)"), "null");
-  EXPECT_EQ(Node(u"AcpiExp(PNP0A03,0," + strings + u"S)"), "null");
+  // One byte over is 65,536, which a 16-bit Length holds as 0; a few bytes
+  // over it would hold as a small Length (4, 20) that the strings overrun.
+  for (const size_t over : {1, 5, 21}) {
+    const std::u16string more(over, u'S');
+    EXPECT_EQ(Node(u"AcpiEx(PNP0A03,0,0," + strings + u",," + more + u")"), "null") << over;
+    EXPECT_EQ(Node(u"AcpiEx(PNP0A03,0,0," + strings + more + u",,)"), "null") << over;
+    EXPECT_EQ(Node(u"AcpiExp(PNP0A03,0," + strings + more + u")"), "null") << over;
+  }
 
   // AcpiAdr: 4 bytes for each value, 16382 at most.
   std::u16string values;

@@ -220,6 +220,12 @@ TEST(ParseGuidText, RefusesOtherFormsAndStoresNothing) {
       u"07AC0304-8AA0-4DD7-94AC2A3DEAB5CB25-",
       u"07AC0304-8AA0-4DD7-94AC-2A3DEAB5CB2",
       u"07AC0304-8AA0-4DD7-94AC-2A3DEAB5CBG5",
+      // Each "-" alone replaced: every group is hex, only the separator is
+      // wrong.
+      u"07AC0304_8AA0-4DD7-94AC-2A3DEAB5CB25",
+      u"07AC0304-8AA0_4DD7-94AC-2A3DEAB5CB25",
+      u"07AC0304-8AA0-4DD7_94AC-2A3DEAB5CB25",
+      u"07AC0304-8AA0-4DD7-94AC_2A3DEAB5CB25",
       u"07AC0304",
       u"",
   };

@@ -47,7 +47,13 @@ INSTANTIATE_TEST_SUITE_P(
                       VariantCase{0xFFFF02FC, 0x21, &gLayoutA},  // bits 2-7 ignored
                       VariantCase{0x00000300, std::nullopt, nullptr},
                       VariantCase{0x00000001, std::nullopt, nullptr},  // kind 0, but not zero
-                      VariantCase{0x0000FF00, std::nullopt, nullptr}));
+                      VariantCase{0x0000FF00, std::nullopt, nullptr},
+                      // The kind is the whole of bits 8-15: kinds 0x12 and
+                      // 0x21 are neither 2 nor 1, whatever their low half.
+                      VariantCase{0x00001200, std::nullopt, nullptr},
+                      VariantCase{0x00001203, std::nullopt, nullptr},
+                      VariantCase{0x00002100, std::nullopt, nullptr},
+                      VariantCase{0x00002101, std::nullopt, nullptr}));
 
 TEST(LayoutTest, CountsAndSeparateSlotStorage) {
   EXPECT_EQ(gLayoutA.ConnectorCount, 19);
