@@ -118,44 +118,6 @@ EFI_DEVICE_PATH_PROTOCOL *ParseAtaNode(CHAR16 *ParamText, const NODE_TEXT_ROW *R
   return &Node->Header;
 }
 
-// FibreEx(WWN,Lun): both most significant byte first.
-EFI_DEVICE_PATH_PROTOCOL *ParseFibreExNode(CHAR16 *ParamText, const NODE_TEXT_ROW *Row) {
-  CHAR16 *Cursor = ParamText;
-  CHAR16 *NameText = NextParam(&Cursor);
-  CHAR16 *LunText = NextParam(&Cursor);
-  FIBRECHANNELEX_DEVICE_PATH *Node = CreateNode<FIBRECHANNELEX_DEVICE_PATH>(Row->Type, Row->SubType);
-  if (Node == nullptr) {
-    return nullptr;
-  }
-  UINT64 Value;
-  ParseNumber64(NameText, &Value);
-  SetBigEndianField(Node, &FIBRECHANNELEX_DEVICE_PATH::WWN, Value);
-  ParseNumber64(LunText, &Value);
-  SetBigEndianField(Node, &FIBRECHANNELEX_DEVICE_PATH::Lun, Value);
-  return &Node->Header;
-}
-
-// Infiniband(Flags,PortGid,ServiceId,TargetPortId,DeviceId): the port GID
-// is written as a GUID text.
-EFI_DEVICE_PATH_PROTOCOL *ParseInfinibandNode(CHAR16 *ParamText, const NODE_TEXT_ROW *Row) {
-  CHAR16 *Cursor = ParamText;
-  CHAR16 *FlagsText = NextParam(&Cursor);
-  CHAR16 *GidText = NextParam(&Cursor);
-  INFINIBAND_DEVICE_PATH *Node = CreateNode<INFINIBAND_DEVICE_PATH>(Row->Type, Row->SubType);
-  if (Node == nullptr) {
-    return nullptr;
-  }
-  SetField(Node, &INFINIBAND_DEVICE_PATH::ResourceFlags, ParseNumber(FlagsText));
-  SetGuidField(Node, &INFINIBAND_DEVICE_PATH::PortGid, GidText);
-  // ServiceId, TargetPortId, DeviceId: the rest of the parameters in order.
-  static constexpr UINT64 INFINIBAND_DEVICE_PATH::*IdFields[] = {
-      &INFINIBAND_DEVICE_PATH::ServiceId, &INFINIBAND_DEVICE_PATH::TargetPortId, &INFINIBAND_DEVICE_PATH::DeviceId};
-  for (UINTN Index = 0; Index < ArrayCount(IdFields); Index++) {
-    SetField(Node, IdFields[Index], ParseNumber(NextParam(&Cursor)));
-  }
-  return &Node->Header;
-}
-
 // UartFlowCtrl(Map): only the two words give a map; any other text gives 0.
 EFI_DEVICE_PATH_PROTOCOL *ParseUartFlowCtrlNode(CHAR16 *ParamText, const NODE_TEXT_ROW *Row) {
   CHAR16 *Cursor = ParamText;

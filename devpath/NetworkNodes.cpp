@@ -367,30 +367,3 @@ EFI_DEVICE_PATH_PROTOCOL *ParseWiFiNode(CHAR16 *ParamText, const NODE_TEXT_ROW *
   return &Node->Header;
 }
 
-// Bluetooth(Address): 12 hex digits into the 6 address bytes in text order,
-// all zero when there are fewer.
-EFI_DEVICE_PATH_PROTOCOL *ParseBluetoothNode(CHAR16 *ParamText, const NODE_TEXT_ROW *Row) {
-  CHAR16 *Cursor = ParamText;
-  CHAR16 *AddressText = NextParam(&Cursor);
-  BLUETOOTH_DEVICE_PATH *Node = CreateNode<BLUETOOTH_DEVICE_PATH>(Row->Type, Row->SubType);
-  if (Node == nullptr) {
-    return nullptr;
-  }
-  HexTextToBytes(AddressText, 2 * sizeof(Node->Address), Node->Address, sizeof(Node->Address));
-  return &Node->Header;
-}
-
-// BluetoothLE(Address,AddressType): the address as for Bluetooth, then its
-// type.
-EFI_DEVICE_PATH_PROTOCOL *ParseBluetoothLeNode(CHAR16 *ParamText, const NODE_TEXT_ROW *Row) {
-  CHAR16 *Cursor = ParamText;
-  CHAR16 *AddressText = NextParam(&Cursor);
-  CHAR16 *TypeText = NextParam(&Cursor);
-  BLUETOOTH_LE_DEVICE_PATH *Node = CreateNode<BLUETOOTH_LE_DEVICE_PATH>(Row->Type, Row->SubType);
-  if (Node == nullptr) {
-    return nullptr;
-  }
-  HexTextToBytes(AddressText, 2 * sizeof(Node->Address), Node->Address, sizeof(Node->Address));
-  SetField(Node, &BLUETOOTH_LE_DEVICE_PATH::AddressType, ParseNumber(TypeText));
-  return &Node->Header;
-}

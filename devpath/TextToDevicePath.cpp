@@ -1,5 +1,5 @@
 // Text to device path: splits a path text into node texts (CutNodeText),
-// finds each node's keyword row in gNodeTextTable (FindNodeTextRow), hands
+// finds each node's keyword row in gNodeTextTables (FindNodeTextRow), hands
 // the parameter text to the row's parser and joins the nodes. Also the readers every parser
 // shares: NextParam, ParseNumber, and the generic and file-path builders.
 #include "devpath/DevicePathParsers.h"
@@ -167,7 +167,7 @@ EFI_DEVICE_PATH_PROTOCOL *ConvertTextToDeviceNode(const CHAR16 *TextDeviceNode) 
     CHAR16 *ParamText = (CHAR16 *)PoolAllocateCopy(Count * sizeof(CHAR16), Open + 1);
     if (ParamText != nullptr) {
       ParamText[Count - 1] = 0;
-      Node = Row->Parser(ParamText, Row);
+      Node = gNodeTextTables.Parsers[Row->Parser](ParamText, Row);
       PoolFree(ParamText);
     }
   }
