@@ -17,7 +17,7 @@ target_compile_options(BoardInventoryObjects PRIVATE
   -ffunction-sections
   -fdata-sections
   -fshort-wchar
-  -Os
+  -Oz
   -Wall -Wextra -Werror
 )
 

@@ -54,8 +54,13 @@ EFI_STATUS ParseIpv4Text(const CHAR16 *Text, EFI_IPv4_ADDRESS *Address);
 // 128), which is checked only.
 EFI_STATUS ParseIpv6Text(const CHAR16 *Text, EFI_IPv6_ADDRESS *Address);
 
-// Whether Text is Word, whole and in the same case.
-BOOLEAN TextIsWord(const CHAR16 *Text, const CHAR16 *Word);
+// Whether Text is Word (8-bit text), whole and in the same case.
+BOOLEAN TextIsWord(const CHAR16 *Text, const CHAR8 *Word);
+
+// The position of the word that Text is (TextIsWord) in Words: 8-bit words,
+// each zero-terminated, the list ended by an empty word ("A\0B\0", whose
+// literal adds the last zero). The number of words when it is none.
+UINTN WordIndex(const CHAR16 *Text, const CHAR8 *Words);
 
 // ---------------------------------------------------------------------------
 // Parameter readers and builders shared by the node parsers.

@@ -18,7 +18,8 @@ static const EFI_GUID gVirtualDiskTypeGuids[VirtualDiskKinds] = {
 };
 
 // BBS device types: a word's type is its place in this list, from 1.
-static const CHAR16 *const gBbsDeviceTypeWords[] = {u"Floppy", u"HD", u"CDROM", u"PCMCIA", u"USB", u"Network"};
+static const CHAR8 gBbsDeviceTypeWords[] = "Floppy\0HD\0CDROM\0PCMCIA\0USB\0Network\0";
+static constexpr UINTN BBS_DEVICE_TYPE_WORDS = 6;
 
 // HD(Partition,Type,Signature,Start,Size). Type "MBR" takes a 32-bit
 // signature, "GPT" a GUID; any other Type is the signature type as a
@@ -35,12 +36,12 @@ EFI_DEVICE_PATH_PROTOCOL *ParseHardDriveNode(CHAR16 *ParamText, const NODE_TEXT_
     return nullptr;
   }
   SetField(Node, &HARDDRIVE_DEVICE_PATH::PartitionNumber, ParseNumber(PartitionText));
-  if (TextIsWord(TypeText, u"MBR")) {
+  if (TextIsWord(TypeText, "MBR")) {
     SetField(Node, &HARDDRIVE_DEVICE_PATH::MBRType, MBR_TYPE_PCAT);
     SetField(Node, &HARDDRIVE_DEVICE_PATH::SignatureType, SIGNATURE_TYPE_MBR);
     // A 32-bit signature in the first bytes of the field.
     WriteLittleEndian(Node->Signature, sizeof(UINT32), ParseNumber(SignatureText));
-  } else if (TextIsWord(TypeText, u"GPT")) {
+  } else if (TextIsWord(TypeText, "GPT")) {
     SetField(Node, &HARDDRIVE_DEVICE_PATH::MBRType, MBR_TYPE_EFI_PARTITION_TABLE_HEADER);
     SetField(Node, &HARDDRIVE_DEVICE_PATH::SignatureType, SIGNATURE_TYPE_GUID);
     SetGuidField(Node, &HARDDRIVE_DEVICE_PATH::Signature, SignatureText);
@@ -87,13 +88,9 @@ EFI_DEVICE_PATH_PROTOCOL *ParseBbsNode(CHAR16 *ParamText, const NODE_TEXT_ROW *R
   if (Node == nullptr) {
     return nullptr;
   }
-  UINT64 DeviceType = 0;
-  for (UINTN Index = 0; Index < ArrayCount(gBbsDeviceTypeWords) && DeviceType == 0; Index++) {
-    if (TextIsWord(TypeText, gBbsDeviceTypeWords[Index])) {
-      DeviceType = Index + 1;
-    }
-  }
-  SetField(Node, &BBS_BBS_DEVICE_PATH::DeviceType, DeviceType != 0 ? DeviceType : ParseNumber(TypeText));
+  UINTN DeviceType = WordIndex(TypeText, gBbsDeviceTypeWords);
+  SetField(Node, &BBS_BBS_DEVICE_PATH::DeviceType,
+           DeviceType < BBS_DEVICE_TYPE_WORDS ? DeviceType + 1 : ParseNumber(TypeText));
   SetField(Node, &BBS_BBS_DEVICE_PATH::StatusFlag, ParseNumber(FlagsText));
   UINT8 *Description = VariableBytes(Node);
   for (UINTN Index = 0; Index < Characters; Index++) {
