@@ -186,6 +186,8 @@ typedef enum {
   BigEndianField,  // ParseNumber into 8 bytes, most significant byte first
   GuidField,       // WriteGuidText into 16 bytes
   HexBytesField,   // HexTextToBytes: Width bytes from 2 * Width digits, or all zero
+  AllOnesIfEmptyField,  // all ones for an empty text, else ParseNumber; little-endian
+  NarrowTextField,      // the low bytes of up to Width characters, zero-padded
 } NODE_FIELD_READER;
 
 typedef struct {
@@ -227,8 +229,8 @@ struct NODE_TEXT_ROW {
 // against the rows it packs.
 static constexpr UINTN NODE_TEXT_ROW_COUNT = 86;
 static constexpr UINTN NODE_KEYWORD_BYTES = 715;
-static constexpr UINTN NODE_FIELD_ENTRIES = 73;
-static constexpr UINTN NODE_PARSER_COUNT = 28;
+static constexpr UINTN NODE_FIELD_ENTRIES = 79;
+static constexpr UINTN NODE_PARSER_COUNT = 26;
 // Keywords fall into buckets by the low five bits of their first letter.
 static constexpr UINTN NODE_KEYWORD_BUCKETS = 32;
 static constexpr UINT8 NO_NODE_TEXT_ROW = 0xFF;
@@ -316,7 +318,6 @@ EFI_DEVICE_PATH_PROTOCOL *ParseUsbWwidNode(CHAR16 *ParamText, const NODE_TEXT_RO
 EFI_DEVICE_PATH_PROTOCOL *ParseIscsiNode(CHAR16 *ParamText, const NODE_TEXT_ROW *Row);
 EFI_DEVICE_PATH_PROTOCOL *ParseDnsNode(CHAR16 *ParamText, const NODE_TEXT_ROW *Row);
 EFI_DEVICE_PATH_PROTOCOL *ParseUriNode(CHAR16 *ParamText, const NODE_TEXT_ROW *Row);
-EFI_DEVICE_PATH_PROTOCOL *ParseWiFiNode(CHAR16 *ParamText, const NODE_TEXT_ROW *Row);
 
 // Row parsers of the media and BBS keywords.
 EFI_DEVICE_PATH_PROTOCOL *ParseHardDriveNode(CHAR16 *ParamText, const NODE_TEXT_ROW *Row);
@@ -352,7 +353,6 @@ EFI_DEVICE_PATH_PROTOCOL *ParseUartFlowCtrlNode(CHAR16 *ParamText, const NODE_TE
 EFI_DEVICE_PATH_PROTOCOL *ParseSasNode(CHAR16 *ParamText, const NODE_TEXT_ROW *Row);
 EFI_DEVICE_PATH_PROTOCOL *ParseSasExNode(CHAR16 *ParamText, const NODE_TEXT_ROW *Row);
 EFI_DEVICE_PATH_PROTOCOL *ParseNvmeNode(CHAR16 *ParamText, const NODE_TEXT_ROW *Row);
-EFI_DEVICE_PATH_PROTOCOL *ParseSataNode(CHAR16 *ParamText, const NODE_TEXT_ROW *Row);
 
 // The SAS device topology of a device kind ("NoTopology", "SAS", "SATA" or a
 // number), a location ("Internal", "External" or a number), a connection

@@ -36,11 +36,17 @@ EFI_DEVICE_PATH_PROTOCOL *ParseFieldNode(CHAR16 *ParamText, const NODE_TEXT_ROW 
       case BigEndianField:
         WriteBigEndian64(Destination, ParseNumber(Param));
         break;
+      case NarrowTextField:
+        for (UINTN Index = 0; Index < Field->Width && Param[Index] != 0; Index++) {
+          Destination[Index] = (UINT8)Param[Index];
+        }
+        break;
       default:
         WriteLittleEndian(Destination, Field->Width,
-                          Field->Reader == HexField      ? ParseHexValue(Param)
-                          : Field->Reader == EisaIdField ? EisaIdFromText(Param)
-                                                         : ParseNumber(Param));
+                          Field->Reader == HexField                               ? ParseHexValue(Param)
+                          : Field->Reader == EisaIdField                          ? EisaIdFromText(Param)
+                          : Field->Reader == AllOnesIfEmptyField && *Param == 0 ? ~(UINT64)0
+                                                                                  : ParseNumber(Param));
         break;
     }
   }

@@ -54,9 +54,6 @@ static constexpr UINTN SAS_TOPOLOGY_CONNECTION_SHIFT = 6;
 static constexpr UINT64 SAS_TOPOLOGY_CONNECTION_MASK = 0x3;
 static constexpr UINTN SAS_TOPOLOGY_BAY_SHIFT = 8;
 
-// The value of a PortMultiplierPortNumber for a device attached directly.
-static constexpr UINT16 SATA_NO_PORT_MULTIPLIER = 0xFFFF;
-
 // EUI-64 groups in an NVMe namespace text.
 static constexpr UINTN NVME_EUI64_GROUPS = sizeof(NVME_NAMESPACE_DEVICE_PATH::NamespaceUuid);
 
@@ -238,20 +235,3 @@ EFI_DEVICE_PATH_PROTOCOL *ParseNvmeNode(CHAR16 *ParamText, const NODE_TEXT_ROW *
   return &Node->Header;
 }
 
-// Sata(HbaPort,MultiplierPort,Lun): no multiplier port text means the
-// device is attached directly.
-EFI_DEVICE_PATH_PROTOCOL *ParseSataNode(CHAR16 *ParamText, const NODE_TEXT_ROW *Row) {
-  CHAR16 *Cursor = ParamText;
-  CHAR16 *HbaText = NextParam(&Cursor);
-  CHAR16 *MultiplierText = NextParam(&Cursor);
-  CHAR16 *LunText = NextParam(&Cursor);
-  SATA_DEVICE_PATH *Node = CreateNode<SATA_DEVICE_PATH>(Row->Type, Row->SubType);
-  if (Node == nullptr) {
-    return nullptr;
-  }
-  SetField(Node, &SATA_DEVICE_PATH::HBAPortNumber, ParseNumber(HbaText));
-  SetField(Node, &SATA_DEVICE_PATH::PortMultiplierPortNumber,
-           *MultiplierText == 0 ? SATA_NO_PORT_MULTIPLIER : ParseNumber(MultiplierText));
-  SetField(Node, &SATA_DEVICE_PATH::Lun, ParseNumber(LunText));
-  return &Node->Header;
-}

@@ -350,16 +350,3 @@ EFI_DEVICE_PATH_PROTOCOL *ParseUriNode(CHAR16 *ParamText, const NODE_TEXT_ROW *)
   return &Node->Header;
 }
 
-// Wi-Fi(SSID): the first 32 characters, zero-padded, no terminator of its
-// own.
-EFI_DEVICE_PATH_PROTOCOL *ParseWiFiNode(CHAR16 *ParamText, const NODE_TEXT_ROW *) {
-  CHAR16 *Cursor = ParamText;
-  CHAR16 *Ssid = NextParam(&Cursor);
-  WIFI_DEVICE_PATH *Node = CreateNode<WIFI_DEVICE_PATH>(MESSAGING_DEVICE_PATH, MSG_WIFI_DP);
-  if (Node == nullptr) {
-    return nullptr;
-  }
-  StoreNarrowText(Node->SSId, Ssid, BoundedStrLen(Ssid, sizeof(Node->SSId)));
-  return &Node->Header;
-}
-

@@ -173,7 +173,10 @@ static constexpr NODE_ROW_SOURCE kRowSource[] = {
     // there are fewer.
     FIELD_ROW("Bluetooth", MESSAGING_DEVICE_PATH, MSG_BLUETOOTH_DP, BLUETOOTH_DEVICE_PATH,
               FIELD(BLUETOOTH_DEVICE_PATH, Address, HexBytesField)),
-    ROW_ONLY("Wi-Fi", ParseWiFiNode, MESSAGING_DEVICE_PATH, MSG_WIFI_DP, NO_PRESET),
+    // Wi-Fi(SSID): the first 32 characters, zero-padded, no terminator of
+    // its own.
+    FIELD_ROW("Wi-Fi", MESSAGING_DEVICE_PATH, MSG_WIFI_DP, WIFI_DEVICE_PATH,
+              FIELD(WIFI_DEVICE_PATH, SSId, NarrowTextField)),
     FIELD_ROW("BluetoothLE", MESSAGING_DEVICE_PATH, MSG_BLUETOOTH_LE_DP, BLUETOOTH_LE_DEVICE_PATH,
               FIELD(BLUETOOTH_LE_DEVICE_PATH, Address, HexBytesField),
               FIELD(BLUETOOTH_LE_DEVICE_PATH, AddressType, NumberField)),
@@ -212,8 +215,12 @@ static constexpr NODE_ROW_SOURCE kRowSource[] = {
     ROW_ONLY("BbsPath", ParseGenericRow, BBS_DEVICE_PATH, SUBTYPE_FROM_TEXT, NO_PRESET),
     ROW_ONLY("BBS", ParseBbsNode, BBS_DEVICE_PATH, BBS_BBS_DP, NO_PRESET),
 
-    // Row 86, last: Sata(HbaPort,MultiplierPort,Lun).
-    ROW_ONLY("Sata", ParseSataNode, MESSAGING_DEVICE_PATH, MSG_SATA_DP, NO_PRESET),
+    // Row 86, last: Sata(HbaPort,MultiplierPort,Lun). No multiplier port
+    // text means the device is attached directly: 0xFFFF.
+    FIELD_ROW("Sata", MESSAGING_DEVICE_PATH, MSG_SATA_DP, SATA_DEVICE_PATH,
+              FIELD(SATA_DEVICE_PATH, HBAPortNumber, NumberField),
+              FIELD(SATA_DEVICE_PATH, PortMultiplierPortNumber, AllOnesIfEmptyField),
+              FIELD(SATA_DEVICE_PATH, Lun, NumberField)),
 };
 
 static_assert(ArrayCount(kRowSource) == NODE_TEXT_ROW_COUNT, "86 keyword rows");
@@ -227,7 +234,8 @@ static constexpr BOOLEAN FieldsFitTheirNodes() {
                                Field.Offset < sizeof(EFI_DEVICE_PATH_PROTOCOL) ||
                                (Field.Reader == BigEndianField && Field.Width != sizeof(UINT64)) ||
                                (Field.Reader == GuidField && Field.Width != sizeof(EFI_GUID)) ||
-                               (Field.Reader < BigEndianField && Field.Width > sizeof(UINT64)))) {
+                               (Field.Reader != GuidField && Field.Reader != HexBytesField &&
+                                Field.Reader != NarrowTextField && Field.Width > sizeof(UINT64)))) {
         return FALSE;
       }
     }
