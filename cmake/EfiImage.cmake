@@ -18,6 +18,10 @@ target_compile_options(BoardInventoryObjects PRIVATE
   -fdata-sections
   -fshort-wchar
   -Oz
+  # No jump tables: clang would place them in .text, between functions,
+  # where the host's code walk (and any disassembler) would read them as
+  # instructions.
+  -fno-jump-tables
   -Wall -Wextra -Werror
 )
 
