@@ -37,12 +37,47 @@ static constexpr UINT16 PNP_KEYBOARD = 0x0301;          // PNP0301, "Keyboard"
 static constexpr UINT16 PNP_SERIAL_PORT = 0x0501;       // PNP0501, "Serial"
 static constexpr UINT16 PNP_PARALLEL_PORT = 0x0401;     // PNP0401, "ParallelPort"
 
+// The parsers the rows name, in the order of the table of parsers. The rows
+// name a parser by its place here: constant evaluation compares these
+// numbers, never the addresses of two functions.
+#define NODE_PARSERS(X) \
+  X(ParseFieldNode) \
+  X(ParsePathNode) \
+  X(ParseGenericRow) \
+  X(ParseVendorRow) \
+  X(ParseAcpiHidRow) \
+  X(ParseAcpiExNode) \
+  X(ParseAcpiExpNode) \
+  X(ParseAcpiAdrNode) \
+  X(ParseAtaNode) \
+  X(ParseFixedVendorRow) \
+  X(ParseUartFlowCtrlNode) \
+  X(ParseSasNode) \
+  X(ParseSasExNode) \
+  X(ParseNvmeNode) \
+  X(ParseMacAddressNode) \
+  X(ParseIpv4Node) \
+  X(ParseIpv6Node) \
+  X(ParseUartNode) \
+  X(ParseUsbClassRow) \
+  X(ParseUsbWwidNode) \
+  X(ParseIscsiNode) \
+  X(ParseDnsNode) \
+  X(ParseUriNode) \
+  X(ParseHardDriveNode) \
+  X(ParseVirtualDiskNode) \
+  X(ParseBbsNode)
+#define PARSER_ID(Parser) Parser##Id,
+typedef enum { NODE_PARSERS(PARSER_ID) NODE_PARSER_IDS } NODE_PARSER_ID;
+#undef PARSER_ID
+static_assert(NODE_PARSER_IDS == NODE_PARSER_COUNT, "NODE_PARSER_COUNT is not the number of parsers");
+
 // A keyword row as written, before it is packed into the compact tables
-// below (keyword text, parser index, fields in gNodeFields).
+// below (keyword text, parser index, fields).
 static constexpr UINTN MAX_ROW_FIELDS = 6;
 struct NODE_ROW_SOURCE {
   const char *Keyword;
-  NodeParser Parser;
+  NODE_PARSER_ID Parser;
   UINT8 Type;
   UINT8 SubType;
   UINT16 Preset;
@@ -50,11 +85,11 @@ struct NODE_ROW_SOURCE {
 };
 
 // A row whose parser needs no fields.
-#define ROW_ONLY(Keyword, Parser, Type, SubType, Preset) {Keyword, Parser, Type, SubType, Preset, {}}
+#define ROW_ONLY(Keyword, Parser, Type, SubType, Preset) {Keyword, Parser##Id, Type, SubType, Preset, {}}
 // A row of ParseFieldNode: a node laid out as Layout, whose fields the
 // parameters fill in the order given.
 #define FIELD_ROW(Keyword, Type, SubType, Layout, ...) \
-  {Keyword, ParseFieldNode, Type, SubType, sizeof(Layout), {__VA_ARGS__}}
+  {Keyword, ParseFieldNodeId, Type, SubType, sizeof(Layout), {__VA_ARGS__}}
 // A field of Layout and the reader of its parameter.
 #define FIELD(Layout, Member, Reader) {offsetof(Layout, Member), sizeof(Layout::Member), Reader}
 
@@ -230,7 +265,7 @@ static_assert(ArrayCount(kRowSource) == NODE_TEXT_ROW_COUNT, "86 keyword rows");
 static constexpr BOOLEAN FieldsFitTheirNodes() {
   for (const NODE_ROW_SOURCE &Row : kRowSource) {
     for (const NODE_FIELD &Field : Row.Fields) {
-      if (Field.Width != 0 && (Row.Parser != ParseFieldNode || Field.Offset + Field.Width > Row.Preset ||
+      if (Field.Width != 0 && (Row.Parser != ParseFieldNodeId || Field.Offset + Field.Width > Row.Preset ||
                                Field.Offset < sizeof(EFI_DEVICE_PATH_PROTOCOL) ||
                                (Field.Reader == BigEndianField && Field.Width != sizeof(UINT64)) ||
                                (Field.Reader == GuidField && Field.Width != sizeof(EFI_GUID)) ||
@@ -324,29 +359,20 @@ static constexpr UINTN KeywordBytes() {
   return Bytes;
 }
 
-// The parsers the rows name, each once, in the order of their first row.
-static constexpr UINTN ParserIndex(UINTN RowIndex) {
-  UINTN Index = 0;
-  for (UINTN Before = 0; Before < RowIndex; Before++) {
-    BOOLEAN Seen = FALSE;
-    for (UINTN Earlier = 0; Earlier < Before; Earlier++) {
-      Seen = Seen || kRowSource[Earlier].Parser == kRowSource[Before].Parser;
+// Every parser of the list is named by a row.
+static constexpr BOOLEAN EveryParserHasARow() {
+  for (UINTN Parser = 0; Parser < NODE_PARSER_IDS; Parser++) {
+    BOOLEAN Named = FALSE;
+    for (const NODE_ROW_SOURCE &Row : kRowSource) {
+      Named = Named || Row.Parser == Parser;
     }
-    if (!Seen && kRowSource[Before].Parser == kRowSource[RowIndex].Parser) {
-      return Index;
+    if (!Named) {
+      return FALSE;
     }
-    Index += Seen ? 0 : 1;
   }
-  return Index;
+  return TRUE;
 }
-
-static constexpr UINTN ParserCount() {
-  UINTN Count = 0;
-  for (UINTN Row = 0; Row < NODE_TEXT_ROW_COUNT; Row++) {
-    Count = ParserIndex(Row) + 1 > Count ? ParserIndex(Row) + 1 : Count;
-  }
-  return Count;
-}
+static_assert(EveryParserHasARow(), "a parser of the list is named by no row");
 
 // The fields of the ParseFieldNode rows, each row's closed by a field of
 // Width 0.
@@ -361,17 +387,18 @@ static constexpr UINTN RowFieldCount(const NODE_ROW_SOURCE &Row) {
 static constexpr UINTN FieldEntries() {
   UINTN Entries = 0;
   for (const NODE_ROW_SOURCE &Row : kRowSource) {
-    Entries += Row.Parser == ParseFieldNode ? RowFieldCount(Row) + 1 : 0;
+    Entries += Row.Parser == ParseFieldNodeId ? RowFieldCount(Row) + 1 : 0;
   }
   return Entries;
 }
 
 static_assert(KeywordBytes() == NODE_KEYWORD_BYTES, "NODE_KEYWORD_BYTES is not the size of the keyword texts");
 static_assert(FieldEntries() == NODE_FIELD_ENTRIES, "NODE_FIELD_ENTRIES is not the number of field entries");
-static_assert(ParserCount() == NODE_PARSER_COUNT, "NODE_PARSER_COUNT is not the number of parsers");
 
 static constexpr NODE_TEXT_TABLES PackTables() {
-  NODE_TEXT_TABLES Tables = {};
+#define PARSER_POINTER(Parser) Parser,
+  NODE_TEXT_TABLES Tables = {{}, {}, {NODE_PARSERS(PARSER_POINTER)}, {}, {}, {}};
+#undef PARSER_POINTER
   UINTN Keyword = 0;
   UINTN Field = 0;
   for (UINT8 &First : Tables.FirstRow) {
@@ -391,11 +418,10 @@ static constexpr NODE_TEXT_TABLES PackTables() {
     }
     Tables.Keywords[Keyword++] = 0;
     Row.Preset = Source.Preset;
-    Row.Parser = (UINT8)ParserIndex(Index);
-    Tables.Parsers[Row.Parser] = Source.Parser;
+    Row.Parser = (UINT8)Source.Parser;
     Row.Type = Source.Type;
     Row.SubType = Source.SubType;
-    if (Source.Parser == ParseFieldNode) {
+    if (Source.Parser == ParseFieldNodeId) {
       Row.Fields = (UINT8)Field;
       for (UINTN Count = 0; Count < RowFieldCount(Source); Count++) {
         Tables.Fields[Field++] = Source.Fields[Count];
