@@ -10,6 +10,7 @@ extern "C" {
 }
 
 #include <cstdint>
+#include <string>
 #include <vector>
 
 #include "bench/BenchSupport.h"
@@ -51,6 +52,32 @@ void BM_ConvertTextToDevicePath(benchmark::State &state) {
   state.counters["paths"] = static_cast<double>(Corpus().size());
 }
 BENCHMARK(BM_ConvertTextToDevicePath);
+
+// One path text of `nodes` PCI nodes ("Pci(0,0)/" repeated), converted
+// whole: the time per node ("per_node") stays level as the text grows when
+// the conversion takes time in proportion to the text.
+void BM_ConvertLongPathText(benchmark::State &state) {
+  auto driver = bench::StartDriver();
+  const int64_t nodes = state.range(0);
+  std::u16string text;
+  for (int64_t i = 0; i < nodes; i++) {
+    text += u"Pci(0,0)/";
+  }
+  for (auto _ : state) {
+    EFI_DEVICE_PATH_PROTOCOL *path = ConvertTextToDevicePath(text.c_str());
+    benchmark::DoNotOptimize(path);
+    if (path == nullptr) {
+      state.SkipWithError("the long path text did not convert");
+      return;
+    }
+    PoolFree(path);
+  }
+  state.SetItemsProcessed(static_cast<int64_t>(state.iterations() * nodes));
+  state.counters["per_node"] = benchmark::Counter(static_cast<double>(nodes),
+                                                  benchmark::Counter::kIsIterationInvariantRate |
+                                                      benchmark::Counter::kInvert);
+}
+BENCHMARK(BM_ConvertLongPathText)->ArgName("nodes")->Arg(1000)->Arg(10000)->Arg(100000)->Unit(benchmark::kMillisecond);
 
 // The corpus as binary paths, converted once by the driver.
 std::vector<std::vector<uint8_t>> BinaryCorpus() {

@@ -17,10 +17,15 @@ target_compile_options(BoardInventoryObjects PRIVATE
   -ffunction-sections
   -fdata-sections
   -fshort-wchar
-  -Os
+  -Oz
+  # No jump tables: clang would place them in .text, between functions,
+  # where the host's code walk (and any disassembler) would read them as
+  # instructions.
+  -fno-jump-tables
   -Wall -Wextra -Werror
 )
 
+find_program(BOARDINV_PYTHON3 NAMES python3 REQUIRED)
 set(BOARDINV_EFI_IMAGE ${CMAKE_BINARY_DIR}/BoardInventory.efi)
 # The symbol map beside the image lets the host's loader find the driver's
 # module globals for its reports; the image itself does not change.
@@ -43,7 +48,9 @@ add_custom_command(
     /map:${BOARDINV_EFI_MAP}
     /out:${BOARDINV_EFI_IMAGE}
     $<TARGET_OBJECTS:BoardInventoryObjects>
-  DEPENDS BoardInventoryObjects $<TARGET_OBJECTS:BoardInventoryObjects>
+  # Without the DOS program the headers fit in one 512-byte block.
+  COMMAND ${BOARDINV_PYTHON3} ${CMAKE_SOURCE_DIR}/scripts/drop-dos-program.py ${BOARDINV_EFI_IMAGE}
+  DEPENDS BoardInventoryObjects $<TARGET_OBJECTS:BoardInventoryObjects> ${CMAKE_SOURCE_DIR}/scripts/drop-dos-program.py
   COMMAND_EXPAND_LISTS
   VERBATIM
   COMMENT "Linking BoardInventory.efi")
@@ -52,7 +59,6 @@ add_custom_target(BoardInventoryEfi ALL DEPENDS ${BOARDINV_EFI_IMAGE})
 # BoardInventory.ffs: the image as the firmware file integrators put into a
 # firmware volume (a DXE driver file holding a PE32 section and a
 # user-interface section; the layout is described in scripts/make-ffs.py).
-find_program(BOARDINV_PYTHON3 NAMES python3 REQUIRED)
 set(BOARDINV_EFI_FFS ${CMAKE_BINARY_DIR}/BoardInventory.ffs)
 add_custom_command(
   OUTPUT ${BOARDINV_EFI_FFS}

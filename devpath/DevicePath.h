@@ -72,8 +72,8 @@ inline CHAR16 *CutNodeText(CHAR16 **Cursor, BOOLEAN *InstanceEnd) {
 // The keyword that claims a node text, as ConvertTextToDeviceNode matches
 // it: the text starts with the keyword, "(" follows it directly and a ")"
 // comes somewhere after. Null when no keyword claims it (the text names a
-// file).
-const CHAR16 *NodeTextKeyword(const CHAR16 *NodeText);
+// file). Keywords are 8-bit text, printable ASCII.
+const CHAR8 *NodeTextKeyword(const CHAR16 *NodeText);
 
 // ---------------------------------------------------------------------------
 // Binary device paths.

@@ -54,8 +54,13 @@ EFI_STATUS ParseIpv4Text(const CHAR16 *Text, EFI_IPv4_ADDRESS *Address);
 // 128), which is checked only.
 EFI_STATUS ParseIpv6Text(const CHAR16 *Text, EFI_IPv6_ADDRESS *Address);
 
-// Whether Text is Word, whole and in the same case.
-BOOLEAN TextIsWord(const CHAR16 *Text, const CHAR16 *Word);
+// Whether Text is Word (8-bit text), whole and in the same case.
+BOOLEAN TextIsWord(const CHAR16 *Text, const CHAR8 *Word);
+
+// The position of the word that Text is (TextIsWord) in Words: 8-bit words,
+// each zero-terminated, the list ended by an empty word ("A\0B\0", whose
+// literal adds the last zero). The number of words when it is none.
+UINTN WordIndex(const CHAR16 *Text, const CHAR8 *Words);
 
 // ---------------------------------------------------------------------------
 // Parameter readers and builders shared by the node parsers.
@@ -175,19 +180,21 @@ inline VOID SetGuidField(Layout *Node, Field Layout::*Member, const CHAR16 *Text
 // fixed layout the fields that the parameters fill, in text order.
 
 typedef enum {
-  NumberField,  // ParseNumber (ParseNumber64 for 64-bit fields: same value)
-  HexField,     // ParseHexValue
-  EisaIdField,  // EisaIdFromText
+  NumberField,     // ParseNumber, little-endian (ParseNumber64 for 64-bit fields: same value)
+  HexField,        // ParseHexValue, little-endian
+  EisaIdField,     // EisaIdFromText, little-endian
+  BigEndianField,  // ParseNumber into 8 bytes, most significant byte first
+  GuidField,       // WriteGuidText into 16 bytes
+  HexBytesField,   // HexTextToBytes: Width bytes from 2 * Width digits, or all zero
+  AllOnesIfEmptyField,  // all ones for an empty text, else ParseNumber; little-endian
+  NarrowTextField,      // the low bytes of up to Width characters, zero-padded
 } NODE_FIELD_READER;
 
 typedef struct {
   UINT8 Offset;  // from the start of the node
-  UINT8 Width;   // bytes, little-endian, low-order bytes of the value; 0 ends the list
+  UINT8 Width;   // bytes; 0 ends a row's fields
   UINT8 Reader;  // NODE_FIELD_READER
 } NODE_FIELD;
-
-// The most fields a row fills.
-static constexpr UINTN NODE_FIELD_COUNT = 4;
 
 struct NODE_TEXT_ROW;
 
@@ -197,11 +204,11 @@ struct NODE_TEXT_ROW;
 // for the text itself.
 typedef EFI_DEVICE_PATH_PROTOCOL *(*NodeParser)(CHAR16 *ParamText, const NODE_TEXT_ROW *Row);
 
+// A keyword row, as compact data: its keyword as an offset into the
+// keyword texts (8-bit, zero-terminated), its parser as an index among the
+// parsers, and the data that rows of one shape differ in.
 struct NODE_TEXT_ROW {
-  const CHAR16 *Keyword;
-  NodeParser Parser;
-  UINT8 Type;
-  UINT8 SubType;
+  UINT16 Keyword;
   // ParseFieldNode: the node length, the size of its layout.
   // ParseAcpiHidRow: the PNP product number of the _HID.
   // ParseFixedVendorRow, ParseUartFlowCtrlNode, ParseSasNode for "SAS": the
@@ -210,46 +217,48 @@ struct NODE_TEXT_ROW {
   // ParseUsbClassRow: the USB_CLASS_PRESET_INDEX.
   // Every other parser: 0 (NO_PRESET in the table), unused.
   UINT16 Preset;
-  NODE_FIELD Fields[NODE_FIELD_COUNT];
+  UINT8 Parser;
+  UINT8 Type;
+  UINT8 SubType;
+  // ParseFieldNode: the index among the fields of the first field the
+  // parameters fill, in text order, up to a field of Width 0.
+  UINT8 Fields;
 };
 
-// The keyword rows in their fixed order (NodeTextTable.cpp says which), then
-// a row of null keyword and parser.
-extern const NODE_TEXT_ROW gNodeTextTable[];
+// The sizes of the packed keyword tables; NodeTextTable.cpp checks each
+// against the rows it packs.
+static constexpr UINTN NODE_TEXT_ROW_COUNT = 86;
+static constexpr UINTN NODE_KEYWORD_BYTES = 715;
+static constexpr UINTN NODE_FIELD_ENTRIES = 79;
+static constexpr UINTN NODE_PARSER_COUNT = 26;
+// Keywords fall into buckets by the low five bits of their first letter.
+static constexpr UINTN NODE_KEYWORD_BUCKETS = 32;
+static constexpr UINT8 NO_NODE_TEXT_ROW = 0xFF;
 
-// The "(" right after Keyword at the start of Text, or null.
-inline const CHAR16 *MatchKeyword(const CHAR16 *Text, const CHAR16 *Keyword) {
-  for (; *Keyword != 0; Keyword++, Text++) {
-    if (*Text != *Keyword) {
-      return nullptr;
-    }
-  }
-  return *Text == u'(' ? Text : nullptr;
-}
+// The keyword table, packed: the keyword rows in their fixed order
+// (NodeTextTable.cpp says which), the fields of the ParseFieldNode rows, the
+// parsers the rows name, the keyword texts the rows point into, and the
+// chains of rows by bucket that FindNodeTextRow follows.
+typedef struct {
+  NODE_TEXT_ROW Rows[NODE_TEXT_ROW_COUNT];
+  NODE_FIELD Fields[NODE_FIELD_ENTRIES];
+  NodeParser Parsers[NODE_PARSER_COUNT];
+  UINT8 FirstRow[NODE_KEYWORD_BUCKETS];     // of each bucket; NO_NODE_TEXT_ROW for none
+  UINT8 NextRow[NODE_TEXT_ROW_COUNT];       // of the row's bucket; NO_NODE_TEXT_ROW after the last
+  CHAR8 Keywords[NODE_KEYWORD_BYTES];       // each zero-terminated
+} NODE_TEXT_TABLES;
+
+extern const NODE_TEXT_TABLES gNodeTextTables;
+
+// A row's keyword, 8-bit text.
+inline const CHAR8 *NodeTextRowKeyword(const NODE_TEXT_ROW *Row) { return &gNodeTextTables.Keywords[Row->Keyword]; }
 
 // The row whose keyword claims NodeText (NodeTextKeyword says how), with
 // *Open at the "(" after the keyword and *Close at the first ")" after
-// that; null, and nothing stored, when no row claims it. Inline, so that
-// ConvertTextToDeviceNode keeps it as its own code.
-inline const NODE_TEXT_ROW *FindNodeTextRow(const CHAR16 *NodeText, const CHAR16 **Open, const CHAR16 **Close) {
-  for (const NODE_TEXT_ROW *Row = gNodeTextTable; Row->Parser != nullptr; Row++) {
-    const CHAR16 *RowOpen = MatchKeyword(NodeText, Row->Keyword);
-    if (RowOpen == nullptr) {
-      continue;
-    }
-    const CHAR16 *RowClose = RowOpen + 1;
-    while (*RowClose != 0 && *RowClose != u')') {
-      RowClose++;
-    }
-    if (*RowClose == 0) {
-      continue;
-    }
-    *Open = RowOpen;
-    *Close = RowClose;
-    return Row;
-  }
-  return nullptr;
-}
+// that; null, and nothing stored, when no row claims it. Only the rows
+// whose keyword starts with a letter of the same low five bits as the
+// text's first character are compared.
+const NODE_TEXT_ROW *FindNodeTextRow(const CHAR16 *NodeText, const CHAR16 **Open, const CHAR16 **Close);
 
 // Row parsers of the hardware and ACPI keywords.
 EFI_DEVICE_PATH_PROTOCOL *ParseFieldNode(CHAR16 *ParamText, const NODE_TEXT_ROW *Row);
@@ -309,14 +318,9 @@ EFI_DEVICE_PATH_PROTOCOL *ParseUsbWwidNode(CHAR16 *ParamText, const NODE_TEXT_RO
 EFI_DEVICE_PATH_PROTOCOL *ParseIscsiNode(CHAR16 *ParamText, const NODE_TEXT_ROW *Row);
 EFI_DEVICE_PATH_PROTOCOL *ParseDnsNode(CHAR16 *ParamText, const NODE_TEXT_ROW *Row);
 EFI_DEVICE_PATH_PROTOCOL *ParseUriNode(CHAR16 *ParamText, const NODE_TEXT_ROW *Row);
-EFI_DEVICE_PATH_PROTOCOL *ParseWiFiNode(CHAR16 *ParamText, const NODE_TEXT_ROW *Row);
-EFI_DEVICE_PATH_PROTOCOL *ParseBluetoothNode(CHAR16 *ParamText, const NODE_TEXT_ROW *Row);
-EFI_DEVICE_PATH_PROTOCOL *ParseBluetoothLeNode(CHAR16 *ParamText, const NODE_TEXT_ROW *Row);
 
 // Row parsers of the media and BBS keywords.
 EFI_DEVICE_PATH_PROTOCOL *ParseHardDriveNode(CHAR16 *ParamText, const NODE_TEXT_ROW *Row);
-EFI_DEVICE_PATH_PROTOCOL *ParseGuidNode(CHAR16 *ParamText, const NODE_TEXT_ROW *Row);
-EFI_DEVICE_PATH_PROTOCOL *ParseRamDiskNode(CHAR16 *ParamText, const NODE_TEXT_ROW *Row);
 EFI_DEVICE_PATH_PROTOCOL *ParseVirtualDiskNode(CHAR16 *ParamText, const NODE_TEXT_ROW *Row);
 EFI_DEVICE_PATH_PROTOCOL *ParseBbsNode(CHAR16 *ParamText, const NODE_TEXT_ROW *Row);
 
@@ -345,13 +349,10 @@ typedef enum {
 
 EFI_DEVICE_PATH_PROTOCOL *ParseFixedVendorRow(CHAR16 *ParamText, const NODE_TEXT_ROW *Row);
 EFI_DEVICE_PATH_PROTOCOL *ParseAtaNode(CHAR16 *ParamText, const NODE_TEXT_ROW *Row);
-EFI_DEVICE_PATH_PROTOCOL *ParseFibreExNode(CHAR16 *ParamText, const NODE_TEXT_ROW *Row);
-EFI_DEVICE_PATH_PROTOCOL *ParseInfinibandNode(CHAR16 *ParamText, const NODE_TEXT_ROW *Row);
 EFI_DEVICE_PATH_PROTOCOL *ParseUartFlowCtrlNode(CHAR16 *ParamText, const NODE_TEXT_ROW *Row);
 EFI_DEVICE_PATH_PROTOCOL *ParseSasNode(CHAR16 *ParamText, const NODE_TEXT_ROW *Row);
 EFI_DEVICE_PATH_PROTOCOL *ParseSasExNode(CHAR16 *ParamText, const NODE_TEXT_ROW *Row);
 EFI_DEVICE_PATH_PROTOCOL *ParseNvmeNode(CHAR16 *ParamText, const NODE_TEXT_ROW *Row);
-EFI_DEVICE_PATH_PROTOCOL *ParseSataNode(CHAR16 *ParamText, const NODE_TEXT_ROW *Row);
 
 // The SAS device topology of a device kind ("NoTopology", "SAS", "SATA" or a
 // number), a location ("Internal", "External" or a number), a connection

@@ -78,9 +78,10 @@ BOOLEAN ValidateDeviceNode(const EFI_DEVICE_PATH_PROTOCOL *Node) {
   return Walk.Fault == DevicePathValid || (Walk.Fault == DevicePathNoEndNode && Walk.Offset != 0);
 }
 
-// A function of its own in the image, never inlined into the callers below:
-// boardinv devpath --efi calls it there, found through the image's map.
-__attribute__((noinline)) UINT64 GetDevicePathSize(const EFI_DEVICE_PATH_PROTOCOL *DevicePath) {
+// A function of its own in the image, never inlined into the callers below
+// and kept by the link though no code of the image calls it: boardinv
+// devpath --efi calls it there, found through the image's map.
+__attribute__((noinline, used)) UINT64 GetDevicePathSize(const EFI_DEVICE_PATH_PROTOCOL *DevicePath) {
   return GetDevicePathSizeWithin(DevicePath, MAX_PATH_SIZE, nullptr);
 }
 

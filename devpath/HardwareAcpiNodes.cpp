@@ -23,13 +23,32 @@ EFI_DEVICE_PATH_PROTOCOL *ParseFieldNode(CHAR16 *ParamText, const NODE_TEXT_ROW 
     return nullptr;
   }
   CHAR16 *Cursor = ParamText;
-  for (UINTN Index = 0; Index < NODE_FIELD_COUNT && Row->Fields[Index].Width != 0; Index++) {
-    const NODE_FIELD *Field = &Row->Fields[Index];
+  for (const NODE_FIELD *Field = &gNodeTextTables.Fields[Row->Fields]; Field->Width != 0; Field++) {
     CHAR16 *Param = NextParam(&Cursor);
-    UINT64 Value = Field->Reader == HexField      ? ParseHexValue(Param)
-                   : Field->Reader == EisaIdField ? EisaIdFromText(Param)
-                                                  : ParseNumber(Param);
-    WriteLittleEndian((UINT8 *)Node + Field->Offset, Field->Width, Value);
+    UINT8 *Destination = (UINT8 *)Node + Field->Offset;
+    switch (Field->Reader) {
+      case GuidField:
+        WriteGuidText(Destination, Param);
+        break;
+      case HexBytesField:
+        HexTextToBytes(Param, 2 * Field->Width, Destination, Field->Width);
+        break;
+      case BigEndianField:
+        WriteBigEndian64(Destination, ParseNumber(Param));
+        break;
+      case NarrowTextField:
+        for (UINTN Index = 0; Index < Field->Width && Param[Index] != 0; Index++) {
+          Destination[Index] = (UINT8)Param[Index];
+        }
+        break;
+      default:
+        WriteLittleEndian(Destination, Field->Width,
+                          Field->Reader == HexField                               ? ParseHexValue(Param)
+                          : Field->Reader == EisaIdField                          ? EisaIdFromText(Param)
+                          : Field->Reader == AllOnesIfEmptyField && *Param == 0 ? ~(UINT64)0
+                                                                                  : ParseNumber(Param));
+        break;
+    }
   }
   return Node;
 }

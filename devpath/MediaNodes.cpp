@@ -1,8 +1,8 @@
 // Parsers of the media (type 4) and BBS (type 5) node keywords: hard-drive
-// partitions, nodes that hold one GUID, RAM disks and the virtual disks,
-// and legacy BBS boot devices. "MediaPath", "BbsPath", "VenMedia", "CDROM"
-// and "Offset" need no parser of their own: their rows use the generic,
-// vendor and field builders.
+// partitions, the virtual disks and legacy BBS boot devices. "MediaPath",
+// "BbsPath", "VenMedia", "CDROM", "Offset", "Media", "Fv", "FvFile" and
+// "RamDisk" need no parser of their own: their rows use the generic, vendor
+// and field builders.
 //
 // Parameters are taken in text order with NextParam; nothing is reported.
 // Keyword words are compared with the whole parameter, case-sensitive.
@@ -18,7 +18,8 @@ static const EFI_GUID gVirtualDiskTypeGuids[VirtualDiskKinds] = {
 };
 
 // BBS device types: a word's type is its place in this list, from 1.
-static const CHAR16 *const gBbsDeviceTypeWords[] = {u"Floppy", u"HD", u"CDROM", u"PCMCIA", u"USB", u"Network"};
+static const CHAR8 gBbsDeviceTypeWords[] = "Floppy\0HD\0CDROM\0PCMCIA\0USB\0Network\0";
+static constexpr UINTN BBS_DEVICE_TYPE_WORDS = 6;
 
 // HD(Partition,Type,Signature,Start,Size). Type "MBR" takes a 32-bit
 // signature, "GPT" a GUID; any other Type is the signature type as a
@@ -35,12 +36,12 @@ EFI_DEVICE_PATH_PROTOCOL *ParseHardDriveNode(CHAR16 *ParamText, const NODE_TEXT_
     return nullptr;
   }
   SetField(Node, &HARDDRIVE_DEVICE_PATH::PartitionNumber, ParseNumber(PartitionText));
-  if (TextIsWord(TypeText, u"MBR")) {
+  if (TextIsWord(TypeText, "MBR")) {
     SetField(Node, &HARDDRIVE_DEVICE_PATH::MBRType, MBR_TYPE_PCAT);
     SetField(Node, &HARDDRIVE_DEVICE_PATH::SignatureType, SIGNATURE_TYPE_MBR);
     // A 32-bit signature in the first bytes of the field.
     WriteLittleEndian(Node->Signature, sizeof(UINT32), ParseNumber(SignatureText));
-  } else if (TextIsWord(TypeText, u"GPT")) {
+  } else if (TextIsWord(TypeText, "GPT")) {
     SetField(Node, &HARDDRIVE_DEVICE_PATH::MBRType, MBR_TYPE_EFI_PARTITION_TABLE_HEADER);
     SetField(Node, &HARDDRIVE_DEVICE_PATH::SignatureType, SIGNATURE_TYPE_GUID);
     SetGuidField(Node, &HARDDRIVE_DEVICE_PATH::Signature, SignatureText);
@@ -52,60 +53,20 @@ EFI_DEVICE_PATH_PROTOCOL *ParseHardDriveNode(CHAR16 *ParamText, const NODE_TEXT_
   return &Node->Header;
 }
 
-// Media(Guid), Fv(Guid), FvFile(Guid): a node of one GUID, which the three
-// layouts hold in the same place.
-static_assert(offsetof(MEDIA_PROTOCOL_DEVICE_PATH, Protocol) == offsetof(MEDIA_FW_VOL_DEVICE_PATH, FvName) &&
-                  offsetof(MEDIA_PROTOCOL_DEVICE_PATH, Protocol) ==
-                      offsetof(MEDIA_FW_VOL_FILEPATH_DEVICE_PATH, FvFileName) &&
-                  sizeof(MEDIA_PROTOCOL_DEVICE_PATH) == sizeof(MEDIA_FW_VOL_DEVICE_PATH) &&
-                  sizeof(MEDIA_PROTOCOL_DEVICE_PATH) == sizeof(MEDIA_FW_VOL_FILEPATH_DEVICE_PATH),
-              "the GUID nodes share one layout");
-
-EFI_DEVICE_PATH_PROTOCOL *ParseGuidNode(CHAR16 *ParamText, const NODE_TEXT_ROW *Row) {
-  CHAR16 *Cursor = ParamText;
-  CHAR16 *GuidText = NextParam(&Cursor);
-  MEDIA_PROTOCOL_DEVICE_PATH *Node = CreateNode<MEDIA_PROTOCOL_DEVICE_PATH>(Row->Type, Row->SubType);
-  if (Node == nullptr) {
-    return nullptr;
-  }
-  SetGuidField(Node, &MEDIA_PROTOCOL_DEVICE_PATH::Protocol, GuidText);
-  return &Node->Header;
-}
-
-// A RAM disk node from Start, End and Instance, the disk type GUID left
-// zero; *Cursor is left at the parameters after them.
-static MEDIA_RAM_DISK_DEVICE_PATH *CreateRamDiskNode(CHAR16 **Cursor, const NODE_TEXT_ROW *Row) {
-  CHAR16 *StartText = NextParam(Cursor);
-  CHAR16 *EndText = NextParam(Cursor);
-  CHAR16 *InstanceText = NextParam(Cursor);
-  MEDIA_RAM_DISK_DEVICE_PATH *Node = CreateNode<MEDIA_RAM_DISK_DEVICE_PATH>(Row->Type, Row->SubType);
-  if (Node != nullptr) {
-    SetField(Node, &MEDIA_RAM_DISK_DEVICE_PATH::StartingAddress, ParseNumber(StartText));
-    SetField(Node, &MEDIA_RAM_DISK_DEVICE_PATH::EndingAddress, ParseNumber(EndText));
-    SetField(Node, &MEDIA_RAM_DISK_DEVICE_PATH::Instance, ParseNumber(InstanceText));
-  }
-  return Node;
-}
-
-// RamDisk(Start,End,Instance,TypeGuid)
-EFI_DEVICE_PATH_PROTOCOL *ParseRamDiskNode(CHAR16 *ParamText, const NODE_TEXT_ROW *Row) {
-  CHAR16 *Cursor = ParamText;
-  MEDIA_RAM_DISK_DEVICE_PATH *Node = CreateRamDiskNode(&Cursor, Row);
-  if (Node == nullptr) {
-    return nullptr;
-  }
-  SetGuidField(Node, &MEDIA_RAM_DISK_DEVICE_PATH::TypeGuid, NextParam(&Cursor));
-  return &Node->Header;
-}
-
 // VirtualDisk(Start,End,Instance) and its kin: a RAM disk node whose disk
 // type is the GUID of the row's kind (the row's preset).
 EFI_DEVICE_PATH_PROTOCOL *ParseVirtualDiskNode(CHAR16 *ParamText, const NODE_TEXT_ROW *Row) {
   CHAR16 *Cursor = ParamText;
-  MEDIA_RAM_DISK_DEVICE_PATH *Node = CreateRamDiskNode(&Cursor, Row);
+  CHAR16 *StartText = NextParam(&Cursor);
+  CHAR16 *EndText = NextParam(&Cursor);
+  CHAR16 *InstanceText = NextParam(&Cursor);
+  MEDIA_RAM_DISK_DEVICE_PATH *Node = CreateNode<MEDIA_RAM_DISK_DEVICE_PATH>(Row->Type, Row->SubType);
   if (Node == nullptr) {
     return nullptr;
   }
+  SetField(Node, &MEDIA_RAM_DISK_DEVICE_PATH::StartingAddress, ParseNumber(StartText));
+  SetField(Node, &MEDIA_RAM_DISK_DEVICE_PATH::EndingAddress, ParseNumber(EndText));
+  SetField(Node, &MEDIA_RAM_DISK_DEVICE_PATH::Instance, ParseNumber(InstanceText));
   CopyMem(FieldBytes(Node, &MEDIA_RAM_DISK_DEVICE_PATH::TypeGuid), &gVirtualDiskTypeGuids[Row->Preset],
           sizeof(EFI_GUID));
   return &Node->Header;
@@ -127,13 +88,9 @@ EFI_DEVICE_PATH_PROTOCOL *ParseBbsNode(CHAR16 *ParamText, const NODE_TEXT_ROW *R
   if (Node == nullptr) {
     return nullptr;
   }
-  UINT64 DeviceType = 0;
-  for (UINTN Index = 0; Index < ArrayCount(gBbsDeviceTypeWords) && DeviceType == 0; Index++) {
-    if (TextIsWord(TypeText, gBbsDeviceTypeWords[Index])) {
-      DeviceType = Index + 1;
-    }
-  }
-  SetField(Node, &BBS_BBS_DEVICE_PATH::DeviceType, DeviceType != 0 ? DeviceType : ParseNumber(TypeText));
+  UINTN DeviceType = WordIndex(TypeText, gBbsDeviceTypeWords);
+  SetField(Node, &BBS_BBS_DEVICE_PATH::DeviceType,
+           DeviceType < BBS_DEVICE_TYPE_WORDS ? DeviceType + 1 : ParseNumber(TypeText));
   SetField(Node, &BBS_BBS_DEVICE_PATH::StatusFlag, ParseNumber(FlagsText));
   UINT8 *Description = VariableBytes(Node);
   for (UINTN Index = 0; Index < Characters; Index++) {

@@ -30,13 +30,16 @@ static const EFI_GUID gMessagingVendorGuids[] = {
 static_assert(ArrayCount(gMessagingVendorGuids) == MSG_VENDOR_GUID_COUNT,
               "one GUID for each vendor GUID index");
 
-// Keyword words of keyword-valued parameters; a word's position is its value.
-static const CHAR16 *const gAtaChannelWords[] = {u"Primary", u"Secondary"};
-static const CHAR16 *const gAtaDriveWords[] = {u"Master", u"Slave"};
-static const CHAR16 *const gSasLocationWords[] = {u"Internal", u"External"};
-static const CHAR16 *const gSasConnectionWords[] = {u"Direct", u"Expanded"};
+// Keyword words of keyword-valued parameters (WordIndex lists); a word's
+// position is its value.
+static const CHAR8 gAtaChannelWords[] = "Primary\0Secondary\0";
+static const CHAR8 gAtaDriveWords[] = "Master\0Slave\0";
+static const CHAR8 gSasLocationWords[] = "Internal\0External\0";
+static const CHAR8 gSasConnectionWords[] = "Direct\0Expanded\0";
 // Flow control map values from 1.
-static const CHAR16 *const gFlowControlWords[] = {u"Hardware", u"XonXoff"};
+static const CHAR8 gFlowControlWords[] = "Hardware\0XonXoff\0";
+// Each of the lists above holds two words.
+static constexpr UINTN TWO_WORDS = 2;
 
 // The SAS device topology: bits 0-3 say how much topology information
 // there is, bit 4 the SATA device, bit 5 the external location, bits 6-7 the
@@ -51,9 +54,6 @@ static constexpr UINTN SAS_TOPOLOGY_CONNECTION_SHIFT = 6;
 static constexpr UINT64 SAS_TOPOLOGY_CONNECTION_MASK = 0x3;
 static constexpr UINTN SAS_TOPOLOGY_BAY_SHIFT = 8;
 
-// The value of a PortMultiplierPortNumber for a device attached directly.
-static constexpr UINT16 SATA_NO_PORT_MULTIPLIER = 0xFFFF;
-
 // EUI-64 groups in an NVMe namespace text.
 static constexpr UINTN NVME_EUI64_GROUPS = sizeof(NVME_NAMESPACE_DEVICE_PATH::NamespaceUuid);
 
@@ -64,20 +64,11 @@ VOID WriteBigEndian64(UINT8 *Destination, UINT64 Value) {
   }
 }
 
-// The position of the word that Text is, whole and in the same case; Count
-// when it is none of them.
-static UINTN WordIndex(const CHAR16 *Text, const CHAR16 *const *Words, UINTN Count) {
-  UINTN Index = 0;
-  while (Index < Count && !TextIsWord(Text, Words[Index])) {
-    Index++;
-  }
-  return Index;
-}
-
-// The position of the word that Text is, or else Text read as a number.
-static UINT64 WordOrNumber(const CHAR16 *Text, const CHAR16 *const *Words, UINTN Count) {
-  UINTN Index = WordIndex(Text, Words, Count);
-  return Index < Count ? Index : ParseNumber(Text);
+// The position of the word that Text is among the two of Words, or else
+// Text read as a number.
+static UINT64 WordOrNumber(const CHAR16 *Text, const CHAR8 *Words) {
+  UINTN Index = WordIndex(Text, Words);
+  return Index < TWO_WORDS ? Index : ParseNumber(Text);
 }
 
 // A vendor-defined messaging node of Length bytes carrying a fixed GUID.
@@ -112,47 +103,9 @@ EFI_DEVICE_PATH_PROTOCOL *ParseAtaNode(CHAR16 *ParamText, const NODE_TEXT_ROW *R
     return nullptr;
   }
   SetField(Node, &ATAPI_DEVICE_PATH::PrimarySecondary,
-           WordOrNumber(ChannelText, gAtaChannelWords, ArrayCount(gAtaChannelWords)));
-  SetField(Node, &ATAPI_DEVICE_PATH::SlaveMaster, WordOrNumber(DriveText, gAtaDriveWords, ArrayCount(gAtaDriveWords)));
+           WordOrNumber(ChannelText, gAtaChannelWords));
+  SetField(Node, &ATAPI_DEVICE_PATH::SlaveMaster, WordOrNumber(DriveText, gAtaDriveWords));
   SetField(Node, &ATAPI_DEVICE_PATH::Lun, ParseNumber(LunText));
-  return &Node->Header;
-}
-
-// FibreEx(WWN,Lun): both most significant byte first.
-EFI_DEVICE_PATH_PROTOCOL *ParseFibreExNode(CHAR16 *ParamText, const NODE_TEXT_ROW *Row) {
-  CHAR16 *Cursor = ParamText;
-  CHAR16 *NameText = NextParam(&Cursor);
-  CHAR16 *LunText = NextParam(&Cursor);
-  FIBRECHANNELEX_DEVICE_PATH *Node = CreateNode<FIBRECHANNELEX_DEVICE_PATH>(Row->Type, Row->SubType);
-  if (Node == nullptr) {
-    return nullptr;
-  }
-  UINT64 Value;
-  ParseNumber64(NameText, &Value);
-  SetBigEndianField(Node, &FIBRECHANNELEX_DEVICE_PATH::WWN, Value);
-  ParseNumber64(LunText, &Value);
-  SetBigEndianField(Node, &FIBRECHANNELEX_DEVICE_PATH::Lun, Value);
-  return &Node->Header;
-}
-
-// Infiniband(Flags,PortGid,ServiceId,TargetPortId,DeviceId): the port GID
-// is written as a GUID text.
-EFI_DEVICE_PATH_PROTOCOL *ParseInfinibandNode(CHAR16 *ParamText, const NODE_TEXT_ROW *Row) {
-  CHAR16 *Cursor = ParamText;
-  CHAR16 *FlagsText = NextParam(&Cursor);
-  CHAR16 *GidText = NextParam(&Cursor);
-  INFINIBAND_DEVICE_PATH *Node = CreateNode<INFINIBAND_DEVICE_PATH>(Row->Type, Row->SubType);
-  if (Node == nullptr) {
-    return nullptr;
-  }
-  SetField(Node, &INFINIBAND_DEVICE_PATH::ResourceFlags, ParseNumber(FlagsText));
-  SetGuidField(Node, &INFINIBAND_DEVICE_PATH::PortGid, GidText);
-  // ServiceId, TargetPortId, DeviceId: the rest of the parameters in order.
-  static constexpr UINT64 INFINIBAND_DEVICE_PATH::*IdFields[] = {
-      &INFINIBAND_DEVICE_PATH::ServiceId, &INFINIBAND_DEVICE_PATH::TargetPortId, &INFINIBAND_DEVICE_PATH::DeviceId};
-  for (UINTN Index = 0; Index < ArrayCount(IdFields); Index++) {
-    SetField(Node, IdFields[Index], ParseNumber(NextParam(&Cursor)));
-  }
   return &Node->Header;
 }
 
@@ -164,18 +117,18 @@ EFI_DEVICE_PATH_PROTOCOL *ParseUartFlowCtrlNode(CHAR16 *ParamText, const NODE_TE
   if (Node == nullptr) {
     return nullptr;
   }
-  UINTN Index = WordIndex(MapText, gFlowControlWords, ArrayCount(gFlowControlWords));
-  SetField(Node, &UART_FLOW_CONTROL_DEVICE_PATH::FlowControlMap, Index < ArrayCount(gFlowControlWords) ? Index + 1 : 0);
+  UINTN Index = WordIndex(MapText, gFlowControlWords);
+  SetField(Node, &UART_FLOW_CONTROL_DEVICE_PATH::FlowControlMap, Index < TWO_WORDS ? Index + 1 : 0);
   return &Node->Header;
 }
 
 UINT16 SasTopologyFromText(const CHAR16 *DeviceKind, const CHAR16 *Location, const CHAR16 *Connection,
                            const CHAR16 *DriveBay) {
-  if (TextIsWord(DeviceKind, u"NoTopology")) {
+  if (TextIsWord(DeviceKind, "NoTopology")) {
     return SAS_TOPOLOGY_NONE;
   }
-  BOOLEAN Sata = TextIsWord(DeviceKind, u"SATA");
-  if (!Sata && !TextIsWord(DeviceKind, u"SAS")) {
+  BOOLEAN Sata = TextIsWord(DeviceKind, "SATA");
+  if (!Sata && !TextIsWord(DeviceKind, "SAS")) {
     return (UINT16)ParseNumber(DeviceKind);
   }
   // One byte of topology for bay 0, two with the bay above.
@@ -185,8 +138,8 @@ UINT16 SasTopologyFromText(const CHAR16 *DeviceKind, const CHAR16 *Location, con
   if (Sata) {
     Topology |= SAS_TOPOLOGY_SATA_DEVICE;
   }
-  UINT64 LocationValue = WordOrNumber(Location, gSasLocationWords, ArrayCount(gSasLocationWords));
-  UINT64 ConnectionValue = WordOrNumber(Connection, gSasConnectionWords, ArrayCount(gSasConnectionWords));
+  UINT64 LocationValue = WordOrNumber(Location, gSasLocationWords);
+  UINT64 ConnectionValue = WordOrNumber(Connection, gSasConnectionWords);
   Topology |= (UINT16)((LocationValue & SAS_TOPOLOGY_LOCATION_MASK) << SAS_TOPOLOGY_LOCATION_SHIFT);
   Topology |= (UINT16)((ConnectionValue & SAS_TOPOLOGY_CONNECTION_MASK) << SAS_TOPOLOGY_CONNECTION_SHIFT);
   return Topology;
@@ -282,20 +235,3 @@ EFI_DEVICE_PATH_PROTOCOL *ParseNvmeNode(CHAR16 *ParamText, const NODE_TEXT_ROW *
   return &Node->Header;
 }
 
-// Sata(HbaPort,MultiplierPort,Lun): no multiplier port text means the
-// device is attached directly.
-EFI_DEVICE_PATH_PROTOCOL *ParseSataNode(CHAR16 *ParamText, const NODE_TEXT_ROW *Row) {
-  CHAR16 *Cursor = ParamText;
-  CHAR16 *HbaText = NextParam(&Cursor);
-  CHAR16 *MultiplierText = NextParam(&Cursor);
-  CHAR16 *LunText = NextParam(&Cursor);
-  SATA_DEVICE_PATH *Node = CreateNode<SATA_DEVICE_PATH>(Row->Type, Row->SubType);
-  if (Node == nullptr) {
-    return nullptr;
-  }
-  SetField(Node, &SATA_DEVICE_PATH::HBAPortNumber, ParseNumber(HbaText));
-  SetField(Node, &SATA_DEVICE_PATH::PortMultiplierPortNumber,
-           *MultiplierText == 0 ? SATA_NO_PORT_MULTIPLIER : ParseNumber(MultiplierText));
-  SetField(Node, &SATA_DEVICE_PATH::Lun, ParseNumber(LunText));
-  return &Node->Header;
-}

@@ -39,10 +39,10 @@ static VOID StoreNarrowText(UINT8 *Field, const CHAR16 *Text, UINTN Count) {
 }
 
 UINT64 ParseIpProtocol(const CHAR16 *Text) {
-  if (TextIsWord(Text, u"UDP")) {
+  if (TextIsWord(Text, "UDP")) {
     return IP_PROTOCOL_UDP;
   }
-  if (TextIsWord(Text, u"TCP")) {
+  if (TextIsWord(Text, "TCP")) {
     return IP_PROTOCOL_TCP;
   }
   return ParseNumber(Text);
@@ -81,7 +81,7 @@ EFI_DEVICE_PATH_PROTOCOL *ParseIpv4Node(CHAR16 *ParamText, const NODE_TEXT_ROW *
   }
   ParseIpv4Text(RemoteText, &Node->RemoteIpAddress);
   SetField(Node, &IPv4_DEVICE_PATH::Protocol, ParseIpProtocol(ProtocolText));
-  SetField(Node, &IPv4_DEVICE_PATH::StaticIpAddress, TextIsWord(TypeText, u"Static") ? TRUE : FALSE);
+  SetField(Node, &IPv4_DEVICE_PATH::StaticIpAddress, TextIsWord(TypeText, "Static") ? TRUE : FALSE);
   ParseIpv4Text(LocalText, &Node->LocalIpAddress);
   if (*GatewayText != 0 && *MaskText != 0) {
     ParseIpv4Text(GatewayText, &Node->GatewayIpAddress);
@@ -108,8 +108,8 @@ EFI_DEVICE_PATH_PROTOCOL *ParseIpv6Node(CHAR16 *ParamText, const NODE_TEXT_ROW *
   SetField(Node, &IPv6_DEVICE_PATH::Protocol, ParseIpProtocol(ProtocolText));
   // Any origin word but the first two reads as stateful.
   SetField(Node, &IPv6_DEVICE_PATH::IpAddressOrigin,
-           TextIsWord(OriginText, u"Static")                   ? IPV6_ORIGIN_STATIC
-           : TextIsWord(OriginText, u"StatelessAutoConfigure") ? IPV6_ORIGIN_STATELESS_AUTO_CONFIGURATION
+           TextIsWord(OriginText, "Static")                   ? IPV6_ORIGIN_STATIC
+           : TextIsWord(OriginText, "StatelessAutoConfigure") ? IPV6_ORIGIN_STATELESS_AUTO_CONFIGURATION
                                                                : IPV6_ORIGIN_STATEFUL_AUTO_CONFIGURATION);
   ParseIpv6Text(LocalText, &Node->LocalIpAddress);
   if (*GatewayText != 0 && *PrefixText != 0) {
@@ -121,8 +121,9 @@ EFI_DEVICE_PATH_PROTOCOL *ParseIpv6Node(CHAR16 *ParamText, const NODE_TEXT_ROW *
 
 // Parity by its first letter and stop bits by the whole word, each in the
 // order of its values from 0; a text that none of them fits is a number.
-static const CHAR16 gUartParityLetters[] = u"DNEOMS";
-static const CHAR16 *const gUartStopBitsWords[] = {u"D", u"1", u"1.5", u"2"};
+static const CHAR8 gUartParityLetters[] = "DNEOMS";
+static const CHAR8 gUartStopBitsWords[] = "D\0001\0001.5\0002\0";
+static constexpr UINTN UART_STOP_BITS_WORDS = 4;
 
 // Uart(BaudRate,DataBits,Parity,StopBits)
 EFI_DEVICE_PATH_PROTOCOL *ParseUartNode(CHAR16 *ParamText, const NODE_TEXT_ROW *) {
@@ -136,23 +137,18 @@ EFI_DEVICE_PATH_PROTOCOL *ParseUartNode(CHAR16 *ParamText, const NODE_TEXT_ROW *
     return nullptr;
   }
   SetField(Node, &UART_DEVICE_PATH::BaudRate,
-           TextIsWord(BaudText, u"DEFAULT") ? UART_DEFAULT_BAUD_RATE : ParseNumber(BaudText));
+           TextIsWord(BaudText, "DEFAULT") ? UART_DEFAULT_BAUD_RATE : ParseNumber(BaudText));
   SetField(Node, &UART_DEVICE_PATH::DataBits,
-           TextIsWord(DataBitsText, u"DEFAULT") ? UART_DEFAULT_DATA_BITS : ParseNumber(DataBitsText));
+           TextIsWord(DataBitsText, "DEFAULT") ? UART_DEFAULT_DATA_BITS : ParseNumber(DataBitsText));
   UINT64 Parity = ParseNumber(ParityText);
   for (UINT8 Value = 0; gUartParityLetters[Value] != 0; Value++) {
-    if (*ParityText == gUartParityLetters[Value]) {
+    if (*ParityText == (UINT8)gUartParityLetters[Value]) {
       Parity = Value;
     }
   }
   SetField(Node, &UART_DEVICE_PATH::Parity, Parity);
-  UINT64 StopBits = ParseNumber(StopBitsText);
-  for (UINT8 Value = 0; Value < ArrayCount(gUartStopBitsWords); Value++) {
-    if (TextIsWord(StopBitsText, gUartStopBitsWords[Value])) {
-      StopBits = Value;
-    }
-  }
-  SetField(Node, &UART_DEVICE_PATH::StopBits, StopBits);
+  UINTN StopBits = WordIndex(StopBitsText, gUartStopBitsWords);
+  SetField(Node, &UART_DEVICE_PATH::StopBits, StopBits < UART_STOP_BITS_WORDS ? StopBits : ParseNumber(StopBitsText));
   return &Node->Header;
 }
 
@@ -279,20 +275,20 @@ EFI_DEVICE_PATH_PROTOCOL *ParseIscsiNode(CHAR16 *ParamText, const NODE_TEXT_ROW 
   ParseNumber64(LunText, &Lun);
   SetBigEndianField(Node, &ISCSI_DEVICE_PATH::Lun, Lun);
   UINT16 Options = 0;
-  if (TextIsWord(HeaderDigestText, u"CRC32C")) {
+  if (TextIsWord(HeaderDigestText, "CRC32C")) {
     Options |= ISCSI_LOGIN_OPTION_HEADER_DIGEST_CRC32C;
   }
-  if (TextIsWord(DataDigestText, u"CRC32C")) {
+  if (TextIsWord(DataDigestText, "CRC32C")) {
     Options |= ISCSI_LOGIN_OPTION_DATA_DIGEST_CRC32C;
   }
-  if (TextIsWord(AuthenticationText, u"None")) {
+  if (TextIsWord(AuthenticationText, "None")) {
     Options |= ISCSI_LOGIN_OPTION_AUTHMETHOD_NONE;
-  } else if (TextIsWord(AuthenticationText, u"CHAP_UNI")) {
+  } else if (TextIsWord(AuthenticationText, "CHAP_UNI")) {
     Options |= ISCSI_LOGIN_OPTION_CHAP_UNI;
   }
   SetField(Node, &ISCSI_DEVICE_PATH::LoginOption, Options);
   SetField(Node, &ISCSI_DEVICE_PATH::NetworkProtocol,
-           (*ProtocolText == 0 || TextIsWord(ProtocolText, u"TCP")) ? ISCSI_PROTOCOL_TCP : ISCSI_PROTOCOL_OTHER);
+           (*ProtocolText == 0 || TextIsWord(ProtocolText, "TCP")) ? ISCSI_PROTOCOL_TCP : ISCSI_PROTOCOL_OTHER);
   return &Node->Header;
 }
 
@@ -354,43 +350,3 @@ EFI_DEVICE_PATH_PROTOCOL *ParseUriNode(CHAR16 *ParamText, const NODE_TEXT_ROW *)
   return &Node->Header;
 }
 
-// Wi-Fi(SSID): the first 32 characters, zero-padded, no terminator of its
-// own.
-EFI_DEVICE_PATH_PROTOCOL *ParseWiFiNode(CHAR16 *ParamText, const NODE_TEXT_ROW *) {
-  CHAR16 *Cursor = ParamText;
-  CHAR16 *Ssid = NextParam(&Cursor);
-  WIFI_DEVICE_PATH *Node = CreateNode<WIFI_DEVICE_PATH>(MESSAGING_DEVICE_PATH, MSG_WIFI_DP);
-  if (Node == nullptr) {
-    return nullptr;
-  }
-  StoreNarrowText(Node->SSId, Ssid, BoundedStrLen(Ssid, sizeof(Node->SSId)));
-  return &Node->Header;
-}
-
-// Bluetooth(Address): 12 hex digits into the 6 address bytes in text order,
-// all zero when there are fewer.
-EFI_DEVICE_PATH_PROTOCOL *ParseBluetoothNode(CHAR16 *ParamText, const NODE_TEXT_ROW *Row) {
-  CHAR16 *Cursor = ParamText;
-  CHAR16 *AddressText = NextParam(&Cursor);
-  BLUETOOTH_DEVICE_PATH *Node = CreateNode<BLUETOOTH_DEVICE_PATH>(Row->Type, Row->SubType);
-  if (Node == nullptr) {
-    return nullptr;
-  }
-  HexTextToBytes(AddressText, 2 * sizeof(Node->Address), Node->Address, sizeof(Node->Address));
-  return &Node->Header;
-}
-
-// BluetoothLE(Address,AddressType): the address as for Bluetooth, then its
-// type.
-EFI_DEVICE_PATH_PROTOCOL *ParseBluetoothLeNode(CHAR16 *ParamText, const NODE_TEXT_ROW *Row) {
-  CHAR16 *Cursor = ParamText;
-  CHAR16 *AddressText = NextParam(&Cursor);
-  CHAR16 *TypeText = NextParam(&Cursor);
-  BLUETOOTH_LE_DEVICE_PATH *Node = CreateNode<BLUETOOTH_LE_DEVICE_PATH>(Row->Type, Row->SubType);
-  if (Node == nullptr) {
-    return nullptr;
-  }
-  HexTextToBytes(AddressText, 2 * sizeof(Node->Address), Node->Address, sizeof(Node->Address));
-  SetField(Node, &BLUETOOTH_LE_DEVICE_PATH::AddressType, ParseNumber(TypeText));
-  return &Node->Header;
-}

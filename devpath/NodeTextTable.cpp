@@ -37,188 +37,268 @@ static constexpr UINT16 PNP_KEYBOARD = 0x0301;          // PNP0301, "Keyboard"
 static constexpr UINT16 PNP_SERIAL_PORT = 0x0501;       // PNP0501, "Serial"
 static constexpr UINT16 PNP_PARALLEL_PORT = 0x0401;     // PNP0401, "ParallelPort"
 
+// The parsers the rows name, in the order of the table of parsers. The rows
+// name a parser by its place here: constant evaluation compares these
+// numbers, never the addresses of two functions.
+#define NODE_PARSERS(X) \
+  X(ParseFieldNode) \
+  X(ParsePathNode) \
+  X(ParseGenericRow) \
+  X(ParseVendorRow) \
+  X(ParseAcpiHidRow) \
+  X(ParseAcpiExNode) \
+  X(ParseAcpiExpNode) \
+  X(ParseAcpiAdrNode) \
+  X(ParseAtaNode) \
+  X(ParseFixedVendorRow) \
+  X(ParseUartFlowCtrlNode) \
+  X(ParseSasNode) \
+  X(ParseSasExNode) \
+  X(ParseNvmeNode) \
+  X(ParseMacAddressNode) \
+  X(ParseIpv4Node) \
+  X(ParseIpv6Node) \
+  X(ParseUartNode) \
+  X(ParseUsbClassRow) \
+  X(ParseUsbWwidNode) \
+  X(ParseIscsiNode) \
+  X(ParseDnsNode) \
+  X(ParseUriNode) \
+  X(ParseHardDriveNode) \
+  X(ParseVirtualDiskNode) \
+  X(ParseBbsNode)
+#define PARSER_ID(Parser) Parser##Id,
+typedef enum { NODE_PARSERS(PARSER_ID) NODE_PARSER_IDS } NODE_PARSER_ID;
+#undef PARSER_ID
+static_assert(NODE_PARSER_IDS == NODE_PARSER_COUNT, "NODE_PARSER_COUNT is not the number of parsers");
+
+// A keyword row as written, before it is packed into the compact tables
+// below (keyword text, parser index, fields).
+static constexpr UINTN MAX_ROW_FIELDS = 6;
+struct NODE_ROW_SOURCE {
+  const char *Keyword;
+  NODE_PARSER_ID Parser;
+  UINT8 Type;
+  UINT8 SubType;
+  UINT16 Preset;
+  NODE_FIELD Fields[MAX_ROW_FIELDS];
+};
+
 // A row whose parser needs no fields.
-#define ROW_ONLY(Keyword, Parser, Type, SubType, Preset) {Keyword, Parser, Type, SubType, Preset, {}}
+#define ROW_ONLY(Keyword, Parser, Type, SubType, Preset) {Keyword, Parser##Id, Type, SubType, Preset, {}}
 // A row of ParseFieldNode: a node laid out as Layout, whose fields the
 // parameters fill in the order given.
 #define FIELD_ROW(Keyword, Type, SubType, Layout, ...) \
-  {Keyword, ParseFieldNode, Type, SubType, sizeof(Layout), {__VA_ARGS__}}
+  {Keyword, ParseFieldNodeId, Type, SubType, sizeof(Layout), {__VA_ARGS__}}
 // A field of Layout and the reader of its parameter.
 #define FIELD(Layout, Member, Reader) {offsetof(Layout, Member), sizeof(Layout::Member), Reader}
 
-constexpr NODE_TEXT_ROW gNodeTextTable[] = {
+static constexpr NODE_ROW_SOURCE kRowSource[] = {
     // Hardware and ACPI nodes: rows 1 to 19.
-    ROW_ONLY(u"Path", ParsePathNode, TYPE_FROM_TEXT, SUBTYPE_FROM_TEXT, NO_PRESET),
-    ROW_ONLY(u"HardwarePath", ParseGenericRow, HARDWARE_DEVICE_PATH, SUBTYPE_FROM_TEXT, NO_PRESET),
+    ROW_ONLY("Path", ParsePathNode, TYPE_FROM_TEXT, SUBTYPE_FROM_TEXT, NO_PRESET),
+    ROW_ONLY("HardwarePath", ParseGenericRow, HARDWARE_DEVICE_PATH, SUBTYPE_FROM_TEXT, NO_PRESET),
     // Pci(Device,Function): the node stores the function first.
-    FIELD_ROW(u"Pci", HARDWARE_DEVICE_PATH, HW_PCI_DP, PCI_DEVICE_PATH, FIELD(PCI_DEVICE_PATH, Device, NumberField),
+    FIELD_ROW("Pci", HARDWARE_DEVICE_PATH, HW_PCI_DP, PCI_DEVICE_PATH, FIELD(PCI_DEVICE_PATH, Device, NumberField),
               FIELD(PCI_DEVICE_PATH, Function, NumberField)),
-    FIELD_ROW(u"PcCard", HARDWARE_DEVICE_PATH, HW_PCCARD_DP, PCCARD_DEVICE_PATH,
+    FIELD_ROW("PcCard", HARDWARE_DEVICE_PATH, HW_PCCARD_DP, PCCARD_DEVICE_PATH,
               FIELD(PCCARD_DEVICE_PATH, FunctionNumber, NumberField)),
     // MemoryMapped(MemoryType,StartAddress,EndAddress)
-    FIELD_ROW(u"MemoryMapped", HARDWARE_DEVICE_PATH, HW_MEMMAP_DP, MEMMAP_DEVICE_PATH,
+    FIELD_ROW("MemoryMapped", HARDWARE_DEVICE_PATH, HW_MEMMAP_DP, MEMMAP_DEVICE_PATH,
               FIELD(MEMMAP_DEVICE_PATH, MemoryType, NumberField), FIELD(MEMMAP_DEVICE_PATH, StartingAddress, NumberField),
               FIELD(MEMMAP_DEVICE_PATH, EndingAddress, NumberField)),
-    ROW_ONLY(u"VenHw", ParseVendorRow, HARDWARE_DEVICE_PATH, HW_VENDOR_DP, NO_PRESET),
-    FIELD_ROW(u"Ctrl", HARDWARE_DEVICE_PATH, HW_CONTROLLER_DP, CONTROLLER_DEVICE_PATH,
+    ROW_ONLY("VenHw", ParseVendorRow, HARDWARE_DEVICE_PATH, HW_VENDOR_DP, NO_PRESET),
+    FIELD_ROW("Ctrl", HARDWARE_DEVICE_PATH, HW_CONTROLLER_DP, CONTROLLER_DEVICE_PATH,
               FIELD(CONTROLLER_DEVICE_PATH, ControllerNumber, NumberField)),
     // BMC(InterfaceType,BaseAddress): the address is hexadecimal, "0x" or not.
-    FIELD_ROW(u"BMC", HARDWARE_DEVICE_PATH, HW_BMC_DP, BMC_DEVICE_PATH, FIELD(BMC_DEVICE_PATH, InterfaceType, NumberField),
+    FIELD_ROW("BMC", HARDWARE_DEVICE_PATH, HW_BMC_DP, BMC_DEVICE_PATH, FIELD(BMC_DEVICE_PATH, InterfaceType, NumberField),
               FIELD(BMC_DEVICE_PATH, BaseAddress, HexField)),
-    ROW_ONLY(u"AcpiPath", ParseGenericRow, ACPI_DEVICE_PATH, SUBTYPE_FROM_TEXT, NO_PRESET),
+    ROW_ONLY("AcpiPath", ParseGenericRow, ACPI_DEVICE_PATH, SUBTYPE_FROM_TEXT, NO_PRESET),
     // Acpi(HID,UID)
-    FIELD_ROW(u"Acpi", ACPI_DEVICE_PATH, ACPI_DP, ACPI_HID_DEVICE_PATH, FIELD(ACPI_HID_DEVICE_PATH, HID, EisaIdField),
+    FIELD_ROW("Acpi", ACPI_DEVICE_PATH, ACPI_DP, ACPI_HID_DEVICE_PATH, FIELD(ACPI_HID_DEVICE_PATH, HID, EisaIdField),
               FIELD(ACPI_HID_DEVICE_PATH, UID, NumberField)),
     // Fixed PNP _HID, product number preset; the parameter is _UID.
-    ROW_ONLY(u"PciRoot", ParseAcpiHidRow, ACPI_DEVICE_PATH, ACPI_DP, PNP_PCI_BUS),
-    ROW_ONLY(u"PcieRoot", ParseAcpiHidRow, ACPI_DEVICE_PATH, ACPI_DP, PNP_PCI_EXPRESS_BUS),
-    ROW_ONLY(u"Floppy", ParseAcpiHidRow, ACPI_DEVICE_PATH, ACPI_DP, PNP_FLOPPY_CONTROLLER),
-    ROW_ONLY(u"Keyboard", ParseAcpiHidRow, ACPI_DEVICE_PATH, ACPI_DP, PNP_KEYBOARD),
-    ROW_ONLY(u"Serial", ParseAcpiHidRow, ACPI_DEVICE_PATH, ACPI_DP, PNP_SERIAL_PORT),
-    ROW_ONLY(u"ParallelPort", ParseAcpiHidRow, ACPI_DEVICE_PATH, ACPI_DP, PNP_PARALLEL_PORT),
-    ROW_ONLY(u"AcpiEx", ParseAcpiExNode, ACPI_DEVICE_PATH, ACPI_EXTENDED_DP, NO_PRESET),
-    ROW_ONLY(u"AcpiExp", ParseAcpiExpNode, ACPI_DEVICE_PATH, ACPI_EXTENDED_DP, NO_PRESET),
-    ROW_ONLY(u"AcpiAdr", ParseAcpiAdrNode, ACPI_DEVICE_PATH, ACPI_ADR_DP, NO_PRESET),
+    ROW_ONLY("PciRoot", ParseAcpiHidRow, ACPI_DEVICE_PATH, ACPI_DP, PNP_PCI_BUS),
+    ROW_ONLY("PcieRoot", ParseAcpiHidRow, ACPI_DEVICE_PATH, ACPI_DP, PNP_PCI_EXPRESS_BUS),
+    ROW_ONLY("Floppy", ParseAcpiHidRow, ACPI_DEVICE_PATH, ACPI_DP, PNP_FLOPPY_CONTROLLER),
+    ROW_ONLY("Keyboard", ParseAcpiHidRow, ACPI_DEVICE_PATH, ACPI_DP, PNP_KEYBOARD),
+    ROW_ONLY("Serial", ParseAcpiHidRow, ACPI_DEVICE_PATH, ACPI_DP, PNP_SERIAL_PORT),
+    ROW_ONLY("ParallelPort", ParseAcpiHidRow, ACPI_DEVICE_PATH, ACPI_DP, PNP_PARALLEL_PORT),
+    ROW_ONLY("AcpiEx", ParseAcpiExNode, ACPI_DEVICE_PATH, ACPI_EXTENDED_DP, NO_PRESET),
+    ROW_ONLY("AcpiExp", ParseAcpiExpNode, ACPI_DEVICE_PATH, ACPI_EXTENDED_DP, NO_PRESET),
+    ROW_ONLY("AcpiAdr", ParseAcpiAdrNode, ACPI_DEVICE_PATH, ACPI_ADR_DP, NO_PRESET),
 
     // Messaging nodes, buses, storage and consoles: rows 20 to 41.
-    ROW_ONLY(u"Msg", ParseGenericRow, MESSAGING_DEVICE_PATH, SUBTYPE_FROM_TEXT, NO_PRESET),
+    ROW_ONLY("Msg", ParseGenericRow, MESSAGING_DEVICE_PATH, SUBTYPE_FROM_TEXT, NO_PRESET),
     // Ata(Channel,Drive,Lun): channel and drive may be words.
-    ROW_ONLY(u"Ata", ParseAtaNode, MESSAGING_DEVICE_PATH, MSG_ATAPI_DP, NO_PRESET),
+    ROW_ONLY("Ata", ParseAtaNode, MESSAGING_DEVICE_PATH, MSG_ATAPI_DP, NO_PRESET),
     // Scsi(Pun,Lun)
-    FIELD_ROW(u"Scsi", MESSAGING_DEVICE_PATH, MSG_SCSI_DP, SCSI_DEVICE_PATH, FIELD(SCSI_DEVICE_PATH, Pun, NumberField),
+    FIELD_ROW("Scsi", MESSAGING_DEVICE_PATH, MSG_SCSI_DP, SCSI_DEVICE_PATH, FIELD(SCSI_DEVICE_PATH, Pun, NumberField),
               FIELD(SCSI_DEVICE_PATH, Lun, NumberField)),
     // Fibre(WWN,Lun)
-    FIELD_ROW(u"Fibre", MESSAGING_DEVICE_PATH, MSG_FIBRECHANNEL_DP, FIBRECHANNEL_DEVICE_PATH,
+    FIELD_ROW("Fibre", MESSAGING_DEVICE_PATH, MSG_FIBRECHANNEL_DP, FIBRECHANNEL_DEVICE_PATH,
               FIELD(FIBRECHANNEL_DEVICE_PATH, WWN, NumberField), FIELD(FIBRECHANNEL_DEVICE_PATH, Lun, NumberField)),
-    ROW_ONLY(u"FibreEx", ParseFibreExNode, MESSAGING_DEVICE_PATH, MSG_FIBRECHANNELEX_DP, NO_PRESET),
+    // FibreEx(WWN,Lun): both most significant byte first.
+    FIELD_ROW("FibreEx", MESSAGING_DEVICE_PATH, MSG_FIBRECHANNELEX_DP, FIBRECHANNELEX_DEVICE_PATH,
+              FIELD(FIBRECHANNELEX_DEVICE_PATH, WWN, BigEndianField),
+              FIELD(FIBRECHANNELEX_DEVICE_PATH, Lun, BigEndianField)),
     // I1394(Guid): hexadecimal, "0x" or not.
-    FIELD_ROW(u"I1394", MESSAGING_DEVICE_PATH, MSG_1394_DP, F1394_DEVICE_PATH, FIELD(F1394_DEVICE_PATH, Guid, HexField)),
+    FIELD_ROW("I1394", MESSAGING_DEVICE_PATH, MSG_1394_DP, F1394_DEVICE_PATH, FIELD(F1394_DEVICE_PATH, Guid, HexField)),
     // USB(ParentPort,Interface)
-    FIELD_ROW(u"USB", MESSAGING_DEVICE_PATH, MSG_USB_DP, USB_DEVICE_PATH,
+    FIELD_ROW("USB", MESSAGING_DEVICE_PATH, MSG_USB_DP, USB_DEVICE_PATH,
               FIELD(USB_DEVICE_PATH, ParentPortNumber, NumberField), FIELD(USB_DEVICE_PATH, InterfaceNumber, NumberField)),
-    FIELD_ROW(u"I2O", MESSAGING_DEVICE_PATH, MSG_I2O_DP, I2O_DEVICE_PATH, FIELD(I2O_DEVICE_PATH, Tid, NumberField)),
-    ROW_ONLY(u"Infiniband", ParseInfinibandNode, MESSAGING_DEVICE_PATH, MSG_INFINIBAND_DP, NO_PRESET),
-    ROW_ONLY(u"VenMsg", ParseVendorRow, MESSAGING_DEVICE_PATH, MSG_VENDOR_DP, NO_PRESET),
+    FIELD_ROW("I2O", MESSAGING_DEVICE_PATH, MSG_I2O_DP, I2O_DEVICE_PATH, FIELD(I2O_DEVICE_PATH, Tid, NumberField)),
+    // Infiniband(Flags,PortGid,ServiceId,TargetPortId,DeviceId): the port GID
+    // is written as a GUID text.
+    FIELD_ROW("Infiniband", MESSAGING_DEVICE_PATH, MSG_INFINIBAND_DP, INFINIBAND_DEVICE_PATH,
+              FIELD(INFINIBAND_DEVICE_PATH, ResourceFlags, NumberField),
+              FIELD(INFINIBAND_DEVICE_PATH, PortGid, GuidField), FIELD(INFINIBAND_DEVICE_PATH, ServiceId, NumberField),
+              FIELD(INFINIBAND_DEVICE_PATH, TargetPortId, NumberField),
+              FIELD(INFINIBAND_DEVICE_PATH, DeviceId, NumberField)),
+    ROW_ONLY("VenMsg", ParseVendorRow, MESSAGING_DEVICE_PATH, MSG_VENDOR_DP, NO_PRESET),
     // Vendor nodes of a fixed GUID, which the preset selects.
-    ROW_ONLY(u"VenPcAnsi", ParseFixedVendorRow, MESSAGING_DEVICE_PATH, MSG_VENDOR_DP, MsgVendorPcAnsi),
-    ROW_ONLY(u"VenVt100", ParseFixedVendorRow, MESSAGING_DEVICE_PATH, MSG_VENDOR_DP, MsgVendorVt100),
-    ROW_ONLY(u"VenVt100Plus", ParseFixedVendorRow, MESSAGING_DEVICE_PATH, MSG_VENDOR_DP, MsgVendorVt100Plus),
-    ROW_ONLY(u"VenUtf8", ParseFixedVendorRow, MESSAGING_DEVICE_PATH, MSG_VENDOR_DP, MsgVendorUtf8),
-    ROW_ONLY(u"UartFlowCtrl", ParseUartFlowCtrlNode, MESSAGING_DEVICE_PATH, MSG_VENDOR_DP, MsgVendorUartFlowControl),
-    ROW_ONLY(u"SAS", ParseSasNode, MESSAGING_DEVICE_PATH, MSG_VENDOR_DP, MsgVendorSas),
-    ROW_ONLY(u"SasEx", ParseSasExNode, MESSAGING_DEVICE_PATH, MSG_SASEX_DP, NO_PRESET),
+    ROW_ONLY("VenPcAnsi", ParseFixedVendorRow, MESSAGING_DEVICE_PATH, MSG_VENDOR_DP, MsgVendorPcAnsi),
+    ROW_ONLY("VenVt100", ParseFixedVendorRow, MESSAGING_DEVICE_PATH, MSG_VENDOR_DP, MsgVendorVt100),
+    ROW_ONLY("VenVt100Plus", ParseFixedVendorRow, MESSAGING_DEVICE_PATH, MSG_VENDOR_DP, MsgVendorVt100Plus),
+    ROW_ONLY("VenUtf8", ParseFixedVendorRow, MESSAGING_DEVICE_PATH, MSG_VENDOR_DP, MsgVendorUtf8),
+    ROW_ONLY("UartFlowCtrl", ParseUartFlowCtrlNode, MESSAGING_DEVICE_PATH, MSG_VENDOR_DP, MsgVendorUartFlowControl),
+    ROW_ONLY("SAS", ParseSasNode, MESSAGING_DEVICE_PATH, MSG_VENDOR_DP, MsgVendorSas),
+    ROW_ONLY("SasEx", ParseSasExNode, MESSAGING_DEVICE_PATH, MSG_SASEX_DP, NO_PRESET),
     // NVMe(NamespaceId,Eui64)
-    ROW_ONLY(u"NVMe", ParseNvmeNode, MESSAGING_DEVICE_PATH, MSG_NVME_NAMESPACE_DP, NO_PRESET),
+    ROW_ONLY("NVMe", ParseNvmeNode, MESSAGING_DEVICE_PATH, MSG_NVME_NAMESPACE_DP, NO_PRESET),
     // UFS(TargetId,Lun)
-    FIELD_ROW(u"UFS", MESSAGING_DEVICE_PATH, MSG_UFS_DP, UFS_DEVICE_PATH, FIELD(UFS_DEVICE_PATH, Pun, NumberField),
+    FIELD_ROW("UFS", MESSAGING_DEVICE_PATH, MSG_UFS_DP, UFS_DEVICE_PATH, FIELD(UFS_DEVICE_PATH, Pun, NumberField),
               FIELD(UFS_DEVICE_PATH, Lun, NumberField)),
-    FIELD_ROW(u"SD", MESSAGING_DEVICE_PATH, MSG_SD_DP, SD_DEVICE_PATH, FIELD(SD_DEVICE_PATH, SlotNumber, NumberField)),
-    FIELD_ROW(u"eMMC", MESSAGING_DEVICE_PATH, MSG_EMMC_DP, EMMC_DEVICE_PATH, FIELD(EMMC_DEVICE_PATH, SlotNumber, NumberField)),
-    ROW_ONLY(u"DebugPort", ParseFixedVendorRow, MESSAGING_DEVICE_PATH, MSG_VENDOR_DP, MsgVendorDebugPort),
+    FIELD_ROW("SD", MESSAGING_DEVICE_PATH, MSG_SD_DP, SD_DEVICE_PATH, FIELD(SD_DEVICE_PATH, SlotNumber, NumberField)),
+    FIELD_ROW("eMMC", MESSAGING_DEVICE_PATH, MSG_EMMC_DP, EMMC_DEVICE_PATH, FIELD(EMMC_DEVICE_PATH, SlotNumber, NumberField)),
+    ROW_ONLY("DebugPort", ParseFixedVendorRow, MESSAGING_DEVICE_PATH, MSG_VENDOR_DP, MsgVendorDebugPort),
 
     // Messaging nodes, network, USB classes and wireless: rows 42 to 70.
-    ROW_ONLY(u"MAC", ParseMacAddressNode, MESSAGING_DEVICE_PATH, MSG_MAC_ADDR_DP, NO_PRESET),
-    ROW_ONLY(u"IPv4", ParseIpv4Node, MESSAGING_DEVICE_PATH, MSG_IPv4_DP, NO_PRESET),
-    ROW_ONLY(u"IPv6", ParseIpv6Node, MESSAGING_DEVICE_PATH, MSG_IPv6_DP, NO_PRESET),
-    ROW_ONLY(u"Uart", ParseUartNode, MESSAGING_DEVICE_PATH, MSG_UART_DP, NO_PRESET),
+    ROW_ONLY("MAC", ParseMacAddressNode, MESSAGING_DEVICE_PATH, MSG_MAC_ADDR_DP, NO_PRESET),
+    ROW_ONLY("IPv4", ParseIpv4Node, MESSAGING_DEVICE_PATH, MSG_IPv4_DP, NO_PRESET),
+    ROW_ONLY("IPv6", ParseIpv6Node, MESSAGING_DEVICE_PATH, MSG_IPv6_DP, NO_PRESET),
+    ROW_ONLY("Uart", ParseUartNode, MESSAGING_DEVICE_PATH, MSG_UART_DP, NO_PRESET),
     // USB class nodes; the preset fixes the class, the subclass or neither.
-    ROW_ONLY(u"UsbClass", ParseUsbClassRow, MESSAGING_DEVICE_PATH, MSG_USB_CLASS_DP, UsbClassAnyPreset),
-    ROW_ONLY(u"UsbAudio", ParseUsbClassRow, MESSAGING_DEVICE_PATH, MSG_USB_CLASS_DP, UsbAudioPreset),
-    ROW_ONLY(u"UsbCDCControl", ParseUsbClassRow, MESSAGING_DEVICE_PATH, MSG_USB_CLASS_DP, UsbCdcControlPreset),
-    ROW_ONLY(u"UsbHID", ParseUsbClassRow, MESSAGING_DEVICE_PATH, MSG_USB_CLASS_DP, UsbHidPreset),
-    ROW_ONLY(u"UsbImage", ParseUsbClassRow, MESSAGING_DEVICE_PATH, MSG_USB_CLASS_DP, UsbImagePreset),
-    ROW_ONLY(u"UsbPrinter", ParseUsbClassRow, MESSAGING_DEVICE_PATH, MSG_USB_CLASS_DP, UsbPrinterPreset),
-    ROW_ONLY(u"UsbMassStorage", ParseUsbClassRow, MESSAGING_DEVICE_PATH, MSG_USB_CLASS_DP, UsbMassStoragePreset),
-    ROW_ONLY(u"UsbHub", ParseUsbClassRow, MESSAGING_DEVICE_PATH, MSG_USB_CLASS_DP, UsbHubPreset),
-    ROW_ONLY(u"UsbCDCData", ParseUsbClassRow, MESSAGING_DEVICE_PATH, MSG_USB_CLASS_DP, UsbCdcDataPreset),
-    ROW_ONLY(u"UsbSmartCard", ParseUsbClassRow, MESSAGING_DEVICE_PATH, MSG_USB_CLASS_DP, UsbSmartCardPreset),
-    ROW_ONLY(u"UsbVideo", ParseUsbClassRow, MESSAGING_DEVICE_PATH, MSG_USB_CLASS_DP, UsbVideoPreset),
-    ROW_ONLY(u"UsbDiagnostic", ParseUsbClassRow, MESSAGING_DEVICE_PATH, MSG_USB_CLASS_DP, UsbDiagnosticPreset),
-    ROW_ONLY(u"UsbWireless", ParseUsbClassRow, MESSAGING_DEVICE_PATH, MSG_USB_CLASS_DP, UsbWirelessPreset),
-    ROW_ONLY(u"UsbDeviceFirmwareUpdate", ParseUsbClassRow, MESSAGING_DEVICE_PATH, MSG_USB_CLASS_DP,
+    ROW_ONLY("UsbClass", ParseUsbClassRow, MESSAGING_DEVICE_PATH, MSG_USB_CLASS_DP, UsbClassAnyPreset),
+    ROW_ONLY("UsbAudio", ParseUsbClassRow, MESSAGING_DEVICE_PATH, MSG_USB_CLASS_DP, UsbAudioPreset),
+    ROW_ONLY("UsbCDCControl", ParseUsbClassRow, MESSAGING_DEVICE_PATH, MSG_USB_CLASS_DP, UsbCdcControlPreset),
+    ROW_ONLY("UsbHID", ParseUsbClassRow, MESSAGING_DEVICE_PATH, MSG_USB_CLASS_DP, UsbHidPreset),
+    ROW_ONLY("UsbImage", ParseUsbClassRow, MESSAGING_DEVICE_PATH, MSG_USB_CLASS_DP, UsbImagePreset),
+    ROW_ONLY("UsbPrinter", ParseUsbClassRow, MESSAGING_DEVICE_PATH, MSG_USB_CLASS_DP, UsbPrinterPreset),
+    ROW_ONLY("UsbMassStorage", ParseUsbClassRow, MESSAGING_DEVICE_PATH, MSG_USB_CLASS_DP, UsbMassStoragePreset),
+    ROW_ONLY("UsbHub", ParseUsbClassRow, MESSAGING_DEVICE_PATH, MSG_USB_CLASS_DP, UsbHubPreset),
+    ROW_ONLY("UsbCDCData", ParseUsbClassRow, MESSAGING_DEVICE_PATH, MSG_USB_CLASS_DP, UsbCdcDataPreset),
+    ROW_ONLY("UsbSmartCard", ParseUsbClassRow, MESSAGING_DEVICE_PATH, MSG_USB_CLASS_DP, UsbSmartCardPreset),
+    ROW_ONLY("UsbVideo", ParseUsbClassRow, MESSAGING_DEVICE_PATH, MSG_USB_CLASS_DP, UsbVideoPreset),
+    ROW_ONLY("UsbDiagnostic", ParseUsbClassRow, MESSAGING_DEVICE_PATH, MSG_USB_CLASS_DP, UsbDiagnosticPreset),
+    ROW_ONLY("UsbWireless", ParseUsbClassRow, MESSAGING_DEVICE_PATH, MSG_USB_CLASS_DP, UsbWirelessPreset),
+    ROW_ONLY("UsbDeviceFirmwareUpdate", ParseUsbClassRow, MESSAGING_DEVICE_PATH, MSG_USB_CLASS_DP,
              UsbDeviceFirmwareUpdatePreset),
-    ROW_ONLY(u"UsbIrdaBridge", ParseUsbClassRow, MESSAGING_DEVICE_PATH, MSG_USB_CLASS_DP, UsbIrdaBridgePreset),
-    ROW_ONLY(u"UsbTestAndMeasurement", ParseUsbClassRow, MESSAGING_DEVICE_PATH, MSG_USB_CLASS_DP,
+    ROW_ONLY("UsbIrdaBridge", ParseUsbClassRow, MESSAGING_DEVICE_PATH, MSG_USB_CLASS_DP, UsbIrdaBridgePreset),
+    ROW_ONLY("UsbTestAndMeasurement", ParseUsbClassRow, MESSAGING_DEVICE_PATH, MSG_USB_CLASS_DP,
              UsbTestAndMeasurementPreset),
-    ROW_ONLY(u"UsbWwid", ParseUsbWwidNode, MESSAGING_DEVICE_PATH, MSG_USB_WWID_DP, NO_PRESET),
-    FIELD_ROW(u"Unit", MESSAGING_DEVICE_PATH, MSG_DEVICE_LOGICAL_UNIT_DP, DEVICE_LOGICAL_UNIT_DEVICE_PATH,
+    ROW_ONLY("UsbWwid", ParseUsbWwidNode, MESSAGING_DEVICE_PATH, MSG_USB_WWID_DP, NO_PRESET),
+    FIELD_ROW("Unit", MESSAGING_DEVICE_PATH, MSG_DEVICE_LOGICAL_UNIT_DP, DEVICE_LOGICAL_UNIT_DEVICE_PATH,
               FIELD(DEVICE_LOGICAL_UNIT_DEVICE_PATH, Lun, NumberField)),
-    ROW_ONLY(u"iSCSI", ParseIscsiNode, MESSAGING_DEVICE_PATH, MSG_ISCSI_DP, NO_PRESET),
-    FIELD_ROW(u"Vlan", MESSAGING_DEVICE_PATH, MSG_VLAN_DP, VLAN_DEVICE_PATH, FIELD(VLAN_DEVICE_PATH, VlanId, NumberField)),
-    ROW_ONLY(u"Dns", ParseDnsNode, MESSAGING_DEVICE_PATH, MSG_DNS_DP, NO_PRESET),
-    ROW_ONLY(u"Uri", ParseUriNode, MESSAGING_DEVICE_PATH, MSG_URI_DP, NO_PRESET),
+    ROW_ONLY("iSCSI", ParseIscsiNode, MESSAGING_DEVICE_PATH, MSG_ISCSI_DP, NO_PRESET),
+    FIELD_ROW("Vlan", MESSAGING_DEVICE_PATH, MSG_VLAN_DP, VLAN_DEVICE_PATH, FIELD(VLAN_DEVICE_PATH, VlanId, NumberField)),
+    ROW_ONLY("Dns", ParseDnsNode, MESSAGING_DEVICE_PATH, MSG_DNS_DP, NO_PRESET),
+    ROW_ONLY("Uri", ParseUriNode, MESSAGING_DEVICE_PATH, MSG_URI_DP, NO_PRESET),
     // Bluetooth(Address), BluetoothLE(Address,AddressType)
-    ROW_ONLY(u"Bluetooth", ParseBluetoothNode, MESSAGING_DEVICE_PATH, MSG_BLUETOOTH_DP, NO_PRESET),
-    ROW_ONLY(u"Wi-Fi", ParseWiFiNode, MESSAGING_DEVICE_PATH, MSG_WIFI_DP, NO_PRESET),
-    ROW_ONLY(u"BluetoothLE", ParseBluetoothLeNode, MESSAGING_DEVICE_PATH, MSG_BLUETOOTH_LE_DP, NO_PRESET),
+    // 12 hex digits into the 6 address bytes in text order, all zero when
+    // there are fewer.
+    FIELD_ROW("Bluetooth", MESSAGING_DEVICE_PATH, MSG_BLUETOOTH_DP, BLUETOOTH_DEVICE_PATH,
+              FIELD(BLUETOOTH_DEVICE_PATH, Address, HexBytesField)),
+    // Wi-Fi(SSID): the first 32 characters, zero-padded, no terminator of
+    // its own.
+    FIELD_ROW("Wi-Fi", MESSAGING_DEVICE_PATH, MSG_WIFI_DP, WIFI_DEVICE_PATH,
+              FIELD(WIFI_DEVICE_PATH, SSId, NarrowTextField)),
+    FIELD_ROW("BluetoothLE", MESSAGING_DEVICE_PATH, MSG_BLUETOOTH_LE_DP, BLUETOOTH_LE_DEVICE_PATH,
+              FIELD(BLUETOOTH_LE_DEVICE_PATH, Address, HexBytesField),
+              FIELD(BLUETOOTH_LE_DEVICE_PATH, AddressType, NumberField)),
 
     // Media and BBS nodes: rows 71 to 85.
-    ROW_ONLY(u"MediaPath", ParseGenericRow, MEDIA_DEVICE_PATH, SUBTYPE_FROM_TEXT, NO_PRESET),
-    ROW_ONLY(u"HD", ParseHardDriveNode, MEDIA_DEVICE_PATH, MEDIA_HARDDRIVE_DP, NO_PRESET),
+    ROW_ONLY("MediaPath", ParseGenericRow, MEDIA_DEVICE_PATH, SUBTYPE_FROM_TEXT, NO_PRESET),
+    ROW_ONLY("HD", ParseHardDriveNode, MEDIA_DEVICE_PATH, MEDIA_HARDDRIVE_DP, NO_PRESET),
     // CDROM(Entry,Start,Size)
-    FIELD_ROW(u"CDROM", MEDIA_DEVICE_PATH, MEDIA_CDROM_DP, CDROM_DEVICE_PATH, FIELD(CDROM_DEVICE_PATH, BootEntry, NumberField),
+    FIELD_ROW("CDROM", MEDIA_DEVICE_PATH, MEDIA_CDROM_DP, CDROM_DEVICE_PATH, FIELD(CDROM_DEVICE_PATH, BootEntry, NumberField),
               FIELD(CDROM_DEVICE_PATH, PartitionStart, NumberField), FIELD(CDROM_DEVICE_PATH, PartitionSize, NumberField)),
-    ROW_ONLY(u"VenMedia", ParseVendorRow, MEDIA_DEVICE_PATH, MEDIA_VENDOR_DP, NO_PRESET),
-    ROW_ONLY(u"Media", ParseGuidNode, MEDIA_DEVICE_PATH, MEDIA_PROTOCOL_DP, NO_PRESET),
-    ROW_ONLY(u"Fv", ParseGuidNode, MEDIA_DEVICE_PATH, MEDIA_PIWG_FW_VOL_DP, NO_PRESET),
-    ROW_ONLY(u"FvFile", ParseGuidNode, MEDIA_DEVICE_PATH, MEDIA_PIWG_FW_FILE_DP, NO_PRESET),
+    ROW_ONLY("VenMedia", ParseVendorRow, MEDIA_DEVICE_PATH, MEDIA_VENDOR_DP, NO_PRESET),
+    // Media(Guid), Fv(Guid), FvFile(Guid): a node of one GUID.
+    FIELD_ROW("Media", MEDIA_DEVICE_PATH, MEDIA_PROTOCOL_DP, MEDIA_PROTOCOL_DEVICE_PATH,
+              FIELD(MEDIA_PROTOCOL_DEVICE_PATH, Protocol, GuidField)),
+    FIELD_ROW("Fv", MEDIA_DEVICE_PATH, MEDIA_PIWG_FW_VOL_DP, MEDIA_FW_VOL_DEVICE_PATH,
+              FIELD(MEDIA_FW_VOL_DEVICE_PATH, FvName, GuidField)),
+    FIELD_ROW("FvFile", MEDIA_DEVICE_PATH, MEDIA_PIWG_FW_FILE_DP, MEDIA_FW_VOL_FILEPATH_DEVICE_PATH,
+              FIELD(MEDIA_FW_VOL_FILEPATH_DEVICE_PATH, FvFileName, GuidField)),
     // Offset(Start,End): the four bytes before them are reserved.
-    FIELD_ROW(u"Offset", MEDIA_DEVICE_PATH, MEDIA_RELATIVE_OFFSET_RANGE_DP, MEDIA_RELATIVE_OFFSET_RANGE_DEVICE_PATH,
+    FIELD_ROW("Offset", MEDIA_DEVICE_PATH, MEDIA_RELATIVE_OFFSET_RANGE_DP, MEDIA_RELATIVE_OFFSET_RANGE_DEVICE_PATH,
               FIELD(MEDIA_RELATIVE_OFFSET_RANGE_DEVICE_PATH, StartingOffset, NumberField),
               FIELD(MEDIA_RELATIVE_OFFSET_RANGE_DEVICE_PATH, EndingOffset, NumberField)),
-    ROW_ONLY(u"RamDisk", ParseRamDiskNode, MEDIA_DEVICE_PATH, MEDIA_RAM_DISK_DP, NO_PRESET),
+    // RamDisk(Start,End,Instance,TypeGuid)
+    FIELD_ROW("RamDisk", MEDIA_DEVICE_PATH, MEDIA_RAM_DISK_DP, MEDIA_RAM_DISK_DEVICE_PATH,
+              FIELD(MEDIA_RAM_DISK_DEVICE_PATH, StartingAddress, NumberField),
+              FIELD(MEDIA_RAM_DISK_DEVICE_PATH, EndingAddress, NumberField),
+              FIELD(MEDIA_RAM_DISK_DEVICE_PATH, Instance, NumberField),
+              FIELD(MEDIA_RAM_DISK_DEVICE_PATH, TypeGuid, GuidField)),
     // RAM disks of a fixed disk type, preset VIRTUAL_DISK_KIND.
-    ROW_ONLY(u"VirtualDisk", ParseVirtualDiskNode, MEDIA_DEVICE_PATH, MEDIA_RAM_DISK_DP, VirtualDiskKind),
-    ROW_ONLY(u"VirtualCD", ParseVirtualDiskNode, MEDIA_DEVICE_PATH, MEDIA_RAM_DISK_DP, VirtualCdKind),
-    ROW_ONLY(u"PersistentVirtualDisk", ParseVirtualDiskNode, MEDIA_DEVICE_PATH, MEDIA_RAM_DISK_DP,
+    ROW_ONLY("VirtualDisk", ParseVirtualDiskNode, MEDIA_DEVICE_PATH, MEDIA_RAM_DISK_DP, VirtualDiskKind),
+    ROW_ONLY("VirtualCD", ParseVirtualDiskNode, MEDIA_DEVICE_PATH, MEDIA_RAM_DISK_DP, VirtualCdKind),
+    ROW_ONLY("PersistentVirtualDisk", ParseVirtualDiskNode, MEDIA_DEVICE_PATH, MEDIA_RAM_DISK_DP,
              PersistentVirtualDiskKind),
-    ROW_ONLY(u"PersistentVirtualCD", ParseVirtualDiskNode, MEDIA_DEVICE_PATH, MEDIA_RAM_DISK_DP,
+    ROW_ONLY("PersistentVirtualCD", ParseVirtualDiskNode, MEDIA_DEVICE_PATH, MEDIA_RAM_DISK_DP,
              PersistentVirtualCdKind),
-    ROW_ONLY(u"BbsPath", ParseGenericRow, BBS_DEVICE_PATH, SUBTYPE_FROM_TEXT, NO_PRESET),
-    ROW_ONLY(u"BBS", ParseBbsNode, BBS_DEVICE_PATH, BBS_BBS_DP, NO_PRESET),
+    ROW_ONLY("BbsPath", ParseGenericRow, BBS_DEVICE_PATH, SUBTYPE_FROM_TEXT, NO_PRESET),
+    ROW_ONLY("BBS", ParseBbsNode, BBS_DEVICE_PATH, BBS_BBS_DP, NO_PRESET),
 
-    // Row 86, last: Sata(HbaPort,MultiplierPort,Lun).
-    ROW_ONLY(u"Sata", ParseSataNode, MESSAGING_DEVICE_PATH, MSG_SATA_DP, NO_PRESET),
-
-    ROW_ONLY(nullptr, nullptr, TYPE_FROM_TEXT, SUBTYPE_FROM_TEXT, NO_PRESET),
+    // Row 86, last: Sata(HbaPort,MultiplierPort,Lun). No multiplier port
+    // text means the device is attached directly: 0xFFFF.
+    FIELD_ROW("Sata", MESSAGING_DEVICE_PATH, MSG_SATA_DP, SATA_DEVICE_PATH,
+              FIELD(SATA_DEVICE_PATH, HBAPortNumber, NumberField),
+              FIELD(SATA_DEVICE_PATH, PortMultiplierPortNumber, AllOnesIfEmptyField),
+              FIELD(SATA_DEVICE_PATH, Lun, NumberField)),
 };
 
-// Every field of a fixed-layout row lies inside its node.
+static_assert(ArrayCount(kRowSource) == NODE_TEXT_ROW_COUNT, "86 keyword rows");
+
+// Every field of a fixed-layout row lies inside its node, and the readers
+// that write a fixed number of bytes get fields of that width.
 static constexpr BOOLEAN FieldsFitTheirNodes() {
-  for (const NODE_TEXT_ROW &Row : gNodeTextTable) {
+  for (const NODE_ROW_SOURCE &Row : kRowSource) {
     for (const NODE_FIELD &Field : Row.Fields) {
-      if (Field.Width != 0 && (Row.Parser != ParseFieldNode || Field.Offset + Field.Width > Row.Preset ||
-                               Field.Offset < sizeof(EFI_DEVICE_PATH_PROTOCOL))) {
+      if (Field.Width != 0 && (Row.Parser != ParseFieldNodeId || Field.Offset + Field.Width > Row.Preset ||
+                               Field.Offset < sizeof(EFI_DEVICE_PATH_PROTOCOL) ||
+                               (Field.Reader == BigEndianField && Field.Width != sizeof(UINT64)) ||
+                               (Field.Reader == GuidField && Field.Width != sizeof(EFI_GUID)) ||
+                               (Field.Reader != GuidField && Field.Reader != HexBytesField &&
+                                Field.Reader != NarrowTextField && Field.Width > sizeof(UINT64)))) {
         return FALSE;
       }
     }
   }
   return TRUE;
 }
-static_assert(FieldsFitTheirNodes(), "a field lies outside its node");
+static_assert(FieldsFitTheirNodes(), "a field lies outside its node or does not suit its reader");
+
+// Whether two texts are the same.
+static constexpr BOOLEAN SameKeyword(const char *Left, const char *Right) {
+  for (; *Left != 0 && *Left == *Right; Left++, Right++) {
+  }
+  return *Left == *Right;
+}
 
 // Whether the row numbered Number (from 1) holds Keyword.
-static constexpr BOOLEAN RowHolds(UINTN Number, const CHAR16 *Keyword) {
-  const CHAR16 *Text = gNodeTextTable[Number - 1].Keyword;
-  if (Text == nullptr) {
-    return FALSE;
-  }
-  for (; *Keyword != 0; Text++, Keyword++) {
-    if (*Text != *Keyword) {
-      return FALSE;
-    }
-  }
-  return *Text == 0;
+static constexpr BOOLEAN RowHolds(UINTN Number, const char *Keyword) {
+  return SameKeyword(kRowSource[Number - 1].Keyword, Keyword);
 }
 
 // The row numbers of the comments above: the first and last row of each
-// group, and "Sata" in row 86, the last before the closing row.
+// group, and "Sata" in row 86, the last.
 static constexpr BOOLEAN RowsStandWhereTheCommentsSay() {
   constexpr struct {
     UINTN Number;
-    const CHAR16 *Keyword;
-  } Marks[] = {{1, u"Path"},         {19, u"AcpiAdr"},     {20, u"Msg"},       {41, u"DebugPort"}, {42, u"MAC"},
-               {70, u"BluetoothLE"}, {71, u"MediaPath"}, {85, u"BBS"},       {86, u"Sata"}};
+    const char *Keyword;
+  } Marks[] = {{1, "Path"},         {19, "AcpiAdr"},     {20, "Msg"},       {41, "DebugPort"}, {42, "MAC"},
+               {70, "BluetoothLE"}, {71, "MediaPath"}, {85, "BBS"},       {86, "Sata"}};
   for (const auto &Mark : Marks) {
     if (!RowHolds(Mark.Number, Mark.Keyword)) {
       return FALSE;
@@ -227,21 +307,13 @@ static constexpr BOOLEAN RowsStandWhereTheCommentsSay() {
   return TRUE;
 }
 static_assert(RowsStandWhereTheCommentsSay(), "the row numbers in the comments and the rows disagree");
-static_assert(ArrayCount(gNodeTextTable) == 86 + 1, "86 keyword rows and the closing row");
-
-// Whether two keywords are the same text.
-static constexpr BOOLEAN SameKeyword(const CHAR16 *Left, const CHAR16 *Right) {
-  for (; *Left != 0 && *Left == *Right; Left++, Right++) {
-  }
-  return *Left == *Right;
-}
 
 // No keyword stands in two rows. With "(" required right after a keyword,
 // which no keyword holds, at most one row claims any node text.
 static constexpr BOOLEAN KeywordsAreDistinct() {
-  for (UINTN First = 0; gNodeTextTable[First].Keyword != nullptr; First++) {
-    for (UINTN Second = First + 1; gNodeTextTable[Second].Keyword != nullptr; Second++) {
-      if (SameKeyword(gNodeTextTable[First].Keyword, gNodeTextTable[Second].Keyword)) {
+  for (UINTN First = 0; First < NODE_TEXT_ROW_COUNT; First++) {
+    for (UINTN Second = First + 1; Second < NODE_TEXT_ROW_COUNT; Second++) {
+      if (SameKeyword(kRowSource[First].Keyword, kRowSource[Second].Keyword)) {
         return FALSE;
       }
     }
@@ -250,24 +322,156 @@ static constexpr BOOLEAN KeywordsAreDistinct() {
 }
 static_assert(KeywordsAreDistinct(), "a keyword stands in two rows");
 
-// Whether a keyword holds "(" anywhere.
-static constexpr BOOLEAN NoKeywordHoldsAnOpeningParenthesis() {
-  for (const NODE_TEXT_ROW &Row : gNodeTextTable) {
-    for (const CHAR16 *Text = Row.Keyword; Text != nullptr && *Text != 0; Text++) {
-      if (*Text == u'(') {
+// Keywords are printable ASCII (so that their 8-bit text compares with
+// UCS-2 text character by character), not empty, and hold no "(".
+static constexpr BOOLEAN KeywordsArePlainAscii() {
+  for (const NODE_ROW_SOURCE &Row : kRowSource) {
+    if (Row.Keyword[0] == 0) {
+      return FALSE;
+    }
+    for (const char *Text = Row.Keyword; *Text != 0; Text++) {
+      if (*Text <= ' ' || *Text > '~' || *Text == '(') {
         return FALSE;
       }
     }
   }
   return TRUE;
 }
-static_assert(NoKeywordHoldsAnOpeningParenthesis(), "a keyword holds \"(\"");
+static_assert(KeywordsArePlainAscii(), "a keyword is empty, not plain ASCII or holds \"(\"");
+
+// ---------------------------------------------------------------------------
+// The compact tables, packed from kRowSource when the driver is compiled.
+
+static constexpr UINTN KeywordTextLength(const char *Text) {
+  UINTN Length = 0;
+  while (Text[Length] != 0) {
+    Length++;
+  }
+  return Length;
+}
+
+// The keyword texts one after the other, each with its zero.
+static constexpr UINTN KeywordBytes() {
+  UINTN Bytes = 0;
+  for (const NODE_ROW_SOURCE &Row : kRowSource) {
+    Bytes += KeywordTextLength(Row.Keyword) + 1;
+  }
+  return Bytes;
+}
+
+// Every parser of the list is named by a row.
+static constexpr BOOLEAN EveryParserHasARow() {
+  for (UINTN Parser = 0; Parser < NODE_PARSER_IDS; Parser++) {
+    BOOLEAN Named = FALSE;
+    for (const NODE_ROW_SOURCE &Row : kRowSource) {
+      Named = Named || Row.Parser == Parser;
+    }
+    if (!Named) {
+      return FALSE;
+    }
+  }
+  return TRUE;
+}
+static_assert(EveryParserHasARow(), "a parser of the list is named by no row");
+
+// The fields of the ParseFieldNode rows, each row's closed by a field of
+// Width 0.
+static constexpr UINTN RowFieldCount(const NODE_ROW_SOURCE &Row) {
+  UINTN Count = 0;
+  while (Count < MAX_ROW_FIELDS && Row.Fields[Count].Width != 0) {
+    Count++;
+  }
+  return Count;
+}
+
+static constexpr UINTN FieldEntries() {
+  UINTN Entries = 0;
+  for (const NODE_ROW_SOURCE &Row : kRowSource) {
+    Entries += Row.Parser == ParseFieldNodeId ? RowFieldCount(Row) + 1 : 0;
+  }
+  return Entries;
+}
+
+static_assert(KeywordBytes() == NODE_KEYWORD_BYTES, "NODE_KEYWORD_BYTES is not the size of the keyword texts");
+static_assert(FieldEntries() == NODE_FIELD_ENTRIES, "NODE_FIELD_ENTRIES is not the number of field entries");
+
+static constexpr NODE_TEXT_TABLES PackTables() {
+#define PARSER_POINTER(Parser) Parser,
+  NODE_TEXT_TABLES Tables = {{}, {}, {NODE_PARSERS(PARSER_POINTER)}, {}, {}, {}};
+#undef PARSER_POINTER
+  UINTN Keyword = 0;
+  UINTN Field = 0;
+  for (UINT8 &First : Tables.FirstRow) {
+    First = NO_NODE_TEXT_ROW;
+  }
+  for (UINTN Index = NODE_TEXT_ROW_COUNT; Index-- > 0;) {
+    UINTN Bucket = (UINT8)kRowSource[Index].Keyword[0] % NODE_KEYWORD_BUCKETS;
+    Tables.NextRow[Index] = Tables.FirstRow[Bucket];
+    Tables.FirstRow[Bucket] = (UINT8)Index;
+  }
+  for (UINTN Index = 0; Index < NODE_TEXT_ROW_COUNT; Index++) {
+    const NODE_ROW_SOURCE &Source = kRowSource[Index];
+    NODE_TEXT_ROW &Row = Tables.Rows[Index];
+    Row.Keyword = (UINT16)Keyword;
+    for (const char *Text = Source.Keyword; *Text != 0; Text++) {
+      Tables.Keywords[Keyword++] = *Text;
+    }
+    Tables.Keywords[Keyword++] = 0;
+    Row.Preset = Source.Preset;
+    Row.Parser = (UINT8)Source.Parser;
+    Row.Type = Source.Type;
+    Row.SubType = Source.SubType;
+    if (Source.Parser == ParseFieldNodeId) {
+      Row.Fields = (UINT8)Field;
+      for (UINTN Count = 0; Count < RowFieldCount(Source); Count++) {
+        Tables.Fields[Field++] = Source.Fields[Count];
+      }
+      Tables.Fields[Field++] = {0, 0, 0};
+    }
+  }
+  return Tables;
+}
+
+constexpr NODE_TEXT_TABLES gNodeTextTables = PackTables();
+
+// The keyword at the start of Text with "(" right after it: the "(", or
+// null. The keyword's 8-bit characters compare with Text's UCS-2 ones.
+static const CHAR16 *MatchKeyword(const CHAR16 *Text, const CHAR8 *Keyword) {
+  for (; *Keyword != 0; Keyword++, Text++) {
+    if (*Text != (UINT8)*Keyword) {
+      return nullptr;
+    }
+  }
+  return *Text == u'(' ? Text : nullptr;
+}
+
+const NODE_TEXT_ROW *FindNodeTextRow(const CHAR16 *NodeText, const CHAR16 **Open, const CHAR16 **Close) {
+  for (UINTN Index = gNodeTextTables.FirstRow[*NodeText % NODE_KEYWORD_BUCKETS]; Index != NO_NODE_TEXT_ROW;
+       Index = gNodeTextTables.NextRow[Index]) {
+    const NODE_TEXT_ROW *Row = &gNodeTextTables.Rows[Index];
+    const CHAR16 *RowOpen = MatchKeyword(NodeText, NodeTextRowKeyword(Row));
+    if (RowOpen == nullptr) {
+      continue;
+    }
+    const CHAR16 *RowClose = RowOpen + 1;
+    while (*RowClose != 0 && *RowClose != u')') {
+      RowClose++;
+    }
+    if (*RowClose == 0) {
+      continue;
+    }
+    *Open = RowOpen;
+    *Close = RowClose;
+    return Row;
+  }
+  return nullptr;
+}
 
 // The table looked up by text, for tools that name the keyword that made a
 // node (devpath/DevicePath.h).
-const CHAR16 *NodeTextKeyword(const CHAR16 *NodeText) {
+const CHAR8 *NodeTextKeyword(const CHAR16 *NodeText) {
   const CHAR16 *Open;
   const CHAR16 *Close;
   const NODE_TEXT_ROW *Row = FindNodeTextRow(NodeText, &Open, &Close);
-  return Row != nullptr ? Row->Keyword : nullptr;
+  return Row != nullptr ? NodeTextRowKeyword(Row) : nullptr;
 }

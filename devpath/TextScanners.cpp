@@ -296,10 +296,19 @@ EFI_STATUS ParseIpv6Text(const CHAR16 *Text, EFI_IPv6_ADDRESS *Address) {
   return EFI_SUCCESS;
 }
 
-BOOLEAN TextIsWord(const CHAR16 *Text, const CHAR16 *Word) {
-  while (*Word != 0 && *Text == *Word) {
+BOOLEAN TextIsWord(const CHAR16 *Text, const CHAR8 *Word) {
+  while (*Word != 0 && *Text == (UINT8)*Word) {
     Text++;
     Word++;
   }
-  return *Text == *Word;
+  return *Text == (UINT8)*Word;
+}
+
+UINTN WordIndex(const CHAR16 *Text, const CHAR8 *Words) {
+  UINTN Index = 0;
+  for (; *Words != 0 && !TextIsWord(Text, Words); Index++) {
+    while (*Words++ != 0) {
+    }
+  }
+  return Index;
 }

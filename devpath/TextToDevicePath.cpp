@@ -1,5 +1,5 @@
 // Text to device path: splits a path text into node texts (CutNodeText),
-// finds each node's keyword row in gNodeTextTable (FindNodeTextRow), hands
+// finds each node's keyword row in gNodeTextTables (FindNodeTextRow), hands
 // the parameter text to the row's parser and joins the nodes. Also the readers every parser
 // shares: NextParam, ParseNumber, and the generic and file-path builders.
 #include "devpath/DevicePathParsers.h"
@@ -38,28 +38,93 @@ static CHAR16 *DuplicateText(const CHAR16 *Text) {
   return (CHAR16 *)PoolAllocateCopy((Length + 1) * sizeof(CHAR16), Text);
 }
 
-// Appends Node (which may be null) to *Path and frees the previous path.
-// When the pool fails the path becomes null, and the conversion's answer
-// with it (ExactOrNull). A node that makes no valid path is refused by
-// AppendDeviceNode whatever the pool holds: the path built so far is
-// dropped with it and the next node starts a new one.
-static VOID AppendToPath(EFI_DEVICE_PATH_PROTOCOL **Path, const EFI_DEVICE_PATH_PROTOCOL *Node) {
-  EFI_DEVICE_PATH_PROTOCOL *NewPath = AppendDeviceNode(*Path, Node);
-  PoolFree(*Path);
-  *Path = NewPath;
+// The path a conversion builds: one pool buffer, grown to twice its size
+// when a node does not fit, into which each node is copied once. A path is
+// measured and checked node by node as it grows, never walked again.
+typedef struct {
+  UINT8 *Bytes;      // null until the first node, and when growing failed
+  UINTN Size;        // bytes of the nodes so far, without the end node
+  UINTN Capacity;    // bytes of the buffer
+  BOOLEAN Dropped;   // a node that makes no valid path dropped the path
+} PATH_BUILDER;
+
+// The first buffer: room for a few nodes of the common kinds.
+static constexpr UINTN FIRST_PATH_CAPACITY = 64;
+
+static BOOLEAN IsEndEntireNode(const EFI_DEVICE_PATH_PROTOCOL *Node) {
+  return Node->Type == END_DEVICE_PATH_TYPE && Node->SubType == END_ENTIRE_DEVICE_PATH_SUBTYPE;
 }
+
+// Appends Node (which may be null) as AppendDeviceNode would append it to
+// the path so far. A node that makes no valid path drops the path built so
+// far, whatever the pool holds, and the next node starts a new one; a null
+// node leaves the path as it is, and so does an end node of the whole
+// path, which AppendDeviceNode's copy would end at. When the buffer cannot
+// grow, the pool's refusal makes the conversion's answer null (ExactOrNull).
+static VOID AppendToPath(PATH_BUILDER *Path, const EFI_DEVICE_PATH_PROTOCOL *Node) {
+  if (Node != nullptr && !ValidateDeviceNode(Node)) {
+    Path->Dropped = TRUE;
+    return;
+  }
+  if (Path->Dropped) {
+    Path->Dropped = FALSE;
+    Path->Size = 0;
+  }
+  if (Node == nullptr || IsEndEntireNode(Node)) {
+    return;
+  }
+  UINTN Length = DevicePathNodeLength(Node);
+  UINTN Needed = Path->Size + Length + sizeof(gEndEntireNode);
+  if (Needed > Path->Capacity) {
+    UINTN Capacity = Path->Capacity == 0 ? FIRST_PATH_CAPACITY : 2 * Path->Capacity;
+    if (Capacity < Needed) {
+      Capacity = Needed;
+    }
+    UINT8 *Grown = (UINT8 *)PoolReallocate(Path->Size, Capacity, Path->Bytes);
+    if (Grown == nullptr) {
+      return;
+    }
+    Path->Bytes = Grown;
+    Path->Capacity = Capacity;
+  }
+  CopyMem(Path->Bytes + Path->Size, Node, Length);
+  Path->Size += Length;
+}
+
+// The built path closed by its end node, in a block of exactly its size;
+// null for a dropped path and when the pool fails. The builder's buffer is
+// spent either way.
+static EFI_DEVICE_PATH_PROTOCOL *FinishPath(PATH_BUILDER *Path) {
+  if (Path->Dropped) {
+    PoolFree(Path->Bytes);
+    return nullptr;
+  }
+  UINTN Size = Path->Size + sizeof(gEndEntireNode);
+  UINT8 *Bytes = Path->Bytes;
+  if (Path->Capacity != Size) {
+    Bytes = (UINT8 *)PoolReallocate(Path->Size, Size, Path->Bytes);
+    PoolFree(Bytes == nullptr ? Path->Bytes : nullptr);
+    if (Bytes == nullptr) {
+      return nullptr;
+    }
+  }
+  CopyMem(Bytes + Path->Size, &gEndEntireNode, sizeof(gEndEntireNode));
+  return (EFI_DEVICE_PATH_PROTOCOL *)Bytes;
+}
+
+// The end of one instance and the start of the next.
+static const EFI_DEVICE_PATH_PROTOCOL gEndInstanceNode = {END_DEVICE_PATH_TYPE, END_INSTANCE_DEVICE_PATH_SUBTYPE,
+                                                          {sizeof(EFI_DEVICE_PATH_PROTOCOL), 0}};
 
 EFI_DEVICE_PATH_PROTOCOL *ConvertTextToDevicePath(const CHAR16 *TextDevicePath) {
   if (TextDevicePath == nullptr || *TextDevicePath == 0) {
     return nullptr;
   }
   const UINTN Failures = ConversionFailures();
-  EFI_DEVICE_PATH_PROTOCOL *Path =
-      (EFI_DEVICE_PATH_PROTOCOL *)PoolAllocateCopy(sizeof(gEndEntireNode), &gEndEntireNode);
+  PATH_BUILDER Path = {nullptr, 0, 0, FALSE};
   CHAR16 *WorkingCopy = DuplicateText(TextDevicePath);
 
-  // Once anything has failed the answer is null: nothing more is converted
-  // (and a working copy that could not be made is never read).
+  // Once anything has failed the answer is null: nothing more is converted.
   CHAR16 *Cursor = WorkingCopy;
   while (ConversionFailures() == Failures && *Cursor != 0) {
     BOOLEAN InstanceEnd = FALSE;
@@ -73,18 +138,12 @@ EFI_DEVICE_PATH_PROTOCOL *ConvertTextToDevicePath(const CHAR16 *TextDevicePath) 
     AppendToPath(&Path, Node);
     PoolFree(Node);
     if (InstanceEnd) {
-      EFI_DEVICE_PATH_PROTOCOL *EndInstance =
-          (EFI_DEVICE_PATH_PROTOCOL *)PoolAllocateCopy(sizeof(gEndEntireNode), &gEndEntireNode);
-      if (EndInstance != nullptr) {
-        EndInstance->SubType = END_INSTANCE_DEVICE_PATH_SUBTYPE;
-        AppendToPath(&Path, EndInstance);
-        PoolFree(EndInstance);
-      }
+      AppendToPath(&Path, &gEndInstanceNode);
     }
   }
 
   PoolFree(WorkingCopy);
-  return ExactOrNull(Path, Failures);
+  return ExactOrNull(FinishPath(&Path), Failures);
 }
 
 EFI_DEVICE_PATH_PROTOCOL *ConvertTextToDeviceNode(const CHAR16 *TextDeviceNode) {
@@ -92,18 +151,15 @@ EFI_DEVICE_PATH_PROTOCOL *ConvertTextToDeviceNode(const CHAR16 *TextDeviceNode) 
     return nullptr;
   }
   const UINTN Failures = ConversionFailures();
-  CHAR16 *NodeText = DuplicateText(TextDeviceNode);
-  if (NodeText == nullptr) {
-    return nullptr;
-  }
 
+  // The text is only read: the parameters a parser cuts are a copy.
   EFI_DEVICE_PATH_PROTOCOL *Node = nullptr;
   const CHAR16 *Open;
   const CHAR16 *Close;
-  const NODE_TEXT_ROW *Row = FindNodeTextRow(NodeText, &Open, &Close);
+  const NODE_TEXT_ROW *Row = FindNodeTextRow(TextDeviceNode, &Open, &Close);
   if (Row == nullptr) {
     // No keyword claims the text: it names a file.
-    Node = ParseFilePathNode(NodeText);
+    Node = ParseFilePathNode(TextDeviceNode);
   } else {
     // The parameters, from after "(" to the first ")", which becomes the
     // terminator of their copy.
@@ -111,11 +167,10 @@ EFI_DEVICE_PATH_PROTOCOL *ConvertTextToDeviceNode(const CHAR16 *TextDeviceNode) 
     CHAR16 *ParamText = (CHAR16 *)PoolAllocateCopy(Count * sizeof(CHAR16), Open + 1);
     if (ParamText != nullptr) {
       ParamText[Count - 1] = 0;
-      Node = Row->Parser(ParamText, Row);
+      Node = gNodeTextTables.Parsers[Row->Parser](ParamText, Row);
       PoolFree(ParamText);
     }
   }
-  PoolFree(NodeText);
   return ExactOrNull(Node, Failures);
 }
 

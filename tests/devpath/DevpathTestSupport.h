@@ -76,6 +76,16 @@ inline std::string Zeros(size_t count) {
   return text;
 }
 
+// The keyword rows in table order, and a row's keyword as UCS-2 text.
+inline std::vector<const NODE_TEXT_ROW *> TableRows() {
+  std::vector<const NODE_TEXT_ROW *> rows;
+  for (const NODE_TEXT_ROW &row : gNodeTextTables.Rows) {
+    rows.push_back(&row);
+  }
+  return rows;
+}
+inline std::u16string RowKeyword(const NODE_TEXT_ROW *row) { return U16(NodeTextRowKeyword(row)); }
+
 // A GUID as text and in node byte order.
 inline const std::u16string kGuidText = u"07AC0304-8AA0-4DD7-94AC-2A3DEAB5CB25";
 inline const std::string kGuidBytes = "04 03 AC 07 A0 8A D7 4D 94 AC 2A 3D EA B5 CB 25";

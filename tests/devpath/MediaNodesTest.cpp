@@ -217,9 +217,9 @@ const std::vector<std::u16string> kKeywordOrder = {
 
 std::vector<std::u16string> TableKeywords() {
   std::vector<std::u16string> keywords;
-  for (const NODE_TEXT_ROW *row = gNodeTextTable; row->Keyword != nullptr; row++) {
-    EXPECT_NE(row->Parser, nullptr) << Name(row->Keyword);
-    keywords.emplace_back(row->Keyword);
+  for (const NODE_TEXT_ROW *row : TableRows()) {
+    EXPECT_NE(gNodeTextTables.Parsers[row->Parser], nullptr) << Name(RowKeyword(row));
+    keywords.emplace_back(RowKeyword(row));
   }
   return keywords;
 }
@@ -261,8 +261,8 @@ TEST_F(MediaNodeTest, EveryKeywordWithEmptyParametersGivesItsRowsNodeKind) {
   // With no parameters every subtype taken from the text is 0, the row's
   // own value for such rows, and "Path" makes type 0. A DNS node needs a
   // server: without one there is no node.
-  for (const NODE_TEXT_ROW *row = gNodeTextTable; row->Keyword != nullptr; row++) {
-    const std::u16string keyword = row->Keyword;
+  for (const NODE_TEXT_ROW *row : TableRows()) {
+    const std::u16string keyword = RowKeyword(row);
     if (keyword == u"Dns") {
       EXPECT_EQ(Node(u"Dns()"), "null");
     }

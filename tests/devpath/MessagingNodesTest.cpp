@@ -291,8 +291,8 @@ TEST(NodeTextTable, HoldsTheBusStorageAndConsoleKeywordsInTheirPlaces) {
       u"eMMC",      u"DebugPort",
   };
   std::vector<std::u16string> keywords;
-  for (const NODE_TEXT_ROW *row = gNodeTextTable; row->Parser != nullptr; row++) {
-    keywords.emplace_back(row->Keyword);
+  for (const NODE_TEXT_ROW *row : TableRows()) {
+    keywords.emplace_back(RowKeyword(row));
   }
   // Rows 20 to 41, after the hardware and ACPI rows, and "Sata" last.
   ASSERT_GE(keywords.size(), 19 + expected.size() + 1);

@@ -110,12 +110,12 @@ TEST(NodeTextTable, HoldsTheHardwareAndAcpiKeywordsInOrder) {
       u"Serial",   u"ParallelPort", u"AcpiEx", u"AcpiExp",  u"AcpiAdr",
   };
   std::vector<std::u16string> keywords;
-  const NODE_TEXT_ROW *row = gNodeTextTable;
-  for (; row->Parser != nullptr; row++) {
-    ASSERT_NE(row->Keyword, nullptr);
-    keywords.emplace_back(row->Keyword);
+  for (const NODE_TEXT_ROW *row : TableRows()) {
+    ASSERT_NE(RowKeyword(row), u"");
+    ASSERT_LT(row->Parser, NODE_PARSER_COUNT);
+    keywords.emplace_back(RowKeyword(row));
   }
-  EXPECT_EQ(row->Keyword, nullptr);
+  EXPECT_EQ(keywords.size(), NODE_TEXT_ROW_COUNT);
   // The rows of the other node kinds follow them.
   ASSERT_GE(keywords.size(), expected.size());
   keywords.resize(expected.size());
@@ -208,14 +208,14 @@ TEST(NodeTextKeyword, NamesTheKeywordWhoseRowConvertsTheText) {
       {u"", nullptr},
   };
   for (const auto &[text, keyword] : cases) {
-    const CHAR16 *found = NodeTextKeyword(text.c_str());
-    EXPECT_EQ(found == nullptr ? std::string("null") : Name(found), keyword == nullptr ? "null" : keyword)
+    const CHAR8 *found = NodeTextKeyword(text.c_str());
+    EXPECT_EQ(found == nullptr ? std::string("null") : std::string(found), keyword == nullptr ? "null" : keyword)
         << Name(text);
   }
-  // Every row's keyword names itself.
-  for (const NODE_TEXT_ROW *row = gNodeTextTable; row->Parser != nullptr; row++) {
-    const std::u16string text = std::u16string(row->Keyword) + u"()";
-    EXPECT_EQ(NodeTextKeyword(text.c_str()), row->Keyword) << Name(text);
+  // Every row's keyword names itself, and only it.
+  for (const NODE_TEXT_ROW *row : TableRows()) {
+    const std::u16string text = RowKeyword(row) + u"()";
+    EXPECT_EQ(NodeTextKeyword(text.c_str()), NodeTextRowKeyword(row)) << Name(text);
   }
 }
 

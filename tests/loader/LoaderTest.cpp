@@ -163,17 +163,17 @@ INSTANTIATE_TEST_SUITE_P(
                    "file alignment 0x2000 is not a power of two from 0x200 to 0x10000 and at most the section "
                    "alignment (0x1000)"},
         Corruption{"section table outside the headers",
-                   [](std::vector<uint8_t> &b) { Put32(b, OptionalHeader(b) + kSizeOfHeaders, 0x200); },
-                   "the section table (0x180 to 0x220) does not lie inside the headers (0x200 bytes)"},
+                   [](std::vector<uint8_t> &b) { Put32(b, OptionalHeader(b) + kSizeOfHeaders, 0x180); },
+                   "the section table (0x148 to 0x1E8) does not lie inside the headers (0x180 bytes)"},
         Corruption{"code raw data at offset 0",
                    [](std::vector<uint8_t> &b) { Put32(b, SectionEntry(b, ".text") + kRawOffset, 0); },
-                   "section .text: raw data of 0x3A00 bytes at 0x0 has no file offset"},
+                   "section .text: raw data of 0x3600 bytes at 0x0 has no file offset"},
         Corruption{"one section, cut in the section table",
                    [](std::vector<uint8_t> &b) {
                      b[PeOffset(b) + 6] = 1, b[PeOffset(b) + 7] = 0;
                      b.resize(SectionTable(b) + 20);
                    },
-                   "the file ends inside the section table (1 section at 0x180, file of 404 bytes)"},
+                   "the file ends inside the section table (1 section at 0x148, file of 348 bytes)"},
         Corruption{"code of one raw byte at offset 1",
                    [](std::vector<uint8_t> &b) {
                      Put32(b, SectionEntry(b, ".text") + kRawSize, 1);
@@ -182,13 +182,16 @@ INSTANTIATE_TEST_SUITE_P(
                    "section .text: raw data of 0x1 byte at 0x1 is not at a multiple of the file alignment 0x200"},
         Corruption{"code raw data at offset 1",
                    [](std::vector<uint8_t> &b) { Put32(b, SectionEntry(b, ".text") + kRawOffset, 1); },
-                   "section .text: raw data of 0x3A00 bytes at 0x1 is not at a multiple of the file alignment 0x200"},
+                   "section .text: raw data of 0x3600 bytes at 0x1 is not at a multiple of the file alignment 0x200"},
         Corruption{"read-only data raw data not aligned",
-                   [](std::vector<uint8_t> &b) { Put32(b, SectionEntry(b, ".rdata") + kRawOffset, 0x3E10); },
-                   "section .rdata: raw data of 0x1E00 bytes at 0x3E10 is not at a multiple of the file alignment"},
+                   [](std::vector<uint8_t> &b) { Put32(b, SectionEntry(b, ".rdata") + kRawOffset, 0x3810); },
+                   "section .rdata: raw data of 0x1400 bytes at 0x3810 is not at a multiple of the file alignment"},
         Corruption{"code raw data inside the headers",
-                   [](std::vector<uint8_t> &b) { Put32(b, SectionEntry(b, ".text") + kRawOffset, 0x200); },
-                   "section .text: raw data of 0x3A00 bytes at 0x200 overlaps the headers (0x400 bytes)"},
+                   [](std::vector<uint8_t> &b) {
+                     Put32(b, OptionalHeader(b) + kSizeOfHeaders, 0x400);
+                     Put32(b, SectionEntry(b, ".text") + kRawOffset, 0x200);
+                   },
+                   "section .text: raw data of 0x3600 bytes at 0x200 overlaps the headers (0x400 bytes)"},
         Corruption{"read-only data of VirtualSize 1",
                    [](std::vector<uint8_t> &b) { Put32(b, SectionEntry(b, ".rdata") + kVirtualSize, 1); },
                    "(block at RVA 0x8000) does not lie inside a section's raw data"},

@@ -115,14 +115,6 @@ std::optional<std::u16string> Utf8ToUcs2(const std::string &text, std::string &p
   return out;
 }
 
-std::string Ascii(const CHAR16 *text) {
-  std::string out;
-  for (; *text != 0; text++) {
-    out += static_cast<char>(*text);
-  }
-  return out;
-}
-
 // The Length of the node at offset, read by the driver's own reader; the
 // node's header lies within the bytes.
 uint16_t LengthAt(const Bytes &bytes, size_t offset) {
@@ -132,8 +124,8 @@ uint16_t LengthAt(const Bytes &bytes, size_t offset) {
 // The keyword that made a node text's node: the driver's own keyword
 // matching. Empty when no keyword claims it (the text names a file).
 std::string KeywordOf(const std::u16string &nodeText) {
-  const CHAR16 *keyword = NodeTextKeyword(nodeText.c_str());
-  return keyword != nullptr ? Ascii(keyword) : "";
+  const CHAR8 *keyword = NodeTextKeyword(nodeText.c_str());
+  return keyword != nullptr ? std::string(keyword) : "";
 }
 
 // The node texts of a path text, cut by the driver's own routine, exactly
