@@ -41,8 +41,14 @@ bool HardwareModel::LeavingDisplayOut() const {
   return inStopDisplay && portLog.size() - stopDisplayFirstWrite >= kStopDisplayKeptFirst + kStopDisplayKeptLast;
 }
 
+bool HardwareModel::HoldingNextToLeftOut() const {
+  return inStopDisplay && stopDisplayLimit > kStopDisplayKeptFirst + kStopDisplayKeptLast &&
+         stopDisplayValues >= kStopDisplayKeptFirst && stopDisplayValues + kStopDisplayKeptLast <= stopDisplayLimit;
+}
+
 void HardwareModel::PortOut(uint16_t port, unsigned width, uint32_t value) {
   PortWrite write{port, static_cast<uint8_t>(width), value};
+  tscReadsSincePortWrite = 0;
   if (LeavingDisplayOut()) {
     // The oldest of the last writes kept makes room for this one.
     const size_t oldest = stopDisplayFirstWrite + kStopDisplayKeptFirst;
@@ -98,7 +104,16 @@ uint64_t HardwareModel::ReadMsr(uint32_t index) {
 uint64_t HardwareModel::ReadTsc() {
   tscReads++;
   uint64_t value = tsc;
-  tsc += tscStep;
+  uint64_t step = tscStep;
+  if (HoldingNextToLeftOut()) {
+    // Doubled once for each read since the last port write, no further
+    // than the counter's width allows.
+    for (uint64_t doubling = 0; doubling < tscReadsSincePortWrite && step <= ~0ULL / 2; doubling++) {
+      step *= 2;
+    }
+  }
+  tscReadsSincePortWrite++;
+  tsc += step;
   return value;
 }
 

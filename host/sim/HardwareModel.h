@@ -95,7 +95,7 @@ class HardwareModel {
   // Settings.
   std::map<uint32_t, uint64_t> msrs;  // absent MSRs read 0
   uint64_t tsc = 0;
-  uint64_t tscStep = 1;       // the counter advances by this much on every read
+  uint64_t tscStep = 1;       // the counter advances by this much on every read (see tscReadsSincePortWrite)
   uint16_t stopOverrideAnswer = 0;  // what an intercepting agent puts in SI
   PlatformRegisterPair platformRegisters;
   UartModel uart;
@@ -121,6 +121,11 @@ class HardwareModel {
   static constexpr size_t kStopDisplayKeptLast = 16;
   uint64_t stopDisplayLeftOut = 0;
   uint64_t msrReadsLeftOut = 0;
+  // A hold next to a value the trace leaves out is seen by no one: there
+  // the counter's step doubles at each read since the last port write, so
+  // the hold takes a few reads, not hold / tscStep. The holds between the
+  // values kept run with tscStep throughout.
+  uint64_t tscReadsSincePortWrite = 0;
   std::jmp_buf *parkJump = nullptr;
 
   // Records.
@@ -141,6 +146,10 @@ class HardwareModel {
   // The display has filled what its trace keeps: what comes now is left out
   // or pushes out the oldest of the last writes kept.
   bool LeavingDisplayOut() const;
+  // A display with values left out has written its 16th value and not yet
+  // the first of its last 16: the hold under way leads to or from a value
+  // left out.
+  bool HoldingNextToLeftOut() const;
   std::vector<MmioWindow> windows_;
 };
 

@@ -385,16 +385,39 @@ TEST(BootTest, EachAllocationFailingAloneLeavesAConsistentInventory) {
 // A stop display of any length the platform accepts (up to a million
 // values) ends, and its trace stays bounded and exact: the first 16 and the
 // last 16 values, each with the counter at its write, and how many came
-// between them. With a counter step of the whole hold (2.5 s at 3 GHz),
-// each value costs three reads: the start stamp, one at the target, one
-// past it.
-class LongStopDisplayTest : public ::testing::TestWithParam<uint64_t> {};
+// between them. A hold is 2.5 s at 3 GHz, 7,500,000,000 ticks. Between
+// values kept, the counter moves by the platform's step at each read; in a
+// hold next to a value left out its step doubles at each read after the
+// start stamp, so the display's last 16 values come later than at the
+// platform's step.
+struct LongDisplayCase {
+  uint64_t count;
+  uint64_t step;       // cpu.tsc_step; 0: the built-in platform's (1,000,000)
+  uint64_t hold;       // ticks from one value to the next between values kept
+  uint64_t quickHold;  // the same next to a value left out
+};
+
+class LongStopDisplayTest : public ::testing::TestWithParam<LongDisplayCase> {};
+
+// With a step of the whole hold: three reads at that step (the start stamp,
+// one at the target, one past it), or at steps 1, 2 and 4 the start stamp,
+// one at the target and one past it at 3 steps: seven steps in all.
+constexpr uint64_t kWholeHoldStep = 7500000000;
+constexpr uint64_t kWholeHold = 3 * kWholeHoldStep;
+constexpr uint64_t kWholeQuickHold = 7 * kWholeHoldStep;
+// With the built-in platform's step of 1,000,000: the start stamp and 7501
+// reads, the last past the target; or at doubling steps the start stamp and
+// 13 reads, the last at start + 8191 steps past the target, leaving the
+// counter at start + 16383 steps.
+constexpr uint64_t kBuiltInHold = 7502000000;
+constexpr uint64_t kBuiltInQuickHold = 16383000000;
 
 TEST_P(LongStopDisplayTest, KeepsTheFirstAndLastSixteenValuesAndCountsTheRest) {
-  const uint64_t count = GetParam();
-  constexpr uint64_t kStep = 7500000000;
+  const LongDisplayCase c = GetParam();
+  const uint64_t count = c.count;
+  const std::string step = c.step == 0 ? "" : R"("tsc_step": )" + std::to_string(c.step) + ", ";
   const json report = host::RunBootIsolated(sim::ParsePlatformJson(
-      R"({"name": "long display", "cpu": {"tsc_step": 7500000000, "stop_display_values": )" + std::to_string(count) +
+      R"({"name": "long display", "cpu": {)" + step + R"("stop_display_values": )" + std::to_string(count) +
       R"(}, "faults": {"fail_installs": ["AF62673D-DEDA-43AE-8F03-9C2D89FD78DA"]}})"));
   const json &startup = report["startup"];
   const json &stop = startup["fatal_stop"];
@@ -409,6 +432,9 @@ TEST_P(LongStopDisplayTest, KeepsTheFirstAndLastSixteenValuesAndCountsTheRest) {
       kept.push_back(k);
     }
   }
+  // Of a display with values left out, the holds from the 16th value to the
+  // first of the last 16 are quick ones: count - 31 of them.
+  const uint64_t quickHolds = count <= 32 ? 0 : count - 31;
   const std::vector<std::string> cycle = {"0x250000DE", "0x0000DEAD", "0x00DEAD00",
                                           "0xDEAD0008", "0xAD000802", "0x00080225"};
   json values = json::array();
@@ -416,7 +442,7 @@ TEST_P(LongStopDisplayTest, KeepsTheFirstAndLastSixteenValuesAndCountsTheRest) {
   const uint64_t first = startup["port_trace"][1]["tsc"].get<uint64_t>();  // the stop code's write
   for (uint64_t k : kept) {
     values.push_back(cycle[k % 6]);
-    tsc.push_back(first + k * 3 * kStep);
+    tsc.push_back(k < 16 ? first + k * c.hold : first + (k - quickHolds) * c.hold + quickHolds * c.quickHold);
   }
   EXPECT_EQ(stop["display_values"], values);
   EXPECT_EQ(stop["display_tsc"], tsc);
@@ -451,7 +477,19 @@ TEST_P(LongStopDisplayTest, KeepsTheFirstAndLastSixteenValuesAndCountsTheRest) {
   }
 }
 
-INSTANTIATE_TEST_SUITE_P(Counts, LongStopDisplayTest,
-                         ::testing::Values(1u, 12u, 32u, 33u, 34u, 1000u, 1000000u));
+INSTANTIATE_TEST_SUITE_P(
+    Counts, LongStopDisplayTest,
+    ::testing::Values(LongDisplayCase{1, kWholeHoldStep, kWholeHold, kWholeQuickHold},
+                      LongDisplayCase{12, kWholeHoldStep, kWholeHold, kWholeQuickHold},
+                      LongDisplayCase{32, kWholeHoldStep, kWholeHold, kWholeQuickHold},
+                      LongDisplayCase{33, kWholeHoldStep, kWholeHold, kWholeQuickHold},
+                      LongDisplayCase{34, kWholeHoldStep, kWholeHold, kWholeQuickHold},
+                      LongDisplayCase{1000, kWholeHoldStep, kWholeHold, kWholeQuickHold},
+                      LongDisplayCase{32, 0, kBuiltInHold, kBuiltInQuickHold},
+                      LongDisplayCase{33, 0, kBuiltInHold, kBuiltInQuickHold},
+                      LongDisplayCase{1000000, 0, kBuiltInHold, kBuiltInQuickHold}),
+    [](const ::testing::TestParamInfo<LongDisplayCase> &info) {
+      return std::to_string(info.param.count) + (info.param.step == 0 ? "AtTheBuiltInStep" : "AtAWholeHoldStep");
+    });
 
 }  // namespace

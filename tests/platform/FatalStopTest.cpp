@@ -148,8 +148,11 @@ TEST_F(FatalStopTest, ALongDisplayKeepsItsFirstAndLastSixteenWrites) {
   for (uint32_t k = 0; k < 100; k++) {
     if (k < 16 || k >= 84) {
       expected.push_back({0x80, 32, cycle[k % 6]});
-      // Two reads per hold: the start stamp, then one past the 640 ticks.
-      expectedTimes.push_back(k * 2000u);
+      // Two reads per hold: the start stamp, then one past the 640 ticks
+      // (2000 ticks). The 69 holds next to the 68 values left out (after
+      // the 16th value up to the 84th) read the counter at a doubled step
+      // the second time: 3000 ticks each.
+      expectedTimes.push_back(k < 16 ? k * 2000u : k * 2000u + 69u * 1000u);
     }
   }
   EXPECT_EQ(Hardware().portLog, expected);
@@ -159,6 +162,48 @@ TEST_F(FatalStopTest, ALongDisplayKeepsItsFirstAndLastSixteenWrites) {
   EXPECT_EQ(Hardware().msrReads.size(), 31u * 8u);
   EXPECT_EQ(Hardware().msrReadsLeftOut, 68u * 8u);
 }
+
+// Where no one looks, holds are quick: a hold next to a value the trace
+// leaves out reads the counter at a step that doubles at each read since
+// the display's last write, so it ends after a few reads; the holds between
+// the values kept keep the platform's step.
+struct QuickHoldCase {
+  uint64_t values;       // how many the display shows
+  uint64_t quickHolds;   // holds next to a value left out
+};
+
+class QuickHoldTest : public FatalStopTest, public ::testing::WithParamInterface<QuickHoldCase> {};
+
+TEST_P(QuickHoldTest, HoldsNextToValuesLeftOutDoubleTheStep) {
+  const QuickHoldCase c = GetParam();
+  // No P-state enabled: a hold of 640 ticks, the counter moving 1 a read.
+  StartWith({Pstate(false, 120, 8)}, 1);
+  Hardware().stopDisplayLimit = c.values;
+  RunIntoDisplay(0x00010320);
+  // A hold at the platform's step: the start stamp and 641 reads up to
+  // start + 641; the next value is written at start + 642. A quick hold:
+  // the start stamp (step 1), then reads at start + 1, 3, 7, ..., 1023
+  // (steps 2, 4, ..., 1024), the first above the target being the tenth;
+  // the next value is written at start + 2047.
+  std::vector<uint64_t> expectedTimes;
+  for (uint64_t k = 0; k < c.values; k++) {
+    if (c.values <= 32 || k < 16 || k >= c.values - 16) {
+      expectedTimes.push_back(k < 16 ? k * 642 : k * 642 + c.quickHolds * (2047 - 642));
+    }
+  }
+  EXPECT_EQ(DisplayTimes(), expectedTimes);
+  const uint64_t slowHolds = c.values - 1 - c.quickHolds;
+  EXPECT_EQ(Hardware().tscReads, slowHolds * 642 + c.quickHolds * 11);
+  EXPECT_EQ(Hardware().pauses, slowHolds * 640 + c.quickHolds * 9);
+  EXPECT_EQ(Hardware().stopDisplayLeftOut, c.values <= 32 ? 0 : c.values - 32);
+}
+
+INSTANTIATE_TEST_SUITE_P(Counts, QuickHoldTest,
+                         ::testing::Values(QuickHoldCase{16, 0}, QuickHoldCase{32, 0}, QuickHoldCase{33, 2},
+                                           QuickHoldCase{34, 3}, QuickHoldCase{40, 9}, QuickHoldCase{1000, 969}),
+                         [](const ::testing::TestParamInfo<QuickHoldCase> &info) {
+                           return "Values" + std::to_string(info.param.values);
+                         });
 
 TEST_F(FatalStopTest, AZeroFrequencyHoldEndsAtTheFirstReadAboveTheStart) {
   StartWith({Pstate(true, 120, 0)}, 1);
