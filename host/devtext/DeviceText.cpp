@@ -147,10 +147,18 @@ std::u16string Call(const std::u16string &keyword, std::initializer_list<std::u1
 // The keyword table, the one home of the keywords: a row found by its
 // parser and node type (and subtype, for parsers that serve several).
 
+// A row's parser and its keyword, as UCS-2 text.
+NodeParser RowParser(const NODE_TEXT_ROW *row) { return gNodeTextTables.Parsers[row->Parser]; }
+
+std::u16string RowKeyword(const NODE_TEXT_ROW *row) {
+  const char *keyword = NodeTextRowKeyword(row);
+  return std::u16string(keyword, keyword + std::strlen(keyword));
+}
+
 const NODE_TEXT_ROW *FindRow(NodeParser parser, uint8_t type, int subType) {
-  for (const NODE_TEXT_ROW *row = gNodeTextTable; row->Parser != nullptr; row++) {
-    if (row->Parser == parser && row->Type == type && (subType < 0 || row->SubType == subType)) {
-      return row;
+  for (const NODE_TEXT_ROW &row : gNodeTextTables.Rows) {
+    if (RowParser(&row) == parser && row.Type == type && (subType < 0 || row.SubType == subType)) {
+      return &row;
     }
   }
   return nullptr;
@@ -161,7 +169,7 @@ std::u16string Keyword(NodeParser parser, uint8_t type, int subType = -1) {
   if (row == nullptr) {
     throw std::logic_error("the keyword table has no row for a node kind the formatter writes");
   }
-  return row->Keyword;
+  return RowKeyword(row);
 }
 
 // Vendor data after the GUID, when there is any: ",0102".
@@ -234,14 +242,14 @@ std::string WalkProblem(const uint8_t *bytes, size_t size, const DEVICE_PATH_WAL
 
 Formatter::Formatter(NodeConverter convert) : convert_(std::move(convert)) {
   auto probe = [&](const NODE_TEXT_ROW &row, const std::u16string &parameters) {
-    const std::u16string text = std::u16string(row.Keyword) + u"(" + parameters + u")";
+    const std::u16string text = RowKeyword(&row) + u"(" + parameters + u")";
     std::optional<Bytes> node = convert_(text);
     if (!node || node->size() < sizeof(EFI_DEVICE_PATH_PROTOCOL)) {
       throw std::runtime_error("the converter gives no node for " + sim::Narrow(text));
     }
     return *node;
   };
-  auto guidAt = [](const Bytes &node, size_t offset, const CHAR16 *keyword) {
+  auto guidAt = [](const Bytes &node, size_t offset, const std::u16string &keyword) {
     FixedGuidRow row{keyword, {}};
     if (node.size() < offset + 16) {
       throw std::runtime_error("the converter's node for " + sim::Narrow(keyword) + " holds no GUID");
@@ -249,35 +257,36 @@ Formatter::Formatter(NodeConverter convert) : convert_(std::move(convert)) {
     std::memcpy(row.guid, node.data() + offset, 16);
     return row;
   };
-  for (const NODE_TEXT_ROW *row = gNodeTextTable; row->Parser != nullptr; row++) {
-    if (row->Parser == ParseFixedVendorRow) {
-      messagingVendors_.push_back(guidAt(probe(*row, u""), offsetof(VENDOR_DEVICE_PATH, Guid), row->Keyword));
-    } else if (row->Parser == ParseUartFlowCtrlNode) {
-      flowControl_ = guidAt(probe(*row, u""), offsetof(UART_FLOW_CONTROL_DEVICE_PATH, Guid), row->Keyword);
-    } else if (row->Parser == ParseSasNode) {
-      sas_ = guidAt(probe(*row, u""), offsetof(SAS_DEVICE_PATH, Guid), row->Keyword);
-    } else if (row->Parser == ParseVirtualDiskNode) {
-      virtualDisks_.push_back(guidAt(probe(*row, u"0,0,0"), offsetof(MEDIA_RAM_DISK_DEVICE_PATH, TypeGuid), row->Keyword));
-    } else if (row->Parser == ParseAcpiHidRow) {
+  for (const NODE_TEXT_ROW &entry : gNodeTextTables.Rows) {
+    const NODE_TEXT_ROW *row = &entry;
+    if (RowParser(row) == ParseFixedVendorRow) {
+      messagingVendors_.push_back(guidAt(probe(*row, u""), offsetof(VENDOR_DEVICE_PATH, Guid), RowKeyword(row)));
+    } else if (RowParser(row) == ParseUartFlowCtrlNode) {
+      flowControl_ = guidAt(probe(*row, u""), offsetof(UART_FLOW_CONTROL_DEVICE_PATH, Guid), RowKeyword(row));
+    } else if (RowParser(row) == ParseSasNode) {
+      sas_ = guidAt(probe(*row, u""), offsetof(SAS_DEVICE_PATH, Guid), RowKeyword(row));
+    } else if (RowParser(row) == ParseVirtualDiskNode) {
+      virtualDisks_.push_back(guidAt(probe(*row, u"0,0,0"), offsetof(MEDIA_RAM_DISK_DEVICE_PATH, TypeGuid), RowKeyword(row)));
+    } else if (RowParser(row) == ParseAcpiHidRow) {
       const Bytes node = probe(*row, u"0");
       ACPI_HID_DEVICE_PATH acpi;
       if (!Read(node.data(), static_cast<uint16_t>(node.size()), acpi)) {
-        throw std::runtime_error("the converter's node for " + sim::Narrow(row->Keyword) + " is too short");
+        throw std::runtime_error("the converter's node for " + sim::Narrow(RowKeyword(row)) + " is too short");
       }
-      acpiHids_.push_back({row->Keyword, acpi.HID});
-    } else if (row->Parser == ParseUsbClassRow) {
+      acpiHids_.push_back({RowKeyword(row), acpi.HID});
+    } else if (RowParser(row) == ParseUsbClassRow) {
       // Three distinct values after the IDs: where the first lands says
       // whether the keyword leaves the class (or only the subclass) to the
       // text.
       const Bytes node = probe(*row, u"0x1,0x1,0x33,0x44,0x55");
       USB_CLASS_DEVICE_PATH usb;
       if (!Read(node.data(), static_cast<uint16_t>(node.size()), usb)) {
-        throw std::runtime_error("the converter's node for " + sim::Narrow(row->Keyword) + " is too short");
+        throw std::runtime_error("the converter's node for " + sim::Narrow(RowKeyword(row)) + " is too short");
       }
       const bool classFromText = usb.DeviceClass == 0x33;
       const bool subClassFromText = classFromText || usb.DeviceSubClass == 0x33;
       usbClasses_.push_back(
-          {row->Keyword, classFromText ? -1 : usb.DeviceClass, subClassFromText ? -1 : usb.DeviceSubClass});
+          {RowKeyword(row), classFromText ? -1 : usb.DeviceClass, subClassFromText ? -1 : usb.DeviceSubClass});
     }
   }
 }
@@ -309,7 +318,7 @@ std::string Formatter::GenericText(const uint8_t *node, uint16_t length) const {
   const uint8_t type = node[0];
   std::u16string text;
   if (const NODE_TEXT_ROW *row = FindRow(ParseGenericRow, type, -1)) {
-    text = Call(row->Keyword, {Num(node[1]), data});
+    text = Call(RowKeyword(row), {Num(node[1]), data});
   } else {
     text = Call(Keyword(ParsePathNode, 0), {Num(type), Num(node[1]), data});
   }
@@ -485,7 +494,7 @@ std::u16string Formatter::MessagingText(const uint8_t *node, uint16_t length) co
     }
     case MSG_FIBRECHANNELEX_DP:
       if (length >= sizeof(FIBRECHANNELEX_DEVICE_PATH)) {
-        return Call(Keyword(ParseFibreExNode, type), {Num(BigEndian64(AT(node, FIBRECHANNELEX_DEVICE_PATH, WWN))),
+        return Call(Keyword(ParseFieldNode, type, MSG_FIBRECHANNELEX_DP), {Num(BigEndian64(AT(node, FIBRECHANNELEX_DEVICE_PATH, WWN))),
                                                       Num(BigEndian64(AT(node, FIBRECHANNELEX_DEVICE_PATH, Lun)))});
       }
       break;
@@ -513,7 +522,7 @@ std::u16string Formatter::MessagingText(const uint8_t *node, uint16_t length) co
     case MSG_INFINIBAND_DP: {
       INFINIBAND_DEVICE_PATH ib;
       if (Read(node, length, ib)) {
-        return Call(Keyword(ParseInfinibandNode, type),
+        return Call(Keyword(ParseFieldNode, type, MSG_INFINIBAND_DP),
                     {Num(ib.ResourceFlags), GuidText(AT(node, INFINIBAND_DEVICE_PATH, PortGid)), Num(ib.ServiceId),
                      Num(ib.TargetPortId), Num(ib.DeviceId)});
       }
@@ -635,7 +644,7 @@ std::u16string Formatter::MessagingText(const uint8_t *node, uint16_t length) co
     case MSG_SATA_DP: {
       SATA_DEVICE_PATH sata;
       if (Read(node, length, sata)) {
-        return Call(Keyword(ParseSataNode, type),
+        return Call(Keyword(ParseFieldNode, type, MSG_SATA_DP),
                     {Num(sata.HBAPortNumber), Num(sata.PortMultiplierPortNumber), Num(sata.Lun)});
       }
       break;
@@ -706,13 +715,13 @@ std::u16string Formatter::MessagingText(const uint8_t *node, uint16_t length) co
     }
     case MSG_BLUETOOTH_DP:
       if (length >= sizeof(BLUETOOTH_DEVICE_PATH)) {
-        return Call(Keyword(ParseBluetoothNode, type), {HexData(AT(node, BLUETOOTH_DEVICE_PATH, Address), 6)});
+        return Call(Keyword(ParseFieldNode, type, MSG_BLUETOOTH_DP), {HexData(AT(node, BLUETOOTH_DEVICE_PATH, Address), 6)});
       }
       break;
     case MSG_BLUETOOTH_LE_DP: {
       BLUETOOTH_LE_DEVICE_PATH le;
       if (Read(node, length, le)) {
-        return Call(Keyword(ParseBluetoothLeNode, type),
+        return Call(Keyword(ParseFieldNode, type, MSG_BLUETOOTH_LE_DP),
                     {HexData(AT(node, BLUETOOTH_LE_DEVICE_PATH, Address), 6), Num(le.AddressType)});
       }
       break;
@@ -721,7 +730,7 @@ std::u16string Formatter::MessagingText(const uint8_t *node, uint16_t length) co
       if (length >= sizeof(WIFI_DEVICE_PATH)) {
         const uint8_t *ssid = AT(node, WIFI_DEVICE_PATH, SSId);
         const void *zero = std::memchr(ssid, 0, 32);
-        return Call(Keyword(ParseWiFiNode, type),
+        return Call(Keyword(ParseFieldNode, type, MSG_WIFI_DP),
                     {ByteText(ssid, zero != nullptr ? static_cast<const uint8_t *>(zero) - ssid : 32)});
       }
       break;
@@ -794,7 +803,7 @@ std::u16string Formatter::MediaText(const uint8_t *node, uint16_t length) const 
     case MEDIA_PIWG_FW_FILE_DP:
     case MEDIA_PIWG_FW_VOL_DP:
       if (length >= sizeof(MEDIA_PROTOCOL_DEVICE_PATH)) {
-        return Call(Keyword(ParseGuidNode, type, subType), {GuidText(AT(node, MEDIA_PROTOCOL_DEVICE_PATH, Protocol))});
+        return Call(Keyword(ParseFieldNode, type, subType), {GuidText(AT(node, MEDIA_PROTOCOL_DEVICE_PATH, Protocol))});
       }
       break;
     case MEDIA_RELATIVE_OFFSET_RANGE_DP: {
@@ -841,7 +850,7 @@ std::u16string Formatter::GeneralText(const uint8_t *node, uint16_t length) cons
   }
   MEDIA_RAM_DISK_DEVICE_PATH disk;
   if (type == MEDIA_DEVICE_PATH && subType == MEDIA_RAM_DISK_DP && Read(node, length, disk)) {
-    return Call(Keyword(ParseRamDiskNode, type), {Num(disk.StartingAddress), Num(disk.EndingAddress),
+    return Call(Keyword(ParseFieldNode, type, MEDIA_RAM_DISK_DP), {Num(disk.StartingAddress), Num(disk.EndingAddress),
                                                   Num(disk.Instance),
                                                   GuidText(AT(node, MEDIA_RAM_DISK_DEVICE_PATH, TypeGuid))});
   }

@@ -226,8 +226,8 @@ TEST_F(DeviceTextTest, EveryKeywordHasItsText) {
 
 TEST_F(DeviceTextTest, TheTableHoldsEachKeywordOnceInTheConvertersOrder) {
   std::vector<std::string> keywords;
-  for (const NODE_TEXT_ROW *row = gNodeTextTable; row->Keyword != nullptr; row++) {
-    keywords.push_back(sim::Narrow(row->Keyword));
+  for (const NODE_TEXT_ROW &row : gNodeTextTables.Rows) {
+    keywords.push_back(NodeTextRowKeyword(&row));
   }
   ASSERT_EQ(keywords.size(), 86u);
   ASSERT_EQ(kKeywordTexts.size(), keywords.size());
