@@ -194,7 +194,10 @@ TEST_F(PortConnectorTest, EveryRowIsAddedInOrderEvenWhenAddFails) {
   ASSERT_EQ(recording_.calls.size(), 8u);
   for (int i = 0; i < 8; i++) {
     const std::vector<uint8_t> &staged = recording_.calls[i].staged;
-    EXPECT_EQ(std::string(reinterpret_cast<const char *>(staged.data()) + 9), gLayoutC.Connectors[i].InternalDesignator);
+    // The rows are byte-packed: the designator is read by value, never bound
+    // to a reference at its unaligned place.
+    const std::string internal = gLayoutC.Connectors[i].InternalDesignator;
+    EXPECT_EQ(std::string(reinterpret_cast<const char *>(staged.data()) + 9), internal);
   }
   EXPECT_EQ(Firmware().Pool().outstandingBlocks, 0u);
 }
