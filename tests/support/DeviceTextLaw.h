@@ -39,6 +39,18 @@ inline std::optional<Bytes> ConvertPath(const std::u16string &text) {
   return bytes;
 }
 
+// ConvertTextToDeviceNode of a text, as bytes; nullopt for no node.
+inline std::optional<Bytes> ConvertNode(const std::u16string &text) {
+  EFI_DEVICE_PATH_PROTOCOL *node = ConvertTextToDeviceNode(text.c_str());
+  if (node == nullptr) {
+    return std::nullopt;
+  }
+  const auto *start = reinterpret_cast<const uint8_t *>(node);
+  Bytes bytes(start, start + DevicePathNodeLength(node));
+  PoolFree(node);
+  return bytes;
+}
+
 inline std::string Hex(const Bytes &bytes) {
   static const char kDigits[] = "0123456789ABCDEF";
   std::string text;
@@ -67,10 +79,9 @@ inline std::string PathReadsBack(const Bytes &bytes) {
   }
   // Each node's own text converts to the node alone.
   for (const devtext::NodeText &node : text.nodes) {
-    EFI_DEVICE_PATH_PROTOCOL *converted = ConvertTextToDeviceNode(Wide(node.text).c_str());
-    const bool same = converted != nullptr && DevicePathNodeLength(converted) == node.length &&
-                      std::memcmp(converted, bytes.data() + node.offset, node.length) == 0;
-    PoolFree(converted);
+    const std::optional<Bytes> converted = ConvertNode(Wide(node.text));
+    const bool same = converted && converted->size() == node.length &&
+                      std::memcmp(converted->data(), bytes.data() + node.offset, node.length) == 0;
     if (!same) {
       return "the node text \"" + node.text + "\" does not convert to the node at offset " +
              std::to_string(node.offset) + " of " + Hex(bytes);
