@@ -3,11 +3,17 @@
 VOID ZeroMem(VOID *Buffer, UINTN Length) { SetMem(Buffer, Length, 0); }
 
 VOID SetMem(VOID *Buffer, UINTN Length, UINT8 Value) {
-  volatile UINT8 *Bytes = (volatile UINT8 *)Buffer;
-  // volatile keeps the compiler from turning this loop back into a call to
-  // memset, which on the target is built on this very routine.
-  for (UINTN Index = 0; Index < Length; Index++) {
-    Bytes[Index] = Value;
+  UINT8 *Bytes = (UINT8 *)Buffer;
+  // Whole 8-byte words first, then the bytes left over; volatile keeps the
+  // compiler from turning the last loop back into a call to memset, which
+  // on the target is built on this very routine.
+  UINT64 Word = Value * 0x0101010101010101ULL;
+  UINTN Index = 0;
+  for (; Length - Index >= 8; Index += 8) {
+    __builtin_memcpy(Bytes + Index, &Word, 8);
+  }
+  for (; Index < Length; Index++) {
+    ((volatile UINT8 *)Bytes)[Index] = Value;
   }
 }
 

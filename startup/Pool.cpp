@@ -30,14 +30,14 @@ VOID *PoolAllocateCopy(UINTN Size, const VOID *Source) {
 }
 
 VOID *PoolReallocate(UINTN OldSize, UINTN NewSize, VOID *OldBuffer) {
-  VOID *NewBuffer = PoolAllocateZeroed(NewSize);
+  VOID *NewBuffer = PoolAllocate(NewSize);
   if (NewBuffer == nullptr) {
     return nullptr;
   }
-  if (OldBuffer == nullptr) {
-    return NewBuffer;
-  }
-  CopyMem(NewBuffer, OldBuffer, OldSize < NewSize ? OldSize : NewSize);
+  // The old bytes, then zeros: each byte of the new block written once.
+  UINTN Kept = OldBuffer == nullptr ? 0 : OldSize < NewSize ? OldSize : NewSize;
+  CopyMem(NewBuffer, OldBuffer, Kept);
+  ZeroMem((UINT8 *)NewBuffer + Kept, NewSize - Kept);
   PoolFree(OldBuffer);
   return NewBuffer;
 }

@@ -423,8 +423,11 @@ json BootReportJson(const BootResult &result, const RecordTypes &shown) {
                                 {"closed", result.eventClosed}};
 
   json byType = json::object();
-  for (const auto &[type, counts] : result.pool.outstandingByType) {
-    byType[sim::MemoryTypeKey(type)] = {{"blocks", counts.first}, {"bytes", counts.second}};
+  for (size_t type = 0; type < result.pool.outstandingByType.size(); type++) {
+    const auto &[blocks, bytes] = result.pool.outstandingByType[type];
+    if (blocks != 0) {
+      byType[sim::MemoryTypeKey(static_cast<EFI_MEMORY_TYPE>(type))] = {{"blocks", blocks}, {"bytes", bytes}};
+    }
   }
   json damaged = json::array();
   for (const sim::DamagedPoolBlock &block : result.pool.damagedBlocks) {

@@ -89,18 +89,13 @@ PoolLeft LinkedDriver::Left() const {
   left.blocks = static_cast<int64_t>(now.outstandingBlocks) - static_cast<int64_t>(atStart_.outstandingBlocks);
   left.bytes = static_cast<int64_t>(now.outstandingBytes) - static_cast<int64_t>(atStart_.outstandingBytes);
   left.invalidFrees = now.invalidFrees - atStart_.invalidFrees;
-  std::map<EFI_MEMORY_TYPE, std::pair<int64_t, int64_t>> byType;
-  for (const auto &[type, held] : now.outstandingByType) {
-    byType[type].first += static_cast<int64_t>(held.first);
-    byType[type].second += static_cast<int64_t>(held.second);
-  }
-  for (const auto &[type, held] : atStart_.outstandingByType) {
-    byType[type].first -= static_cast<int64_t>(held.first);
-    byType[type].second -= static_cast<int64_t>(held.second);
-  }
-  for (const auto &[type, delta] : byType) {
+  for (size_t type = 0; type < now.outstandingByType.size(); type++) {
+    const auto &held = now.outstandingByType[type];
+    const auto &before = atStart_.outstandingByType[type];
+    const std::pair<int64_t, int64_t> delta{static_cast<int64_t>(held.first) - static_cast<int64_t>(before.first),
+                                            static_cast<int64_t>(held.second) - static_cast<int64_t>(before.second)};
     if (delta.first != 0 || delta.second != 0) {
-      left.byType[type] = delta;
+      left.byType[static_cast<EFI_MEMORY_TYPE>(type)] = delta;
     }
   }
   return left;

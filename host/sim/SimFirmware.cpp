@@ -123,6 +123,7 @@ SimFirmware::SimFirmware(const Platform &platform) : platform_(platform) {
 
 SimFirmware::~SimFirmware() {
   ReleasePoolBlocks();
+  ReleaseRecycledBlocks();
   ReleaseStartupServices();
   SetActiveHardware(nullptr);
   gActive = nullptr;

@@ -8,6 +8,7 @@
 // SimSmbios.cpp, SimStartupServices.cpp (with DebugPrintFormat.cpp).
 #pragma once
 
+#include <array>
 #include <cstdint>
 #include <map>
 #include <memory>
@@ -57,7 +58,8 @@ struct PoolStatistics {
   uint64_t invalidFrees = 0;  // FreePool of something the pool never gave out
   uint64_t outstandingBlocks = 0;
   uint64_t outstandingBytes = 0;
-  std::map<EFI_MEMORY_TYPE, std::pair<uint64_t, uint64_t>> outstandingByType;  // blocks, bytes
+  // Blocks and bytes outstanding, by memory type (the index).
+  std::array<std::pair<uint64_t, uint64_t>, EfiMaxMemoryType> outstandingByType{};
   // Blocks whose guard bytes were found overwritten, each once, in the
   // order found.
   std::vector<DamagedPoolBlock> damagedBlocks;
@@ -216,13 +218,26 @@ class SimFirmware {
   uint64_t nextHandleSerial_ = 1;
   PoolBlockHeader *FindPoolBlock(const void *p, bool startOnly) const;
   void CheckGuards(PoolBlockHeader &header, bool atFree);
-  void ReleasePoolBlock(PoolBlockHeader *header) const;
+  void ReleasePoolBlock(PoolBlockHeader *header);
   void ReleasePoolBlocks();
+  // Host memory for a pool block of total bytes (header and guards
+  // included): a recycled one of that size, else fresh from the heap.
+  void *HeapBlock(size_t total);
+  void ReleaseRecycledBlocks();
   void ReleaseStartupServices();
 
   // The live pool blocks, newest first, linked through their headers.
   PoolBlockHeader *newestPoolBlock_ = nullptr;
   bool guardPages_ = false;
+  // Freed host memory kept for the next block of the same total size,
+  // linked through its first bytes; index: total size / 8.
+  struct RecycledBlocks {
+    void *first = nullptr;
+    size_t count = 0;
+  };
+  static constexpr size_t kMostRecycledBytes = 1024;
+  static constexpr size_t kRecycledPerSize = 32;
+  RecycledBlocks recycled_[kMostRecycledBytes / 8] = {};
   PoolStatistics pool_;
   std::vector<std::unique_ptr<EventState>> events_;
   std::vector<ServiceCall> calls_;

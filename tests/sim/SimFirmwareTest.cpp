@@ -299,7 +299,7 @@ TEST(SimPoolTest, AccountsByTypeAndCatchesBadFrees) {
   EXPECT_EQ(bs->FreePool(nullptr), EFI_INVALID_PARAMETER);
   EXPECT_EQ(fw.Pool().invalidFrees, 1u);
   EXPECT_EQ(fw.Pool().outstandingBlocks, 2u);
-  EXPECT_EQ(fw.Pool().outstandingByType.count(EfiBootServicesData), 0u);
+  EXPECT_EQ(fw.Pool().outstandingByType.at(EfiBootServicesData), std::make_pair(uint64_t{0}, uint64_t{0}));
 }
 
 // PoolHolds answers for any range inside one live block, nothing else:
