@@ -111,9 +111,20 @@ lines.append(f"Our formatting over libefivar's (paths per second, medians): {our
              f"({ours/1e6:.3f} M paths/s formatted by host/devtext, each keyword form converted back, "
              f"{efivar/1e6:.3f} M paths/s by libefivar).")
 
-# callgrind_annotate names files relative to the current directory.
-driver_dirs = tuple(prefix + d + "/" for d in ("devpath", "startup", "inventory", "platform", "driver", "firmware")
-                    for prefix in ("", os.getcwd() + "/"))
+# callgrind_annotate names files relative to the current directory or as
+# compiled, which for an object taken from the compiler cache may be another
+# checkout's build directory ("/elsewhere/build/host/../../devpath/X.cpp"):
+# a file is the driver's when the nearest of its directories named like one
+# of the driver's is not itself inside tests/, host/, bench/ or tools/.
+driver_dirs = ("devpath", "startup", "inventory", "platform", "driver", "firmware")
+
+def is_driver_file(path):
+    parts = os.path.normpath(path).split("/")[:-1]
+    for i in range(len(parts) - 1, -1, -1):
+        if parts[i] in driver_dirs:
+            return i == 0 or parts[i - 1] not in ("tests", "host", "bench", "tools", "include")
+    return False
+
 rows = []
 for name in sorted(os.listdir(out)):
     m = re.fullmatch(r"callgrind\.out\.(\d+)", name)
@@ -127,7 +138,7 @@ for name in sorted(os.listdir(out)):
     driver = 0
     for line in open(os.path.join(out, name + ".annotated"), errors="replace"):
         m2 = re.match(r"\s*([\d,]+) \([ \d.]+%\)\s+(\S.*?):", line)
-        if m2 and m2.group(2).startswith(driver_dirs):
+        if m2 and is_driver_file(m2.group(2)):
             driver += int(m2.group(1).replace(",", ""))
     rows.append((int(m.group(1)), trigger.group(1), int(total.group(1)), driver))
 rows.sort()
