@@ -196,12 +196,14 @@ void SimFirmware::ReleasePoolBlock(PoolBlockHeader *header) {
   }
   ASAN_UNPOISON_MEMORY_REGION(header->Block(), AlignedSize(size) + kHeapGuardBytes);
   const size_t total = sizeof(*header) + AlignedSize(size) + kHeapGuardBytes;
-  RecycledBlocks &list = recycled_[total / kAlignment];
-  if (kRecycleBlocks && total < kMostRecycledBytes && list.count < kRecycledPerSize) {
-    *reinterpret_cast<void **>(header) = list.first;
-    list.first = header;
-    list.count++;
-    return;
+  if (kRecycleBlocks && total < kMostRecycledBytes) {
+    RecycledBlocks &list = recycled_[total / kAlignment];
+    if (list.count < kRecycledPerSize) {
+      *reinterpret_cast<void **>(header) = list.first;
+      list.first = header;
+      list.count++;
+      return;
+    }
   }
   std::free(header);
 }
