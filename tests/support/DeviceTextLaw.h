@@ -41,14 +41,8 @@ inline std::optional<Bytes> ConvertPath(const std::u16string &text) {
 
 // ConvertTextToDeviceNode of a text, as bytes; nullopt for no node.
 inline std::optional<Bytes> ConvertNode(const std::u16string &text) {
-  EFI_DEVICE_PATH_PROTOCOL *node = ConvertTextToDeviceNode(text.c_str());
-  if (node == nullptr) {
-    return std::nullopt;
-  }
-  const auto *start = reinterpret_cast<const uint8_t *>(node);
-  Bytes bytes(start, start + DevicePathNodeLength(node));
-  PoolFree(node);
-  return bytes;
+  static const devtext::NodeConverter convert = devtext::LinkedNodeConverter();
+  return convert(text);
 }
 
 inline std::string Hex(const Bytes &bytes) {
