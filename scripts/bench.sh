@@ -39,7 +39,7 @@ echo "bench: instruction counts under callgrind"
 valgrind --tool=callgrind --callgrind-out-file="$out/callgrind.out" build/bin/instruction_counts \
   2>"$out/callgrind.log"
 for dump in "$out"/callgrind.out.*; do
-  callgrind_annotate --threshold=100 "$dump" >"$dump.annotated" 2>/dev/null
+  callgrind_annotate --auto=no --threshold=100 "$dump" >"$dump.annotated" 2>/dev/null
 done
 
 echo "bench: boardinv devpath, 100,000 lines"
