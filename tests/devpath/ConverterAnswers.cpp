@@ -18,6 +18,7 @@
 #include <dirent.h>
 #include <fstream>
 #include <iterator>
+#include <map>
 #include <sstream>
 #include <string>
 #include <vector>
@@ -138,27 +139,36 @@ int main(int argc, char **argv) {
     return 0;
   }
 
-  std::ifstream kept(argv[3]);
-  std::istringstream now(answers.str());
-  std::string keptLine;
-  std::string nowLine;
+  // Compared by name, so that a seed added or taken away names itself
+  // instead of shifting every line after it.
+  auto byName = [](std::istream &in) {
+    std::map<std::string, std::string> lines;
+    for (std::string line; std::getline(in, line);) {
+      lines[line.substr(0, line.find(' '))] = line;
+    }
+    return lines;
+  };
+  std::ifstream keptFile(argv[3]);
+  std::istringstream nowText(answers.str());
+  const std::map<std::string, std::string> kept = byName(keptFile);
+  const std::map<std::string, std::string> now = byName(nowText);
   size_t differ = 0;
-  size_t compared = 0;
-  while (true) {
-    const bool haveKept = static_cast<bool>(std::getline(kept, keptLine));
-    const bool haveNow = static_cast<bool>(std::getline(now, nowLine));
-    if (!haveKept && !haveNow) {
-      break;
-    }
-    compared++;
-    if (keptLine != nowLine || haveKept != haveNow) {
+  for (const auto &[name, line] : now) {
+    const auto found = kept.find(name);
+    if (found == kept.end()) {
       differ++;
-      std::printf("differs:\n  kept: %s\n  now:  %s\n", haveKept ? keptLine.c_str() : "(none)",
-                  haveNow ? nowLine.c_str() : "(none)");
+      std::printf("no kept answer:\n  now:  %s\n", line.c_str());
+    } else if (found->second != line) {
+      differ++;
+      std::printf("differs:\n  kept: %s\n  now:  %s\n", found->second.c_str(), line.c_str());
     }
-    keptLine.clear();
-    nowLine.clear();
   }
-  std::printf("%zu texts, %zu answers differ\n", compared, differ);
+  for (const auto &[name, line] : kept) {
+    if (now.count(name) == 0) {
+      differ++;
+      std::printf("kept answer of a text no longer there:\n  kept: %s\n", line.c_str());
+    }
+  }
+  std::printf("%zu texts, %zu answers differ\n", now.size(), differ);
   return differ == 0 ? 0 : 1;
 }
