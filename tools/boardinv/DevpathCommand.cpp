@@ -324,6 +324,27 @@ Bytes ReadInputOrDie(const std::string &what, const std::string &path, size_t li
   }
 }
 
+// Answers each line of a text input with answer(name, line), the line
+// exactly as written but for its ending (LF, or CR LF; the last line needs
+// none) and named "line N". Returns how many answers failed.
+template <typename AnswerLine>
+uint64_t AnswerEachLine(const Bytes &input, AnswerLine answer) {
+  const char *const data = reinterpret_cast<const char *>(input.data());
+  uint64_t failed = 0;
+  uint64_t number = 1;
+  for (size_t start = 0; start < input.size(); number++) {
+    const char *const newline = static_cast<const char *>(std::memchr(data + start, '\n', input.size() - start));
+    size_t end = newline != nullptr ? static_cast<size_t>(newline - data) : input.size();
+    const size_t next = newline != nullptr ? end + 1 : end;
+    if (newline != nullptr && end > start && data[end - 1] == '\r') {
+      end--;
+    }
+    failed += answer("line " + std::to_string(number), std::string(data + start, end - start)) ? 0 : 1;
+    start = next;
+  }
+  return failed;
+}
+
 int RunConvert(const DevpathOptions &options, Converter &converter) {
   std::ios::sync_with_stdio(false);
   uint64_t failed = 0;
@@ -333,25 +354,11 @@ int RunConvert(const DevpathOptions &options, Converter &converter) {
     }
     return failed == 0 ? 0 : kExitFailure;
   }
-  // One text per line, exactly as written; only the line ending (LF, or CR
-  // LF) goes. The last line needs no line ending.
   const Bytes input = ReadInputOrDie("device path text file", options.inputGiven ? options.inputFile : sim::kStandardStream,
                                      kTextInputLimit);
-  const char *const data = reinterpret_cast<const char *>(input.data());
-  uint64_t number = 1;
-  for (size_t start = 0; start < input.size(); number++) {
-    const char *const newline = static_cast<const char *>(std::memchr(data + start, '\n', input.size() - start));
-    size_t end = newline != nullptr ? static_cast<size_t>(newline - data) : input.size();
-    const size_t next = newline != nullptr ? end + 1 : end;
-    if (newline != nullptr && end > start && data[end - 1] == '\r') {
-      end--;
-    }
-    failed += Answer(converter, options, "line " + std::to_string(number), std::string(data + start, end - start),
-                     false)
-                  ? 0
-                  : 1;
-    start = next;
-  }
+  failed += AnswerEachLine(input, [&](const std::string &name, const std::string &line) {
+    return Answer(converter, options, name, line, false);
+  });
   return failed == 0 ? 0 : kExitFailure;
 }
 
@@ -668,16 +675,11 @@ int RunToText(const DevpathOptions &options, Converter &converter) {
   }
   const Bytes input = ReadInputOrDie("hex text file", options.inputGiven ? options.inputFile : sim::kStandardStream,
                                      kTextInputLimit);
-  const char *const data = reinterpret_cast<const char *>(input.data());
-  uint64_t number = 1;
-  for (size_t start = 0; start < input.size(); number++) {
-    const char *const newline = static_cast<const char *>(std::memchr(data + start, '\n', input.size() - start));
-    const size_t end = newline != nullptr ? static_cast<size_t>(newline - data) : input.size();
+  failed += AnswerEachLine(input, [&](const std::string &name, const std::string &line) {
     std::string problem;
-    const std::optional<Bytes> bytes = HexToBytes(std::string(data + start, end - start), problem);
-    failed += AnswerText(converter, options, "line " + std::to_string(number), bytes, problem) ? 0 : 1;
-    start = newline != nullptr ? end + 1 : end;
-  }
+    const std::optional<Bytes> bytes = HexToBytes(line, problem);
+    return AnswerText(converter, options, name, bytes, problem);
+  });
   return failed == 0 ? 0 : kExitFailure;
 }
 
