@@ -48,6 +48,11 @@ bool HardwareModel::HoldingNextToLeftOut() const {
 
 void HardwareModel::PortOut(uint16_t port, unsigned width, uint32_t value) {
   PortWrite write{port, static_cast<uint8_t>(width), value};
+  const bool displayValue = inStopDisplay && port == 0x80 && width == 32;
+  if (displayValue && stopDisplayValues > 0 && holdAtTscStep && tscReadsSincePortWrite > 1) {
+    // A hold between values kept ended with this value.
+    keptHoldSpan = holdLastRead - holdStart;
+  }
   tscReadsSincePortWrite = 0;
   if (LeavingDisplayOut()) {
     // The oldest of the last writes kept makes room for this one.
@@ -61,7 +66,7 @@ void HardwareModel::PortOut(uint16_t port, unsigned width, uint32_t value) {
   if (onPortWrite) {
     onPortWrite(write);
   }
-  if (inStopDisplay && port == 0x80 && width == 32 && ++stopDisplayValues >= stopDisplayLimit) {
+  if (displayValue && ++stopDisplayValues >= stopDisplayLimit) {
     parked = true;
     if (parkJump == nullptr) {
       std::fprintf(stderr, "the driver is parked in the stop display (code 0x%08X) and nothing takes control back\n",
@@ -103,15 +108,26 @@ uint64_t HardwareModel::ReadMsr(uint32_t index) {
 
 uint64_t HardwareModel::ReadTsc() {
   tscReads++;
-  uint64_t value = tsc;
   uint64_t step = tscStep;
-  if (HoldingNextToLeftOut()) {
-    // Doubled once for each read since the last port write, no further
-    // than the counter's width allows.
+  const bool quick = HoldingNextToLeftOut();
+  if (tscReadsSincePortWrite == 0) {
+    holdAtTscStep = !quick;
+  }
+  if (quick && tscReadsSincePortWrite == 1 && keptHoldSpan != 0 && tsc - holdStart < keptHoldSpan) {
+    // Where the hold would have read last at tscStep.
+    tsc = holdStart + keptHoldSpan;
+  } else if (quick && tscReadsSincePortWrite > 1) {
+    // Longer than the hold learned: doubled once for each read since the
+    // last port write, no further than the counter's width allows.
     for (uint64_t doubling = 0; doubling < tscReadsSincePortWrite && step <= ~0ULL / 2; doubling++) {
       step *= 2;
     }
   }
+  const uint64_t value = tsc;
+  if (tscReadsSincePortWrite == 0) {
+    holdStart = value;
+  }
+  holdLastRead = value;
   tscReadsSincePortWrite++;
   tsc += step;
   return value;
@@ -130,6 +146,7 @@ uint16_t HardwareModel::Cpuid(uint32_t eax, uint32_t ebx, uint32_t ecx, uint16_t
     stopDisplayValues = 0;
     stopDisplayFirstWrite = portLog.size();
     stopDisplayLeftOut = 0;
+    keptHoldSpan = 0;
   }
   return stopOverrideAnswer;
 }

@@ -95,7 +95,7 @@ class HardwareModel {
   // Settings.
   std::map<uint32_t, uint64_t> msrs;  // absent MSRs read 0
   uint64_t tsc = 0;
-  uint64_t tscStep = 1;       // the counter advances by this much on every read (see tscReadsSincePortWrite)
+  uint64_t tscStep = 1;       // the counter advances by this much on every read (see holdStart)
   uint16_t stopOverrideAnswer = 0;  // what an intercepting agent puts in SI
   PlatformRegisterPair platformRegisters;
   UartModel uart;
@@ -121,11 +121,19 @@ class HardwareModel {
   static constexpr size_t kStopDisplayKeptLast = 16;
   uint64_t stopDisplayLeftOut = 0;
   uint64_t msrReadsLeftOut = 0;
-  // A hold next to a value the trace leaves out is seen by no one: there
-  // the counter's step doubles at each read since the last port write, so
-  // the hold takes a few reads, not hold / tscStep. The holds between the
-  // values kept run with tscStep throughout.
+  // A hold next to a value the trace leaves out is seen by no one, so it
+  // takes two counter reads, not hold / tscStep: the second read returns
+  // the start stamp plus the span the last hold between values kept took
+  // at tscStep (its start stamp to its last read), which ends a hold of
+  // the same length with the counter exactly where tscStep would have
+  // brought it. A hold longer than that one goes on at a step that doubles
+  // at each further read. The holds between the values kept run with
+  // tscStep throughout.
   uint64_t tscReadsSincePortWrite = 0;
+  uint64_t holdStart = 0;         // the counter the hold under way read first
+  uint64_t holdLastRead = 0;      // the counter it read last
+  bool holdAtTscStep = false;     // it ran with tscStep throughout
+  uint64_t keptHoldSpan = 0;      // 0 until a hold between values kept has ended
   std::jmp_buf *parkJump = nullptr;
 
   // Records.

@@ -149,10 +149,8 @@ TEST_F(FatalStopTest, ALongDisplayKeepsItsFirstAndLastSixteenWrites) {
     if (k < 16 || k >= 84) {
       expected.push_back({0x80, 32, cycle[k % 6]});
       // Two reads per hold: the start stamp, then one past the 640 ticks
-      // (2000 ticks). The 69 holds next to the 68 values left out (after
-      // the 16th value up to the 84th) read the counter at a doubled step
-      // the second time: 3000 ticks each.
-      expectedTimes.push_back(k < 16 ? k * 2000u : k * 2000u + 69u * 1000u);
+      // (2000 ticks), next to the values left out as everywhere else.
+      expectedTimes.push_back(k * 2000u);
     }
   }
   EXPECT_EQ(Hardware().portLog, expected);
@@ -164,9 +162,9 @@ TEST_F(FatalStopTest, ALongDisplayKeepsItsFirstAndLastSixteenWrites) {
 }
 
 // Where no one looks, holds are quick: a hold next to a value the trace
-// leaves out reads the counter at a step that doubles at each read since
-// the display's last write, so it ends after a few reads; the holds between
-// the values kept keep the platform's step.
+// leaves out takes two counter reads, the second at the span the holds
+// between the values kept took at the platform's step, so the values kept
+// after them come at exactly the counter they would have come at.
 struct QuickHoldCase {
   uint64_t values;       // how many the display shows
   uint64_t quickHolds;   // holds next to a value left out
@@ -174,7 +172,7 @@ struct QuickHoldCase {
 
 class QuickHoldTest : public FatalStopTest, public ::testing::WithParamInterface<QuickHoldCase> {};
 
-TEST_P(QuickHoldTest, HoldsNextToValuesLeftOutDoubleTheStep) {
+TEST_P(QuickHoldTest, HoldsNextToValuesLeftOutTakeTwoReadsAndKeepTheCounter) {
   const QuickHoldCase c = GetParam();
   // No P-state enabled: a hold of 640 ticks, the counter moving 1 a read.
   StartWith({Pstate(false, 120, 8)}, 1);
@@ -182,19 +180,17 @@ TEST_P(QuickHoldTest, HoldsNextToValuesLeftOutDoubleTheStep) {
   RunIntoDisplay(0x00010320);
   // A hold at the platform's step: the start stamp and 641 reads up to
   // start + 641; the next value is written at start + 642. A quick hold:
-  // the start stamp (step 1), then reads at start + 1, 3, 7, ..., 1023
-  // (steps 2, 4, ..., 1024), the first above the target being the tenth;
-  // the next value is written at start + 2047.
+  // the start stamp, then one read at start + 641, with no pause between.
   std::vector<uint64_t> expectedTimes;
   for (uint64_t k = 0; k < c.values; k++) {
     if (c.values <= 32 || k < 16 || k >= c.values - 16) {
-      expectedTimes.push_back(k < 16 ? k * 642 : k * 642 + c.quickHolds * (2047 - 642));
+      expectedTimes.push_back(k * 642);
     }
   }
   EXPECT_EQ(DisplayTimes(), expectedTimes);
   const uint64_t slowHolds = c.values - 1 - c.quickHolds;
-  EXPECT_EQ(Hardware().tscReads, slowHolds * 642 + c.quickHolds * 11);
-  EXPECT_EQ(Hardware().pauses, slowHolds * 640 + c.quickHolds * 9);
+  EXPECT_EQ(Hardware().tscReads, slowHolds * 642 + c.quickHolds * 2);
+  EXPECT_EQ(Hardware().pauses, slowHolds * 640);
   EXPECT_EQ(Hardware().stopDisplayLeftOut, c.values <= 32 ? 0 : c.values - 32);
 }
 
@@ -204,6 +200,46 @@ INSTANTIATE_TEST_SUITE_P(Counts, QuickHoldTest,
                          [](const ::testing::TestParamInfo<QuickHoldCase> &info) {
                            return "Values" + std::to_string(info.param.values);
                          });
+
+// A hold next to a value left out that is longer than the holds between
+// the values kept is not ended by the span learned from them; it goes on at
+// a step that doubles at each read, so it still ends after a few dozen
+// reads, and never before the driver's target. Here the processor's P-state
+// is enabled from the 40th value to the 84th, raising the frequency from
+// 256 ticks a second to 3 GHz while values are left out.
+TEST_F(FatalStopTest, AHoldLongerThanTheOnesKeptEndsAtDoublingSteps) {
+  StartWith({Pstate(false, 120, 8)}, 1);
+  Hardware().stopDisplayLimit = 100;
+  uint64_t readsBefore = 0;
+  uint64_t valuesSeen = 0;
+  Hardware().onPortWrite = [&](const PortWrite &write) {
+    if (write.port != 0x80 || write.width != 32) {
+      return;
+    }
+    valuesSeen++;
+    if (valuesSeen == 40) {
+      Hardware().msrs[kFirstPstate] = Pstate(true, 120, 8);
+      readsBefore = Hardware().tscReads;
+    } else if (valuesSeen == 84) {
+      Hardware().msrs[kFirstPstate] = Pstate(false, 120, 8);
+      gTscTicksPerSecond = 0;
+    }
+  };
+  RunIntoDisplay(0x00010320);
+  Hardware().onPortWrite = nullptr;
+  EXPECT_EQ(Hardware().stopDisplayValues, 100u);
+  const std::vector<uint64_t> times = DisplayTimes();
+  ASSERT_EQ(times.size(), 32u);
+  // The 44 holds after the 40th value up to the 83rd lie between the 16th
+  // value and the 85th (the 17th kept): 7,500,000,000 ticks each, at least.
+  EXPECT_GT(times[16] - times[15], 44u * 7500000000u);
+  for (size_t i = 17; i < times.size(); i++) {
+    EXPECT_EQ(times[i] - times[i - 1], 642u) << "value " << i;
+  }
+  // A few dozen reads for each long hold, two for the quick hold after the
+  // 84th value, and 642 for each of the 15 holds between the last values.
+  EXPECT_LE(Hardware().tscReads - readsBefore, 44u * 40u + 2u + 15u * 642u);
+}
 
 TEST_F(FatalStopTest, AZeroFrequencyHoldEndsAtTheFirstReadAboveTheStart) {
   StartWith({Pstate(true, 120, 0)}, 1);
