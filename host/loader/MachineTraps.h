@@ -19,7 +19,8 @@
 //   the signal and the image offset or host function, and exit status 3.
 //   The handler runs on an alternate signal stack, so a stack overflow is
 //   reported too. So does a run that uses more than its allowance of
-//   processor time: a loop that would hang the machine for good.
+//   processor time (in the stop display, between two of its values): a
+//   loop that would hang the machine for good.
 #pragma once
 
 #include <cstdint>
@@ -53,7 +54,10 @@ ProcessorTraps ProbeProcessorTraps();
 bool RewriteForcedByEnvironment();
 
 // BOARDINV_EFI_CPU_SECONDS: the processor time the driver may use in one
-// run (from Arm to Disarm) before it is taken for hung; default 10.
+// run (from Arm to Disarm) before it is taken for hung; default 10. In the
+// stop display, whose length the platform sets, an allowance in which the
+// driver showed a value is followed by another: a hold that does not end is
+// a hang, a long display is not.
 // Throws ImageError for a value that is not a whole number of seconds.
 unsigned CpuSecondsLimitFromEnvironment();
 

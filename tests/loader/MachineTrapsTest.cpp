@@ -334,20 +334,61 @@ INSTANTIATE_TEST_SUITE_P(
     [](const ::testing::TestParamInfo<Mistake> &info) { return std::string(info.param.what); });
 
 // A driver that loops for good would hang the machine; under the loader it
-// is stopped once it has used its allowance of processor time.
-TEST(DriverFaultTest, ALoopThatNeverEndsIsStoppedAfterItsProcessorTime) {
+// is stopped once it has used its allowance of processor time. The stop
+// display is a loop the platform asks for, ended by the simulation after
+// its number of values: an allowance in which the driver showed a value is
+// followed by another, so a long display ends as asked and a stalled one is
+// stopped.
+struct Loop {
+  const char *what;
+  const char *code;      // written over DriverEntry
+  int status;
+  int offset;            // of the looping instruction from DriverEntry; -1: the run ends as asked
+  const char *expected;  // the line on standard error, before " (at image+0x...)"
+};
+
+// The stop-override query as the driver makes it (leaf 0xBACCD00B, code
+// 0x00080225 in ECX, SI 0), which the platform answers with 0: the
+// processor is to stay in the display.
+#define QUERY_STOP_OVERRIDE "B8 0B D0 CC BA BB 02 00 00 00 B9 25 02 08 00 31 F6 0F A2 "
+#define SHOW_A_VALUE "B8 78 56 34 12 E7 80 "  // mov eax, 0x12345678; out 0x80, eax
+
+class ProcessorTimeTest : public ::testing::TestWithParam<Loop> {};
+
+TEST_P(ProcessorTimeTest, ALoopEndsAsAskedOrAfterItsAllowance) {
   SKIP_UNDER_SANITIZERS();
+  const Loop loop = GetParam();
   const std::string dir = ::testing::TempDir() + "driver-loop-" + std::to_string(getpid());
-  const std::string image = ImageWithEntryCode(dir, "EB FE");  // jmp to itself
+  const std::string image = ImageWithEntryCode(dir, loop.code);
+  std::ofstream(dir + "/platform.json") << R"({"cpu": {"stop_display_values": 6}})";
   const int status = system(("BOARDINV_EFI_CPU_SECONDS=1 " + std::string(BOARDINV_TOOL) + " boot --efi " + image +
-                             " >" + dir + "/out 2>" + dir + "/err")
+                             " --platform " + dir + "/platform.json >" + dir + "/out 2>" + dir + "/err")
                                 .c_str());
   const std::string err = ReadFile(dir + "/err");
   ASSERT_TRUE(WIFEXITED(status)) << err;
-  EXPECT_EQ(WEXITSTATUS(status), 3);
-  EXPECT_EQ(err, "boardinv: the driver did not return within 1 s of processor time (" +
-                     AtImageOffset(LoadShipped().image.entryPoint) + ")\n");
+  EXPECT_EQ(WEXITSTATUS(status), loop.status) << err;
+  if (loop.offset < 0) {
+    EXPECT_EQ(err, "");
+    EXPECT_NE(ReadFile(dir + "/out").find("Fatal stop: parked in the stop display with code 0x00080225\n"),
+              std::string::npos);
+  } else {
+    EXPECT_EQ(err, std::string(loop.expected) + " (" +
+                       AtImageOffset(LoadShipped().image.entryPoint + static_cast<uint32_t>(loop.offset)) + ")\n");
+  }
   EXPECT_EQ(system(("rm -rf " + dir).c_str()), 0);
 }
+
+INSTANTIATE_TEST_SUITE_P(
+    Loops, ProcessorTimeTest,
+    ::testing::Values(
+        Loop{"jump_to_itself", "EB FE", 3, 0, "boardinv: the driver did not return within 1 s of processor time"},
+        // Three values, then a jump to itself.
+        Loop{"stop_display_that_stalls", QUERY_STOP_OVERRIDE SHOW_A_VALUE "E7 80 E7 80 EB FE", 3, 30,
+             "boardinv: the driver showed no further stop display value within 1 s of processor time"},
+        // Each value followed by 0x30000000 turns of a counting loop (dec
+        // ecx; jnz): six values take more than the 1 s allowance on most
+        // machines, but every allowance sees a new one.
+        Loop{"slow_stop_display", QUERY_STOP_OVERRIDE SHOW_A_VALUE "B9 00 00 00 30 FF C9 75 FC EB EE", 0, -1, ""}),
+    [](const ::testing::TestParamInfo<Loop> &info) { return std::string(info.param.what); });
 
 }  // namespace

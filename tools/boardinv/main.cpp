@@ -85,7 +85,8 @@ int main(int argc, char **argv) {
       "Environment: BOARDINV_EFI_TRAPS=rewrite makes --efi rewrite the image's rdtsc and cpuid and\n"
       "emulate them even where the processor can trap them (default auto: rewrite only where it\n"
       "cannot). BOARDINV_EFI_CPU_SECONDS (default 10) is the processor time one run of a loaded\n"
-      "driver may use before it is taken for hung (exit status 3).";
+      "driver may use before it is taken for hung (exit status 3); in the stop display, an allowance\n"
+      "in which the driver showed a value is followed by another.";
   app.footer(footer);
 
   // Each runner answers -1 when its subcommand was not the one given.
