@@ -68,6 +68,8 @@ bool AllGuard(const uint8_t *bytes, size_t count) {
   return true;
 }
 
+// GCC says AddressSanitizer is on by __SANITIZE_ADDRESS__; the clang that
+// builds the fuzz targets only by __has_feature.
 #if defined(__SANITIZE_ADDRESS__)
 constexpr bool kRecycleBlocks = false;
 #elif defined(__has_feature)
