@@ -30,9 +30,9 @@ void BM_EndOfDxe(benchmark::State &state) {
         return;
       }
       state.ResumeTiming();
-      firmware.SignalEventGroup(gEfiEndOfDxeEventGroupGuid);
+      firmware.Events().SignalEventGroup(gEfiEndOfDxeEventGroupGuid);
       state.PauseTiming();
-      records = firmware.SmbiosRecords().size();
+      records = firmware.Smbios().Records().size();
     }
     state.ResumeTiming();
   }

@@ -66,8 +66,8 @@ int CountBoot() {
     std::fprintf(stderr, "instruction_counts: DriverEntry failed\n");
     return 1;
   }
-  firmware.SignalEventGroup(gEfiEndOfDxeEventGroupGuid);
-  Dump("boot End-of-DXE records=" + std::to_string(firmware.SmbiosRecords().size()));
+  firmware.Events().SignalEventGroup(gEfiEndOfDxeEventGroupGuid);
+  Dump("boot End-of-DXE records=" + std::to_string(firmware.Smbios().Records().size()));
   return 0;
 }
 

@@ -47,6 +47,8 @@ add_library(simfw STATIC
   host/sim/SimEvents.cpp
   host/sim/SimVariables.cpp
   host/sim/SimSmbios.cpp
+  host/sim/SimPcd.cpp
+  host/sim/SimDebugPrint.cpp
   host/sim/SimStartupServices.cpp
   host/sim/DebugPrintFormat.cpp
   host/sim/StartupPlatform.cpp

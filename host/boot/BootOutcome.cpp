@@ -110,7 +110,7 @@ BootResult DeriveBootResult(sim::SimFirmware &firmware, const DriverState &drive
   result.calls = firmware.Calls();
 
   const std::u16string nioName(gNioTypeVariableName);
-  if (const sim::VariableDescription *variable = firmware.FindVariable(nioName, gNioTypeVariableGuid)) {
+  if (const sim::VariableDescription *variable = firmware.Variables().FindVariable(nioName, gNioTypeVariableGuid)) {
     result.variablePresent = true;
     result.variableStoredSize = variable->data.size();
   }
@@ -124,7 +124,7 @@ BootResult DeriveBootResult(sim::SimFirmware &firmware, const DriverState &drive
   const BoardLayout *layout = ChooseLayout(result);
   DescribeOutcome(result);
 
-  result.records = firmware.SmbiosRecords();
+  result.records = firmware.Smbios().Records();
   for (const sim::ServiceCall &call : result.calls) {
     if (call.service == sim::Service::SmbiosAdd && call.recordProblem) {
       result.malformedRecords.push_back(call);
@@ -135,7 +135,7 @@ BootResult DeriveBootResult(sim::SimFirmware &firmware, const DriverState &drive
   if (used != nullptr) {
     result.slots = DescribeSlots(result.calls, firmware.Pci(), *used, result.records);
   }
-  for (const sim::EventState &event : firmware.Events()) {
+  for (const sim::EventState &event : firmware.Events().States()) {
     if (event.hasGroup && sim::SameGuid(event.group, gEfiEndOfDxeEventGroupGuid)) {
       result.eventCreated = true;
       result.eventNotifications = event.notifications;
@@ -144,8 +144,8 @@ BootResult DeriveBootResult(sim::SimFirmware &firmware, const DriverState &drive
   }
   // What the driver left in the pool: the blocks it still holds are
   // checked here, those it freed were checked by FreePool.
-  firmware.CheckPoolGuards();
-  result.pool = firmware.Pool();
+  firmware.Pool().CheckPoolGuards();
+  result.pool = firmware.Pool().Statistics();
   result.skipped =
       DescribeSkipped(result.calls, used, result.slots, result.startup.parked && !result.entryReturned);
   return result;

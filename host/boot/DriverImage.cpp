@@ -103,7 +103,7 @@ ImageDevicePathFunctions::ImageDevicePathFunctions(DriverImage &image, sim::SimF
       static_cast<EFI_BOOT_SERVICES **>(find("?gBootServices@@", loader::SymbolKind::Data, sizeof(void *)));
   auto *systemTable =
       static_cast<EFI_SYSTEM_TABLE **>(find("?gSystemTable@@", loader::SymbolKind::Data, sizeof(void *)));
-  firmware.PlacePoolBlocksBeforeGuardPages();
+  firmware.Pool().PlacePoolBlocksBeforeGuardPages();
   *systemTable = firmware.SystemTable();
   *bootServices = firmware.SystemTable()->BootServices;
   functions_->traps = TrapsFor(image);

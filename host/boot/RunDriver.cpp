@@ -28,7 +28,7 @@ DriverRun RunDriver(sim::SimFirmware &firmware, const DriverState &driver, loade
   if (traps != nullptr) {
     // An overrun of a pool block faults in the image's code, where the
     // traps name it, instead of corrupting this program's heap.
-    firmware.PlacePoolBlocksBeforeGuardPages();
+    firmware.Pool().PlacePoolBlocksBeforeGuardPages();
     traps->Arm();
   }
   EFI_STATUS entryStatus = EFI_SUCCESS;
@@ -39,7 +39,7 @@ DriverRun RunDriver(sim::SimFirmware &firmware, const DriverState &driver, loade
   run.entryStatus = entryStatus;
   if (!parked) {
     parked = sim::RunUntilParked(firmware.Hardware(),
-                                 [&firmware] { firmware.SignalEventGroup(gEfiEndOfDxeEventGroupGuid); });
+                                 [&firmware] { firmware.Events().SignalEventGroup(gEfiEndOfDxeEventGroupGuid); });
   }
   if (traps != nullptr) {
     traps->Disarm();

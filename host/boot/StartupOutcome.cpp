@@ -29,7 +29,7 @@ class ListMemory {
     const sim::HeapBufferListImage *adopted = firmware_.PreinstalledHeapBufferList();
     return Within(p, n, driver_.memory, driver_.memorySize) ||
            (adopted != nullptr && Within(p, n, adopted, sizeof(*adopted))) ||
-           (n <= SIZE_MAX && firmware_.PoolHolds(p, static_cast<size_t>(n)));
+           (n <= SIZE_MAX && firmware_.Pool().PoolHolds(p, static_cast<size_t>(n)));
   }
 
  private:
@@ -114,7 +114,7 @@ void GatherHeapList(const sim::SimFirmware &firmware, const DriverState &driver,
     view.poolKind = node->Header.PoolKind;
     view.transferFlag = node->Header.TransferFlag;
     view.reserved2 = node->Header.Reserved2;
-    view.memoryType = firmware.PoolBlockType(node);
+    view.memoryType = firmware.Pool().PoolBlockType(node);
     const auto *payload = reinterpret_cast<const uint8_t *>(node + 1);
     view.payload.assign(payload, payload + node->Header.Size);
     startup.heapNodes.push_back(std::move(view));
@@ -129,8 +129,8 @@ StartupResult DeriveStartup(sim::SimFirmware &firmware, const DriverState &drive
   startup.indexRegisterBefore = run.indexRegisterBefore;
   const auto *snapshot = reinterpret_cast<const uint8_t *>(driver.snapshot);
   startup.snapshot.assign(snapshot, snapshot + sizeof(PLATFORM_CONFIG_SNAPSHOT));
-  startup.pcdReads = firmware.PcdReads();
-  startup.debugMessages = firmware.DebugMessages();
+  startup.pcdReads = firmware.Pcd().Reads();
+  startup.debugMessages = firmware.DebugPrint().Messages();
 
   // Adopted when the look-up of another module's list found one; installed
   // when the driver installed its own.

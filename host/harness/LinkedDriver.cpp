@@ -66,7 +66,7 @@ void LinkedDriver::Begin(Tables tables) {
     gBootServices = gSystemTable->BootServices;
     gRuntimeServices = gSystemTable->RuntimeServices;
   }
-  atStart_ = firmware_.Pool();
+  atStart_ = firmware_.Pool().Statistics();
 }
 
 LinkedDriver::~LinkedDriver() {
@@ -81,8 +81,8 @@ LinkedDriver::~LinkedDriver() {
 }
 
 PoolLeft LinkedDriver::Left() const {
-  firmware_.CheckPoolGuards();
-  const sim::PoolStatistics &now = firmware_.Pool();
+  firmware_.Pool().CheckPoolGuards();
+  const sim::PoolStatistics &now = firmware_.Pool().Statistics();
   PoolLeft left;
   left.damagedBlocks.assign(now.damagedBlocks.begin() + static_cast<std::ptrdiff_t>(atStart_.damagedBlocks.size()),
                             now.damagedBlocks.end());

@@ -2,7 +2,8 @@
 // service formats it.
 #include <cstdio>
 
-#include "host/sim/SimFirmware.h"
+#include "host/sim/EfiValues.h"
+#include "host/sim/SimDebugPrint.h"
 
 namespace sim {
 

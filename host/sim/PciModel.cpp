@@ -10,7 +10,8 @@
 #include "firmware/Protocol/DevicePath.h"
 #include "host/sim/HardwareModel.h"
 #include "host/sim/JsonFields.h"
-#include "host/sim/SimFirmware.h"
+#include "host/sim/ServiceLog.h"
+#include "host/sim/SimProtocols.h"
 #include "host/sim/Text.h"
 
 namespace sim {
@@ -243,8 +244,8 @@ PciTopology ParsePciTopology(const json &pci, const std::string &where) {
   return topology;
 }
 
-PciModel::PciModel(const PciTopology &topology, SimFirmware &firmware, HardwareModel &hardware)
-    : firmware_(firmware) {
+PciModel::PciModel(const PciTopology &topology, ProtocolDatabase &protocols, ServiceLog &log, HardwareModel &hardware)
+    : protocols_(protocols), log_(log) {
   gActiveModel = this;
   for (const PciRootBridgeDescription &root : topology.rootBridges) {
     std::vector<uint8_t> path = AcpiRootNode(root.uid);
@@ -252,7 +253,7 @@ PciModel::PciModel(const PciTopology &topology, SimFirmware &firmware, HardwareM
     auto stored = std::make_unique<std::vector<uint8_t>>(path);
     stored->insert(stored->end(), {END_DEVICE_PATH_TYPE, END_ENTIRE_DEVICE_PATH_SUBTYPE, 4, 0});
     EFI_HANDLE handle = nullptr;
-    firmware_.InstallProtocol(&handle, gEfiDevicePathProtocolGuid, stored->data());
+    protocols_.InstallProtocol(&handle, gEfiDevicePathProtocolGuid, stored->data());
     paths_.push_back(std::move(stored));
     for (const PciBridgeDescription &bridge : root.bridges) {
       AddBridge(bridge, root.segment, root.bus, path);
@@ -345,8 +346,8 @@ void PciModel::AddFunction(const PciFunctionDescription &description, uint16_t s
   instance->function = function.get();
 
   EFI_HANDLE handle = nullptr;
-  firmware_.InstallProtocol(&handle, gEfiDevicePathProtocolGuid, stored->data());
-  firmware_.InstallProtocol(&handle, gEfiPciIoProtocolGuid, &instance->protocol);
+  protocols_.InstallProtocol(&handle, gEfiDevicePathProtocolGuid, stored->data());
+  protocols_.InstallProtocol(&handle, gEfiPciIoProtocolGuid, &instance->protocol);
   function->handle = handle;
 
   paths_.push_back(std::move(stored));
@@ -401,13 +402,13 @@ EFI_STATUS PciModel::PciRead(EFI_PCI_IO_PROTOCOL *self, EFI_PCI_IO_PROTOCOL_WIDT
   }
   ServiceCall call{Service::PciIoPciRead, status};
   if (function != nullptr) {
-    call.handle = firmware_.Ref(function->handle);
+    call.handle = protocols_.Ref(function->handle);
   }
   call.offset = offset;
   call.width = static_cast<uint32_t>(width);
   call.count = count;
   call.data = std::move(read);
-  firmware_.Log(std::move(call));
+  log_.Add(std::move(call));
   return status;
 }
 
@@ -427,9 +428,9 @@ EFI_STATUS PciModel::GetLocation(EFI_PCI_IO_PROTOCOL *self, UINTN *segment, UINT
   }
   ServiceCall call{Service::PciIoGetLocation, status};
   if (found != nullptr) {
-    call.handle = firmware_.Ref(found->handle);
+    call.handle = protocols_.Ref(found->handle);
   }
-  firmware_.Log(std::move(call));
+  log_.Add(std::move(call));
   return status;
 }
 

@@ -18,8 +18,9 @@
 
 namespace sim {
 
-class SimFirmware;
 class HardwareModel;
+class ProtocolDatabase;
+class ServiceLog;
 
 struct PciFunctionDescription {
   uint8_t device = 0;
@@ -63,10 +64,12 @@ PciTopology DefaultPciTopology();
 // field.
 PciTopology ParsePciTopology(const nlohmann::json &pci, const std::string &where);
 
-// Serves a topology to the simulated firmware and its hardware model.
+// Serves a topology to the simulated firmware and its hardware model: a
+// handle per root bridge and function in protocols, the PCI I/O calls
+// logged in log.
 class PciModel {
  public:
-  PciModel(const PciTopology &topology, SimFirmware &firmware, HardwareModel &hardware);
+  PciModel(const PciTopology &topology, ProtocolDatabase &protocols, ServiceLog &log, HardwareModel &hardware);
   ~PciModel();
   PciModel(const PciModel &) = delete;
   PciModel &operator=(const PciModel &) = delete;
@@ -95,7 +98,8 @@ class PciModel {
   Function *FindFunction(uint8_t bus, uint8_t device, uint8_t function) const;
   Function *FromInstance(EFI_PCI_IO_PROTOCOL *self) const;
 
-  SimFirmware &firmware_;
+  ProtocolDatabase &protocols_;
+  ServiceLog &log_;
   std::vector<std::unique_ptr<Function>> functions_;
   std::vector<std::unique_ptr<Instance>> instances_;
   std::vector<std::unique_ptr<std::vector<uint8_t>>> paths_;

@@ -3,12 +3,14 @@
 // GUID, the handle, the status, sizes and memory type, the variable name and
 // the bytes returned, the device path given, the SMBIOS record stored).
 // Reports and tests read these fields; FormatServiceCall is the one place
-// that turns an entry into display text.
+// that turns an entry into display text. The firmware owns the one
+// ServiceLog; each service it runs appends its calls there.
 #pragma once
 
 #include <cstdint>
 #include <optional>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "firmware/Uefi.h"
@@ -42,7 +44,7 @@ struct HandleRef {
 
 // Why the SMBIOS Add refused a record as malformed. A record in the pool is
 // read no further than the end of the pool block that holds it; one
-// outside the pool no further than kSmbiosRecordBound bytes (SimFirmware.h).
+// outside the pool no further than kSmbiosRecordBound bytes (SimSmbios.h).
 struct SmbiosRecordProblem {
   enum class Kind {
     HeaderOutside,         // its 4-byte header runs past the end of its pool block
@@ -114,6 +116,21 @@ struct ServiceCall {
   uint32_t offset = 0;
   uint32_t width = 0;
   uint64_t count = 0;
+};
+
+// The log: the calls in the order they were made, shared by the services of
+// one firmware.
+class ServiceLog {
+ public:
+  ServiceLog() = default;
+  ServiceLog(const ServiceLog &) = delete;
+  ServiceLog &operator=(const ServiceLog &) = delete;
+
+  void Add(ServiceCall call) { calls_.push_back(std::move(call)); }
+  const std::vector<ServiceCall> &Calls() const { return calls_; }
+
+ private:
+  std::vector<ServiceCall> calls_;
 };
 
 // An entry as the reports show it.

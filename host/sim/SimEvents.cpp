@@ -1,11 +1,14 @@
 // Events: CreateEventEx with event groups, CloseEvent, and signalling a
 // group.
+#include "host/sim/SimEvents.h"
+
 #include "host/sim/EfiValues.h"
-#include "host/sim/SimFirmware.h"
 
 namespace sim {
 
-std::vector<EventState> SimFirmware::Events() const {
+Events::Events(std::optional<EFI_STATUS> createStatus, ServiceLog &log) : createStatus_(createStatus), log_(log) {}
+
+std::vector<EventState> Events::States() const {
   std::vector<EventState> view;
   for (const auto &event : events_) {
     view.push_back(*event);
@@ -13,18 +16,18 @@ std::vector<EventState> SimFirmware::Events() const {
   return view;
 }
 
-EFI_STATUS SimFirmware::CreateEventEx(UINT32 type, EFI_TPL tpl, EFI_EVENT_NOTIFY notify, const VOID *context,
-                                      const EFI_GUID *group, EFI_EVENT *event) {
+EFI_STATUS Events::CreateEventEx(UINT32 type, EFI_TPL tpl, EFI_EVENT_NOTIFY notify, const VOID *context,
+                                 const EFI_GUID *group, EFI_EVENT *event) {
   EFI_STATUS status = EFI_SUCCESS;
   if (event == nullptr || (type == EVT_NOTIFY_SIGNAL && notify == nullptr) ||
       (type == EVT_NOTIFY_SIGNAL && tpl != TPL_CALLBACK && tpl != TPL_NOTIFY && tpl != TPL_APPLICATION)) {
     status = EFI_INVALID_PARAMETER;
-  } else if (platform_.faults.failCreateEvent && EFI_ERROR(*platform_.faults.failCreateEvent)) {
+  } else if (createStatus_ && EFI_ERROR(*createStatus_)) {
     // The platform's failure: an error creates nothing.
-    status = *platform_.faults.failCreateEvent;
+    status = *createStatus_;
   } else {
     // A warning from the platform creates the event and is returned.
-    status = platform_.faults.failCreateEvent.value_or(EFI_SUCCESS);
+    status = createStatus_.value_or(EFI_SUCCESS);
     auto state = std::make_unique<EventState>();
     state->type = type;
     state->tpl = tpl;
@@ -41,11 +44,11 @@ EFI_STATUS SimFirmware::CreateEventEx(UINT32 type, EFI_TPL tpl, EFI_EVENT_NOTIFY
   if (group != nullptr) {
     call.guid = *group;
   }
-  Log(std::move(call));
+  log_.Add(std::move(call));
   return status;
 }
 
-EFI_STATUS SimFirmware::CloseEvent(EFI_EVENT event) {
+EFI_STATUS Events::CloseEvent(EFI_EVENT event) {
   EFI_STATUS status = EFI_INVALID_PARAMETER;
   for (auto &state : events_) {
     if (state.get() == event && !state->closed) {
@@ -53,11 +56,11 @@ EFI_STATUS SimFirmware::CloseEvent(EFI_EVENT event) {
       status = EFI_SUCCESS;
     }
   }
-  Log({Service::CloseEvent, status});
+  log_.Add({Service::CloseEvent, status});
   return status;
 }
 
-void SimFirmware::SignalEventGroup(const EFI_GUID &group) {
+void Events::SignalEventGroup(const EFI_GUID &group) {
   // Notifications may create or close events; walk by index over those
   // that existed when the signal came.
   const size_t count = events_.size();

@@ -1,6 +1,7 @@
 // The system table and its boot and runtime services as the driver sees
-// them: the one active firmware, the EFIAPI thunks in the tables, and the
-// configuration table.
+// them: the one active firmware, the EFIAPI thunks in the tables that hand
+// each call to its service, the SMBIOS protocol, and the configuration
+// table.
 #include "host/sim/SimFirmware.h"
 
 #include <cstdio>
@@ -23,37 +24,42 @@ SimFirmware &Active() {
   return *gActive;
 }
 
-// The EFIAPI entry points in the tables; each forwards to the active firmware.
+// The EFIAPI entry points in the tables; each hands the call to its service
+// in the active firmware.
 EFI_STATUS EFIAPI ThunkAllocatePool(EFI_MEMORY_TYPE type, UINTN size, VOID **buffer) {
-  return Active().AllocatePool(type, size, buffer);
+  return Active().Pool().AllocatePool(type, size, buffer);
 }
-EFI_STATUS EFIAPI ThunkFreePool(VOID *buffer) { return Active().FreePool(buffer); }
-EFI_STATUS EFIAPI ThunkCloseEvent(EFI_EVENT event) { return Active().CloseEvent(event); }
+EFI_STATUS EFIAPI ThunkFreePool(VOID *buffer) { return Active().Pool().FreePool(buffer); }
+EFI_STATUS EFIAPI ThunkCloseEvent(EFI_EVENT event) { return Active().Events().CloseEvent(event); }
 EFI_STATUS EFIAPI ThunkInstallProtocolInterface(EFI_HANDLE *handle, const EFI_GUID *guid, EFI_INTERFACE_TYPE type,
                                                 VOID *interface) {
-  return Active().InstallProtocolInterface(handle, guid, type, interface);
+  return Active().Protocols().InstallProtocolInterface(handle, guid, type, interface);
 }
 EFI_STATUS EFIAPI ThunkLocateDevicePath(const EFI_GUID *guid, EFI_DEVICE_PATH_PROTOCOL **path, EFI_HANDLE *device) {
-  return Active().LocateDevicePath(guid, path, device);
+  return Active().Protocols().LocateDevicePath(guid, path, device);
 }
 EFI_STATUS EFIAPI ThunkOpenProtocol(EFI_HANDLE handle, const EFI_GUID *guid, VOID **interface, EFI_HANDLE agent,
                                     EFI_HANDLE controller, UINT32 attributes) {
-  return Active().OpenProtocol(handle, guid, interface, agent, controller, attributes);
+  return Active().Protocols().OpenProtocol(handle, guid, interface, agent, controller, attributes);
 }
 EFI_STATUS EFIAPI ThunkLocateProtocol(const EFI_GUID *guid, VOID *registration, VOID **interface) {
-  return Active().LocateProtocol(guid, registration, interface);
+  SimFirmware &firmware = Active();
+  // A debug print service that appears later is installed once the
+  // firmware has answered its number of look-ups, before the next is served.
+  firmware.DebugPrint().AppearIfDue();
+  return firmware.Protocols().LocateProtocol(guid, registration, interface);
 }
 EFI_STATUS EFIAPI ThunkCreateEventEx(UINT32 type, EFI_TPL tpl, EFI_EVENT_NOTIFY notify, const VOID *context,
                                      const EFI_GUID *group, EFI_EVENT *event) {
-  return Active().CreateEventEx(type, tpl, notify, context, group, event);
+  return Active().Events().CreateEventEx(type, tpl, notify, context, group, event);
 }
 EFI_STATUS EFIAPI ThunkGetVariable(const CHAR16 *name, const EFI_GUID *guid, UINT32 *attributes, UINTN *size,
                                    VOID *data) {
-  return Active().GetVariable(name, guid, attributes, size, data);
+  return Active().Variables().GetVariable(name, guid, attributes, size, data);
 }
 EFI_STATUS EFIAPI ThunkSmbiosAdd(EFI_SMBIOS_PROTOCOL *self, EFI_HANDLE producer, EFI_SMBIOS_HANDLE *handle,
                                  EFI_SMBIOS_TABLE_HEADER *record) {
-  return Active().SmbiosAdd(self, producer, handle, record);
+  return Active().Smbios().Add(self, producer, handle, record);
 }
 
 // Services the driver never calls: reaching one is a fault worth seeing.
@@ -71,7 +77,15 @@ void FillUnexpected(void *table, size_t headerSize, size_t size) {
 
 }  // namespace
 
-SimFirmware::SimFirmware(const Platform &platform) : platform_(platform) {
+SimFirmware::SimFirmware(const Platform &platform)
+    : platform_(platform),
+      pool_(platform_.faults, log_),
+      events_(platform_.faults.failCreateEvent, log_),
+      protocols_(platform_.faults.failInstalls, log_),
+      variables_(platform_.variables, log_),
+      smbios_(&smbiosProtocol_, pool_, log_),
+      pcd_(platform_.pcdTokens),
+      debugPrint_(platform_.protocols, protocols_, &debugPrintProtocol_) {
   if (gActive != nullptr) {
     std::fprintf(stderr, "only one simulated firmware can be active at a time\n");
     std::abort();
@@ -103,27 +117,24 @@ SimFirmware::SimFirmware(const Platform &platform) : platform_(platform) {
   systemTable_.NumberOfTableEntries = 0;
   systemTable_.ConfigurationTable = nullptr;
 
-  imageHandle_ = NewHandle();
+  imageHandle_ = protocols_.NewHandle();
 
   if (platform_.protocols.smbios) {
-    smbios_.protocol.Add = ThunkSmbiosAdd;
-    smbios_.protocol.UpdateString = reinterpret_cast<void *>(&UnexpectedService);
-    smbios_.protocol.Remove = reinterpret_cast<void *>(&UnexpectedService);
-    smbios_.protocol.GetNext = reinterpret_cast<void *>(&UnexpectedService);
-    smbios_.protocol.MajorVersion = 3;
-    smbios_.protocol.MinorVersion = 0;
-    smbios_.owner = this;
+    smbiosProtocol_.Add = ThunkSmbiosAdd;
+    smbiosProtocol_.UpdateString = reinterpret_cast<void *>(&UnexpectedService);
+    smbiosProtocol_.Remove = reinterpret_cast<void *>(&UnexpectedService);
+    smbiosProtocol_.GetNext = reinterpret_cast<void *>(&UnexpectedService);
+    smbiosProtocol_.MajorVersion = 3;
+    smbiosProtocol_.MinorVersion = 0;
     EFI_HANDLE handle = nullptr;
-    InstallProtocol(&handle, gEfiSmbiosProtocolGuid, &smbios_.protocol);
+    protocols_.InstallProtocol(&handle, gEfiSmbiosProtocolGuid, &smbiosProtocol_);
   }
 
   InstallStartupServices();
-  pci_ = std::make_unique<PciModel>(platform_.pci, *this, hardware_);
+  pci_ = std::make_unique<PciModel>(platform_.pci, protocols_, log_, hardware_);
 }
 
 SimFirmware::~SimFirmware() {
-  ReleasePoolBlocks();
-  ReleaseRecycledBlocks();
   ReleaseStartupServices();
   SetActiveHardware(nullptr);
   gActive = nullptr;

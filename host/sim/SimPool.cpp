@@ -26,6 +26,8 @@
 // size, a few dozen deep), which spares the host's heap most of the work
 // of a conversion; under the sanitizer every block goes back to the heap
 // at once, so that a use after free stays a finding.
+#include "host/sim/SimPool.h"
+
 #include <sanitizer/asan_interface.h>
 
 #include <cstdlib>
@@ -34,7 +36,6 @@
 
 #include "host/sim/EfiValues.h"
 #include "host/sim/GuardPages.h"
-#include "host/sim/SimFirmware.h"
 #include "host/sim/Text.h"
 
 namespace sim {
@@ -100,13 +101,13 @@ class Opened {
 
 }  // namespace
 
-struct SimFirmware::PoolBlockHeader {
+struct Pool::PoolBlockHeader {
   PoolBlockHeader *older;  // the live block allocated before this one
   PoolBlockHeader *newer;
   uint64_t size;
   uint64_t allocation;
   EFI_MEMORY_TYPE type;
-  uint32_t damageFound;  // nonzero once the block is in Pool().damagedBlocks
+  uint32_t damageFound;  // nonzero once the block is in Statistics().damagedBlocks
   // Last, so that a write just before the block lands here first.
   uint8_t frontGuard[kFrontGuardBytes];
 
@@ -122,7 +123,15 @@ std::string DamagedPoolBlockText(const DamagedPoolBlock &block) {
          (block.foundAtFree ? " (found when it was freed)" : " (found while it was still allocated)");
 }
 
-SimFirmware::PoolBlockHeader *SimFirmware::FindPoolBlock(const void *p, bool startOnly) const {
+Pool::Pool(const FaultInjection &faults, ServiceLog &log)
+    : failAllocations_(faults.failAllocations), failFrom_(faults.failAllocationsFrom), log_(log) {}
+
+Pool::~Pool() {
+  ReleasePoolBlocks();
+  ReleaseRecycledBlocks();
+}
+
+Pool::PoolBlockHeader *Pool::FindPoolBlock(const void *p, bool startOnly) const {
   const auto address = reinterpret_cast<uintptr_t>(p);
   for (PoolBlockHeader *header = newestPoolBlock_; header != nullptr;) {
     Opened open(header, sizeof(*header));
@@ -135,7 +144,7 @@ SimFirmware::PoolBlockHeader *SimFirmware::FindPoolBlock(const void *p, bool sta
   return nullptr;
 }
 
-std::optional<EFI_MEMORY_TYPE> SimFirmware::PoolBlockType(const void *buffer) const {
+std::optional<EFI_MEMORY_TYPE> Pool::PoolBlockType(const void *buffer) const {
   const PoolBlockHeader *header = FindPoolBlock(buffer, true);
   if (header == nullptr) {
     return std::nullopt;
@@ -144,7 +153,7 @@ std::optional<EFI_MEMORY_TYPE> SimFirmware::PoolBlockType(const void *buffer) co
   return header->type;
 }
 
-std::optional<PoolBlockInfo> SimFirmware::PoolBlockAt(const void *p) const {
+std::optional<PoolBlockInfo> Pool::PoolBlockAt(const void *p) const {
   PoolBlockHeader *header = FindPoolBlock(p, false);
   if (header == nullptr) {
     return std::nullopt;
@@ -153,19 +162,19 @@ std::optional<PoolBlockInfo> SimFirmware::PoolBlockAt(const void *p) const {
   return PoolBlockInfo{header->Block(), header->size, header->type, header->allocation};
 }
 
-bool SimFirmware::PoolHolds(const void *p, size_t n) const {
+bool Pool::PoolHolds(const void *p, size_t n) const {
   const std::optional<PoolBlockInfo> block = PoolBlockAt(p);
   return block && n <= block->size - static_cast<uint64_t>(static_cast<const uint8_t *>(p) - block->start);
 }
 
-void SimFirmware::PlacePoolBlocksBeforeGuardPages() {
+void Pool::PlacePoolBlocksBeforeGuardPages() {
   if (newestPoolBlock_ != nullptr) {
     throw std::logic_error("PlacePoolBlocksBeforeGuardPages after the pool served a block");
   }
   guardPages_ = true;
 }
 
-void SimFirmware::CheckGuards(PoolBlockHeader &header, bool atFree) {
+void Pool::CheckGuards(PoolBlockHeader &header, bool atFree) {
   Opened open(&header, sizeof(header));
   if (header.damageFound != 0) {
     return;
@@ -176,11 +185,11 @@ void SimFirmware::CheckGuards(PoolBlockHeader &header, bool atFree) {
                           !AllGuard(header.frontGuard, kFrontGuardBytes), atFree};
   if (damage.afterEnd || damage.beforeStart) {
     header.damageFound = 1;
-    pool_.damagedBlocks.push_back(damage);
+    statistics_.damagedBlocks.push_back(damage);
   }
 }
 
-void SimFirmware::CheckPoolGuards() {
+void Pool::CheckPoolGuards() {
   for (PoolBlockHeader *header = newestPoolBlock_; header != nullptr;) {
     CheckGuards(*header, false);
     Opened open(header, sizeof(*header));
@@ -188,7 +197,7 @@ void SimFirmware::CheckPoolGuards() {
   }
 }
 
-void SimFirmware::ReleasePoolBlock(PoolBlockHeader *header) {
+void Pool::ReleasePoolBlock(PoolBlockHeader *header) {
   ASAN_UNPOISON_MEMORY_REGION(header, sizeof(*header));
   const size_t size = header->size;
   if (guardPages_) {
@@ -210,7 +219,7 @@ void SimFirmware::ReleasePoolBlock(PoolBlockHeader *header) {
   std::free(header);
 }
 
-void SimFirmware::ReleaseRecycledBlocks() {
+void Pool::ReleaseRecycledBlocks() {
   for (RecycledBlocks &list : recycled_) {
     while (list.first != nullptr) {
       void *next = *static_cast<void **>(list.first);
@@ -221,7 +230,7 @@ void SimFirmware::ReleaseRecycledBlocks() {
   }
 }
 
-void *SimFirmware::HeapBlock(size_t total) {
+void *Pool::HeapBlock(size_t total) {
   if (total < kMostRecycledBytes) {
     RecycledBlocks &list = recycled_[total / kAlignment];
     if (list.first != nullptr) {
@@ -234,22 +243,22 @@ void *SimFirmware::HeapBlock(size_t total) {
   return std::malloc(total);
 }
 
-EFI_STATUS SimFirmware::AllocatePool(EFI_MEMORY_TYPE type, UINTN size, VOID **buffer) {
-  const uint64_t index = ++pool_.allocations;
+EFI_STATUS Pool::AllocatePool(EFI_MEMORY_TYPE type, UINTN size, VOID **buffer) {
+  const uint64_t index = ++statistics_.allocations;
   if (buffer == nullptr || type >= EfiMaxMemoryType || type == EfiConventionalMemory) {
     return EFI_INVALID_PARAMETER;
   }
-  bool fail = platform_.faults.failAllocationsFrom && index >= *platform_.faults.failAllocationsFrom;
-  for (uint64_t failing : platform_.faults.failAllocations) {
+  bool fail = failFrom_ && index >= *failFrom_;
+  for (uint64_t failing : failAllocations_) {
     fail = fail || failing == index;
   }
   if (fail) {
-    pool_.failedAllocations++;
+    statistics_.failedAllocations++;
     ServiceCall call{Service::AllocatePool, EFI_OUT_OF_RESOURCES};
     call.allocation = index;
     call.size = size;
     call.memoryType = type;
-    Log(std::move(call));
+    log_.Add(std::move(call));
     return EFI_OUT_OF_RESOURCES;
   }
   if (size > (SIZE_MAX >> 2)) {
@@ -285,25 +294,25 @@ EFI_STATUS SimFirmware::AllocatePool(EFI_MEMORY_TYPE type, UINTN size, VOID **bu
   ASAN_POISON_MEMORY_REGION(header, sizeof(*header));
   ASAN_POISON_MEMORY_REGION(block + size, tail);
 
-  pool_.outstandingBlocks++;
-  pool_.outstandingBytes += size;
-  auto &byType = pool_.outstandingByType[type];
+  statistics_.outstandingBlocks++;
+  statistics_.outstandingBytes += size;
+  auto &byType = statistics_.outstandingByType[type];
   byType.first++;
   byType.second += size;
   *buffer = block;
   return EFI_SUCCESS;
 }
 
-EFI_STATUS SimFirmware::FreePool(VOID *buffer) {
+EFI_STATUS Pool::FreePool(VOID *buffer) {
   if (buffer == nullptr) {
     return EFI_INVALID_PARAMETER;
   }
   PoolBlockHeader *header = FindPoolBlock(buffer, true);
   if (header == nullptr) {
-    pool_.invalidFrees++;
+    statistics_.invalidFrees++;
     ServiceCall call{Service::FreePool, EFI_INVALID_PARAMETER};
     call.buffer = reinterpret_cast<uintptr_t>(buffer);
-    Log(std::move(call));
+    log_.Add(std::move(call));
     return EFI_INVALID_PARAMETER;
   }
   CheckGuards(*header, true);
@@ -319,10 +328,10 @@ EFI_STATUS SimFirmware::FreePool(VOID *buffer) {
     } else {
       newestPoolBlock_ = header->older;
     }
-    pool_.frees++;
-    pool_.outstandingBlocks--;
-    pool_.outstandingBytes -= header->size;
-    auto &byType = pool_.outstandingByType[header->type];
+    statistics_.frees++;
+    statistics_.outstandingBlocks--;
+    statistics_.outstandingBytes -= header->size;
+    auto &byType = statistics_.outstandingByType[header->type];
     byType.first--;
     byType.second -= header->size;
   }
@@ -330,7 +339,7 @@ EFI_STATUS SimFirmware::FreePool(VOID *buffer) {
   return EFI_SUCCESS;
 }
 
-void SimFirmware::ReleasePoolBlocks() {
+void Pool::ReleasePoolBlocks() {
   while (newestPoolBlock_ != nullptr) {
     PoolBlockHeader *header = newestPoolBlock_;
     {

@@ -1,12 +1,13 @@
 // The protocol database: handles, installing, locating and opening
 // protocols, and LocateDevicePath over the handles' device paths.
+#include "host/sim/SimProtocols.h"
+
 #include <cstring>
 
 #include "firmware/Guids.h"
 #include "firmware/Protocol/DevicePath.h"
 #include "host/sim/DevicePathText.h"
 #include "host/sim/EfiValues.h"
-#include "host/sim/SimFirmware.h"
 
 namespace sim {
 
@@ -45,7 +46,10 @@ size_t MatchPrefix(const uint8_t *path, const uint8_t *prefix, size_t *nodesMatc
 
 }  // namespace
 
-HandleRef SimFirmware::Ref(EFI_HANDLE handle) const {
+ProtocolDatabase::ProtocolDatabase(const std::vector<FaultInjection::InstallFailure> &failInstalls, ServiceLog &log)
+    : failInstalls_(failInstalls), log_(log) {}
+
+HandleRef ProtocolDatabase::Ref(EFI_HANDLE handle) const {
   HandleRef ref;
   ref.handle = handle;
   if (const Handle *found = FindHandle(handle)) {
@@ -57,12 +61,12 @@ HandleRef SimFirmware::Ref(EFI_HANDLE handle) const {
   return ref;
 }
 
-EFI_HANDLE SimFirmware::NewHandle() {
+EFI_HANDLE ProtocolDatabase::NewHandle() {
   handles_.push_back(std::make_unique<Handle>(Handle{nextHandleSerial_++, {}}));
   return handles_.back().get();
 }
 
-SimFirmware::Handle *SimFirmware::FindHandle(EFI_HANDLE handle) const {
+ProtocolDatabase::Handle *ProtocolDatabase::FindHandle(EFI_HANDLE handle) const {
   for (const auto &candidate : handles_) {
     if (candidate.get() == handle) {
       return candidate.get();
@@ -71,7 +75,7 @@ SimFirmware::Handle *SimFirmware::FindHandle(EFI_HANDLE handle) const {
   return nullptr;
 }
 
-std::vector<EFI_HANDLE> SimFirmware::Handles() const {
+std::vector<EFI_HANDLE> ProtocolDatabase::Handles() const {
   std::vector<EFI_HANDLE> result;
   for (const auto &handle : handles_) {
     result.push_back(handle.get());
@@ -79,7 +83,7 @@ std::vector<EFI_HANDLE> SimFirmware::Handles() const {
   return result;
 }
 
-void *SimFirmware::HandleProtocol(EFI_HANDLE handle, const EFI_GUID &guid) const {
+void *ProtocolDatabase::HandleProtocol(EFI_HANDLE handle, const EFI_GUID &guid) const {
   Handle *found = FindHandle(handle);
   if (found == nullptr) {
     return nullptr;
@@ -92,7 +96,7 @@ void *SimFirmware::HandleProtocol(EFI_HANDLE handle, const EFI_GUID &guid) const
   return nullptr;
 }
 
-EFI_STATUS SimFirmware::InstallProtocol(EFI_HANDLE *handle, const EFI_GUID &guid, void *interface) {
+EFI_STATUS ProtocolDatabase::InstallProtocol(EFI_HANDLE *handle, const EFI_GUID &guid, void *interface) {
   if (handle == nullptr) {
     return EFI_INVALID_PARAMETER;
   }
@@ -115,11 +119,11 @@ EFI_STATUS SimFirmware::InstallProtocol(EFI_HANDLE *handle, const EFI_GUID &guid
   return EFI_SUCCESS;
 }
 
-EFI_STATUS SimFirmware::InstallProtocolInterface(EFI_HANDLE *handle, const EFI_GUID *guid, EFI_INTERFACE_TYPE type,
-                                                 VOID *interface) {
+EFI_STATUS ProtocolDatabase::InstallProtocolInterface(EFI_HANDLE *handle, const EFI_GUID *guid, EFI_INTERFACE_TYPE type,
+                                                      VOID *interface) {
   EFI_STATUS status = EFI_INVALID_PARAMETER;
   const FaultInjection::InstallFailure *failure = nullptr;
-  for (const auto &candidate : platform_.faults.failInstalls) {
+  for (const auto &candidate : failInstalls_) {
     if (guid != nullptr && SameGuid(candidate.guid, *guid)) {
       failure = &candidate;
     }
@@ -139,20 +143,12 @@ EFI_STATUS SimFirmware::InstallProtocolInterface(EFI_HANDLE *handle, const EFI_G
   if (!EFI_ERROR(status) && handle != nullptr) {
     call.handle = Ref(*handle);
   }
-  Log(std::move(call));
+  log_.Add(std::move(call));
   return status;
 }
 
-EFI_STATUS SimFirmware::LocateProtocol(const EFI_GUID *guid, VOID *registration, VOID **interface) {
+EFI_STATUS ProtocolDatabase::LocateProtocol(const EFI_GUID *guid, VOID *registration, VOID **interface) {
   (void)registration;
-  // A debug print service that appears later is published once the
-  // firmware has answered the given number of look-ups.
-  if (!debugPrintInstalled_ && platform_.protocols.debugPrintAfterLookups &&
-      locateProtocolCalls_ >= *platform_.protocols.debugPrintAfterLookups) {
-    EFI_HANDLE handle = nullptr;
-    InstallProtocol(&handle, gDebugPrintServiceGuid, &debugPrint_);
-    debugPrintInstalled_ = true;
-  }
   locateProtocolCalls_++;
   EFI_STATUS status = EFI_NOT_FOUND;
   if (guid == nullptr || interface == nullptr) {
@@ -170,12 +166,12 @@ EFI_STATUS SimFirmware::LocateProtocol(const EFI_GUID *guid, VOID *registration,
   }
   ServiceCall call{Service::LocateProtocol, status};
   call.guid = GuidOf(guid);
-  Log(std::move(call));
+  log_.Add(std::move(call));
   return status;
 }
 
-EFI_STATUS SimFirmware::OpenProtocol(EFI_HANDLE handle, const EFI_GUID *guid, VOID **interface, EFI_HANDLE agent,
-                                     EFI_HANDLE controller, UINT32 attributes) {
+EFI_STATUS ProtocolDatabase::OpenProtocol(EFI_HANDLE handle, const EFI_GUID *guid, VOID **interface, EFI_HANDLE agent,
+                                          EFI_HANDLE controller, UINT32 attributes) {
   (void)agent;
   (void)controller;
   EFI_STATUS status = EFI_UNSUPPORTED;
@@ -192,11 +188,12 @@ EFI_STATUS SimFirmware::OpenProtocol(EFI_HANDLE handle, const EFI_GUID *guid, VO
   ServiceCall call{Service::OpenProtocol, status};
   call.guid = GuidOf(guid);
   call.handle = Ref(handle);
-  Log(std::move(call));
+  log_.Add(std::move(call));
   return status;
 }
 
-EFI_STATUS SimFirmware::LocateDevicePath(const EFI_GUID *guid, EFI_DEVICE_PATH_PROTOCOL **path, EFI_HANDLE *device) {
+EFI_STATUS ProtocolDatabase::LocateDevicePath(const EFI_GUID *guid, EFI_DEVICE_PATH_PROTOCOL **path,
+                                              EFI_HANDLE *device) {
   EFI_STATUS status = EFI_NOT_FOUND;
   EFI_HANDLE found = nullptr;
   const uint8_t *given = path != nullptr ? reinterpret_cast<const uint8_t *>(*path) : nullptr;
@@ -234,7 +231,7 @@ EFI_STATUS SimFirmware::LocateDevicePath(const EFI_GUID *guid, EFI_DEVICE_PATH_P
     call.devicePath = CaptureDevicePath(given, kDevicePathLimit);
   }
   call.handle = Ref(found);
-  Log(std::move(call));
+  log_.Add(std::move(call));
   return status;
 }
 

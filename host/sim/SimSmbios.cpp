@@ -1,9 +1,9 @@
 // The SMBIOS table: the protocol's Add, and the table as a dump file.
+#include "host/sim/SimSmbios.h"
+
 #include <algorithm>
 #include <cstring>
 #include <iterator>
-
-#include "host/sim/SimFirmware.h"
 
 namespace sim {
 
@@ -34,8 +34,11 @@ size_t MeasureSmbiosRecord(const uint8_t *record, size_t limit, SmbiosRecordProb
   return refuse(Kind::StringSetUnended);
 }
 
-EFI_STATUS SimFirmware::SmbiosAdd(EFI_SMBIOS_PROTOCOL *self, EFI_HANDLE producer, EFI_SMBIOS_HANDLE *handle,
-                                  EFI_SMBIOS_TABLE_HEADER *record) {
+SmbiosTable::SmbiosTable(const EFI_SMBIOS_PROTOCOL *instance, const Pool &pool, ServiceLog &log)
+    : instance_(instance), pool_(pool), log_(log) {}
+
+EFI_STATUS SmbiosTable::Add(EFI_SMBIOS_PROTOCOL *self, EFI_HANDLE producer, EFI_SMBIOS_HANDLE *handle,
+                            EFI_SMBIOS_TABLE_HEADER *record) {
   (void)producer;
   EFI_STATUS status = EFI_SUCCESS;
   ServiceCall call{Service::SmbiosAdd, EFI_SUCCESS};
@@ -45,7 +48,7 @@ EFI_STATUS SimFirmware::SmbiosAdd(EFI_SMBIOS_PROTOCOL *self, EFI_HANDLE producer
   SmbiosRecordProblem problem{SmbiosRecordProblem::Kind::HeaderOutside};
   size_t limit = kSmbiosRecordBound;
   problem.bound = kSmbiosRecordBound;
-  if (const std::optional<PoolBlockInfo> block = bytes != nullptr ? PoolBlockAt(bytes) : std::nullopt) {
+  if (const std::optional<PoolBlockInfo> block = bytes != nullptr ? pool_.PoolBlockAt(bytes) : std::nullopt) {
     problem.inPool = true;
     problem.allocation = block->allocation;
     problem.blockSize = block->size;
@@ -54,7 +57,7 @@ EFI_STATUS SimFirmware::SmbiosAdd(EFI_SMBIOS_PROTOCOL *self, EFI_HANDLE producer
     limit = static_cast<size_t>(block->size - problem.offset);
   }
   size_t size = 0;
-  if (self != &smbios_.protocol || handle == nullptr || record == nullptr) {
+  if (self != instance_ || handle == nullptr || record == nullptr) {
     status = EFI_INVALID_PARAMETER;
   } else if ((size = MeasureSmbiosRecord(bytes, limit, &problem.kind)) == 0) {
     status = EFI_INVALID_PARAMETER;
@@ -64,7 +67,7 @@ EFI_STATUS SimFirmware::SmbiosAdd(EFI_SMBIOS_PROTOCOL *self, EFI_HANDLE producer
     status = EFI_INVALID_PARAMETER;
   } else {
     auto used = [&](uint16_t candidate) {
-      for (const SmbiosRecord &existing : smbiosRecords_) {
+      for (const SmbiosRecord &existing : records_) {
         if (existing.handle == candidate) {
           return true;
         }
@@ -89,7 +92,7 @@ EFI_STATUS SimFirmware::SmbiosAdd(EFI_SMBIOS_PROTOCOL *self, EFI_HANDLE producer
       stored.bytes[3] = static_cast<uint8_t>(assigned >> 8);
       call.record = stored.bytes;
       call.smbiosHandle = assigned;
-      smbiosRecords_.push_back(std::move(stored));
+      records_.push_back(std::move(stored));
       *handle = assigned;
     }
   }
@@ -97,7 +100,7 @@ EFI_STATUS SimFirmware::SmbiosAdd(EFI_SMBIOS_PROTOCOL *self, EFI_HANDLE producer
     call.recordType = record->Type;
   }
   call.status = status;
-  Log(std::move(call));
+  log_.Add(std::move(call));
   return status;
 }
 

@@ -1,7 +1,8 @@
-// The simulated platform's start-up services: the PCD protocols, the debug
-// print service, another module's heap buffer list, the hand-off block list
-// in the configuration table, and the settings of the hardware behind the
-// fatal stop and the debug output backends.
+// The simulated platform's start-up services as the driver reaches them: the
+// PCD protocols and the debug print service wired to their services
+// (SimPcd.h, SimDebugPrint.h), another module's heap buffer list, the
+// hand-off block list in the configuration table, and the settings of the
+// hardware behind the fatal stop and the debug output backends.
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -35,11 +36,11 @@ void FillUnexpected(void *table, size_t size) {
   }
 }
 
-UINT8 EFIAPI ThunkPcdGet8(UINTN token) { return static_cast<UINT8>(Owner().PcdGet("Get8", token, 8)); }
-UINT32 EFIAPI ThunkPcdGet32(UINTN token) { return static_cast<UINT32>(Owner().PcdGet("Get32", token, 32)); }
-BOOLEAN EFIAPI ThunkPcdGetBool(UINTN token) { return static_cast<BOOLEAN>(Owner().PcdGet("GetBool", token, 1)); }
+UINT8 EFIAPI ThunkPcdGet8(UINTN token) { return static_cast<UINT8>(Owner().Pcd().Get("Get8", token, 8)); }
+UINT32 EFIAPI ThunkPcdGet32(UINTN token) { return static_cast<UINT32>(Owner().Pcd().Get("Get32", token, 32)); }
+BOOLEAN EFIAPI ThunkPcdGetBool(UINTN token) { return static_cast<BOOLEAN>(Owner().Pcd().Get("GetBool", token, 1)); }
 VOID EFIAPI ThunkDebugPrint(UINTN errorLevel, const CHAR8 *format, VA_LIST marker) {
-  Owner().DebugPrint(errorLevel, format, FormatDebugMessage(format, marker));
+  Owner().DebugPrint().Print(errorLevel, format, FormatDebugMessage(format, marker));
 }
 
 }  // namespace
@@ -50,30 +51,26 @@ void SimFirmware::InstallStartupServices() {
   // The platform's start-up services: PCD protocols, the debug print
   // service, another module's heap buffer list, the hand-off block list.
   if (platform_.protocols.pcd) {
-    FillUnexpected(&pcd_, sizeof(pcd_));
-    pcd_.Get8 = ThunkPcdGet8;
-    pcd_.Get32 = ThunkPcdGet32;
-    pcd_.GetBool = ThunkPcdGetBool;
+    FillUnexpected(&pcdProtocol_, sizeof(pcdProtocol_));
+    pcdProtocol_.Get8 = ThunkPcdGet8;
+    pcdProtocol_.Get32 = ThunkPcdGet32;
+    pcdProtocol_.GetBool = ThunkPcdGetBool;
     EFI_HANDLE handle = nullptr;
-    InstallProtocol(&handle, gPcdProtocolGuid, &pcd_);
+    protocols_.InstallProtocol(&handle, gPcdProtocolGuid, &pcdProtocol_);
   }
   if (platform_.protocols.efiPcd) {
-    FillUnexpected(efiPcd_, sizeof(efiPcd_));
+    FillUnexpected(efiPcdProtocol_, sizeof(efiPcdProtocol_));
     EFI_HANDLE handle = nullptr;
-    InstallProtocol(&handle, gEfiPcdProtocolGuid, efiPcd_);
+    protocols_.InstallProtocol(&handle, gEfiPcdProtocolGuid, efiPcdProtocol_);
   }
-  debugPrint_.Print = ThunkDebugPrint;
-  if (platform_.protocols.debugPrint) {
-    EFI_HANDLE handle = nullptr;
-    InstallProtocol(&handle, gDebugPrintServiceGuid, &debugPrint_);
-    debugPrintInstalled_ = true;
-  }
+  debugPrintProtocol_.Print = ThunkDebugPrint;
+  debugPrint_.InstallIfPresent();
   if (platform_.protocols.heapBufferList) {
     heapBufferList_.revision = 1;
     heapBufferList_.forward = &heapBufferList_.forward;
     heapBufferList_.back = &heapBufferList_.forward;
     EFI_HANDLE handle = nullptr;
-    InstallProtocol(&handle, gHeapBufferListProtocolGuid, &heapBufferList_);
+    protocols_.InstallProtocol(&handle, gHeapBufferListProtocolGuid, &heapBufferList_);
   }
   if (platform_.hobList.present) {
     hobList_ = BuildHobList(platform_.hobList);
@@ -107,22 +104,6 @@ void SimFirmware::ReleaseStartupServices() {
   if (gOwner == this) {
     gOwner = nullptr;
   }
-}
-
-uint64_t SimFirmware::PcdGet(const char *getter, UINTN token, unsigned width) {
-  auto found = platform_.pcdTokens.find(token);
-  uint64_t value = found == platform_.pcdTokens.end() ? 0 : found->second;
-  if (width == 1) {
-    value = value != 0 ? 1 : 0;
-  } else if (width < 64) {
-    value &= (1ULL << width) - 1;
-  }
-  pcdReads_.push_back({getter, token, value});
-  return value;
-}
-
-void SimFirmware::DebugPrint(UINTN errorLevel, const CHAR8 *format, std::string text) {
-  debugMessages_.push_back({errorLevel, format != nullptr ? format : "", std::move(text)});
 }
 
 }  // namespace sim

@@ -1,13 +1,17 @@
 // The variable store behind GetVariable.
+#include "host/sim/SimVariables.h"
+
 #include <cstring>
 
 #include "host/sim/EfiValues.h"
-#include "host/sim/SimFirmware.h"
 
 namespace sim {
 
-const VariableDescription *SimFirmware::FindVariable(const std::u16string &name, const EFI_GUID &guid) const {
-  for (const VariableDescription &variable : platform_.variables) {
+VariableStore::VariableStore(const std::vector<VariableDescription> &variables, ServiceLog &log)
+    : variables_(variables), log_(log) {}
+
+const VariableDescription *VariableStore::FindVariable(const std::u16string &name, const EFI_GUID &guid) const {
+  for (const VariableDescription &variable : variables_) {
     if (variable.name == name && SameGuid(variable.guid, guid)) {
       return &variable;
     }
@@ -15,8 +19,8 @@ const VariableDescription *SimFirmware::FindVariable(const std::u16string &name,
   return nullptr;
 }
 
-EFI_STATUS SimFirmware::GetVariable(const CHAR16 *name, const EFI_GUID *guid, UINT32 *attributes, UINTN *size,
-                                    VOID *data) {
+EFI_STATUS VariableStore::GetVariable(const CHAR16 *name, const EFI_GUID *guid, UINT32 *attributes, UINTN *size,
+                                      VOID *data) {
   EFI_STATUS status;
   ServiceCall call{Service::GetVariable, EFI_SUCCESS};
   if (guid != nullptr) {
@@ -51,7 +55,7 @@ EFI_STATUS SimFirmware::GetVariable(const CHAR16 *name, const EFI_GUID *guid, UI
     }
   }
   call.status = status;
-  Log(std::move(call));
+  log_.Add(std::move(call));
   return status;
 }
 

@@ -98,25 +98,25 @@ class PoolTest : public ::testing::Test {
   explicit PoolTest(const sim::Platform &platform = sim::DefaultPlatform()) : driver_(platform) {}
 
   void TearDown() override {
-    EXPECT_EQ(firmware_.Pool().outstandingBlocks, 0u) << "pool blocks leaked";
-    EXPECT_EQ(firmware_.Pool().invalidFrees, 0u);
+    EXPECT_EQ(firmware_.Pool().Statistics().outstandingBlocks, 0u) << "pool blocks leaked";
+    EXPECT_EQ(firmware_.Pool().Statistics().invalidFrees, 0u);
   }
 
   // Runs a conversion and checks its result: null, or one new pool block of
   // exactly the path's (or node's) size. Returns the bytes and frees them.
   template <typename Convert>
   std::optional<Bytes> Owned(Convert convert, bool node) {
-    const uint64_t blocks = firmware_.Pool().outstandingBlocks;
-    const uint64_t bytes = firmware_.Pool().outstandingBytes;
+    const uint64_t blocks = firmware_.Pool().Statistics().outstandingBlocks;
+    const uint64_t bytes = firmware_.Pool().Statistics().outstandingBytes;
     EFI_DEVICE_PATH_PROTOCOL *result = convert();
     if (result == nullptr) {
-      EXPECT_EQ(firmware_.Pool().outstandingBlocks, blocks);
+      EXPECT_EQ(firmware_.Pool().Statistics().outstandingBlocks, blocks);
       return std::nullopt;
     }
     const uint64_t size = node ? DevicePathNodeLength(result) : GetDevicePathSize(result);
     EXPECT_NE(size, 0u) << "not a valid device path";
-    EXPECT_EQ(firmware_.Pool().outstandingBlocks, blocks + 1);
-    EXPECT_EQ(firmware_.Pool().outstandingBytes, bytes + size) << "allocation and size differ";
+    EXPECT_EQ(firmware_.Pool().Statistics().outstandingBlocks, blocks + 1);
+    EXPECT_EQ(firmware_.Pool().Statistics().outstandingBytes, bytes + size) << "allocation and size differ";
     const auto *start = reinterpret_cast<const uint8_t *>(result);
     Bytes out(start, start + size);
     PoolFree(result);

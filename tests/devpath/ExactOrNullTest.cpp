@@ -36,19 +36,20 @@ Run Convert(const std::u16string &text, Operation operation, uint64_t refuse) {
   EFI_DEVICE_PATH_PROTOCOL *result =
       operation == Operation::kPath ? ConvertTextToDevicePath(text.c_str()) : ConvertTextToDeviceNode(text.c_str());
   Run run;
-  run.allocations = firmware.Pool().allocations;
-  run.refused = firmware.Pool().failedAllocations;
+  run.allocations = firmware.Pool().Statistics().allocations;
+  run.refused = firmware.Pool().Statistics().failedAllocations;
   if (result == nullptr) {
     run.result = "null";
   } else {
     const uint64_t size = operation == Operation::kPath ? GetDevicePathSize(result) : DevicePathNodeLength(result);
-    run.owned = size != 0 && firmware.Pool().outstandingBlocks == 1 && firmware.Pool().outstandingBytes == size;
+    run.owned = size != 0 && firmware.Pool().Statistics().outstandingBlocks == 1 &&
+                firmware.Pool().Statistics().outstandingBytes == size;
     const auto *bytes = reinterpret_cast<const uint8_t *>(result);
     run.result = ToHex(Bytes(bytes, bytes + size));
     PoolFree(result);
   }
-  run.leftBlocks = firmware.Pool().outstandingBlocks;
-  run.invalidFrees = firmware.Pool().invalidFrees;
+  run.leftBlocks = firmware.Pool().Statistics().outstandingBlocks;
+  run.invalidFrees = firmware.Pool().Statistics().invalidFrees;
   return run;
 }
 

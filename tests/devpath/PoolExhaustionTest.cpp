@@ -62,16 +62,17 @@ Outcome Run(const std::u16string &text, Operation operation, Mode mode, uint64_t
   EFI_DEVICE_PATH_PROTOCOL *result =
       operation == Operation::kPath ? ConvertTextToDevicePath(text.c_str()) : ConvertTextToDeviceNode(text.c_str());
   Outcome outcome{};
-  outcome.reachedFault = firmware.Pool().failedAllocations > 0;
+  outcome.reachedFault = firmware.Pool().Statistics().failedAllocations > 0;
   outcome.isNull = result == nullptr;
   outcome.valid = true;
   if (result != nullptr) {
     const uint64_t size = operation == Operation::kPath ? GetDevicePathSize(result) : DevicePathNodeLength(result);
-    outcome.valid = size != 0 && firmware.Pool().outstandingBlocks == 1 && firmware.Pool().outstandingBytes == size;
+    outcome.valid = size != 0 && firmware.Pool().Statistics().outstandingBlocks == 1 &&
+                    firmware.Pool().Statistics().outstandingBytes == size;
     PoolFree(result);
   }
-  outcome.leaked = firmware.Pool().outstandingBlocks;
-  outcome.invalidFrees = firmware.Pool().invalidFrees;
+  outcome.leaked = firmware.Pool().Statistics().outstandingBlocks;
+  outcome.invalidFrees = firmware.Pool().Statistics().invalidFrees;
   return outcome;
 }
 
@@ -117,13 +118,13 @@ TEST(PoolExhaustion, ASlotPathIsWholeOrNull) {
     host::LinkedDriver driver(platform);
     const sim::SimFirmware &firmware = driver.Firmware();
     EFI_DEVICE_PATH_PROTOCOL *path = ConvertTextToDevicePath(text.c_str());
-    const bool reached = firmware.Pool().failedAllocations > 0;
+    const bool reached = firmware.Pool().Statistics().failedAllocations > 0;
     if (path != nullptr) {
       const auto *bytes = reinterpret_cast<const uint8_t *>(path);
       EXPECT_EQ(ToHex(Bytes(bytes, bytes + GetDevicePathSize(path))), whole) << "allocation " << index;
       PoolFree(path);
     }
-    EXPECT_EQ(firmware.Pool().outstandingBlocks, 0u);
+    EXPECT_EQ(firmware.Pool().Statistics().outstandingBlocks, 0u);
     if (!reached) {
       break;
     }

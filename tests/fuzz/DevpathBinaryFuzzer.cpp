@@ -78,12 +78,13 @@ std::optional<Bytes> Joined(const Bytes *first, const Bytes *second) {
 // pool refused an allocation during the call.
 template <typename Append>
 void CheckAppend(sim::SimFirmware &firmware, Append append, const std::optional<Bytes> &expected) {
-  const uint64_t blocks = firmware.Pool().outstandingBlocks;
-  const uint64_t bytes = firmware.Pool().outstandingBytes;
-  const uint64_t refused = firmware.Pool().failedAllocations;
+  const uint64_t blocks = firmware.Pool().Statistics().outstandingBlocks;
+  const uint64_t bytes = firmware.Pool().Statistics().outstandingBytes;
+  const uint64_t refused = firmware.Pool().Statistics().failedAllocations;
   EFI_DEVICE_PATH_PROTOCOL *result = append();
   if (result == nullptr) {
-    fuzz::Check(!expected || firmware.Pool().failedAllocations > refused, "an append gave null with pool to spare");
+    fuzz::Check(!expected || firmware.Pool().Statistics().failedAllocations > refused,
+                "an append gave null with pool to spare");
   } else {
     fuzz::Check(expected.has_value(), "an append of an invalid path gave a path");
     const uint64_t size = GetDevicePathSize(result);
@@ -91,7 +92,7 @@ void CheckAppend(sim::SimFirmware &firmware, Append append, const std::optional<
     fuzz::Check(size == expected->size() && Bytes(start, start + size) == *expected, "an appended path is wrong");
     fuzz::CheckOwnedAndFree(firmware, result, size, blocks, bytes);
   }
-  fuzz::Check(firmware.Pool().outstandingBlocks == blocks, "an append leaked pool");
+  fuzz::Check(firmware.Pool().Statistics().outstandingBlocks == blocks, "an append leaked pool");
 }
 
 }  // namespace
@@ -147,7 +148,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
                   onePath ? Joined(path, &*onePath) : std::nullopt);
     }
   }
-  fuzz::Check(firmware.Pool().outstandingBlocks == 0, "pool blocks leaked");
-  fuzz::Check(firmware.Pool().invalidFrees == 0, "a block was freed that the pool never gave out");
+  fuzz::Check(firmware.Pool().Statistics().outstandingBlocks == 0, "pool blocks leaked");
+  fuzz::Check(firmware.Pool().Statistics().invalidFrees == 0, "a block was freed that the pool never gave out");
   return 0;
 }

@@ -58,8 +58,8 @@ Answers Convert(const std::vector<CHAR16> &text, uint8_t failAt, bool fromThenOn
   sim::SimFirmware &firmware = driver->Firmware();
   Answers answers;
 
-  const uint64_t blocks = firmware.Pool().outstandingBlocks;
-  const uint64_t bytes = firmware.Pool().outstandingBytes;
+  const uint64_t blocks = firmware.Pool().Statistics().outstandingBlocks;
+  const uint64_t bytes = firmware.Pool().Statistics().outstandingBytes;
 
   EFI_DEVICE_PATH_PROTOCOL *path = ConvertTextToDevicePath(text.data());
   if (path != nullptr) {
@@ -68,7 +68,7 @@ Answers Convert(const std::vector<CHAR16> &text, uint8_t failAt, bool fromThenOn
     answers.path = Keep(path, pathSize);
     fuzz::CheckOwnedAndFree(firmware, path, pathSize, blocks, bytes);
   }
-  fuzz::Check(firmware.Pool().outstandingBlocks == blocks, "ConvertTextToDevicePath leaked pool");
+  fuzz::Check(firmware.Pool().Statistics().outstandingBlocks == blocks, "ConvertTextToDevicePath leaked pool");
 
   EFI_DEVICE_PATH_PROTOCOL *node = ConvertTextToDeviceNode(text.data());
   if (node != nullptr) {
@@ -77,8 +77,8 @@ Answers Convert(const std::vector<CHAR16> &text, uint8_t failAt, bool fromThenOn
     answers.node = Keep(node, nodeSize);
     fuzz::CheckOwnedAndFree(firmware, node, nodeSize, blocks, bytes);
   }
-  fuzz::Check(firmware.Pool().outstandingBlocks == blocks, "ConvertTextToDeviceNode leaked pool");
-  fuzz::Check(firmware.Pool().invalidFrees == 0, "a block was freed that the pool never gave out");
+  fuzz::Check(firmware.Pool().Statistics().outstandingBlocks == blocks, "ConvertTextToDeviceNode leaked pool");
+  fuzz::Check(firmware.Pool().Statistics().invalidFrees == 0, "a block was freed that the pool never gave out");
   return answers;
 }
 

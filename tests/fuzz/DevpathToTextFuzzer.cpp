@@ -74,6 +74,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
   } else {
     FuzzText(data + 1, size - 1);
   }
-  fuzz::Check(driver->Firmware().Pool().invalidFrees == 0, "a block was freed that the pool never gave out");
+  fuzz::Check(driver->Firmware().Pool().Statistics().invalidFrees == 0,
+              "a block was freed that the pool never gave out");
   return 0;
 }

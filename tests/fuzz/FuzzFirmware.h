@@ -50,11 +50,13 @@ inline std::unique_ptr<host::LinkedDriver> StartDriver(uint8_t failAt, bool from
 // size; it is freed, and the pool must be back where it was.
 inline void CheckOwnedAndFree(sim::SimFirmware &firmware, void *result, uint64_t size, uint64_t blocksBefore,
                               uint64_t bytesBefore) {
-  Check(firmware.Pool().outstandingBlocks == blocksBefore + 1, "the result is not exactly one new pool block");
-  Check(firmware.Pool().outstandingBytes == bytesBefore + size, "the result's size differs from its allocation");
+  Check(firmware.Pool().Statistics().outstandingBlocks == blocksBefore + 1,
+        "the result is not exactly one new pool block");
+  Check(firmware.Pool().Statistics().outstandingBytes == bytesBefore + size,
+        "the result's size differs from its allocation");
   PoolFree(result);
-  Check(firmware.Pool().outstandingBlocks == blocksBefore, "pool blocks leaked");
-  Check(firmware.Pool().invalidFrees == 0, "a block was freed that the pool never gave out");
+  Check(firmware.Pool().Statistics().outstandingBlocks == blocksBefore, "pool blocks leaked");
+  Check(firmware.Pool().Statistics().invalidFrees == 0, "a block was freed that the pool never gave out");
 }
 
 }  // namespace fuzz

@@ -164,13 +164,13 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
     Check(kept[i]->payload.empty() ||
               std::memcmp(node + 1, kept[i]->payload.data(), kept[i]->payload.size()) == 0,
           "a node's payload differs from its block's");
-    const auto type = firmware.PoolBlockType(node);
+    const auto type = firmware.Pool().PoolBlockType(node);
     Check(type.has_value(), "a node is not a pool block");
     Check(*type == (node->Header.PoolKind == 8 ? EfiRuntimeServicesData : EfiBootServicesData),
           "a node lies in the wrong pool");
   }
-  Check(firmware.Pool().outstandingBlocks == forward.size(), "pool blocks outside the list");
-  Check(firmware.Pool().invalidFrees == 0, "a block was freed that the pool never gave out");
+  Check(firmware.Pool().Statistics().outstandingBlocks == forward.size(), "pool blocks outside the list");
+  Check(firmware.Pool().Statistics().invalidFrees == 0, "a block was freed that the pool never gave out");
 
   std::vector<sim::PortWrite> signals;
   for (uint32_t code : stopCodes) {

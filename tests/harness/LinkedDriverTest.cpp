@@ -160,8 +160,8 @@ TEST(LinkedDriverTest, EveryGlobalABootChangedIsResetAtTheEnd) {
     host::LinkedDriver driver(WithDeviceBehindNvme2(), host::LinkedDriver::Tables::kStoredByEntryPoint);
     sim::SimFirmware &firmware = driver.Firmware();
     ASSERT_EQ(DriverEntry(firmware.ImageHandle(), firmware.SystemTable()), EFI_SUCCESS);
-    firmware.SignalEventGroup(gEfiEndOfDxeEventGroupGuid);
-    ASSERT_FALSE(firmware.SmbiosRecords().empty());
+    firmware.Events().SignalEventGroup(gEfiEndOfDxeEventGroupGuid);
+    ASSERT_FALSE(firmware.Smbios().Records().empty());
     const std::vector<std::string> changed = ChangedSinceLoad();
     for (const char *name : {"gSystemTable", "gBootServices", "gRuntimeServices", "gHobList", "gPlatformConfigSnapshot",
                              "gPcdProtocol", "gHeapListAnchor", "gSmbios", "gLayoutASlots"}) {
@@ -198,8 +198,8 @@ TEST(LinkedDriverTest, AFirmwareTheCallerKeepsOutlivesTheHarness) {
     PoolFree(PoolAllocate(8));
   }
   EXPECT_EQ(gBootServices, nullptr);
-  EXPECT_EQ(firmware.Pool().allocations, 1u);
-  EXPECT_EQ(firmware.Pool().frees, 1u);
+  EXPECT_EQ(firmware.Pool().Statistics().allocations, 1u);
+  EXPECT_EQ(firmware.Pool().Statistics().frees, 1u);
 }
 
 TEST(LinkedDriverTest, NothingLeftIsClean) {
@@ -236,7 +236,7 @@ TEST(LinkedDriverTest, WhatTheDriverLeftIsCountedPerMemoryType) {
 TEST(LinkedDriverTest, BlocksFromBeforeTheHarnessAreNotCounted) {
   sim::SimFirmware firmware(sim::DefaultPlatform());
   VOID *before = nullptr;
-  ASSERT_EQ(firmware.AllocatePool(EfiBootServicesData, 16, &before), EFI_SUCCESS);
+  ASSERT_EQ(firmware.Pool().AllocatePool(EfiBootServicesData, 16, &before), EFI_SUCCESS);
   host::LinkedDriver driver(firmware);
   EXPECT_TRUE(driver.Left().Clean());
   PoolFree(before);
@@ -302,10 +302,10 @@ TEST(LinkedDriverTest, ATestThatLeaksFails) {
 TEST(LinkedDriverTest, TheEndReportsOverwrittenGuardBytes) {
   sim::SimFirmware firmware(sim::DefaultPlatform());
   VOID *before = nullptr;
-  ASSERT_EQ(firmware.AllocatePool(EfiBootServicesData, 4, &before), EFI_SUCCESS);
+  ASSERT_EQ(firmware.Pool().AllocatePool(EfiBootServicesData, 4, &before), EFI_SUCCESS);
   WriteUnwatched(static_cast<uint8_t *>(before) + 4, 0);
-  firmware.CheckPoolGuards();
-  ASSERT_EQ(firmware.Pool().damagedBlocks.size(), 1u);
+  firmware.Pool().CheckPoolGuards();
+  ASSERT_EQ(firmware.Pool().Statistics().damagedBlocks.size(), 1u);
   std::vector<std::string> reports;
   {
     host::LinkedDriver driver(firmware);

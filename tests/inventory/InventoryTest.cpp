@@ -165,7 +165,7 @@ TEST_F(PortConnectorTest, StagesFormattedAreaAndStringsWithReservedHandle) {
   EXPECT_EQ(call.handleAtCall, SMBIOS_HANDLE_PI_RESERVED);
   EXPECT_EQ(call.staged, Join({Bytes({0x08, 0x09, 0xFE, 0xFF, 0x01, 0x0B, 0x02, 0x0B, 0x1F}), Text("J28"), Bytes({0}),
                                Text("2.5 GbE 1"), Bytes({0, 0})}));
-  EXPECT_EQ(Firmware().Pool().outstandingBlocks, 0u) << "the staging buffer goes back to the pool";
+  EXPECT_EQ(Firmware().Pool().Statistics().outstandingBlocks, 0u) << "the staging buffer goes back to the pool";
 }
 
 TEST_F(PortConnectorTest, ExternalDesignatorOnlyWhenItsStringNumberIsTwo) {
@@ -199,13 +199,13 @@ TEST_F(PortConnectorTest, EveryRowIsAddedInOrderEvenWhenAddFails) {
     const std::string internal = gLayoutC.Connectors[i].InternalDesignator;
     EXPECT_EQ(std::string(reinterpret_cast<const char *>(staged.data()) + 9), internal);
   }
-  EXPECT_EQ(Firmware().Pool().outstandingBlocks, 0u);
+  EXPECT_EQ(Firmware().Pool().Statistics().outstandingBlocks, 0u);
 }
 
 TEST_F(PortConnectorTest, CountZeroTouchesNothing) {
   InstallPortConnectors(gLayoutA.Connectors, 0);
   EXPECT_TRUE(recording_.calls.empty());
-  EXPECT_EQ(Firmware().Pool().allocations, 0u);
+  EXPECT_EQ(Firmware().Pool().Statistics().allocations, 0u);
 }
 
 class PortConnectorFailureTest : public PortConnectorTest {
@@ -226,7 +226,7 @@ TEST_F(PortConnectorFailureTest, RowWithoutStagingBufferIsSkipped) {
   ASSERT_EQ(recording_.calls.size(), 2u);
   EXPECT_EQ(recording_.calls[0].staged[9 + 4 + 8], '1');  // "2.5 GbE 1"
   EXPECT_EQ(recording_.calls[1].staged[9], 'C');          // "CON2": row 2 was skipped
-  EXPECT_EQ(Firmware().Pool().outstandingBlocks, 0u);
+  EXPECT_EQ(Firmware().Pool().Statistics().outstandingBlocks, 0u);
 }
 
 }  // namespace

@@ -63,12 +63,13 @@ TEST_P(SlotProbeTest, UpdatesTheRowOnlyWhenADeviceAnswersBehindThePort) {
   EXPECT_EQ(bus, c.bus);
   EXPECT_EQ(devFn, c.devFn);
   // The record is added either way, carrying the row as it now stands.
-  ASSERT_EQ(Firmware().SmbiosRecords().size(), 1u);
-  const std::vector<uint8_t> &stored = Firmware().SmbiosRecords()[0].bytes;
+  ASSERT_EQ(Firmware().Smbios().Records().size(), 1u);
+  const std::vector<uint8_t> &stored = Firmware().Smbios().Records()[0].bytes;
   ASSERT_EQ(stored.size(), 17u + 4u + 2u);
   EXPECT_EQ(0, std::memcmp(stored.data() + 4, reinterpret_cast<const uint8_t *>(&row.Formatted) + 4, 13));
   EXPECT_EQ(std::string(reinterpret_cast<const char *>(stored.data()) + 17), "SLOT");
-  EXPECT_EQ(Firmware().Pool().outstandingBlocks, 0u) << "path, cursor array and staging buffer are returned";
+  EXPECT_EQ(Firmware().Pool().Statistics().outstandingBlocks, 0u)
+      << "path, cursor array and staging buffer are returned";
 }
 
 void AddDeviceBehindNvme2(sim::PciTopology &topology) {
@@ -124,7 +125,7 @@ class SlotStagingTest : public DriverFixture {};
 TEST_F(SlotStagingTest, CountZeroTakesNoPool) {
   SystemSlotEntry row = StoredRow(u"PciRoot(0x0)/Pci(0x0,0x3)");
   InstallSystemSlots(&row, 0);
-  EXPECT_EQ(Firmware().Pool().allocations, 0u);
+  EXPECT_EQ(Firmware().Pool().Statistics().allocations, 0u);
 }
 
 // Updating one layout's rows never shows in another's.

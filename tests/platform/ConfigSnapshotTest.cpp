@@ -35,14 +35,14 @@ TEST_F(ConfigSnapshotTest, BothProtocolsPresentFillEveryByte) {
   // Presets, stop policy, then each token little-endian at its offset.
   EXPECT_EQ(SnapshotBytes(), "01 03 80 00 01 00 01 A5 02 02 02 78 56 34 12 01 0D F0 FE CA EE FF C0 00 5A 02");
   EXPECT_EQ(gPlatformConfigSnapshot.FatalStopEnabled, 1);
-  EXPECT_TRUE(Firmware().DebugMessages().empty());
+  EXPECT_TRUE(Firmware().DebugPrint().Messages().empty());
 }
 
 TEST_F(ConfigSnapshotTest, TokensAreReadOnceEachInFieldOrderThroughTheCachedProtocol) {
   Start(WithTokens());
   VexCfgPcdBufLibDxeConstructor();
   std::vector<std::string> reads;
-  for (const sim::PcdRead &read : Firmware().PcdReads()) {
+  for (const sim::PcdRead &read : Firmware().Pcd().Reads()) {
     reads.push_back(read.getter + " " + std::to_string(read.token));
   }
   EXPECT_EQ(reads, (std::vector<std::string>{"GetBool 625", "Get8 567", "Get32 628", "GetBool 626", "Get32 576",
@@ -63,8 +63,8 @@ TEST_F(ConfigSnapshotTest, MissingPcdProtocolPrintsOneMessageAndLeavesTheBlockZe
   Scribble();
   VexCfgPcdBufLibDxeConstructor();
 
-  ASSERT_EQ(Firmware().DebugMessages().size(), 1u);
-  const sim::DebugMessage &message = Firmware().DebugMessages()[0];
+  ASSERT_EQ(Firmware().DebugPrint().Messages().size(), 1u);
+  const sim::DebugMessage &message = Firmware().DebugPrint().Messages()[0];
   EXPECT_EQ(message.errorLevel, 0x80000000u);
   EXPECT_EQ(message.format, "[%a] LocateProtocol: gPcdProtocolGuid, Status: %r\n");
   EXPECT_EQ(message.text, "[VexCfgPcdBufLibDxeConstructor] LocateProtocol: gPcdProtocolGuid, Status: Not Found\n");
@@ -72,7 +72,7 @@ TEST_F(ConfigSnapshotTest, MissingPcdProtocolPrintsOneMessageAndLeavesTheBlockZe
   // No second presence test, no token read.
   EXPECT_EQ(CallsOf("LocateProtocol"),
             (std::vector<std::string>{"gPcdProtocolGuid: Not Found", "debug print service: Success"}));
-  EXPECT_TRUE(Firmware().PcdReads().empty());
+  EXPECT_TRUE(Firmware().Pcd().Reads().empty());
 }
 
 TEST_F(ConfigSnapshotTest, MissingPiPcdProtocolNamesItAndReadsNoToken) {
@@ -83,11 +83,11 @@ TEST_F(ConfigSnapshotTest, MissingPiPcdProtocolNamesItAndReadsNoToken) {
   Scribble();
   VexCfgPcdBufLibDxeConstructor();
 
-  ASSERT_EQ(Firmware().DebugMessages().size(), 1u);
-  EXPECT_EQ(Firmware().DebugMessages()[0].text,
+  ASSERT_EQ(Firmware().DebugPrint().Messages().size(), 1u);
+  EXPECT_EQ(Firmware().DebugPrint().Messages()[0].text,
             "[VexCfgPcdBufLibDxeConstructor] LocateProtocol: gEfiPcdProtocolGuid, Status: Not Found\n");
   EXPECT_EQ(SnapshotBytes(), kZero);
-  EXPECT_TRUE(Firmware().PcdReads().empty());
+  EXPECT_TRUE(Firmware().Pcd().Reads().empty());
   EXPECT_EQ(gPcdProtocol, nullptr) << "the cache is filled by the first token read only";
 }
 
@@ -97,7 +97,7 @@ TEST_F(ConfigSnapshotTest, MissingProtocolWithoutAPrintServiceStaysSilentAndZero
   Start(platform);
   Scribble();
   VexCfgPcdBufLibDxeConstructor();
-  EXPECT_TRUE(Firmware().DebugMessages().empty());
+  EXPECT_TRUE(Firmware().DebugPrint().Messages().empty());
   EXPECT_EQ(SnapshotBytes(), kZero);
   EXPECT_EQ(CallsOf("LocateProtocol"),
             (std::vector<std::string>{"gPcdProtocolGuid: Not Found", "debug print service: Not Found"}));
@@ -113,7 +113,7 @@ TEST_F(ConfigSnapshotTest, PcdCacheRetriesWhileMissingAndKeepsWhatItFinds) {
 
   PCD_PROTOCOL late{};
   EFI_HANDLE handle = nullptr;
-  ASSERT_EQ(Firmware().InstallProtocol(&handle, gPcdProtocolGuid, &late), EFI_SUCCESS);
+  ASSERT_EQ(Firmware().Protocols().InstallProtocol(&handle, gPcdProtocolGuid, &late), EFI_SUCCESS);
   EXPECT_EQ(LocatePcdProtocolOnce(), &late);
   EXPECT_EQ(LocatePcdProtocolOnce(), &late);
   EXPECT_EQ(CallsOf("LocateProtocol").size(), 3u) << "once found, the pointer is kept";
@@ -127,7 +127,7 @@ TEST_F(DebugMessageTest, WithoutTheServiceTheLookUpStatusComesBackAndIsTriedAgai
   EXPECT_EQ(gDebugPrintService, nullptr);
   EXPECT_EQ(CallsOf("LocateProtocol"),
             (std::vector<std::string>{"debug print service: Not Found", "debug print service: Not Found"}));
-  EXPECT_TRUE(Firmware().DebugMessages().empty());
+  EXPECT_TRUE(Firmware().DebugPrint().Messages().empty());
 }
 
 TEST_F(DebugMessageTest, AServiceThatAppearsLaterGetsTheNextMessageAndIsLookedUpOnce) {
@@ -139,9 +139,9 @@ TEST_F(DebugMessageTest, AServiceThatAppearsLaterGetsTheNextMessageAndIsLookedUp
   EXPECT_EQ(WriteDebugMessage(DEBUG_ERROR, "two\n"), EFI_SUCCESS);
   EXPECT_EQ(CallsOf("LocateProtocol"),
             (std::vector<std::string>{"debug print service: Not Found", "debug print service: Success"}));
-  ASSERT_EQ(Firmware().DebugMessages().size(), 2u);
-  EXPECT_EQ(Firmware().DebugMessages()[0].text, "one\n");
-  EXPECT_EQ(Firmware().DebugMessages()[1].text, "two\n");
+  ASSERT_EQ(Firmware().DebugPrint().Messages().size(), 2u);
+  EXPECT_EQ(Firmware().DebugPrint().Messages()[0].text, "one\n");
+  EXPECT_EQ(Firmware().DebugPrint().Messages()[1].text, "two\n");
 }
 
 TEST_F(DebugMessageTest, ArgumentsReachTheServiceAsOneMicrosoftArgumentList) {
@@ -153,8 +153,8 @@ TEST_F(DebugMessageTest, ArgumentsReachTheServiceAsOneMicrosoftArgumentList) {
                               EFI_BUFFER_TOO_SMALL, -42, 4000000000U, 0xBEEFU, 0xBEEFU, big, 0x123456789ABCULL, 'Z', 7,
                               7, 0x2A, u"wide", reinterpret_cast<VOID *>(0x1234), &gHeapHandOffGuid),
             EFI_SUCCESS);
-  ASSERT_EQ(Firmware().DebugMessages().size(), 1u);
-  const sim::DebugMessage &message = Firmware().DebugMessages()[0];
+  ASSERT_EQ(Firmware().DebugPrint().Messages().size(), 1u);
+  const sim::DebugMessage &message = Firmware().DebugPrint().Messages()[0];
   EXPECT_EQ(message.errorLevel, 0x40u) << "no filtering by error level in the driver";
   EXPECT_EQ(message.text,
             "text|Buffer Too Small|-42|4000000000|beef|BEEF|-5000000000|123456789abc|Z|    7|7   |002a|wide|"

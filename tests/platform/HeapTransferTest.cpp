@@ -86,12 +86,13 @@ TEST_F(HeapTransferTest, NodeHoldsTheHeaderBytesAndLivesInThePoolItsKindAsksFor)
   const auto *header = reinterpret_cast<const uint8_t *>(&nodes[0]->Header);
   EXPECT_EQ(std::vector<uint8_t>(header, header + 16),
             (std::vector<uint8_t>{0x48, 0x45, 0x41, 0x50, 0x44, 0x33, 0x22, 0x11, 8, 0, 0, 0, 8, 1, 0x66, 0x55}));
-  EXPECT_EQ(Firmware().PoolBlockType(nodes[0]), EfiRuntimeServicesData);
-  EXPECT_EQ(Firmware().PoolBlockType(nodes[1]), EfiBootServicesData);
-  EXPECT_EQ(Firmware().PoolBlockType(nodes[2]), EfiBootServicesData);
+  EXPECT_EQ(Firmware().Pool().PoolBlockType(nodes[0]), EfiRuntimeServicesData);
+  EXPECT_EQ(Firmware().Pool().PoolBlockType(nodes[1]), EfiBootServicesData);
+  EXPECT_EQ(Firmware().Pool().PoolBlockType(nodes[2]), EfiBootServicesData);
   // Size + 32 bytes each.
-  EXPECT_EQ(Firmware().Pool().outstandingByType.at(EfiRuntimeServicesData), std::make_pair(uint64_t{1}, uint64_t{40}));
-  EXPECT_EQ(Firmware().Pool().outstandingByType.at(EfiBootServicesData),
+  EXPECT_EQ(Firmware().Pool().Statistics().outstandingByType.at(EfiRuntimeServicesData),
+            std::make_pair(uint64_t{1}, uint64_t{40}));
+  EXPECT_EQ(Firmware().Pool().Statistics().outstandingByType.at(EfiBootServicesData),
             std::make_pair(uint64_t{2}, uint64_t{36 + 41}));
 }
 
@@ -99,7 +100,7 @@ TEST_F(HeapTransferTest, ZeroSizeBufferGetsA32ByteNodeOfLinksAndHeader) {
   Transfer({Heap("")});
   ASSERT_EQ(Nodes().size(), 1u);
   EXPECT_EQ(Nodes()[0]->Header.Size, 0u);
-  EXPECT_EQ(Firmware().Pool().outstandingBytes, 32u);
+  EXPECT_EQ(Firmware().Pool().Statistics().outstandingBytes, 32u);
 }
 
 TEST_F(HeapTransferTest, OnlyMarkedHeapBlocksAreTransferred) {
@@ -117,7 +118,7 @@ TEST_F(HeapTransferTest, OnlyMarkedHeapBlocksAreTransferred) {
   otherType.data = std::vector<uint8_t>(40, 0xAA);
   Transfer({unflagged, Heap("first"), otherType, flagTwo, unsigned_, otherName, Heap("second")});
   EXPECT_EQ(Payloads(), (std::vector<std::string>{"first", "second"}));
-  EXPECT_EQ(Firmware().Pool().allocations, 2u) << "nothing is allocated for a block that is passed over";
+  EXPECT_EQ(Firmware().Pool().Statistics().allocations, 2u) << "nothing is allocated for a block that is passed over";
 }
 
 TEST_F(HeapTransferTest, FailingSecondOfThreeWithThePolicyOffSkipsOnlyThatBuffer) {
@@ -127,8 +128,8 @@ TEST_F(HeapTransferTest, FailingSecondOfThreeWithThePolicyOffSkipsOnlyThatBuffer
   SetStopPolicy(false);
   Transfer({Heap("first buffer"), Heap("SECOND-PAYLOAD"), Heap("third buffer")});
   EXPECT_EQ(Payloads(), (std::vector<std::string>{"first buffer", "third buffer"}));
-  EXPECT_EQ(Firmware().Pool().allocations, 3u);
-  EXPECT_EQ(Firmware().Pool().outstandingBlocks, 2u);
+  EXPECT_EQ(Firmware().Pool().Statistics().allocations, 3u);
+  EXPECT_EQ(Firmware().Pool().Statistics().outstandingBlocks, 2u);
   for (HEAP_BUFFER_NODE *node : Nodes()) {
     const std::string bytes(reinterpret_cast<const char *>(node), 32 + node->Header.Size);
     EXPECT_EQ(bytes.find("SECOND"), std::string::npos);
@@ -182,7 +183,7 @@ TEST_F(HeapTransferTest, NoListMeansNothingToDo) {
   EmptyHeapList();
   TransferHeapHandOffList(nullptr);
   EXPECT_TRUE(Nodes().empty());
-  EXPECT_EQ(Firmware().Pool().allocations, 0u);
+  EXPECT_EQ(Firmware().Pool().Statistics().allocations, 0u);
 }
 
 // Malformed lists: the walk stops where a length cannot lead on, passes
@@ -215,7 +216,7 @@ TEST_F(HeapTransferTest, HeapBlockTooShortForItsHeaderIsPassedOver) {
   block.insert(block.end(), {0x48, 0x45, 0x41, 0x50, 0, 0, 0, 0});
   Transfer({Raw(block), Heap("after")});
   EXPECT_EQ(Payloads(), std::vector<std::string>{"after"});
-  EXPECT_EQ(Firmware().Pool().allocations, 1u);
+  EXPECT_EQ(Firmware().Pool().Statistics().allocations, 1u);
 }
 
 TEST_F(HeapTransferTest, SizeBeyondItsOwnBlockIsPassedOverAndNeverCopied) {
@@ -225,7 +226,7 @@ TEST_F(HeapTransferTest, SizeBeyondItsOwnBlockIsPassedOverAndNeverCopied) {
   huge.size = 0xFFFFFFFF;
   Transfer({tooLarge, huge, Heap("after")});
   EXPECT_EQ(Payloads(), std::vector<std::string>{"after"});
-  EXPECT_EQ(Firmware().Pool().allocations, 1u);
+  EXPECT_EQ(Firmware().Pool().Statistics().allocations, 1u);
 }
 
 TEST_F(HeapTransferTest, SizeUpToTheEndOfItsBlockIsCopiedPaddingIncluded) {
@@ -273,7 +274,7 @@ TEST_F(HeapListStartupTest, AnInstalledListIsAdoptedAndNoBlockIsRead) {
   EXPECT_EQ(reinterpret_cast<uint8_t *>(gHeapListAnchor), reinterpret_cast<uint8_t *>(found) + 8);
   EXPECT_TRUE(Nodes().empty());
   EXPECT_EQ(gHobList, nullptr) << "the hand-off block list is not even looked up";
-  EXPECT_EQ(Firmware().Pool().allocations, 0u);
+  EXPECT_EQ(Firmware().Pool().Statistics().allocations, 0u);
   EXPECT_TRUE(CallsOf("InstallProtocolInterface").empty());
 }
 

@@ -40,7 +40,7 @@ class StartupFixture : public ::testing::Test {
     int64_t nodes = 0;
     if (gHeapListAnchor != nullptr) {
       for (const HEAP_BUFFER_NODE *node : Nodes()) {
-        nodes += Firmware().PoolBlockType(node).has_value() ? 1 : 0;
+        nodes += Firmware().Pool().PoolBlockType(node).has_value() ? 1 : 0;
       }
     }
     const host::PoolLeft left = driver_->Left();

@@ -44,7 +44,7 @@ TEST(ServiceLogTest, SmbiosAddCarriesTheStoredRecordAndItsHandle) {
   stored[2] = static_cast<uint8_t>(handle);
   stored[3] = static_cast<uint8_t>(handle >> 8);
   EXPECT_EQ(call.record, stored) << "the exact bytes of the table's copy, with the handle assigned";
-  EXPECT_EQ(call.record, fw.SmbiosRecords().back().bytes);
+  EXPECT_EQ(call.record, fw.Smbios().Records().back().bytes);
   const sim::ServiceCallText text = sim::FormatServiceCall(call);
   EXPECT_EQ(text.service, "SMBIOS Add");
   EXPECT_EQ(text.detail, "Type 8");
@@ -123,7 +123,7 @@ TEST(ServiceLogTest, TheProbesCallsCarryPathsHandlesAndBytes) {
     }
   }
   ASSERT_NE(port, nullptr);
-  const sim::HandleRef portRef = fw.Ref(port->handle);
+  const sim::HandleRef portRef = fw.Protocols().Ref(port->handle);
   ASSERT_FALSE(portRef.devicePath.empty());
   const std::string portText = sim::FormatDevicePath(portRef.devicePath.data(), portRef.devicePath.size());
   EXPECT_EQ(portText.rfind("PciRoot(0x0)/Pci(", 0), 0u) << portText;
@@ -162,12 +162,12 @@ TEST(ServiceLogTest, TheProbesCallsCarryPathsHandlesAndBytes) {
 // handle of the firmware.
 TEST(ServiceLogTest, HandlesAreNamedByPathNumberOrNotAtAll) {
   SimFirmware fw(sim::DefaultPlatform());
-  EXPECT_EQ(sim::HandleText(fw.Ref(nullptr)), "");
-  const sim::HandleRef image = fw.Ref(fw.ImageHandle());
+  EXPECT_EQ(sim::HandleText(fw.Protocols().Ref(nullptr)), "");
+  const sim::HandleRef image = fw.Protocols().Ref(fw.ImageHandle());
   EXPECT_EQ(image.serial, 1u);
   EXPECT_EQ(sim::HandleText(image), "handle 1");
   int notAHandle = 0;
-  EXPECT_EQ(sim::HandleText(fw.Ref(&notAHandle)), "not a handle");
+  EXPECT_EQ(sim::HandleText(fw.Protocols().Ref(&notAHandle)), "not a handle");
 }
 
 // The captured bytes of a path read as the original reads, bad paths too.

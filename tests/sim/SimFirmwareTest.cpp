@@ -48,15 +48,15 @@ TEST(SimSmbiosTest, AddAssignsHandlesAndKeepsInsertionOrder) {
   ASSERT_EQ(Add(smbios, second, &handle2), EFI_SUCCESS);
   EXPECT_NE(handle1, handle2);
   EXPECT_NE(handle1, SMBIOS_HANDLE_PI_RESERVED);
-  ASSERT_EQ(fw.SmbiosRecords().size(), 2u);
-  EXPECT_EQ(fw.SmbiosRecords()[0].handle, handle1);
-  EXPECT_EQ(fw.SmbiosRecords()[1].handle, handle2);
+  ASSERT_EQ(fw.Smbios().Records().size(), 2u);
+  EXPECT_EQ(fw.Smbios().Records()[0].handle, handle1);
+  EXPECT_EQ(fw.Smbios().Records()[1].handle, handle2);
   // The stored copy carries the assigned handle; the caller's buffer is not
   // the table's, so only the handle pointer is written back.
   std::vector<uint8_t> expected = Type8("J1", "A");
   expected[2] = static_cast<uint8_t>(handle1);
   expected[3] = static_cast<uint8_t>(handle1 >> 8);
-  EXPECT_EQ(fw.SmbiosRecords()[0].bytes, expected);
+  EXPECT_EQ(fw.Smbios().Records()[0].bytes, expected);
 }
 
 TEST(SimSmbiosTest, RecordIsMeasuredToTheEndOfItsStringSet) {
@@ -66,12 +66,12 @@ TEST(SimSmbiosTest, RecordIsMeasuredToTheEndOfItsStringSet) {
   withSpare.resize(withSpare.size() + 6, 0);           // spare staging bytes
   uint16_t handle = SMBIOS_HANDLE_PI_RESERVED;
   ASSERT_EQ(Add(smbios, withSpare, &handle), EFI_SUCCESS);
-  EXPECT_EQ(fw.SmbiosRecords()[0].bytes.size(), 9u + 4u + 1u);
+  EXPECT_EQ(fw.Smbios().Records()[0].bytes.size(), 9u + 4u + 1u);
 
   std::vector<uint8_t> noStrings = {127, 4, 0xFE, 0xFF, 0, 0, 0xAA};
   handle = SMBIOS_HANDLE_PI_RESERVED;
   ASSERT_EQ(Add(smbios, noStrings, &handle), EFI_SUCCESS);
-  EXPECT_EQ(fw.SmbiosRecords()[1].bytes.size(), 6u);
+  EXPECT_EQ(fw.Smbios().Records()[1].bytes.size(), 6u);
 }
 
 TEST(SimSmbiosTest, RefusesWhatRealFirmwareRefuses) {
@@ -90,7 +90,7 @@ TEST(SimSmbiosTest, RefusesWhatRealFirmwareRefuses) {
   EXPECT_EQ(Add(smbios, shortHeader, &handle), EFI_INVALID_PARAMETER);
   EXPECT_EQ(smbios->Add(smbios, nullptr, nullptr, reinterpret_cast<EFI_SMBIOS_TABLE_HEADER *>(record.data())),
             EFI_INVALID_PARAMETER);
-  EXPECT_EQ(fw.SmbiosRecords().size(), 1u);
+  EXPECT_EQ(fw.Smbios().Records().size(), 1u);
 }
 
 // A record the driver stages in a pool block is read no further than the
@@ -123,9 +123,9 @@ TEST_P(SimSmbiosBoundsTest, ReadsNoFurtherThanItsPoolBlock) {
   EXPECT_EQ(call.status, c.status);
   EXPECT_EQ(sim::FormatServiceCall(call).detail, c.detail);
   EXPECT_EQ(call.recordProblem.has_value(), c.status != EFI_SUCCESS);
-  EXPECT_EQ(fw.SmbiosRecords().size(), c.status == EFI_SUCCESS ? 1u : 0u);
+  EXPECT_EQ(fw.Smbios().Records().size(), c.status == EFI_SUCCESS ? 1u : 0u);
   ASSERT_EQ(Bs(fw)->FreePool(block), EFI_SUCCESS);
-  EXPECT_TRUE(fw.Pool().damagedBlocks.empty());
+  EXPECT_TRUE(fw.Pool().Statistics().damagedBlocks.empty());
 }
 
 std::vector<uint8_t> Bytes(std::vector<uint8_t> head, const std::string &tail) {
@@ -183,7 +183,7 @@ TEST(SimSmbiosTest, ARecordOutsideThePoolIsReadUpToTheBound) {
   record[sim::kSmbiosRecordBound - 2] = 0;
   record[sim::kSmbiosRecordBound - 1] = 0;
   EXPECT_EQ(Add(smbios, record, &handle), EFI_SUCCESS) << "a double zero at the bound's last two bytes";
-  EXPECT_EQ(fw.SmbiosRecords().at(0).bytes.size(), sim::kSmbiosRecordBound);
+  EXPECT_EQ(fw.Smbios().Records().at(0).bytes.size(), sim::kSmbiosRecordBound);
 }
 
 TEST(SimSmbiosTest, MissingWhenThePlatformHasNone) {
@@ -286,7 +286,7 @@ TEST(SimPoolTest, AccountsByTypeAndCatchesBadFrees) {
   EXPECT_EQ(statuses[3], EFI_SUCCESS);
   EXPECT_EQ(statuses[4], EFI_OUT_OF_RESOURCES);
   EXPECT_EQ(statuses[5], EFI_OUT_OF_RESOURCES);
-  const sim::PoolStatistics &pool = fw.Pool();
+  const sim::PoolStatistics &pool = fw.Pool().Statistics();
   EXPECT_EQ(pool.allocations, 6u);
   EXPECT_EQ(pool.failedAllocations, 3u);
   EXPECT_EQ(pool.outstandingBlocks, 3u);
@@ -297,9 +297,9 @@ TEST(SimPoolTest, AccountsByTypeAndCatchesBadFrees) {
   EXPECT_EQ(bs->FreePool(blocks[0]), EFI_SUCCESS);
   EXPECT_EQ(bs->FreePool(blocks[0]), EFI_INVALID_PARAMETER) << "double free";
   EXPECT_EQ(bs->FreePool(nullptr), EFI_INVALID_PARAMETER);
-  EXPECT_EQ(fw.Pool().invalidFrees, 1u);
-  EXPECT_EQ(fw.Pool().outstandingBlocks, 2u);
-  EXPECT_EQ(fw.Pool().outstandingByType.at(EfiBootServicesData), std::make_pair(uint64_t{0}, uint64_t{0}));
+  EXPECT_EQ(fw.Pool().Statistics().invalidFrees, 1u);
+  EXPECT_EQ(fw.Pool().Statistics().outstandingBlocks, 2u);
+  EXPECT_EQ(fw.Pool().Statistics().outstandingByType.at(EfiBootServicesData), std::make_pair(uint64_t{0}, uint64_t{0}));
 }
 
 // PoolHolds answers for any range inside one live block, nothing else:
@@ -324,12 +324,12 @@ TEST(SimPoolTest, HoldsExactlyTheRangesInsideLiveBlocks) {
       {nullptr, 0, false},        {&fw, 1, false},       {start + 8, SIZE_MAX, false},
   };
   for (const Range &range : ranges) {
-    EXPECT_EQ(fw.PoolHolds(range.p, range.n), range.held)
+    EXPECT_EQ(fw.Pool().PoolHolds(range.p, range.n), range.held)
         << "offset " << static_cast<const uint8_t *>(range.p) - start << ", " << range.n << " bytes";
   }
   ASSERT_EQ(bs->FreePool(a), EFI_SUCCESS);
-  EXPECT_FALSE(fw.PoolHolds(start, 1)) << "a freed block";
-  EXPECT_TRUE(fw.PoolHolds(b, 8));
+  EXPECT_FALSE(fw.Pool().PoolHolds(start, 1)) << "a freed block";
+  EXPECT_TRUE(fw.Pool().PoolHolds(b, 8));
 }
 
 struct GuardCase {
@@ -353,7 +353,7 @@ TEST_P(SimPoolGuardTest, DamageNamesTheAllocation) {
   platform.faults.failAllocations = {2};
   SimFirmware fw(platform);
   if (c.guardPages) {
-    fw.PlacePoolBlocksBeforeGuardPages();
+    fw.Pool().PlacePoolBlocksBeforeGuardPages();
   }
   EFI_BOOT_SERVICES *bs = Bs(fw);
   void *first = nullptr;
@@ -365,13 +365,13 @@ TEST_P(SimPoolGuardTest, DamageNamesTheAllocation) {
   auto *bytes = static_cast<uint8_t *>(block);
   WriteUnwatched(bytes + c.offset, 0x42);
   if (c.whileAllocated) {
-    fw.CheckPoolGuards();
-    fw.CheckPoolGuards();  // found once
+    fw.Pool().CheckPoolGuards();
+    fw.Pool().CheckPoolGuards();  // found once
   }
   ASSERT_EQ(bs->FreePool(block), EFI_SUCCESS);
   ASSERT_EQ(bs->FreePool(first), EFI_SUCCESS);
-  fw.CheckPoolGuards();
-  const std::vector<sim::DamagedPoolBlock> &damaged = fw.Pool().damagedBlocks;
+  fw.Pool().CheckPoolGuards();
+  const std::vector<sim::DamagedPoolBlock> &damaged = fw.Pool().Statistics().damagedBlocks;
   if (!c.afterEnd && !c.beforeStart) {
     EXPECT_TRUE(damaged.empty()) << sim::DamagedPoolBlockText(damaged.front());
     return;
@@ -383,7 +383,7 @@ TEST_P(SimPoolGuardTest, DamageNamesTheAllocation) {
   EXPECT_EQ(damaged[0].afterEnd, c.afterEnd);
   EXPECT_EQ(damaged[0].beforeStart, c.beforeStart);
   EXPECT_EQ(damaged[0].foundAtFree, !c.whileAllocated);
-  EXPECT_EQ(fw.Pool().outstandingBlocks, 0u) << "a damaged block is freed all the same";
+  EXPECT_EQ(fw.Pool().Statistics().outstandingBlocks, 0u) << "a damaged block is freed all the same";
 }
 
 INSTANTIATE_TEST_SUITE_P(
@@ -444,19 +444,19 @@ TEST(SimPoolTest, BlockAtAnyByteOfABlockAndAtItsEnd) {
   ASSERT_EQ(Bs(fw)->AllocatePool(EfiRuntimeServicesData, 5, &b), EFI_SUCCESS);
   const auto *start = static_cast<const uint8_t *>(a);
   for (ptrdiff_t offset : {0, 1, 23, 24}) {
-    const std::optional<sim::PoolBlockInfo> block = fw.PoolBlockAt(start + offset);
+    const std::optional<sim::PoolBlockInfo> block = fw.Pool().PoolBlockAt(start + offset);
     ASSERT_TRUE(block) << offset;
     EXPECT_EQ(block->start, start);
     EXPECT_EQ(block->size, 24u);
     EXPECT_EQ(block->type, EfiBootServicesData);
     EXPECT_EQ(block->allocation, 1u);
   }
-  EXPECT_FALSE(fw.PoolBlockAt(start - 1));
-  EXPECT_FALSE(fw.PoolBlockAt(start + 25));
-  ASSERT_TRUE(fw.PoolBlockAt(static_cast<uint8_t *>(b) + 2));
-  EXPECT_EQ(fw.PoolBlockAt(static_cast<uint8_t *>(b) + 2)->allocation, 2u);
+  EXPECT_FALSE(fw.Pool().PoolBlockAt(start - 1));
+  EXPECT_FALSE(fw.Pool().PoolBlockAt(start + 25));
+  ASSERT_TRUE(fw.Pool().PoolBlockAt(static_cast<uint8_t *>(b) + 2));
+  EXPECT_EQ(fw.Pool().PoolBlockAt(static_cast<uint8_t *>(b) + 2)->allocation, 2u);
   ASSERT_EQ(Bs(fw)->FreePool(a), EFI_SUCCESS);
-  EXPECT_FALSE(fw.PoolBlockAt(start));
+  EXPECT_FALSE(fw.Pool().PoolBlockAt(start));
   ASSERT_EQ(Bs(fw)->FreePool(b), EFI_SUCCESS);
 }
 
@@ -466,7 +466,7 @@ TEST(SimPoolTest, BlockAtAnyByteOfABlockAndAtItsEnd) {
 TEST(SimPoolDeathTest, GuardPagesFaultJustPastEachBlock) {
   for (size_t size : {size_t{1}, size_t{8}, size_t{13}, size_t{4096}, size_t{5000}}) {
     SimFirmware fw(sim::DefaultPlatform());
-    fw.PlacePoolBlocksBeforeGuardPages();
+    fw.Pool().PlacePoolBlocksBeforeGuardPages();
     EFI_BOOT_SERVICES *bs = Bs(fw);
     void *block = nullptr;
     ASSERT_EQ(bs->AllocatePool(EfiBootServicesData, size, &block), EFI_SUCCESS);
@@ -475,7 +475,7 @@ TEST(SimPoolDeathTest, GuardPagesFaultJustPastEachBlock) {
     EXPECT_EQ(bytes[0], 0xAF) << "filled like any pool block";
     bytes[0] = 1;
     bytes[size - 1] = 2;
-    EXPECT_TRUE(fw.PoolHolds(block, size));
+    EXPECT_TRUE(fw.Pool().PoolHolds(block, size));
     const size_t end = (size + 7) / 8 * 8;
     EXPECT_DEATH(bytes[end] = 3, "") << size << " bytes";
     ASSERT_EQ(bs->FreePool(block), EFI_SUCCESS);
@@ -541,7 +541,7 @@ TEST(SimEventTest, GroupSignalNotifiesOpenMembersOnceWithTheirEvent) {
             EFI_SUCCESS);
   EXPECT_EQ(bs->CloseEvent(closedMember), EFI_SUCCESS);
   EXPECT_EQ(bs->CloseEvent(closedMember), EFI_INVALID_PARAMETER);
-  fw.SignalEventGroup(gEfiEndOfDxeEventGroupGuid);
+  fw.Events().SignalEventGroup(gEfiEndOfDxeEventGroupGuid);
   ASSERT_EQ(gNotified.size(), 1u);
   EXPECT_EQ(gNotified[0].event, member);
   EXPECT_EQ(gNotified[0].context, &context);
@@ -562,13 +562,13 @@ TEST(SimEventTest, ThePlatformsCreateEventStatusIsReturned) {
                                     &gEfiEndOfDxeEventGroupGuid, &event),
               status);
     EXPECT_EQ(fw.Calls().back().status, status);
-    fw.SignalEventGroup(gEfiEndOfDxeEventGroupGuid);
+    fw.Events().SignalEventGroup(gEfiEndOfDxeEventGroupGuid);
     if (EFI_ERROR(status)) {
       EXPECT_EQ(event, reinterpret_cast<EFI_EVENT>(0x1234));
-      EXPECT_TRUE(fw.Events().empty());
+      EXPECT_TRUE(fw.Events().States().empty());
       EXPECT_TRUE(gNotified.empty());
     } else {
-      ASSERT_EQ(fw.Events().size(), 1u);
+      ASSERT_EQ(fw.Events().States().size(), 1u);
       ASSERT_EQ(gNotified.size(), 1u);
       EXPECT_EQ(gNotified[0].event, event);
     }
@@ -599,13 +599,13 @@ TEST(SimDevicePathTest, LongestMatchWinsAndTheCursorMovesPastIt) {
   EFI_HANDLE root = nullptr;
   EFI_HANDLE port = nullptr;
   EFI_HANDLE bare = nullptr;
-  fw.InstallProtocol(&root, gEfiDevicePathProtocolGuid, rootPath.data());
-  fw.InstallProtocol(&root, gEfiPciIoProtocolGuid, &rootIo);
-  fw.InstallProtocol(&port, gEfiDevicePathProtocolGuid, portPath.data());
-  fw.InstallProtocol(&port, gEfiPciIoProtocolGuid, &portIo);
+  fw.Protocols().InstallProtocol(&root, gEfiDevicePathProtocolGuid, rootPath.data());
+  fw.Protocols().InstallProtocol(&root, gEfiPciIoProtocolGuid, &rootIo);
+  fw.Protocols().InstallProtocol(&port, gEfiDevicePathProtocolGuid, portPath.data());
+  fw.Protocols().InstallProtocol(&port, gEfiPciIoProtocolGuid, &portIo);
   // A handle with the longest path but without the protocol asked for.
   std::vector<uint8_t> deepPath = Path({kRoot, kPort, kDevice});
-  fw.InstallProtocol(&bare, gEfiDevicePathProtocolGuid, deepPath.data());
+  fw.Protocols().InstallProtocol(&bare, gEfiDevicePathProtocolGuid, deepPath.data());
 
   std::vector<uint8_t> wanted = Path({kRoot, kPort, kDevice});
   auto *cursor = reinterpret_cast<EFI_DEVICE_PATH_PROTOCOL *>(wanted.data());

@@ -51,7 +51,7 @@ TEST_F(PoolTest, AllocateZeroedFillsWhatPlainAllocateLeaves) {
   EXPECT_EQ(std::vector<uint8_t>(zeroed, zeroed + 16), std::vector<uint8_t>(16, 0));
   PoolFree(plain);
   PoolFree(zeroed);
-  EXPECT_EQ(Firmware().Pool().outstandingBlocks, 0u);
+  EXPECT_EQ(Firmware().Pool().Statistics().outstandingBlocks, 0u);
 }
 
 TEST_F(PoolTest, AllocateCopyCopiesTheSource) {
@@ -69,8 +69,8 @@ TEST_F(PoolTest, ReallocateShrinkCopiesTheNewSizeAndFreesTheOld) {
   ASSERT_NE(grown, nullptr);
   EXPECT_EQ(std::vector<uint8_t>(grown, grown + 8),
             (std::vector<uint8_t>{0x10, 0x11, 0x12, 0x13, 0x14, 0x15, 0x16, 0x17}));
-  EXPECT_EQ(Firmware().Pool().outstandingBlocks, 1u);
-  EXPECT_EQ(Firmware().Pool().outstandingBytes, 8u);
+  EXPECT_EQ(Firmware().Pool().Statistics().outstandingBlocks, 1u);
+  EXPECT_EQ(Firmware().Pool().Statistics().outstandingBytes, 8u);
   PoolFree(grown);
 }
 
@@ -80,7 +80,7 @@ TEST_F(PoolTest, ReallocateGrowCopiesTheOldSizeAndZeroesTheRest) {
   auto *grown = static_cast<uint8_t *>(PoolReallocate(8, 12, old));
   ASSERT_NE(grown, nullptr);
   EXPECT_EQ(std::vector<uint8_t>(grown, grown + 12), (std::vector<uint8_t>{1, 2, 3, 4, 5, 6, 7, 8, 0, 0, 0, 0}));
-  EXPECT_EQ(Firmware().Pool().outstandingBlocks, 1u);
+  EXPECT_EQ(Firmware().Pool().Statistics().outstandingBlocks, 1u);
   PoolFree(grown);
 }
 
@@ -93,8 +93,8 @@ TEST_F(PoolTest, ReallocateOfNullIsAFreshZeroedBuffer) {
 
 TEST_F(PoolTest, FreeOfNullCallsNothing) {
   PoolFree(nullptr);
-  EXPECT_EQ(Firmware().Pool().frees, 0u);
-  EXPECT_EQ(Firmware().Pool().invalidFrees, 0u);
+  EXPECT_EQ(Firmware().Pool().Statistics().frees, 0u);
+  EXPECT_EQ(Firmware().Pool().Statistics().invalidFrees, 0u);
   EXPECT_TRUE(Firmware().Calls().empty());
 }
 
@@ -118,7 +118,7 @@ TEST_F(PoolFailureTest, FailedReallocateKeepsTheOldBuffer) {
   auto *old = static_cast<uint8_t *>(PoolAllocate(4));
   std::memset(old, 0x5A, 4);
   EXPECT_EQ(PoolReallocate(4, 8, old), nullptr);
-  EXPECT_EQ(Firmware().Pool().outstandingBlocks, 1u);
+  EXPECT_EQ(Firmware().Pool().Statistics().outstandingBlocks, 1u);
   EXPECT_EQ(old[3], 0x5A);
   PoolFree(old);
 }
