@@ -26,12 +26,6 @@ void DebugPrint::InstallIfPresent() {
   }
 }
 
-void DebugPrint::AppearIfDue() {
-  if (!installed_ && afterLookups_ && protocols_.LocateProtocolCalls() >= *afterLookups_) {
-    Install();
-  }
-}
-
 void DebugPrint::Print(UINTN errorLevel, const CHAR8 *format, std::string text) {
   messages_.push_back({errorLevel, format != nullptr ? format : "", std::move(text)});
 }

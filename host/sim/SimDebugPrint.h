@@ -36,7 +36,11 @@ class DebugPrint {
   // Installs the interface of a service that appears later once the
   // firmware has answered its number of look-ups; the firmware calls it
   // before each LocateProtocol.
-  void AppearIfDue();
+  void AppearIfDue() {
+    if (!installed_ && afterLookups_ && protocols_.LocateProtocolCalls() >= *afterLookups_) {
+      Install();
+    }
+  }
   bool Installed() const { return installed_; }
 
   // The service's Print, reached through its EFIAPI thunk, with the text

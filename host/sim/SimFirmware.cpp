@@ -78,8 +78,8 @@ void FillUnexpected(void *table, size_t headerSize, size_t size) {
 }  // namespace
 
 SimFirmware::SimFirmware(const Platform &platform)
-    : platform_(platform),
-      pool_(platform_.faults, log_),
+    : pool_(platform.faults, log_),  // the log, made further down, is only bound here
+      platform_(platform),
       events_(platform_.faults.failCreateEvent, log_),
       protocols_(platform_.faults.failInstalls, log_),
       variables_(platform_.variables, log_),

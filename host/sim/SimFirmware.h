@@ -97,12 +97,14 @@ class SimFirmware {
   void InstallStartupServices();
   void ReleaseStartupServices();
 
+  // The pool first, at the firmware's own address, so that the pool's
+  // thunks reach it as directly as the firmware itself.
+  sim::Pool pool_;
   Platform platform_;
   HardwareModel hardware_;
-  // The services; each refers only to the log and the services it needs,
-  // all declared before it (and to its protocol interface below).
+  // The other services; each refers only to the log and the services it
+  // needs, all declared before it (and to its protocol interface below).
   ServiceLog log_;
-  sim::Pool pool_;
   sim::Events events_;
   ProtocolDatabase protocols_;
   VariableStore variables_;

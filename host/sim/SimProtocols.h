@@ -17,7 +17,8 @@ namespace sim {
 
 class ProtocolDatabase {
  public:
-  // Refuses or warns on the installs failInstalls names; calls go to log.
+  // Refuses or warns on the installs failInstalls names (which must outlive
+  // the database); calls go to log.
   ProtocolDatabase(const std::vector<FaultInjection::InstallFailure> &failInstalls, ServiceLog &log);
   ProtocolDatabase(const ProtocolDatabase &) = delete;
   ProtocolDatabase &operator=(const ProtocolDatabase &) = delete;
@@ -50,7 +51,7 @@ class ProtocolDatabase {
 
   Handle *FindHandle(EFI_HANDLE handle) const;
 
-  std::vector<FaultInjection::InstallFailure> failInstalls_;
+  const std::vector<FaultInjection::InstallFailure> &failInstalls_;
   ServiceLog &log_;
   std::vector<std::unique_ptr<Handle>> handles_;
   uint64_t nextHandleSerial_ = 1;
