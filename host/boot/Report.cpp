@@ -57,7 +57,7 @@ std::string Quoted(const json &value) {
 
 // The port writers' markers, as the platform services define them.
 constexpr uint16_t kStopSignaturePort = STOP_SIGNATURE_PORT;
-constexpr uint16_t kDisplayPort = STOP_DISPLAY_PORT;
+constexpr uint16_t kPostCodePort = POST_CODE_PORT;
 constexpr uint32_t kStopSignature = STOP_SIGNATURE;
 constexpr uint32_t kStreamStart = STREAM_START_MARKER;
 constexpr uint32_t kStreamEnd = STREAM_END_MARKER;
@@ -91,18 +91,18 @@ json PortEvents(const StartupResult &startup) {
     if (Is(write, kStopSignaturePort, 16) && write.value == kStopSignature) {
       events.push_back({{"event", "stop_signature"}, {"port", Hex(write.port, 2)}, {"value", Hex(write.value, 4)}});
       i++;
-      if (i < displayFrom && Is(trace[i], kDisplayPort, 32)) {
+      if (i < displayFrom && Is(trace[i], kPostCodePort, 32)) {
         events.push_back({{"event", "stop_code"}, {"code", Hex(trace[i].value, 8)}});
         i++;
       }
-    } else if (Is(write, kDisplayPort, 32) && write.value == kStreamStart) {
+    } else if (Is(write, kPostCodePort, 32) && write.value == kStreamStart) {
       std::vector<uint8_t> bytes;
       size_t j = i + 1;
-      while (j < displayFrom && Is(trace[j], kDisplayPort, 8)) {
+      while (j < displayFrom && Is(trace[j], kPostCodePort, 8)) {
         bytes.push_back(static_cast<uint8_t>(trace[j].value));
         j++;
       }
-      const bool complete = j < displayFrom && Is(trace[j], kDisplayPort, 32) && trace[j].value == kStreamEnd;
+      const bool complete = j < displayFrom && Is(trace[j], kPostCodePort, 32) && trace[j].value == kStreamEnd;
       events.push_back(
           {{"event", "stream_frame"}, {"bytes", HexBytes(bytes)}, {"text", Printable(bytes)}, {"complete", complete}});
       i = complete ? j + 1 : j;
@@ -291,12 +291,12 @@ std::string StartupReportText(const json &startup) {
       out << "  Port " << event["port"].get<std::string>() << ": stop signature " << event["value"].get<std::string>()
           << "\n";
     } else if (kind == "stop_code") {
-      out << "  Port 0x80: stop code " << event["code"].get<std::string>() << "\n";
+      out << "  Port " << sim::Hex(kPostCodePort) << ": stop code " << event["code"].get<std::string>() << "\n";
     } else if (kind == "stream_frame") {
-      out << "  Port 0x80: stream frame \"" << event["text"].get<std::string>() << "\""
+      out << "  Port " << sim::Hex(kPostCodePort) << ": stream frame \"" << event["text"].get<std::string>() << "\""
           << (event["complete"].get<bool>() ? "" : " (no end marker)") << "\n";
     } else if (kind == "stop_display") {
-      out << "  Port 0x80: stop display";
+      out << "  Port " << sim::Hex(kPostCodePort) << ": stop display";
       // A long display shows its first values and its last, and how many
       // came between them.
       const uint64_t leftOut = event.contains("values_left_out") ? event["values_left_out"].get<uint64_t>() : 0;

@@ -20,6 +20,7 @@
 #include <cstdlib>
 #include <cstring>
 
+#include "firmware/BoardHardware.h"
 #include "host/loader/X86Decoder.h"
 #include "host/sim/HardwareModel.h"
 
@@ -32,8 +33,8 @@ struct Window {
   uint64_t size;
 };
 constexpr Window kWindows[] = {
-    {0xE0000000ULL, 0x10000000ULL},  // PCI Express configuration space, 256 buses
-    {0xFEDC9000ULL, 0x1000ULL},      // the UART's registers
+    {PCI_EXPRESS_BASE, PCI_EXPRESS_WINDOW_SIZE},  // PCI Express configuration space, 256 buses
+    {UART_BASE, UART_WINDOW_SIZE},                // the UART's registers
 };
 
 constexpr uint64_t kPageSize = 4096;

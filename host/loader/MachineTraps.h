@@ -2,7 +2,7 @@
 // platform's hardware model, without changing the binary file:
 //
 // - the two physical windows it touches (PCI Express configuration space at
-//   0xE0000000 and the UART at 0xFEDC9000) are mapped at their fixed
+//   PCI_EXPRESS_BASE and the UART at UART_BASE) are mapped at their fixed
 //   addresses with no access, so every load and store there faults; the
 //   privileged instructions (out, rdmsr) fault in user mode anyway. A
 //   handler decodes the faulting instruction, performs it on the hardware

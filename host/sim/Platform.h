@@ -64,14 +64,14 @@ struct HobListDescription {
   bool endBlock = true;  // append the end block behind the blocks
 };
 
-// The index/data register pair at 0xE00000B8/0xE00000BC and the platform
+// The platform registers' index/data pair (firmware/BoardHardware.h) and the platform
 // registers behind it; registers not listed read 0.
 struct PlatformRegisterDescription {
   uint32_t index = 0;  // the index register's value at power-on
   std::map<uint32_t, uint32_t> registers;
 };
 
-// The memory-mapped UART at 0xFEDC9000. Absent, its registers read all ones.
+// The memory-mapped UART. Absent, its registers read all ones.
 struct UartDescription {
   bool present = false;
   uint8_t lineStatus = 0x60;   // line status once ready
@@ -84,13 +84,13 @@ struct UartDescription {
 };
 
 struct CpuDescription {
-  // P-state definition registers 0xC0010064 onward; missing ones read 0.
+  // The P-state definition registers, from the first; missing ones read 0.
   std::vector<uint64_t> pstates = {0x8000000000000878ULL};  // enabled, 120 x 200 / 8 MHz
   uint64_t tscStart = 0;
   uint64_t tscStep = 1000000;  // the counter advances by this on every read
   uint16_t stopOverride = 0;   // the SI answer of an agent intercepting CPUID
-  // Port-0x80 values of the stop display after which the simulation takes
-  // control back and reports the driver parked there.
+  // Stop display values on the POST code port after which the simulation
+  // takes control back and reports the driver parked there.
   uint64_t stopDisplayValues = 12;
 };
 
