@@ -206,7 +206,8 @@ std::string PositionOf(const std::string &text, size_t offset) {
 
 // What the parser found, in our words. Its own message quotes the bytes it
 // last read (after "; last read:"); only what comes before is looked at.
-std::string ReasonOf(const std::string &parserMessage) {
+// atZeroByte: it stopped at a zero byte.
+std::string ReasonOf(const std::string &parserMessage, bool atZeroByte) {
   const std::string message = parserMessage.substr(0, parserMessage.find("; last read:"));
   auto has = [&](const char *part) { return message.find(part) != std::string::npos; };
   if (has("missing closing quote")) {
@@ -231,7 +232,7 @@ std::string ReasonOf(const std::string &parserMessage) {
     return "a byte order mark that is cut short";
   }
   if (has("unexpected end of input")) {
-    return "the document ends too early";
+    return atZeroByte ? "a zero byte outside quotes" : "the document ends too early";
   }
   if (has("expected end of input")) {
     return "more follows the end of the document";
@@ -290,7 +291,9 @@ class DocumentBuilder {
     if (text_.find_first_not_of(" \t\r\n") == std::string::npos) {
       throw PlatformError("not valid JSON: empty (or only white space)");
     }
-    throw PlatformError(PositionOf(text_, position) + ": not valid JSON: " + ReasonOf(error.what()));
+    // The parser takes a zero byte outside quotes for the end of the input.
+    const bool zero = position > 0 && position <= text_.size() && text_[position - 1] == '\0';
+    throw PlatformError(PositionOf(text_, position) + ": not valid JSON: " + ReasonOf(error.what(), zero));
   }
 
  private:
@@ -356,6 +359,11 @@ json ParseJsonDocument(const std::string &text) {
   const std::string bounded = BoundHugeNumbers(text);
   DocumentBuilder builder(bounded);
   json::sax_parse(bounded, &builder, json::input_format_t::json, true, false);
+  // The parser stops at a zero byte outside quotes as at the end of the
+  // input; one after the document is more text after its end.
+  if (const size_t zero = bounded.find('\0'); zero != std::string::npos) {
+    throw PlatformError(PositionOf(bounded, zero + 1) + ": not valid JSON: more follows the end of the document");
+  }
   return builder.Take();
 }
 

@@ -255,6 +255,15 @@ INSTANTIATE_TEST_SUITE_P(
         RefusedCase{R"({"name" "x"})", "line 1, column 11: not valid JSON: a value, comma, colon or bracket out of place"},
         RefusedCase{R"({"name": "x"} {"name": "y"})",
                     "line 1, column 15: not valid JSON: more follows the end of the document"},
+        // The parser takes a zero byte for the end of its input: neither
+        // one after the document nor one inside it is let through.
+        RefusedCase{std::string("{\"name\": \"x\"}\n\0{\"name\": \"y\"}", 28),
+                    "line 2, column 1: not valid JSON: more follows the end of the document"},
+        RefusedCase{std::string("{\"name\": \0\"x\"}", 14),
+                    "line 1, column 10: not valid JSON: a zero byte outside quotes"},
+        RefusedCase{std::string("{\"name\": \"\0\"}", 13),
+                    "line 1, column 11: not valid JSON: a control character in a text in quotes (write it as an "
+                    "escape)"},
         RefusedCase{R"({"name": "last read: 'unexpected end of input'"} x)",
                     "line 1, column 50: not valid JSON: no JSON value starts here (outside quotes only numbers, true, "
                     "false and null)"}));
