@@ -147,12 +147,18 @@ class PlatformError : public std::runtime_error {
 // The built-in default: a kind 2 board, NioTypeProtected = 0x00000200.
 Platform DefaultPlatform();
 
-// Parses a platform description; unknown fields and bad values throw
-// PlatformError naming the field.
+// Parses a platform description (see ParseJsonDocument in JsonFields.h for
+// how numbers are read and what text that is not JSON gives); unknown
+// fields and bad values throw PlatformError naming the field
+// ("cpu.tsc_step: must be at least 1, ..."); no error of the JSON library
+// escapes.
 Platform ParsePlatformJson(const std::string &text);
 // Reads (up to kPlatformFileLimit bytes, see InputFile.h) and parses a
-// platform file; a file that cannot be read throws PlatformError with the
-// system's reason.
+// platform file. Every error is a PlatformError of one line that names the
+// file as ReadInputFile does: "platform file: PATH: REASON" with the
+// system's reason for a file that cannot be read, or the parser's message
+// ("platform file: p.json: cpu.tsc_step: ...", "platform file: standard
+// input: line 1, column 2: not valid JSON: ...").
 Platform LoadPlatformFile(const std::string &path);
 
 // Sets NioTypeProtected to a 4-byte word, or removes it.
