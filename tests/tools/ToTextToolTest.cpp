@@ -209,8 +209,8 @@ TEST_F(DevpathTool, MalformedLoadOptionsGiveOneLineAndStatusTwo) {
        LoadOption(1, u"A", Raw("01 01 06 00 02 01"), ""),
        2,
        "",
-       "boardinv: load option: standard input: device path 1 at offset 14 of the option (FilePathListLength 6): no "
-       "end node: the bytes end at offset 6 inside or before a node header\n"},
+       "boardinv: load option: standard input: device path 1 at byte 14 of the variable (FilePathListLength 6): no "
+       "end node: the file path list ends at byte 20 of the variable inside or before a node header\n"},
       {{"--load-option", "-", "--to-text"},
        "",
        2,
@@ -224,8 +224,8 @@ TEST_F(DevpathTool, MalformedLoadOptionsGiveOneLineAndStatusTwo) {
   const ToolRun past = Tool({"--load-option", dir_ + "/past"});
   EXPECT_EQ(past.status, 2);
   EXPECT_EQ(past.err, "boardinv: load option: " + dir_ +
-                          "/past: FilePathListLength 40 runs past the end: the file path list at offset 14 would end "
-                          "at offset 54, the option at 36\n");
+                          "/past: FilePathListLength 40 runs past the end: the file path list from byte 14 of the "
+                          "variable would end at byte 54 of the variable, which ends at byte 36\n");
 }
 
 }  // namespace

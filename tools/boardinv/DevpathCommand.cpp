@@ -683,6 +683,11 @@ int RunToText(const DevpathOptions &options, Converter &converter) {
   return failed == 0 ? 0 : kExitFailure;
 }
 
+// What the JSON of a load option holds in place of its description until
+// the description is written in: no other string there holds a control
+// character.
+constexpr const char *kDescriptionStandIn = "\x01" "description" "\x01";
+
 // --load-option: a load option as efivarfs stores it (4 bytes of variable
 // attributes, then the EFI_LOAD_OPTION).
 int RunLoadOption(const DevpathOptions &options, Converter &converter) {
@@ -702,7 +707,6 @@ int RunLoadOption(const DevpathOptions &options, Converter &converter) {
     }
     return text;
   };
-  const std::string description = devtext::Utf8(option.description);
   if (options.Json()) {
     nlohmann::json paths = nlohmann::json::array();
     for (const auto &path : option.paths) {
@@ -717,20 +721,26 @@ int RunLoadOption(const DevpathOptions &options, Converter &converter) {
                                  {"names", devtext::VariableAttributeNames(option.variableAttributes)}}},
         {"attributes", {{"value", sim::Hex(option.attributes, 8)},
                         {"names", devtext::LoadOptionAttributeNames(option.attributes)}}},
-        {"description", description},
+        // A stand-in, replaced below by the description written exactly,
+        // unit for unit, which nlohmann::json cannot write: it holds text
+        // as UTF-8, where a lone surrogate has no place.
+        {"description", kDescriptionStandIn},
         {"file_path_list_length", option.filePathListLength},
         {"paths", paths},
         {"optional_data", host::HexBytes(option.optionalData)},
         {"optional_data_size", option.optionalData.size()},
     };
-    std::cout << out.dump(2) << '\n';
+    std::string document = out.dump(2);
+    const std::string standIn = nlohmann::json(kDescriptionStandIn).dump();
+    document.replace(document.find(standIn), standIn.size(), devtext::JsonString(option.description));
+    std::cout << document << '\n';
     return 0;
   }
   std::cout << "variable attributes: " << sim::Hex(option.variableAttributes, 8) << " ("
             << joined(devtext::VariableAttributeNames(option.variableAttributes)) << ")\n";
   std::cout << "attributes: " << sim::Hex(option.attributes, 8) << " ("
             << joined(devtext::LoadOptionAttributeNames(option.attributes)) << ")\n";
-  std::cout << "description: " << sim::Escaped(description) << '\n';
+  std::cout << "description: " << sim::Escaped(devtext::Utf8(option.description)) << '\n';
   std::cout << "file path list: " << sim::Counted(option.filePathListLength, "byte", "bytes") << ", "
             << sim::Counted(option.paths.size(), "path", "paths") << '\n';
   for (size_t i = 0; i < option.paths.size(); i++) {
