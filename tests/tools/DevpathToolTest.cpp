@@ -53,7 +53,7 @@ TEST_F(DevpathTool, ReadsLinesExactlyAsWritten) {
 TEST_F(DevpathTool, TextsOutsideUcs2AreAnsweredWithAnError) {
   const ToolRun emoji = Tool({"Pci(1,2)", "Foo\xF0\x9F\x98\x80"});
   EXPECT_EQ(emoji.status, 1);
-  EXPECT_NE(emoji.err.find("Foo\xF0\x9F\x98\x80"), std::string::npos) << emoji.err;
+  EXPECT_NE(emoji.err.find("\"Foo\\xF0\\x9F\\x98\\x80\""), std::string::npos) << emoji.err;
   EXPECT_NE(emoji.err.find("U+1F600"), std::string::npos) << emoji.err;
   EXPECT_EQ(std::count(emoji.err.begin(), emoji.err.end(), '\n'), 1);
 
@@ -215,21 +215,22 @@ TEST_F(DevpathTool, BadTextsAreAnsweredInPlace) {
            "\nerror: " + kNotUtf8 + "\nerror: " + kEmoji + "\n",
        "boardinv: line 1: " + kNul + "\nboardinv: line 3: " + kNotUtf8 + "\nboardinv: line 5: " + kNotUtf8 +
            "\nboardinv: line 6: " + kNotUtf8 + "\nboardinv: line 7: " + kEmoji + "\n"},
-      // Arguments are numbered as arguments; one that is UTF-8 is quoted.
+      // Arguments are numbered as arguments and quoted, escaped as every
+      // line on standard error: every byte outside printable ASCII as \xHH.
       {{"Pci(1,2)", "\xFF", "Foo\xF0\x9F\x98\x80", "Pci(3,4)"},
        "",
        1,
        kPci12 + "\nerror: " + kNotUtf8 + "\nerror: " + kEmoji + "\n" + kPci34 + "\n",
-       "boardinv: argument 2: " + kNotUtf8 +
-           "\nboardinv: argument 3: the text \"Foo\xF0\x9F\x98\x80\" holds the character U+1F600, which UCS-2 cannot "
-           "represent\n"},
+       "boardinv: argument 2: the text \"\\xFF\" is not valid UTF-8\n"
+       "boardinv: argument 3: the text \"Foo\\xF0\\x9F\\x98\\x80\" holds the character U+1F600, which UCS-2 cannot "
+       "represent\n"},
       // An argument with a line break is quoted on one line.
       {{"a\nb\xF0\x9F\x98\x80"},
        "",
        1,
        "error: " + kEmoji + "\n",
-       "boardinv: argument 1: the text \"a\\nb\xF0\x9F\x98\x80\" holds the character U+1F600, which UCS-2 cannot "
-       "represent\n"},
+       "boardinv: argument 1: the text \"a\\nb\\xF0\\x9F\\x98\\x80\" holds the character U+1F600, which UCS-2 "
+       "cannot represent\n"},
       // In JSON: one object per input, the text escaped as JSON escapes it;
       // a text that is not UTF-8 has text null and its bytes in text_bytes.
       {{"--json"},
@@ -251,13 +252,31 @@ TEST_F(DevpathTool, BadTextsAreAnsweredInPlace) {
            "{\"bytes\":null,\"error\":\"" + kNotUtf8 +
            "\",\"nodes\":null,\"size\":null,\"text\":null,\"text_bytes\":\"42 F0 9F 98 80 FF\"}\n",
        "boardinv: line 1: " + kNotUtf8 + "\nboardinv: line 2: " + kNotUtf8 + "\n"},
-      {{"B\xF0\x9F\x98\x80\xFF"}, "", 1, "error: " + kNotUtf8 + "\n", "boardinv: argument 1: " + kNotUtf8 + "\n"},
+      {{"B\xF0\x9F\x98\x80\xFF"},
+       "",
+       1,
+       "error: " + kNotUtf8 + "\n",
+       "boardinv: argument 1: the text \"B\\xF0\\x9F\\x98\\x80\\xFF\" is not valid UTF-8\n"},
       {{"--format", "json", "--node", "\xFE\xFF"},
        "",
        1,
        "{\"bytes\":null,\"error\":\"" + kNotUtf8 +
            "\",\"nodes\":null,\"size\":null,\"text\":null,\"text_bytes\":\"FE FF\"}\n",
-       "boardinv: argument 1: " + kNotUtf8 + "\n"},
+       "boardinv: argument 1: the text \"\\xFE\\xFF\" is not valid UTF-8\n"},
+      // What a terminal would act on, in a text that gives a note: C1
+      // controls (U+009B, its CSI), a right-to-left override (U+202E), DEL,
+      // ESC, an emoji; each byte of them as \xHH, the note on one line.
+      {{"a\xC2\x9B" "2J\xE2\x80\xAE\x7F\x1B[0m\xF0\x9F\x98\x80"},
+       "",
+       1,
+       "error: " + kEmoji + "\n",
+       "boardinv: argument 1: the text \"a\\xC2\\x9B2J\\xE2\\x80\\xAE\\x7F\\x1B[0m\\xF0\\x9F\\x98\\x80\" holds the "
+       "character U+1F600, which UCS-2 cannot represent\n"},
+      {{"\xC2\x9B\xE2\x80\xAE\xC3"},
+       "",
+       1,
+       "error: " + kNotUtf8 + "\n",
+       "boardinv: argument 1: the text \"\\xC2\\x9B\\xE2\\x80\\xAE\\xC3\" is not valid UTF-8\n"},
   });
 }
 

@@ -163,6 +163,7 @@ class Converter {
   }
 
   std::optional<Bytes> Convert(const std::u16string &text, bool node) {
+    const DriverScope scope;
     EFI_DEVICE_PATH_PROTOCOL *result = nullptr;
     if (inImage_ != nullptr) {
       result = node ? inImage_->ConvertTextToDeviceNode(text.c_str()) : inImage_->ConvertTextToDevicePath(text.c_str());
@@ -181,11 +182,13 @@ class Converter {
 
   // The size of a valid path, 0 for an invalid one.
   uint64_t PathSize(const EFI_DEVICE_PATH_PROTOCOL *path) const {
+    const DriverScope scope;
     return inImage_ != nullptr ? inImage_->GetDevicePathSize(path) : GetDevicePathSize(path);
   }
 
   // The walk over bytes that may not be a path, within their size.
   uint64_t PathSizeWithin(const Bytes &bytes, DEVICE_PATH_WALK *walk) const {
+    const DriverScope scope;
     const auto *path = reinterpret_cast<const EFI_DEVICE_PATH_PROTOCOL *>(bytes.data());
     return inImage_ != nullptr ? inImage_->GetDevicePathSizeWithin(path, bytes.size(), walk)
                                : GetDevicePathSizeWithin(path, bytes.size(), walk);
@@ -193,9 +196,12 @@ class Converter {
 
   // The formatter of binary paths as text, which checks every keyword form
   // with this converter's node conversion (the image's with --efi). Made
-  // on first use: it converts each keyword of fixed values once.
+  // on first use: it converts each keyword of fixed values once, and
+  // refuses a converter that gives no node for one (an answer of the
+  // driver's).
   const devtext::Formatter &Formatter() {
     if (formatter_ == nullptr) {
+      const DriverScope scope;
       formatter_ = std::make_unique<devtext::Formatter>(
           [this](const std::u16string &nodeText) { return Convert(nodeText, true); });
     }
@@ -259,15 +265,14 @@ nlohmann::json PathJson(Converter &converter, const std::u16string &text, const 
 }
 
 // A note on standard error about one input, named by where it came from
-// ("line 7", "argument 2").
-void Note(const std::string &where, const std::string &message) {
-  std::cerr << "boardinv: " << where << ": " << message << '\n';
-}
+// ("line 7", "argument 2"), escaped as every such line.
+void Note(const std::string &where, const std::string &message) { PrintMessage(where + ": " + message); }
 
 // Answers one text: its bytes, null, or an error in its place so that the
 // answers stay aligned with the inputs. Returns whether the text converted
-// to a path. An argument is quoted in the note about it (as a JSON string,
-// so that it stays on one line); a line is found by its number.
+// to a path. An argument is quoted in the note about it (escaped, so that
+// it stays on one line and cannot drive the terminal); a line is found by
+// its number.
 bool Answer(Converter &converter, const DevpathOptions &options, const std::string &where, const std::string &text,
             bool quote) {
   std::string problem;
@@ -288,7 +293,7 @@ bool Answer(Converter &converter, const DevpathOptions &options, const std::stri
     } else {
       std::cout << "error: " << reason << '\n';
     }
-    Note(where, quote && utf8 ? "the text " + nlohmann::json(text).dump() + " " + problem : reason);
+    Note(where, quote ? "the text \"" + text + "\" " + problem : reason);
     return false;
   }
   const std::optional<Bytes> bytes = converter.Convert(*ucs2, options.node);
@@ -346,7 +351,6 @@ uint64_t AnswerEachLine(const Bytes &input, AnswerLine answer) {
 }
 
 int RunConvert(const DevpathOptions &options, Converter &converter) {
-  std::ios::sync_with_stdio(false);
   uint64_t failed = 0;
   if (!options.texts.empty()) {
     for (size_t i = 0; i < options.texts.size(); i++) {
@@ -527,23 +531,25 @@ int RunExplain(const DevpathOptions &options, Converter &converter) {
     }
     std::cout << ",\"valid\":" << (reason.empty() ? "true" : "false") << "}\n";
   } else {
-    std::printf("%-7s %-5s %-8s %-7s %-16s %s\n", "offset", "type", "subtype", "length", "kind", "text");
+    std::cout << "offset  type  subtype  length  kind             text\n";
     forEachNode([&](size_t offset) {
       const std::optional<std::string> own = nodeText(offset);
-      std::printf("%-7zu 0x%02X  0x%02X     %-7u %-16s %s\n", offset, bytes[offset], bytes[offset + 1],
-                  static_cast<unsigned>(LengthAt(bytes, offset)), KindName(bytes[offset], bytes[offset + 1]),
-                  own ? own->c_str() : "-");
+      char columns[64];
+      std::snprintf(columns, sizeof(columns), "%-7zu 0x%02X  0x%02X     %-7u %-16s ", offset, bytes[offset],
+                    bytes[offset + 1], static_cast<unsigned>(LengthAt(bytes, offset)),
+                    KindName(bytes[offset], bytes[offset + 1]));
+      std::cout << columns << (own ? *own : "-") << '\n';
     });
     if (reason.empty()) {
-      std::printf("text: %s\n", text.c_str());
-      std::printf("valid device path, %s\n", sim::Counted(size, "byte", "bytes").c_str());
+      std::cout << "text: " << text << '\n';
+      std::cout << "valid device path, " << sim::Counted(size, "byte", "bytes") << '\n';
       if (size < bytes.size()) {
         const size_t trailing = bytes.size() - size;
-        std::printf("%s after the end node %s not part of the path\n", sim::Counted(trailing, "byte", "bytes").c_str(),
-                    trailing == 1 ? "is" : "are");
+        std::cout << sim::Counted(trailing, "byte", "bytes") << " after the end node "
+                  << (trailing == 1 ? "is" : "are") << " not part of the path\n";
       }
     } else {
-      std::printf("invalid device path: %s\n", reason.c_str());
+      std::cout << "invalid device path: " << reason << '\n';
     }
   }
   return reason.empty() ? 0 : kExitFailure;
@@ -649,7 +655,6 @@ bool AnswerText(Converter &converter, const DevpathOptions &options, const std::
 // arguments (one input each), or of the lines of --input FILE, of standard
 // input for "-" or without HEX (hex text, one input a line).
 int RunToText(const DevpathOptions &options, Converter &converter) {
-  std::ios::sync_with_stdio(false);
   uint64_t failed = 0;
   if (options.binaryGiven) {
     const Bytes bytes = ReadInputOrDie("device path file", options.binaryFile, sim::kDevicePathFileLimit);
