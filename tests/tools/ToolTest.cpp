@@ -320,7 +320,7 @@ TEST_P(FullOutputTest, OneLineWithTheReasonAndStatusTwo) {
 // @TEXTS@ is a file of device-path texts, @OPTION@ one of a load option.
 const std::vector<std::string> kEveryWriter = {
     "boot", "boot --format json", "sweep", "sweep --format json", "devpath 'Pci(0,0)'", "devpath --json 'Pci(0,0)'",
-    "devpath --input - <@TEXTS@", "devpath --explain '7F FF 04 00'", "devpath --explain --json '7F FF 04 00'",
+    "devpath - <@TEXTS@", "devpath --explain '7F FF 04 00'", "devpath --explain --json '7F FF 04 00'",
     "devpath --to-text '7F FF 04 00'", "devpath --to-text --json '7F FF 04 00'", "devpath --load-option @OPTION@",
     "devpath --load-option - --json <@OPTION@", "--help", "boot --help", "devpath --help", "--version"};
 
@@ -401,7 +401,7 @@ TEST(ToolTest, PipedIntoHeadEndsLikeAFilter) {
   }());
   const std::string out = testing::TempDir() + "boardinv-head." + std::to_string(getpid()) + ".out";
   const std::string status = out + ".status";
-  const std::string command = "{ BOARDINV devpath --input - <" + input + "; echo $? >" + status + "; } | head -1 >" + out;
+  const std::string command = "{ BOARDINV devpath - <" + input + "; echo $? >" + status + "; } | head -1 >" + out;
   for (const bool ignored : {false, true}) {
     const Ending ending = RunWithSigpipe(command, ignored, false);
     EXPECT_FALSE(ending.signaled);
