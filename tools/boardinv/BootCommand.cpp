@@ -86,6 +86,7 @@ int RunBoot(const BootOptions &options) {
   }
   host::BootResult result;
   try {
+    const DriverScope scope;
     result = host::RunBoot(platform, image.get());
   } catch (const loader::ImageError &error) {
     Die(error.what());
@@ -113,12 +114,12 @@ int RunBoot(const BootOptions &options) {
   }
   int status = 0;
   if (noTable) {
-    std::cerr << "boardinv: SMBIOS dump: not written: the platform has no SMBIOS protocol, so there is no table\n";
+    PrintMessage("SMBIOS dump: not written: the platform has no SMBIOS protocol, so there is no table");
     status = 1;
   }
   // The boot ran; what the driver got wrong makes it a failure.
   for (const std::string &fault : host::DriverFaults(report)) {
-    std::cerr << "boardinv: " << fault << "\n";
+    PrintMessage(fault);
     status = 1;
   }
   return status;
