@@ -13,6 +13,7 @@
 #include <memory>
 #include <nlohmann/json.hpp>
 #include <optional>
+#include <stdexcept>
 #include <string>
 #include <vector>
 
@@ -22,6 +23,7 @@
 #include "host/devtext/DeviceText.h"
 #include "host/devtext/LoadOption.h"
 #include "host/harness/LinkedDriver.h"
+#include "host/loader/MachineTraps.h"
 #include "host/loader/PeImage.h"
 #include "host/sim/InputFile.h"
 #include "host/sim/Platform.h"
@@ -165,26 +167,26 @@ class Converter {
 
   std::optional<Bytes> Convert(const std::u16string &text, bool node) {
     const DriverScope scope;
-    EFI_DEVICE_PATH_PROTOCOL *result = nullptr;
     if (inImage_ != nullptr) {
-      result = node ? inImage_->ConvertTextToDeviceNode(text.c_str()) : inImage_->ConvertTextToDevicePath(text.c_str());
-    } else {
-      result = node ? ConvertTextToDeviceNode(text.c_str()) : ConvertTextToDevicePath(text.c_str());
+      // The image's answer, checked before any of it is used.
+      return inImage_->Convert(text.c_str(), node);
     }
+    EFI_DEVICE_PATH_PROTOCOL *result = node ? ConvertTextToDeviceNode(text.c_str()) : ConvertTextToDevicePath(text.c_str());
     if (result == nullptr) {
       return std::nullopt;
     }
-    const uint64_t size = node ? DevicePathNodeLength(result) : PathSize(result);
+    const uint64_t size = node ? DevicePathNodeLength(result) : GetDevicePathSize(result);
     const auto *start = reinterpret_cast<const uint8_t *>(result);
     Bytes bytes(start, start + size);
     PoolFree(result);
     return bytes;
   }
 
-  // The size of a valid path, 0 for an invalid one.
-  uint64_t PathSize(const EFI_DEVICE_PATH_PROTOCOL *path) const {
+  // The size of the path in bytes when it is valid, 0 when it is not.
+  uint64_t PathSize(const Bytes &bytes) const {
     const DriverScope scope;
-    return inImage_ != nullptr ? inImage_->GetDevicePathSize(path) : GetDevicePathSize(path);
+    const auto *path = reinterpret_cast<const EFI_DEVICE_PATH_PROTOCOL *>(bytes.data());
+    return inImage_ != nullptr ? inImage_->GetDevicePathSize(path, bytes.size()) : GetDevicePathSize(path);
   }
 
   // The walk over bytes that may not be a path, within their size.
@@ -203,8 +205,16 @@ class Converter {
   const devtext::Formatter &Formatter() {
     if (formatter_ == nullptr) {
       const DriverScope scope;
-      formatter_ = std::make_unique<devtext::Formatter>(
-          [this](const std::u16string &nodeText) { return Convert(nodeText, true); });
+      try {
+        formatter_ = std::make_unique<devtext::Formatter>(
+            [this](const std::u16string &nodeText) { return Convert(nodeText, true); });
+      } catch (const std::runtime_error &error) {
+        if (inImage_ == nullptr) {
+          throw;
+        }
+        // The image's node conversion gave nothing usable for a keyword.
+        loader::EndWithDriverFault(std::string("ConvertTextToDeviceNode: ") + error.what());
+      }
     }
     return *formatter_;
   }
@@ -485,7 +495,7 @@ int RunExplain(const DevpathOptions &options, Converter &converter) {
   uint64_t size = 0;
   if (reason.empty()) {
     // In bounds up to the end node: the driver's own verdict.
-    size = converter.PathSize(reinterpret_cast<const EFI_DEVICE_PATH_PROTOCOL *>(bytes.data()));
+    size = converter.PathSize(bytes);
     if (size == 0) {
       reason = "the driver's validation refuses it";
     }
