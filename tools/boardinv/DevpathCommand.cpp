@@ -193,7 +193,7 @@ class Converter {
 
   // The formatter of binary paths as text, which checks every keyword form
   // with this converter's node conversion (the image's with --efi). Made
-  // on first use: it converts each keyword of fixed values once.
+  // on first use.
   const devtext::Formatter &Formatter() {
     if (formatter_ == nullptr) {
       formatter_ = std::make_unique<devtext::Formatter>(
