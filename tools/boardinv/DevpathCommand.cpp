@@ -199,22 +199,11 @@ class Converter {
 
   // The formatter of binary paths as text, which checks every keyword form
   // with this converter's node conversion (the image's with --efi). Made
-  // on first use: it converts each keyword of fixed values once, and
-  // refuses a converter that gives no node for one (an answer of the
-  // driver's).
+  // on first use.
   const devtext::Formatter &Formatter() {
     if (formatter_ == nullptr) {
-      const DriverScope scope;
-      try {
-        formatter_ = std::make_unique<devtext::Formatter>(
-            [this](const std::u16string &nodeText) { return Convert(nodeText, true); });
-      } catch (const std::runtime_error &error) {
-        if (inImage_ == nullptr) {
-          throw;
-        }
-        // The image's node conversion gave nothing usable for a keyword.
-        loader::EndWithDriverFault(std::string("ConvertTextToDeviceNode: ") + error.what());
-      }
+      formatter_ = std::make_unique<devtext::Formatter>(
+          [this](const std::u16string &nodeText) { return Convert(nodeText, true); });
     }
     return *formatter_;
   }
