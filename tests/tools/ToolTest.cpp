@@ -491,49 +491,6 @@ TEST(ToolTest, ANumberBeyondTheJsonLibraryIsOneLineAndStatusTwo) {
   }
 }
 
-// The shipped image with "xor eax, eax; ret" over the function whose
-// decorated name begins with prefix: it answers 0 (null, no node) to
-// everything. Written with its map into dir; returns the image's path.
-std::string ImageAnsweringZero(const std::string &dir, const std::string &prefix) {
-  const loader::PeImage image = loader::ReadPeImage(BOARDINV_EFI_IMAGE);
-  std::string map = BOARDINV_EFI_IMAGE;
-  map.replace(map.size() - 4, 4, ".map");
-  const uint32_t rva = loader::FindSymbol(loader::ReadSymbolMap(map), prefix, map);
-  std::vector<uint8_t> file = image.file;
-  for (const loader::Section &section : image.sections) {
-    if (rva >= section.virtualAddress && rva + 3 <= section.virtualAddress + section.InitialisedSize()) {
-      const uint8_t code[] = {0x31, 0xC0, 0xC3};
-      std::copy(std::begin(code), std::end(code), file.begin() + section.rawOffset + (rva - section.virtualAddress));
-    }
-  }
-  EXPECT_EQ(std::system(("mkdir -p " + dir).c_str()), 0);
-  std::ofstream(dir + "/BoardInventory.map", std::ios::binary) << ReadFile(map);
-  std::ofstream(dir + "/BoardInventory.efi", std::ios::binary)
-      .write(reinterpret_cast<const char *>(file.data()), static_cast<std::streamsize>(file.size()));
-  return dir + "/BoardInventory.efi";
-}
-
-// An image's converter that gives no node for the keywords whose fixed
-// values the formatter learns from it is the driver's fault: one line,
-// status 3, in every mode that formats.
-TEST(ToolTest, AConverterGivingNoNodeForAKeywordIsTheDriversFault) {
-#if defined(__SANITIZE_ADDRESS__)
-  GTEST_SKIP() << "the loaded image does not run under the sanitizers";
-#endif
-  const std::string dir = testing::TempDir() + "no-nodes." + std::to_string(getpid());
-  const std::string image = ImageAnsweringZero(dir, "?ConvertTextToDeviceNode@@");
-  const std::string expected =
-      "boardinv: the driver faulted: ConvertTextToDeviceNode: the converter gives no node for PciRoot(0)\n";
-  for (const std::string arguments :
-       {"--to-text '7F FF 04 00'", "--to-text --json -", "--explain '7F FF 04 00'", "--load-option -"}) {
-    const ToolRun run = Shell("printf '7F FF 04 00\\n' | " + std::string(BOARDINV_TOOL) + " devpath --efi " + image +
-                              " " + arguments);
-    EXPECT_EQ(run.status, 3) << arguments << "\n" << run.err;
-    EXPECT_EQ(run.err, expected) << arguments;
-  }
-  EXPECT_EQ(std::system(("rm -rf " + dir).c_str()), 0);
-}
-
 // A platform without the SMBIOS protocol has no table to dump: no file,
 // one line saying why, status 1; the report is still shown.
 TEST(ToolTest, DumpWithoutAnSmbiosProtocolWritesNoFile) {
