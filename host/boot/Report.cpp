@@ -62,13 +62,10 @@ constexpr uint32_t kStopSignature = STOP_SIGNATURE;
 constexpr uint32_t kStreamStart = STREAM_START_MARKER;
 constexpr uint32_t kStreamEnd = STREAM_END_MARKER;
 
-// Printable ASCII as it is, every other byte as '.'.
+// Bytes the driver sent out as text, escaped as every input a report
+// quotes: printable ASCII as it is, every other byte as \xHH (or \n, \r, \t).
 std::string Printable(const std::vector<uint8_t> &bytes) {
-  std::string text;
-  for (uint8_t byte : bytes) {
-    text += byte >= 0x20 && byte < 0x7F ? static_cast<char>(byte) : '.';
-  }
-  return text;
+  return sim::Escaped(std::string_view(reinterpret_cast<const char *>(bytes.data()), bytes.size()));
 }
 
 json PortWriteJson(const sim::PortWrite &write) {
