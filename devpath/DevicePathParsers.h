@@ -1,14 +1,17 @@
 // Device paths, the inside of the converter: the text readers, the
 // parameter readers and node builders that the parsers share, the writers
-// of node fields, the keyword table and the node parsers its rows name.
+// of node fields and the node parsers that the keyword table's rows name.
 //
 // devpath/DevicePath.h is the public side (the converter and the binary
-// path operations) and is all that callers of the converter include. This
+// path operations) and is all that callers of the converter include.
+// devpath/NodeTextTable.h is the keyword table and the values its keywords
+// stand for, read-only data that the host's formatter reads as well. This
 // header is for devpath/ itself and for the tests, fuzzers and tools that
-// look inside the converter; it includes the public one.
+// look inside the converter; it includes the other two.
 #pragma once
 
 #include "devpath/DevicePath.h"
+#include "devpath/NodeTextTable.h"
 #include "startup/Memory.h"
 
 // The number of elements of an array.
@@ -173,92 +176,8 @@ inline VOID SetGuidField(Layout *Node, Field Layout::*Member, const CHAR16 *Text
 }
 
 // ---------------------------------------------------------------------------
-// The keyword table.
-//
-// A row names a keyword and its parser, with the data that rows of one
-// shape differ in: node type and subtype, a preset value, and for nodes of
-// fixed layout the fields that the parameters fill, in text order.
-
-typedef enum {
-  NumberField,     // ParseNumber, little-endian (ParseNumber64 for 64-bit fields: same value)
-  HexField,        // ParseHexValue, little-endian
-  EisaIdField,     // EisaIdFromText, little-endian
-  BigEndianField,  // ParseNumber into 8 bytes, most significant byte first
-  GuidField,       // WriteGuidText into 16 bytes
-  HexBytesField,   // HexTextToBytes: Width bytes from 2 * Width digits, or all zero
-  AllOnesIfEmptyField,  // all ones for an empty text, else ParseNumber; little-endian
-  NarrowTextField,      // the low bytes of up to Width characters, zero-padded
-} NODE_FIELD_READER;
-
-typedef struct {
-  UINT8 Offset;  // from the start of the node
-  UINT8 Width;   // bytes; 0 ends a row's fields
-  UINT8 Reader;  // NODE_FIELD_READER
-} NODE_FIELD;
-
-struct NODE_TEXT_ROW;
-
-// Takes the row's ParamText (writable, spent after the call) and returns a
-// new node, or null: when the pool refuses (gPoolRefusals), when the node
-// is too long (RefuseNodeTooLong), or, for a Dns without servers alone,
-// for the text itself.
-typedef EFI_DEVICE_PATH_PROTOCOL *(*NodeParser)(CHAR16 *ParamText, const NODE_TEXT_ROW *Row);
-
-// A keyword row, as compact data: its keyword as an offset into the
-// keyword texts (8-bit, zero-terminated), its parser as an index among the
-// parsers, and the data that rows of one shape differ in.
-struct NODE_TEXT_ROW {
-  UINT16 Keyword;
-  // ParseFieldNode: the node length, the size of its layout.
-  // ParseAcpiHidRow: the PNP product number of the _HID.
-  // ParseFixedVendorRow, ParseUartFlowCtrlNode, ParseSasNode for "SAS": the
-  // MESSAGING_VENDOR_GUID_INDEX of the vendor GUID.
-  // ParseVirtualDiskNode: the VIRTUAL_DISK_KIND.
-  // ParseUsbClassRow: the USB_CLASS_PRESET_INDEX.
-  // Every other parser: 0 (NO_PRESET in the table), unused.
-  UINT16 Preset;
-  UINT8 Parser;
-  UINT8 Type;
-  UINT8 SubType;
-  // ParseFieldNode: the index among the fields of the first field the
-  // parameters fill, in text order, up to a field of Width 0.
-  UINT8 Fields;
-};
-
-// The sizes of the packed keyword tables; NodeTextTable.cpp checks each
-// against the rows it packs.
-static constexpr UINTN NODE_TEXT_ROW_COUNT = 86;
-static constexpr UINTN NODE_KEYWORD_BYTES = 715;
-static constexpr UINTN NODE_FIELD_ENTRIES = 79;
-static constexpr UINTN NODE_PARSER_COUNT = 26;
-// Keywords fall into buckets by the low five bits of their first letter.
-static constexpr UINTN NODE_KEYWORD_BUCKETS = 32;
-static constexpr UINT8 NO_NODE_TEXT_ROW = 0xFF;
-
-// The keyword table, packed: the keyword rows in their fixed order
-// (NodeTextTable.cpp says which), the fields of the ParseFieldNode rows, the
-// parsers the rows name, the keyword texts the rows point into, and the
-// chains of rows by bucket that FindNodeTextRow follows.
-typedef struct {
-  NODE_TEXT_ROW Rows[NODE_TEXT_ROW_COUNT];
-  NODE_FIELD Fields[NODE_FIELD_ENTRIES];
-  NodeParser Parsers[NODE_PARSER_COUNT];
-  UINT8 FirstRow[NODE_KEYWORD_BUCKETS];     // of each bucket; NO_NODE_TEXT_ROW for none
-  UINT8 NextRow[NODE_TEXT_ROW_COUNT];       // of the row's bucket; NO_NODE_TEXT_ROW after the last
-  CHAR8 Keywords[NODE_KEYWORD_BYTES];       // each zero-terminated
-} NODE_TEXT_TABLES;
-
-extern const NODE_TEXT_TABLES gNodeTextTables;
-
-// A row's keyword, 8-bit text.
-inline const CHAR8 *NodeTextRowKeyword(const NODE_TEXT_ROW *Row) { return &gNodeTextTables.Keywords[Row->Keyword]; }
-
-// The row whose keyword claims NodeText (NodeTextKeyword says how), with
-// *Open at the "(" after the keyword and *Close at the first ")" after
-// that; null, and nothing stored, when no row claims it. Only the rows
-// whose keyword starts with a letter of the same low five bits as the
-// text's first character are compared.
-const NODE_TEXT_ROW *FindNodeTextRow(const CHAR16 *NodeText, const CHAR16 **Open, const CHAR16 **Close);
+// The node parsers that the rows of the keyword table (devpath/NodeTextTable.h)
+// name.
 
 // Row parsers of the hardware and ACPI keywords.
 EFI_DEVICE_PATH_PROTOCOL *ParseFieldNode(CHAR16 *ParamText, const NODE_TEXT_ROW *Row);
@@ -271,37 +190,6 @@ EFI_DEVICE_PATH_PROTOCOL *ParseAcpiExpNode(CHAR16 *ParamText, const NODE_TEXT_RO
 EFI_DEVICE_PATH_PROTOCOL *ParseAcpiAdrNode(CHAR16 *ParamText, const NODE_TEXT_ROW *Row);
 
 // Row parsers of the network, USB class and wireless messaging keywords.
-
-// What a USB class keyword fixes: the device class and subclass, each
-// either a value or read from the text.
-typedef struct {
-  BOOLEAN ClassFromText;
-  UINT8 Class;  // when ClassFromText is clear
-  BOOLEAN SubClassFromText;
-  UINT8 SubClass;  // when SubClassFromText is clear
-} UsbClassPreset;
-
-// "UsbClass" and the fifteen keywords that fix the class: the preset of
-// their rows, an index among the USB class presets.
-typedef enum {
-  UsbClassAnyPreset,
-  UsbAudioPreset,
-  UsbCdcControlPreset,
-  UsbHidPreset,
-  UsbImagePreset,
-  UsbPrinterPreset,
-  UsbMassStoragePreset,
-  UsbHubPreset,
-  UsbCdcDataPreset,
-  UsbSmartCardPreset,
-  UsbVideoPreset,
-  UsbDiagnosticPreset,
-  UsbWirelessPreset,
-  UsbDeviceFirmwareUpdatePreset,
-  UsbIrdaBridgePreset,
-  UsbTestAndMeasurementPreset,
-  USB_CLASS_PRESET_COUNT,
-} USB_CLASS_PRESET_INDEX;
 
 // 17 for "UDP", 6 for "TCP", otherwise ParseNumber of Text.
 UINT64 ParseIpProtocol(const CHAR16 *Text);
@@ -324,29 +212,7 @@ EFI_DEVICE_PATH_PROTOCOL *ParseHardDriveNode(CHAR16 *ParamText, const NODE_TEXT_
 EFI_DEVICE_PATH_PROTOCOL *ParseVirtualDiskNode(CHAR16 *ParamText, const NODE_TEXT_ROW *Row);
 EFI_DEVICE_PATH_PROTOCOL *ParseBbsNode(CHAR16 *ParamText, const NODE_TEXT_ROW *Row);
 
-// The disk types of the virtual-disk keywords: the preset of their rows.
-typedef enum {
-  VirtualDiskKind,
-  VirtualCdKind,
-  PersistentVirtualDiskKind,
-  PersistentVirtualCdKind,
-  VirtualDiskKinds
-} VIRTUAL_DISK_KIND;
-
 // Row parsers of the messaging keywords for buses, storage and consoles.
-// The fixed-GUID rows ("VenPcAnsi" to "DebugPort", "UartFlowCtrl", "SAS")
-// hold the index of their vendor GUID in Preset.
-typedef enum {
-  MsgVendorPcAnsi,
-  MsgVendorVt100,
-  MsgVendorVt100Plus,
-  MsgVendorUtf8,
-  MsgVendorDebugPort,
-  MsgVendorUartFlowControl,
-  MsgVendorSas,
-  MSG_VENDOR_GUID_COUNT
-} MESSAGING_VENDOR_GUID_INDEX;
-
 EFI_DEVICE_PATH_PROTOCOL *ParseFixedVendorRow(CHAR16 *ParamText, const NODE_TEXT_ROW *Row);
 EFI_DEVICE_PATH_PROTOCOL *ParseAtaNode(CHAR16 *ParamText, const NODE_TEXT_ROW *Row);
 EFI_DEVICE_PATH_PROTOCOL *ParseUartFlowCtrlNode(CHAR16 *ParamText, const NODE_TEXT_ROW *Row);

@@ -7,16 +7,6 @@
 // what the reader yields. Every field is little-endian and packed.
 #include "devpath/DevicePathParsers.h"
 
-// "PNP" as the three letters of a compressed EISA ID: the low 16 bits of
-// every PNP _HID.
-static constexpr UINT32 PNP_EISA_LETTERS = 0x41D0;
-// Bits of one letter of a compressed EISA ID, and the letters it holds.
-static constexpr UINTN EISA_LETTER_BITS = 5;
-static constexpr CHAR16 EISA_LETTER_MASK = 0x1F;
-static constexpr UINTN EISA_LETTER_COUNT = 3;
-// Where the product number stands in a compressed EISA ID.
-static constexpr UINTN EISA_PRODUCT_SHIFT = 16;
-
 EFI_DEVICE_PATH_PROTOCOL *ParseFieldNode(CHAR16 *ParamText, const NODE_TEXT_ROW *Row) {
   EFI_DEVICE_PATH_PROTOCOL *Node = CreateDeviceNode(Row->Type, Row->SubType, Row->Preset);
   if (Node == nullptr) {

@@ -10,7 +10,7 @@
 
 // Disk-type GUIDs of the virtual-disk keywords, in the order of
 // VIRTUAL_DISK_KIND, as the node stores them.
-static const EFI_GUID gVirtualDiskTypeGuids[VirtualDiskKinds] = {
+const EFI_GUID gVirtualDiskTypeGuids[VirtualDiskKinds] = {
     {0x77AB535A, 0x45FC, 0x624B, {0x55, 0x60, 0xF7, 0xB2, 0x81, 0xD1, 0xF9, 0x6E}},
     {0x3D5ABD30, 0x4175, 0x87CE, {0x6D, 0x64, 0xD2, 0xAD, 0xE5, 0x23, 0xC4, 0xBB}},
     {0x5CEA02C9, 0x4D07, 0x69D3, {0x26, 0x9F, 0x44, 0x96, 0xFB, 0xE0, 0x96, 0xF9}},
@@ -18,7 +18,7 @@ static const EFI_GUID gVirtualDiskTypeGuids[VirtualDiskKinds] = {
 };
 
 // BBS device types: a word's type is its place in this list, from 1.
-static const CHAR8 gBbsDeviceTypeWords[] = "Floppy\0HD\0CDROM\0PCMCIA\0USB\0Network\0";
+const CHAR8 gBbsDeviceTypeWords[] = "Floppy\0HD\0CDROM\0PCMCIA\0USB\0Network\0";
 static constexpr UINTN BBS_DEVICE_TYPE_WORDS = 6;
 
 // HD(Partition,Type,Signature,Start,Size). Type "MBR" takes a 32-bit
@@ -36,12 +36,12 @@ EFI_DEVICE_PATH_PROTOCOL *ParseHardDriveNode(CHAR16 *ParamText, const NODE_TEXT_
     return nullptr;
   }
   SetField(Node, &HARDDRIVE_DEVICE_PATH::PartitionNumber, ParseNumber(PartitionText));
-  if (TextIsWord(TypeText, "MBR")) {
+  if (TextIsWord(TypeText, HARD_DRIVE_MBR_WORD)) {
     SetField(Node, &HARDDRIVE_DEVICE_PATH::MBRType, MBR_TYPE_PCAT);
     SetField(Node, &HARDDRIVE_DEVICE_PATH::SignatureType, SIGNATURE_TYPE_MBR);
     // A 32-bit signature in the first bytes of the field.
     WriteLittleEndian(Node->Signature, sizeof(UINT32), ParseNumber(SignatureText));
-  } else if (TextIsWord(TypeText, "GPT")) {
+  } else if (TextIsWord(TypeText, HARD_DRIVE_GPT_WORD)) {
     SetField(Node, &HARDDRIVE_DEVICE_PATH::MBRType, MBR_TYPE_EFI_PARTITION_TABLE_HEADER);
     SetField(Node, &HARDDRIVE_DEVICE_PATH::SignatureType, SIGNATURE_TYPE_GUID);
     SetGuidField(Node, &HARDDRIVE_DEVICE_PATH::Signature, SignatureText);

@@ -9,9 +9,22 @@
 // other text is read as a number unless a parser says otherwise.
 #include "devpath/DevicePathParsers.h"
 
+// Keyword words of keyword-valued parameters (WordIndex lists); a word's
+// position is its value. These tables and the GUIDs below are exported
+// (devpath/NodeTextTable.h); they stand in the order in which the image
+// has always held them.
+const CHAR8 gAtaChannelWords[] = "Primary\0Secondary\0";
+const CHAR8 gAtaDriveWords[] = "Master\0Slave\0";
+// Flow control map values from 1.
+const CHAR8 gFlowControlWords[] = "Hardware\0XonXoff\0";
+const CHAR8 gSasLocationWords[] = "Internal\0External\0";
+const CHAR8 gSasConnectionWords[] = "Direct\0Expanded\0";
+// Each of the lists above holds two words.
+static constexpr UINTN TWO_WORDS = 2;
+
 // The fixed vendor GUIDs of vendor-defined messaging nodes, in the order of
 // MESSAGING_VENDOR_GUID_INDEX.
-static const EFI_GUID gMessagingVendorGuids[] = {
+const EFI_GUID gMessagingVendorGuids[] = {
     // PC-ANSI terminal
     {0xE0C14753, 0xF9BE, 0x11D2, {0x9A, 0x0C, 0x00, 0x90, 0x27, 0x3F, 0xC1, 0x4D}},
     // VT-100 terminal
@@ -29,30 +42,6 @@ static const EFI_GUID gMessagingVendorGuids[] = {
 };
 static_assert(ArrayCount(gMessagingVendorGuids) == MSG_VENDOR_GUID_COUNT,
               "one GUID for each vendor GUID index");
-
-// Keyword words of keyword-valued parameters (WordIndex lists); a word's
-// position is its value.
-static const CHAR8 gAtaChannelWords[] = "Primary\0Secondary\0";
-static const CHAR8 gAtaDriveWords[] = "Master\0Slave\0";
-static const CHAR8 gSasLocationWords[] = "Internal\0External\0";
-static const CHAR8 gSasConnectionWords[] = "Direct\0Expanded\0";
-// Flow control map values from 1.
-static const CHAR8 gFlowControlWords[] = "Hardware\0XonXoff\0";
-// Each of the lists above holds two words.
-static constexpr UINTN TWO_WORDS = 2;
-
-// The SAS device topology: bits 0-3 say how much topology information
-// there is, bit 4 the SATA device, bit 5 the external location, bits 6-7 the
-// expanded connection; the high byte holds the drive bay number less one.
-static constexpr UINT16 SAS_TOPOLOGY_NONE = 0x0000;
-static constexpr UINT16 SAS_TOPOLOGY_ONE_BYTE = 0x0001;
-static constexpr UINT16 SAS_TOPOLOGY_TWO_BYTES = 0x0002;
-static constexpr UINT16 SAS_TOPOLOGY_SATA_DEVICE = 0x0010;
-static constexpr UINTN SAS_TOPOLOGY_LOCATION_SHIFT = 5;
-static constexpr UINT64 SAS_TOPOLOGY_LOCATION_MASK = 0x1;
-static constexpr UINTN SAS_TOPOLOGY_CONNECTION_SHIFT = 6;
-static constexpr UINT64 SAS_TOPOLOGY_CONNECTION_MASK = 0x3;
-static constexpr UINTN SAS_TOPOLOGY_BAY_SHIFT = 8;
 
 // EUI-64 groups in an NVMe namespace text.
 static constexpr UINTN NVME_EUI64_GROUPS = sizeof(NVME_NAMESPACE_DEVICE_PATH::NamespaceUuid);
@@ -124,11 +113,11 @@ EFI_DEVICE_PATH_PROTOCOL *ParseUartFlowCtrlNode(CHAR16 *ParamText, const NODE_TE
 
 UINT16 SasTopologyFromText(const CHAR16 *DeviceKind, const CHAR16 *Location, const CHAR16 *Connection,
                            const CHAR16 *DriveBay) {
-  if (TextIsWord(DeviceKind, "NoTopology")) {
+  if (TextIsWord(DeviceKind, SAS_NO_TOPOLOGY_WORD)) {
     return SAS_TOPOLOGY_NONE;
   }
-  BOOLEAN Sata = TextIsWord(DeviceKind, "SATA");
-  if (!Sata && !TextIsWord(DeviceKind, "SAS")) {
+  BOOLEAN Sata = TextIsWord(DeviceKind, SAS_DEVICE_SATA_WORD);
+  if (!Sata && !TextIsWord(DeviceKind, SAS_DEVICE_SAS_WORD)) {
     return (UINT16)ParseNumber(DeviceKind);
   }
   // One byte of topology for bay 0, two with the bay above.

@@ -9,27 +9,9 @@
 // little-endian and packed unless a parser says otherwise.
 #include "devpath/DevicePathParsers.h"
 
-// IP protocol numbers of the "TCP" and "UDP" words.
-static constexpr UINT64 IP_PROTOCOL_TCP = 6;
-static constexpr UINT64 IP_PROTOCOL_UDP = 17;
-
-// A MAC address has 6 bytes for interface types up to Ethernet's (0 and 1);
-// for every other type it takes the whole address field.
-static constexpr UINTN ETHERNET_INTERFACE_TYPE = 1;
-static constexpr UINTN ETHERNET_ADDRESS_SIZE = 6;
-
-// The IPv6 address origins the words name.
-static constexpr UINT8 IPV6_ORIGIN_STATIC = 0;
-static constexpr UINT8 IPV6_ORIGIN_STATELESS_AUTO_CONFIGURATION = 1;
-static constexpr UINT8 IPV6_ORIGIN_STATEFUL_AUTO_CONFIGURATION = 2;
-
 // What "DEFAULT" stands for in a Uart node text.
 static constexpr UINT64 UART_DEFAULT_BAUD_RATE = 115200;
 static constexpr UINT64 UART_DEFAULT_DATA_BITS = 8;
-
-// iSCSI network protocols.
-static constexpr UINT16 ISCSI_PROTOCOL_TCP = 0;
-static constexpr UINT16 ISCSI_PROTOCOL_OTHER = 1;
 
 // The low 8 bits of Count characters of Text.
 static VOID StoreNarrowText(UINT8 *Field, const CHAR16 *Text, UINTN Count) {
@@ -39,10 +21,10 @@ static VOID StoreNarrowText(UINT8 *Field, const CHAR16 *Text, UINTN Count) {
 }
 
 UINT64 ParseIpProtocol(const CHAR16 *Text) {
-  if (TextIsWord(Text, "UDP")) {
+  if (TextIsWord(Text, IP_PROTOCOL_UDP_WORD)) {
     return IP_PROTOCOL_UDP;
   }
-  if (TextIsWord(Text, "TCP")) {
+  if (TextIsWord(Text, IP_PROTOCOL_TCP_WORD)) {
     return IP_PROTOCOL_TCP;
   }
   return ParseNumber(Text);
@@ -81,7 +63,7 @@ EFI_DEVICE_PATH_PROTOCOL *ParseIpv4Node(CHAR16 *ParamText, const NODE_TEXT_ROW *
   }
   ParseIpv4Text(RemoteText, &Node->RemoteIpAddress);
   SetField(Node, &IPv4_DEVICE_PATH::Protocol, ParseIpProtocol(ProtocolText));
-  SetField(Node, &IPv4_DEVICE_PATH::StaticIpAddress, TextIsWord(TypeText, "Static") ? TRUE : FALSE);
+  SetField(Node, &IPv4_DEVICE_PATH::StaticIpAddress, TextIsWord(TypeText, IPV4_STATIC_WORD) ? TRUE : FALSE);
   ParseIpv4Text(LocalText, &Node->LocalIpAddress);
   if (*GatewayText != 0 && *MaskText != 0) {
     ParseIpv4Text(GatewayText, &Node->GatewayIpAddress);
@@ -108,9 +90,9 @@ EFI_DEVICE_PATH_PROTOCOL *ParseIpv6Node(CHAR16 *ParamText, const NODE_TEXT_ROW *
   SetField(Node, &IPv6_DEVICE_PATH::Protocol, ParseIpProtocol(ProtocolText));
   // Any origin word but the first two reads as stateful.
   SetField(Node, &IPv6_DEVICE_PATH::IpAddressOrigin,
-           TextIsWord(OriginText, "Static")                   ? IPV6_ORIGIN_STATIC
-           : TextIsWord(OriginText, "StatelessAutoConfigure") ? IPV6_ORIGIN_STATELESS_AUTO_CONFIGURATION
-                                                               : IPV6_ORIGIN_STATEFUL_AUTO_CONFIGURATION);
+           TextIsWord(OriginText, IPV6_ORIGIN_STATIC_WORD)      ? IPV6_ORIGIN_STATIC
+           : TextIsWord(OriginText, IPV6_ORIGIN_STATELESS_WORD) ? IPV6_ORIGIN_STATELESS_AUTO_CONFIGURATION
+                                                                 : IPV6_ORIGIN_STATEFUL_AUTO_CONFIGURATION);
   ParseIpv6Text(LocalText, &Node->LocalIpAddress);
   if (*GatewayText != 0 && *PrefixText != 0) {
     ParseIpv6Text(GatewayText, &Node->GatewayIpAddress);
@@ -121,8 +103,8 @@ EFI_DEVICE_PATH_PROTOCOL *ParseIpv6Node(CHAR16 *ParamText, const NODE_TEXT_ROW *
 
 // Parity by its first letter and stop bits by the whole word, each in the
 // order of its values from 0; a text that none of them fits is a number.
-static const CHAR8 gUartParityLetters[] = "DNEOMS";
-static const CHAR8 gUartStopBitsWords[] = "D\0001\0001.5\0002\0";
+const CHAR8 gUartParityLetters[] = "DNEOMS";
+const CHAR8 gUartStopBitsWords[] = "D\0001\0001.5\0002\0";
 static constexpr UINTN UART_STOP_BITS_WORDS = 4;
 
 // Uart(BaudRate,DataBits,Parity,StopBits)
@@ -172,7 +154,7 @@ static constexpr UINT8 USB_SUBCLASS_IRDA_BRIDGE = 0x02;
 static constexpr UINT8 USB_SUBCLASS_TEST_AND_MEASUREMENT = 0x03;
 
 // The presets of the USB class keywords, in USB_CLASS_PRESET_INDEX order.
-static constexpr UsbClassPreset gUsbClassPresets[] = {
+constexpr UsbClassPreset gUsbClassPresets[] = {
     {TRUE, 0, TRUE, 0},                                 // UsbClass
     {FALSE, USB_CLASS_AUDIO, TRUE, 0},                  // UsbAudio
     {FALSE, USB_CLASS_CDC_CONTROL, TRUE, 0},            // UsbCDCControl
@@ -275,20 +257,21 @@ EFI_DEVICE_PATH_PROTOCOL *ParseIscsiNode(CHAR16 *ParamText, const NODE_TEXT_ROW 
   ParseNumber64(LunText, &Lun);
   SetBigEndianField(Node, &ISCSI_DEVICE_PATH::Lun, Lun);
   UINT16 Options = 0;
-  if (TextIsWord(HeaderDigestText, "CRC32C")) {
+  if (TextIsWord(HeaderDigestText, ISCSI_DIGEST_CRC32C_WORD)) {
     Options |= ISCSI_LOGIN_OPTION_HEADER_DIGEST_CRC32C;
   }
-  if (TextIsWord(DataDigestText, "CRC32C")) {
+  if (TextIsWord(DataDigestText, ISCSI_DIGEST_CRC32C_WORD)) {
     Options |= ISCSI_LOGIN_OPTION_DATA_DIGEST_CRC32C;
   }
-  if (TextIsWord(AuthenticationText, "None")) {
+  if (TextIsWord(AuthenticationText, ISCSI_AUTHENTICATION_NONE_WORD)) {
     Options |= ISCSI_LOGIN_OPTION_AUTHMETHOD_NONE;
-  } else if (TextIsWord(AuthenticationText, "CHAP_UNI")) {
+  } else if (TextIsWord(AuthenticationText, ISCSI_AUTHENTICATION_CHAP_UNI_WORD)) {
     Options |= ISCSI_LOGIN_OPTION_CHAP_UNI;
   }
   SetField(Node, &ISCSI_DEVICE_PATH::LoginOption, Options);
   SetField(Node, &ISCSI_DEVICE_PATH::NetworkProtocol,
-           (*ProtocolText == 0 || TextIsWord(ProtocolText, "TCP")) ? ISCSI_PROTOCOL_TCP : ISCSI_PROTOCOL_OTHER);
+           (*ProtocolText == 0 || TextIsWord(ProtocolText, ISCSI_PROTOCOL_TCP_WORD)) ? ISCSI_PROTOCOL_TCP
+                                                                                     : ISCSI_PROTOCOL_OTHER);
   return &Node->Header;
 }
 

@@ -19,6 +19,7 @@
 // a row added or moved is added or moved in the comments too. A keyword
 // without a row reads as a file name, like any unknown keyword.
 #include "devpath/DevicePathParsers.h"
+#include "devpath/NodeTextTable.h"
 
 // The Type and SubType of a row whose parser reads them from the text:
 // "Path" reads both, the generic rows ("HardwarePath", "AcpiPath", "Msg",
@@ -37,39 +38,7 @@ static constexpr UINT16 PNP_KEYBOARD = 0x0301;          // PNP0301, "Keyboard"
 static constexpr UINT16 PNP_SERIAL_PORT = 0x0501;       // PNP0501, "Serial"
 static constexpr UINT16 PNP_PARALLEL_PORT = 0x0401;     // PNP0401, "ParallelPort"
 
-// The parsers the rows name, in the order of the table of parsers. The rows
-// name a parser by its place here: constant evaluation compares these
-// numbers, never the addresses of two functions.
-#define NODE_PARSERS(X) \
-  X(ParseFieldNode) \
-  X(ParsePathNode) \
-  X(ParseGenericRow) \
-  X(ParseVendorRow) \
-  X(ParseAcpiHidRow) \
-  X(ParseAcpiExNode) \
-  X(ParseAcpiExpNode) \
-  X(ParseAcpiAdrNode) \
-  X(ParseAtaNode) \
-  X(ParseFixedVendorRow) \
-  X(ParseUartFlowCtrlNode) \
-  X(ParseSasNode) \
-  X(ParseSasExNode) \
-  X(ParseNvmeNode) \
-  X(ParseMacAddressNode) \
-  X(ParseIpv4Node) \
-  X(ParseIpv6Node) \
-  X(ParseUartNode) \
-  X(ParseUsbClassRow) \
-  X(ParseUsbWwidNode) \
-  X(ParseIscsiNode) \
-  X(ParseDnsNode) \
-  X(ParseUriNode) \
-  X(ParseHardDriveNode) \
-  X(ParseVirtualDiskNode) \
-  X(ParseBbsNode)
-#define PARSER_ID(Parser) Parser##Id,
-typedef enum { NODE_PARSERS(PARSER_ID) NODE_PARSER_IDS } NODE_PARSER_ID;
-#undef PARSER_ID
+// The parsers are listed, and numbered, in devpath/NodeTextTable.h (NODE_PARSERS).
 static_assert(NODE_PARSER_IDS == NODE_PARSER_COUNT, "NODE_PARSER_COUNT is not the number of parsers");
 
 // A keyword row as written, before it is packed into the compact tables

@@ -93,12 +93,6 @@ static_assert(sizeof(SMBIOS_TABLE_TYPE9) == 17, "Type 9 formatted area");
 static_assert(offsetof(SMBIOS_TABLE_TYPE9, SegmentGroupNum) == 13, "Segment Group Number");
 static_assert(offsetof(SMBIOS_TABLE_TYPE9, DevFuncNum) == 16, "Device/Function Number");
 
-// PCI Express configuration space, memory-mapped: 1 MiB per bus over 256
-// buses; the slot probe reads a Vendor ID there.
-static constexpr UINTN PCI_EXPRESS_BASE = 0xE0000000;
-static constexpr UINTN PCI_EXPRESS_BUS_STRIDE = 0x100000;
-static constexpr UINTN PCI_EXPRESS_WINDOW_SIZE = 0x10000000;
-
 // Byte-packed, 25 bytes a row: the layouts hold 46 connector rows, which
 // would otherwise carry 7 bytes of padding each.
 #pragma pack(push, 1)

@@ -1,6 +1,7 @@
 #include "devpath/DevicePath.h"
 #include "firmware/Guids.h"
 #include "firmware/Hardware.h"
+#include "firmware/BoardHardware.h"
 #include "firmware/Protocol/PciIo.h"
 #include "inventory/Inventory.h"
 #include "inventory/RecordStaging.h"

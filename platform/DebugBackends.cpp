@@ -11,11 +11,11 @@ static BOOLEAN Port80StreamDetect(VOID) { return Port80StreamSelected(); }
 
 // One frame: start marker, the bytes one by one, end marker.
 static VOID Port80StreamWrite(const UINT8 *Bytes, UINTN Count) {
-  IoWrite32(STREAM_PORT, STREAM_START_MARKER);
+  IoWrite32(POST_CODE_PORT, STREAM_START_MARKER);
   for (UINTN Index = 0; Index < Count; Index++) {
-    IoWrite8(STREAM_PORT, Bytes[Index]);
+    IoWrite8(POST_CODE_PORT, Bytes[Index]);
   }
-  IoWrite32(STREAM_PORT, STREAM_END_MARKER);
+  IoWrite32(POST_CODE_PORT, STREAM_END_MARKER);
 }
 
 static BOOLEAN UartDetect(VOID) {

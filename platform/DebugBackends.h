@@ -4,33 +4,24 @@
 // Poll and Write.
 #pragma once
 
+#include "firmware/BoardHardware.h"
 #include "firmware/Uefi.h"
 
-// The index/data register pair: a register number written to the index
-// register makes the data register show that platform register.
-static constexpr UINTN PLATFORM_INDEX_REGISTER = 0xE00000B8ULL;
-static constexpr UINTN PLATFORM_DATA_REGISTER = 0xE00000BCULL;
 // The register numbers the index register takes are 4-byte aligned.
 static constexpr UINT32 PLATFORM_REGISTER_ALIGN_MASK = ~(UINT32)3;
 
 // The port-0x80 stream is selected when register A has any of bits 3..0
 // set, or register B has bit 16 set.
-static constexpr UINT32 STREAM_SELECT_REGISTER_A = 0x03810A84U;
-static constexpr UINT32 STREAM_SELECT_REGISTER_B = 0x03810A88U;
 static constexpr UINT32 STREAM_SELECT_MASK_A = 0x0000000FU;
 static constexpr UINT32 STREAM_SELECT_BIT_B = 1U << 16;
 
-// A stream frame on port 0x80: the start marker (32 bits), the bytes (8
-// bits each), the end marker (32 bits). The stop display shares the port.
-static constexpr UINT16 STREAM_PORT = 0x80;
+// A stream frame on the POST code port: the start marker (32 bits), the
+// bytes (8 bits each), the end marker (32 bits). The stop display shares
+// the port.
 static constexpr UINT32 STREAM_START_MARKER = 0x5F535452U;  // "_STR", most significant byte first
 static constexpr UINT32 STREAM_END_MARKER = 0x5F454E44U;    // "_END", most significant byte first
 
-// The UART: 8-bit registers 4 bytes apart from its base.
-static constexpr UINTN UART_BASE = 0xFEDC9000ULL;
-static constexpr UINTN UART_TRANSMIT_OFFSET = 0x00;
-static constexpr UINTN UART_LINE_STATUS_OFFSET = 0x14;
-static constexpr UINTN UART_MODEM_STATUS_OFFSET = 0x18;
+// The UART's registers.
 static constexpr UINTN UART_TRANSMIT = UART_BASE + UART_TRANSMIT_OFFSET;
 static constexpr UINTN UART_LINE_STATUS = UART_BASE + UART_LINE_STATUS_OFFSET;
 static constexpr UINTN UART_MODEM_STATUS = UART_BASE + UART_MODEM_STATUS_OFFSET;

@@ -65,7 +65,7 @@ VOID PauseCpu(VOID) { CpuPause(); }
 
 VOID FatalStop(UINT32 Code) {
   IoWrite16(STOP_SIGNATURE_PORT, STOP_SIGNATURE);
-  IoWrite32(STOP_DISPLAY_PORT, Code);
+  IoWrite32(POST_CODE_PORT, Code);
   if (QueryStopOverride(Code) != 0) {
     return;
   }
@@ -77,7 +77,7 @@ VOID FatalStop(UINT32 Code) {
   for (;;) {
     for (UINTN Shown = 0; Shown < STOP_DISPLAY_VALUES_PER_CYCLE; Shown++) {
       Word = RotateLeft64(Word, 8);
-      IoWrite32(STOP_DISPLAY_PORT, (UINT32)Word);
+      IoWrite32(POST_CODE_PORT, (UINT32)Word);
       HoldStopDisplayValue();
     }
     Word = RotateLeft64(Word, 16);

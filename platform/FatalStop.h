@@ -5,6 +5,7 @@
 // each value held for 2.5 s measured on the time-stamp counter.
 #pragma once
 
+#include "firmware/BoardHardware.h"
 #include "firmware/Uefi.h"
 
 // Stop codes, one per fatal condition.
@@ -14,25 +15,17 @@ static constexpr UINT32 STOP_CODE_BOOT_POOL = 0x00080137U;          // no boot-s
 static constexpr UINT32 STOP_CODE_STORE_WIDTH = 0x00010320U;        // StoreByWidth met an unknown width code
 
 // The stop signature, written to its own port before the code.
-static constexpr UINT16 STOP_SIGNATURE_PORT = 0xE0;
 static constexpr UINT16 STOP_SIGNATURE = 0xDEAD;
-// The port-0x80 display: the code first, then the display values.
-static constexpr UINT16 STOP_DISPLAY_PORT = 0x80;
+// The display on the POST code port: the code first, then the display
+// values.
 // How long each display value stands.
 static constexpr UINT64 STOP_DISPLAY_HOLD_MICROSECONDS = 2500000ULL;
 // Six values a cycle: six rotations by 8 and one by 16 bring the stop code
 // word back to where it started, so every cycle shows the same six.
 static constexpr UINTN STOP_DISPLAY_VALUES_PER_CYCLE = 6;
 
-// The stop-override query: CPUID with the leaf in EAX, the subfunction in
-// EBX and the stop code in ECX; an intercepting agent answers in SI.
-static constexpr UINT32 STOP_OVERRIDE_LEAF = 0xBACCD00BU;
-static constexpr UINT32 STOP_OVERRIDE_SUBFUNCTION = 2U;
-
-// The P-state definition registers, read for the time base: the first
+// The P-state definition registers are read for the time base: the first
 // enabled one gives the core frequency.
-static constexpr UINT32 PSTATE_DEFINITION_MSR_FIRST = 0xC0010064U;
-static constexpr UINT32 PSTATE_DEFINITION_MSR_COUNT = 8;
 static constexpr UINT64 PSTATE_ENABLED_BIT = 1ULL << 63;
 // The multiplier in bits 7..0, the divisor in bits 13..8.
 static constexpr UINT64 PSTATE_MULTIPLIER_MASK = 0xFF;

@@ -121,8 +121,8 @@ ALLOWED = {
     ],
     "host/devtext": [
         (("firmware", "startup", "devpath"),
-         "binary paths to text: the node layouts, the keyword table, the driver's bounded walk, and its converter "
-         "that checks every keyword form and whose pool it frees"),
+         "binary paths to text: the node layouts, the keyword table and the values its keywords stand for, the "
+         "driver's bounded walk, and its converter that checks every keyword form and whose pool it frees"),
         ("host/sim", "the host's one hex formatter"),
     ],
     "tools": [

@@ -43,6 +43,9 @@ struct StartupResult {
   std::vector<HeapBufferNodeView> heapNodes;  // in forward order
   bool heapListLinksConsistent = true;        // the backward walk gives the reverse
   std::string heapListProblem;  // why the links are not consistent: where a walk ended
+  // For a loaded image: why the list was not read, when the globals its map
+  // names do not describe what the image did (empty: the map agrees).
+  std::string heapListMapProblem;
   std::vector<sim::PortWrite> portTrace;
   std::vector<uint64_t> portTraceTsc;  // the counter at each port write
   size_t stopDisplayFirstWrite = 0;    // index in portTrace of the first display value
@@ -132,8 +135,12 @@ BootResult RunBoot(const sim::Platform &platform, const DriverImage *image = nul
 // shipped binary's own converter. The image's gBootServices is pointed at
 // the firmware's boot services (its pool); each call runs the image's code
 // (Microsoft x64 convention) under the loader's traps, so a fault ends the
-// program with one line and status 3, as in a boot. Results are pool blocks
-// of that firmware. Throws loader::ImageError when the map lacks a symbol.
+// program with one line and status 3, as in a boot. What the image answers
+// is checked before the host uses any of it, against the host's own bounded
+// walk (the linked-in GetDevicePathSizeWithin) and the firmware's pool; an
+// answer that does not hold up ends the program the same way, naming the
+// function and what was wrong (loader::EndWithDriverFault), and nothing of
+// it is shown. Throws loader::ImageError when the map lacks a symbol.
 class ImageDevicePathFunctions {
  public:
   ImageDevicePathFunctions(DriverImage &image, sim::SimFirmware &firmware);
@@ -141,9 +148,18 @@ class ImageDevicePathFunctions {
   ImageDevicePathFunctions(const ImageDevicePathFunctions &) = delete;
   ImageDevicePathFunctions &operator=(const ImageDevicePathFunctions &) = delete;
 
-  EFI_DEVICE_PATH_PROTOCOL *ConvertTextToDevicePath(const CHAR16 *text) const;
-  EFI_DEVICE_PATH_PROTOCOL *ConvertTextToDeviceNode(const CHAR16 *text) const;
-  UINT64 GetDevicePathSize(const EFI_DEVICE_PATH_PROTOCOL *path) const;
+  // The image's ConvertTextToDevicePath of text (ConvertTextToDeviceNode
+  // with node): nothing for null, else the bytes of what it returned, whose
+  // pool block is then freed. The answer must be the start of a live pool
+  // block; a path must be whole within that block by the host's walk, with
+  // the size the image's GetDevicePathSize gives it; a node (an end node
+  // included, which a text may name) must fit the block by its Length.
+  std::optional<std::vector<uint8_t>> Convert(const CHAR16 *text, bool node) const;
+  // The image's GetDevicePathSize of the path in the size bytes at path,
+  // which must be what the host's walk of those bytes gives (a path the walk
+  // finds invalid within them is not handed to the image: 0).
+  UINT64 GetDevicePathSize(const EFI_DEVICE_PATH_PROTOCOL *path, UINT64 size) const;
+  // The image's bounded walk, which must end where and as the host's does.
   UINT64 GetDevicePathSizeWithin(const EFI_DEVICE_PATH_PROTOCOL *path, UINT64 limit, DEVICE_PATH_WALK *walk) const;
 
  private:

@@ -2,6 +2,9 @@
 // symbol map, run under the loader's traps, and its device-path functions
 // called directly.
 #include <memory>
+#include <optional>
+#include <string>
+#include <vector>
 
 #include "host/boot/DriverState.h"
 #include "host/sim/Text.h"
@@ -42,6 +45,9 @@ DriverImagePtr LoadDriverImage(const std::string &path) {
       loader::FindSymbolIn(file, symbols, "?gTscTicksPerSecond@@", loader::SymbolKind::Data, sizeof(UINT64), mapPath);
   const uint32_t anchor = loader::FindSymbolIn(file, symbols, "?gHeapListAnchor@@", loader::SymbolKind::Data,
                                                sizeof(HEAP_LIST_ENTRY *), mapPath);
+  const uint32_t listInterface = loader::FindSymbolIn(file, symbols, "?gHeapBufferListInterface@@",
+                                                      loader::SymbolKind::Data, sizeof(HEAP_BUFFER_LIST_INTERFACE),
+                                                      mapPath);
 
   image->codeSymbols = loader::CodeSymbols(file, symbols);
   image->symbols = symbols;
@@ -58,6 +64,9 @@ DriverImagePtr LoadDriverImage(const std::string &path) {
   image->state.heapListAnchor = static_cast<HEAP_LIST_ENTRY *const *>(image->mapped->At(anchor));
   image->state.memory = image->mapped->Base();
   image->state.memorySize = image->mapped->Size();
+  image->state.listInterface = static_cast<const HEAP_BUFFER_LIST_INTERFACE *>(image->mapped->At(listInterface));
+  image->state.image = image->mapped.get();
+  image->state.mapPath = mapPath;
   return image;
 }
 
@@ -69,6 +78,39 @@ std::unique_ptr<loader::MachineTraps> TrapsFor(const DriverImage &image) {
                                                 loader::CpuSecondsLimitFromEnvironment());
 }
 
+namespace {
+
+// Why a walk ended, in words.
+std::string WalkVerdict(const DEVICE_PATH_WALK &walk) {
+  const std::string at = " at offset " + std::to_string(walk.Offset);
+  switch (walk.Fault) {
+    case DevicePathValid:
+      return "a valid path whose end node is" + at;
+    case DevicePathNull:
+      return "no path";
+    case DevicePathNoEndNode:
+      return "no end node: the bytes end inside or before the node header" + at;
+    case DevicePathEndNodeLength:
+      return "an end node of a Length other than 4" + at;
+    case DevicePathNodeTooShort:
+      return "a node of a Length below 4" + at;
+    case DevicePathNodePastLimit:
+      return "a node whose Length runs past the end of the bytes" + at;
+    case DevicePathFileNameUnterminated:
+      return "a file-path node without its terminating zero" + at;
+  }
+  return "an ending the walk does not have (" + std::to_string(static_cast<int64_t>(walk.Fault)) + ")" + at;
+}
+
+std::string Bytes(uint64_t count) { return sim::Counted(count, "byte", "bytes"); }
+
+// "pool allocation 3 (24 bytes)".
+std::string BlockText(const sim::PoolBlockInfo &block) {
+  return "pool allocation " + std::to_string(block.allocation) + " (" + Bytes(block.size) + ")";
+}
+
+}  // namespace
+
 struct ImageDevicePathFunctions::Functions {
   using Convert = EFI_DEVICE_PATH_PROTOCOL *(EFIAPI *)(const CHAR16 *);
   using Size = UINT64(EFIAPI *)(const EFI_DEVICE_PATH_PROTOCOL *);
@@ -77,6 +119,8 @@ struct ImageDevicePathFunctions::Functions {
   Convert node = nullptr;
   Size size = nullptr;
   SizeWithin sizeWithin = nullptr;
+  sim::SimFirmware *firmware = nullptr;
+  const loader::MappedImage *image = nullptr;
   std::unique_ptr<loader::MachineTraps> traps;
 
   // Runs the image's code with the traps armed.
@@ -87,6 +131,8 @@ struct ImageDevicePathFunctions::Functions {
     traps->Disarm();
     return result;
   }
+
+  std::string Name(const void *address) const { return loader::NameAddress(address, image, firmware); }
 };
 
 ImageDevicePathFunctions::ImageDevicePathFunctions(DriverImage &image, sim::SimFirmware &firmware)
@@ -106,26 +152,96 @@ ImageDevicePathFunctions::ImageDevicePathFunctions(DriverImage &image, sim::SimF
   firmware.Pool().PlacePoolBlocksBeforeGuardPages();
   *systemTable = firmware.SystemTable();
   *bootServices = firmware.SystemTable()->BootServices;
+  functions_->firmware = &firmware;
+  functions_->image = image.mapped.get();
   functions_->traps = TrapsFor(image);
+  functions_->traps->NamePoolBlocksOf(&firmware);
 }
 
-ImageDevicePathFunctions::~ImageDevicePathFunctions() = default;
+ImageDevicePathFunctions::~ImageDevicePathFunctions() { functions_->traps->NamePoolBlocksOf(nullptr); }
 
-EFI_DEVICE_PATH_PROTOCOL *ImageDevicePathFunctions::ConvertTextToDevicePath(const CHAR16 *text) const {
-  return functions_->Run([&] { return functions_->path(text); });
+std::optional<std::vector<uint8_t>> ImageDevicePathFunctions::Convert(const CHAR16 *text, bool node) const {
+  const Functions &f = *functions_;
+  const std::string function = node ? "ConvertTextToDeviceNode" : "ConvertTextToDevicePath";
+  EFI_DEVICE_PATH_PROTOCOL *result = f.Run([&] { return node ? f.node(text) : f.path(text); });
+  if (result == nullptr) {
+    return std::nullopt;
+  }
+  // Where the answer lies, before a byte of it is read.
+  if (static_cast<const void *>(result) == static_cast<const void *>(text)) {
+    loader::EndWithDriverFault(function + " returned the text it was given, not a pool block");
+  }
+  const std::optional<sim::PoolBlockInfo> block = f.firmware->Pool().PoolBlockAt(result);
+  if (!block) {
+    loader::EndWithDriverFault(function + " returned a pointer outside the pool (" + f.Name(result) + ")");
+  }
+  if (reinterpret_cast<const uint8_t *>(result) != block->start) {
+    loader::EndWithDriverFault(function + " returned a pointer into " + f.Name(result) +
+                               ", not the start of a pool block");
+  }
+  uint64_t size = 0;
+  if (node) {
+    if (block->size < sizeof(EFI_DEVICE_PATH_PROTOCOL)) {
+      loader::EndWithDriverFault(function + " returned " + BlockText(*block) + ", too small for a node header");
+    }
+    size = DevicePathNodeLength(result);
+    if (size < sizeof(EFI_DEVICE_PATH_PROTOCOL) || size > block->size) {
+      loader::EndWithDriverFault(function + " returned a node of Length " + std::to_string(size) +
+                                 ", which does not fit its block, " + BlockText(*block));
+    }
+  } else {
+    // The host's own walk, which reads nothing past the block.
+    DEVICE_PATH_WALK walk = {};
+    size = ::GetDevicePathSizeWithin(result, block->size, &walk);
+    if (size == 0) {
+      loader::EndWithDriverFault(function + " returned a path that is not whole within its block, " +
+                                 BlockText(*block) + ": " + WalkVerdict(walk));
+    }
+    const UINT64 told = f.Run([&] { return f.size(result); });
+    if (told != size) {
+      loader::EndWithDriverFault("GetDevicePathSize returned " + std::to_string(told) + " for the path of " +
+                                 Bytes(size) + " that " + function + " returned");
+    }
+  }
+  const auto *start = reinterpret_cast<const uint8_t *>(result);
+  std::vector<uint8_t> bytes(start, start + size);
+  f.firmware->Pool().FreePool(result);
+  return bytes;
 }
 
-EFI_DEVICE_PATH_PROTOCOL *ImageDevicePathFunctions::ConvertTextToDeviceNode(const CHAR16 *text) const {
-  return functions_->Run([&] { return functions_->node(text); });
-}
-
-UINT64 ImageDevicePathFunctions::GetDevicePathSize(const EFI_DEVICE_PATH_PROTOCOL *path) const {
-  return functions_->Run([&] { return functions_->size(path); });
+UINT64 ImageDevicePathFunctions::GetDevicePathSize(const EFI_DEVICE_PATH_PROTOCOL *path, UINT64 size) const {
+  const Functions &f = *functions_;
+  DEVICE_PATH_WALK walk = {};
+  const UINT64 expected = ::GetDevicePathSizeWithin(path, size, &walk);
+  if (expected == 0) {
+    // Not a path within the bytes: the image's walk, which has no limit,
+    // would read past them.
+    return 0;
+  }
+  const UINT64 told = f.Run([&] { return f.size(path); });
+  if (told != expected) {
+    loader::EndWithDriverFault("GetDevicePathSize returned " + std::to_string(told) + " for a valid path of " +
+                               Bytes(expected));
+  }
+  return told;
 }
 
 UINT64 ImageDevicePathFunctions::GetDevicePathSizeWithin(const EFI_DEVICE_PATH_PROTOCOL *path, UINT64 limit,
                                                          DEVICE_PATH_WALK *walk) const {
-  return functions_->Run([&] { return functions_->sizeWithin(path, limit, walk); });
+  const Functions &f = *functions_;
+  DEVICE_PATH_WALK expectedWalk = {};
+  const UINT64 expected = ::GetDevicePathSizeWithin(path, limit, &expectedWalk);
+  DEVICE_PATH_WALK told = {};
+  const UINT64 size = f.Run([&] { return f.sizeWithin(path, limit, &told); });
+  if (size != expected || told.Fault != expectedWalk.Fault || told.Offset != expectedWalk.Offset) {
+    loader::EndWithDriverFault("GetDevicePathSizeWithin returned " + std::to_string(size) + " (" + WalkVerdict(told) +
+                               ") for " + Bytes(limit) + " whose walk gives " + std::to_string(expected) + " (" +
+                               WalkVerdict(expectedWalk) + ")");
+  }
+  if (walk != nullptr) {
+    *walk = told;
+  }
+  return size;
 }
 
 }  // namespace host

@@ -33,6 +33,13 @@ struct DriverState {
   // never a list's).
   const void *memory = &gHeapBufferListInterface;
   size_t memorySize = sizeof(gHeapBufferListInterface);
+  // The list interface the driver installs as its own.
+  const HEAP_BUFFER_LIST_INTERFACE *listInterface = &gHeapBufferListInterface;
+  // For a loaded image: the mapped image (addresses in it are named by
+  // their offset), and the map through which the globals above were found
+  // (a map that does not describe what the image did is named as such).
+  const loader::MappedImage *image = nullptr;
+  std::string mapPath;
 };
 
 struct DriverImage {

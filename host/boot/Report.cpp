@@ -57,18 +57,15 @@ std::string Quoted(const json &value) {
 
 // The port writers' markers, as the platform services define them.
 constexpr uint16_t kStopSignaturePort = STOP_SIGNATURE_PORT;
-constexpr uint16_t kDisplayPort = STOP_DISPLAY_PORT;
+constexpr uint16_t kPostCodePort = POST_CODE_PORT;
 constexpr uint32_t kStopSignature = STOP_SIGNATURE;
 constexpr uint32_t kStreamStart = STREAM_START_MARKER;
 constexpr uint32_t kStreamEnd = STREAM_END_MARKER;
 
-// Printable ASCII as it is, every other byte as '.'.
+// Bytes the driver sent out as text, escaped as every input a report
+// quotes: printable ASCII as it is, every other byte as \xHH (or \n, \r, \t).
 std::string Printable(const std::vector<uint8_t> &bytes) {
-  std::string text;
-  for (uint8_t byte : bytes) {
-    text += byte >= 0x20 && byte < 0x7F ? static_cast<char>(byte) : '.';
-  }
-  return text;
+  return sim::Escaped(std::string_view(reinterpret_cast<const char *>(bytes.data()), bytes.size()));
 }
 
 json PortWriteJson(const sim::PortWrite &write) {
@@ -91,18 +88,18 @@ json PortEvents(const StartupResult &startup) {
     if (Is(write, kStopSignaturePort, 16) && write.value == kStopSignature) {
       events.push_back({{"event", "stop_signature"}, {"port", Hex(write.port, 2)}, {"value", Hex(write.value, 4)}});
       i++;
-      if (i < displayFrom && Is(trace[i], kDisplayPort, 32)) {
+      if (i < displayFrom && Is(trace[i], kPostCodePort, 32)) {
         events.push_back({{"event", "stop_code"}, {"code", Hex(trace[i].value, 8)}});
         i++;
       }
-    } else if (Is(write, kDisplayPort, 32) && write.value == kStreamStart) {
+    } else if (Is(write, kPostCodePort, 32) && write.value == kStreamStart) {
       std::vector<uint8_t> bytes;
       size_t j = i + 1;
-      while (j < displayFrom && Is(trace[j], kDisplayPort, 8)) {
+      while (j < displayFrom && Is(trace[j], kPostCodePort, 8)) {
         bytes.push_back(static_cast<uint8_t>(trace[j].value));
         j++;
       }
-      const bool complete = j < displayFrom && Is(trace[j], kDisplayPort, 32) && trace[j].value == kStreamEnd;
+      const bool complete = j < displayFrom && Is(trace[j], kPostCodePort, 32) && trace[j].value == kStreamEnd;
       events.push_back(
           {{"event", "stream_frame"}, {"bytes", HexBytes(bytes)}, {"text", Printable(bytes)}, {"complete", complete}});
       i = complete ? j + 1 : j;
@@ -170,6 +167,9 @@ json StartupJson(const StartupResult &startup) {
       {"links_consistent", startup.heapListLinksConsistent},
       {"links_problem", startup.heapListProblem.empty() ? json(nullptr) : json(startup.heapListProblem)},
       {"nodes", nodes}};
+  if (!startup.heapListMapProblem.empty()) {
+    out["heap_buffer_list"]["map_problem"] = startup.heapListMapProblem;
+  }
 
   json trace = json::array();
   for (size_t i = 0; i < startup.portTrace.size(); i++) {
@@ -268,7 +268,11 @@ std::string StartupReportText(const json &startup) {
   if (!list["install_status"].is_null()) {
     out << " (InstallProtocolInterface: " << list["install_status"].get<std::string>() << ")";
   }
-  out << ", " << sim::Counted(list["nodes"].size(), "buffer", "buffers") << "\n";
+  if (list.contains("map_problem")) {
+    out << ", not read: " << sim::Escaped(list["map_problem"].get<std::string>()) << "\n";
+  } else {
+    out << ", " << sim::Counted(list["nodes"].size(), "buffer", "buffers") << "\n";
+  }
   if (!list["links_consistent"].get<bool>()) {
     out << "    links not consistent"
         << (list["links_problem"].is_null() ? std::string() : ": " + list["links_problem"].get<std::string>())
@@ -291,12 +295,12 @@ std::string StartupReportText(const json &startup) {
       out << "  Port " << event["port"].get<std::string>() << ": stop signature " << event["value"].get<std::string>()
           << "\n";
     } else if (kind == "stop_code") {
-      out << "  Port 0x80: stop code " << event["code"].get<std::string>() << "\n";
+      out << "  Port " << sim::Hex(kPostCodePort) << ": stop code " << event["code"].get<std::string>() << "\n";
     } else if (kind == "stream_frame") {
-      out << "  Port 0x80: stream frame \"" << event["text"].get<std::string>() << "\""
+      out << "  Port " << sim::Hex(kPostCodePort) << ": stream frame \"" << event["text"].get<std::string>() << "\""
           << (event["complete"].get<bool>() ? "" : " (no end marker)") << "\n";
     } else if (kind == "stop_display") {
-      out << "  Port 0x80: stop display";
+      out << "  Port " << sim::Hex(kPostCodePort) << ": stop display";
       // A long display shows its first values and its last, and how many
       // came between them.
       const uint64_t leftOut = event.contains("values_left_out") ? event["values_left_out"].get<uint64_t>() : 0;
@@ -467,7 +471,9 @@ std::vector<std::string> DriverPoolFaults(const json &report) {
   const bool parked = report["startup"]["fatal_stop"]["parked"].get<bool>();
   const uint64_t held = report["pool"]["outstanding_blocks"].get<uint64_t>();
   const uint64_t nodes = report["startup"]["heap_buffer_list"]["nodes"].size();
-  if (!parked && held > nodes) {
+  // Through a map that does not match the image the list was not read:
+  // what the driver holds beyond it cannot be told.
+  if (!parked && held > nodes && MapProblem(report).empty()) {
     faults.push_back("the driver returned holding " + sim::Counted(held - nodes, "pool block", "pool blocks") +
                      " beyond the heap buffer list's " + sim::Counted(nodes, "node", "nodes"));
   }
@@ -480,6 +486,11 @@ std::vector<std::string> DriverPoolFaults(const json &report) {
                      block["description"].get<std::string>());
   }
   return faults;
+}
+
+std::string MapProblem(const json &report) {
+  const json &list = report["startup"]["heap_buffer_list"];
+  return list.contains("map_problem") ? list["map_problem"].get<std::string>() : std::string();
 }
 
 std::vector<std::string> DriverRecordFaults(const json &report) {

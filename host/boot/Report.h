@@ -32,6 +32,14 @@ std::string StartupReportText(const nlohmann::json &startup);
 // made here.
 std::vector<std::string> DriverPoolFaults(const nlohmann::json &report);
 
+// For a loaded image: why the report could not read what the driver left
+// through the image's map (the map does not describe what the image did),
+// as "MAP: what: the map does not match the image"; empty when it could.
+// From a JSON report. boardinv boot exits 2 on one: the input was wrong, and
+// the driver is not blamed for what the map hid (DriverPoolFaults leaves
+// out the blocks it holds beyond the list).
+std::string MapProblem(const nlohmann::json &report);
+
 // The SMBIOS records the driver added that the table refused as malformed
 // (a formatted area or string set running past the end of its pool block),
 // one line each. From a JSON report, as DriverPoolFaults.

@@ -59,6 +59,19 @@ BootResult RunBoot(const sim::Platform &platform, const DriverImage *image) {
     traps = TrapsFor(*image);
   }
   sim::SimFirmware firmware(platform);
+  // While the image runs, a fault's address is named by the pool block it
+  // lies in; not once the firmware is gone.
+  struct PoolNames {
+    loader::MachineTraps *traps;
+    ~PoolNames() {
+      if (traps != nullptr) {
+        traps->NamePoolBlocksOf(nullptr);
+      }
+    }
+  } poolNames{traps.get()};
+  if (traps != nullptr) {
+    traps->NamePoolBlocksOf(&firmware);
+  }
   // The linked-in driver meets its module globals as loaded; its entry
   // point stores the tables.
   std::optional<LinkedDriver> linkedDriver;

@@ -2,12 +2,14 @@
 // the driver's globals, the heap buffer list it built or adopted, and what
 // it wrote to the hardware.
 #include <algorithm>
+#include <cstddef>
 #include <cstdint>
 #include <string>
 #include <vector>
 
 #include "firmware/Guids.h"
 #include "host/boot/Outcome.h"
+#include "host/loader/MachineTraps.h"
 #include "host/sim/Text.h"
 
 namespace host {
@@ -32,7 +34,27 @@ class ListMemory {
            (n <= SIZE_MAX && firmware_.Pool().PoolHolds(p, static_cast<size_t>(n)));
   }
 
+  // An address as a report may show it: by the memory that holds it (an
+  // image offset, the list interface, a pool allocation), never by the
+  // host's own number.
+  std::string Name(const void *p) const {
+    if (p == nullptr) {
+      return "null";
+    }
+    const sim::HeapBufferListImage *adopted = firmware_.PreinstalledHeapBufferList();
+    if (adopted != nullptr && Within(p, 1, adopted, sizeof(*adopted))) {
+      return "the adopted list interface+" + sim::Hex(Offset(p, adopted));
+    }
+    if (driver_.image == nullptr && Within(p, 1, driver_.memory, driver_.memorySize)) {
+      return "the driver's list interface+" + sim::Hex(Offset(p, driver_.memory));
+    }
+    return loader::NameAddress(p, driver_.image, &firmware_);
+  }
+
  private:
+  static uint64_t Offset(const void *p, const void *base) {
+    return reinterpret_cast<uintptr_t>(p) - reinterpret_cast<uintptr_t>(base);
+  }
   static bool Within(const void *p, uint64_t n, const void *base, uint64_t size) {
     const uintptr_t at = reinterpret_cast<uintptr_t>(p);
     const uintptr_t start = reinterpret_cast<uintptr_t>(base);
@@ -43,16 +65,61 @@ class ListMemory {
   const DriverState &driver_;
 };
 
-std::string Address(const void *p) { return sim::Hex(reinterpret_cast<uintptr_t>(p)); }
+// For a loaded image, whose globals the report finds through the linker's
+// map: whether the anchor read there and the interface the driver installed
+// are what the image's own doing says they are. The anchor is the head of
+// the list the driver adopted (the other module's interface, known to the
+// firmware) or of its own interface, which the map names too and which
+// must be the interface the firmware saw installed; it is null only when
+// the driver began no list. Anything else is a map that does not describe
+// the image (the driver does exactly this whatever its map): the reason,
+// or empty.
+std::string MapProblem(const sim::SimFirmware &firmware, const DriverState &driver, const ListMemory &memory,
+                       const std::string &source) {
+  const sim::HeapBufferListImage *adopted = firmware.PreinstalledHeapBufferList();
+  const std::string anchorAt = "gHeapListAnchor at " + memory.Name(driver.heapListAnchor);
+  const std::string interfaceAt = "gHeapBufferListInterface at " + memory.Name(driver.listInterface);
+  if (source == "installed") {
+    for (EFI_HANDLE handle : firmware.Protocols().Handles()) {
+      const void *installed = firmware.Protocols().HandleProtocol(handle, gHeapBufferListProtocolGuid);
+      if (installed != nullptr && installed != adopted && installed != driver.listInterface) {
+        return "the driver installed its heap buffer list interface at " + memory.Name(installed) + ", not at " +
+               interfaceAt;
+      }
+    }
+  }
+  const HEAP_LIST_ENTRY *anchor = *driver.heapListAnchor;
+  const HEAP_LIST_ENTRY *expected =
+      source == "adopted" && adopted != nullptr
+          ? reinterpret_cast<const HEAP_LIST_ENTRY *>(reinterpret_cast<const uint8_t *>(adopted) +
+                                                      offsetof(HEAP_BUFFER_LIST_INTERFACE, ListHead))
+          : &driver.listInterface->ListHead;
+  if (anchor == nullptr) {
+    return source == "none" ? "" : anchorAt + " holds null, but the driver " + source + " a heap buffer list";
+  }
+  if (anchor != expected) {
+    return anchorAt + " points to " + memory.Name(anchor) + ", not to the head of the " +
+           (source == "adopted" ? "adopted list (" : "driver's own list (") + memory.Name(expected) + ")";
+  }
+  return "";
+}
 
 // Reads the heap buffer list from the anchor the driver set: forward for
 // the nodes, backward to check the links. Every link, node and payload is
 // checked to lie in memory the list may use before it is read; the first
 // that does not ends the walk, and the list is reported as inconsistent.
 // Bounded, so that links that never come back to the head cannot keep it
-// going.
+// going. For a loaded image the anchor is first checked against what the
+// image did (MapProblem); a map that does not match leaves the list unread.
 void GatherHeapList(const sim::SimFirmware &firmware, const DriverState &driver, StartupResult &startup) {
   const ListMemory memory(firmware, driver);
+  if (driver.image != nullptr) {
+    const std::string problem = MapProblem(firmware, driver, memory, startup.heapListSource);
+    if (!problem.empty()) {
+      startup.heapListMapProblem = driver.mapPath + ": " + problem + ": the map does not match the image";
+      return;
+    }
+  }
   const HEAP_LIST_ENTRY *head = *driver.heapListAnchor;
   if (head == nullptr) {
     return;
@@ -61,9 +128,9 @@ void GatherHeapList(const sim::SimFirmware &firmware, const DriverState &driver,
     startup.heapListLinksConsistent = false;
     startup.heapListProblem = problem;
   };
-  const std::string outside = " lies outside the driver's memory and the pool";
+  const std::string outside = " outside the driver's memory and the pool";
   if (!memory.Holds(head, sizeof(HEAP_LIST_ENTRY))) {
-    broken("the list head at " + Address(head) + outside);
+    broken("the list head lies" + outside + " (at " + memory.Name(head) + ")");
     return;
   }
   if (head->Forward == nullptr || head->Back == nullptr) {
@@ -73,13 +140,14 @@ void GatherHeapList(const sim::SimFirmware &firmware, const DriverState &driver,
   std::vector<const HEAP_LIST_ENTRY *> forward;
   for (const HEAP_LIST_ENTRY *entry = head->Forward; entry != head; entry = entry->Forward) {
     const auto *node = reinterpret_cast<const HEAP_BUFFER_NODE *>(entry);
+    const std::string which = "forward, node " + std::to_string(forward.size() + 1);
     if (!memory.Holds(node, sizeof(HEAP_BUFFER_NODE))) {
-      broken("forward, node " + std::to_string(forward.size() + 1) + " at " + Address(node) + outside);
+      broken(which + " lies" + outside + " (at " + memory.Name(node) + ")");
       break;
     }
     if (!memory.Holds(node, sizeof(HEAP_BUFFER_NODE) + uint64_t{node->Header.Size})) {
-      broken("forward, node " + std::to_string(forward.size() + 1) + " at " + Address(node) + " with " +
-             sim::Counted(node->Header.Size, "payload byte", "payload bytes") + outside);
+      broken(which + " (at " + memory.Name(node) + ") with " +
+             sim::Counted(node->Header.Size, "payload byte", "payload bytes") + " runs" + outside);
       break;
     }
     if (forward.size() == kLimit) {
@@ -92,7 +160,8 @@ void GatherHeapList(const sim::SimFirmware &firmware, const DriverState &driver,
   for (const HEAP_LIST_ENTRY *entry = head->Back; entry != head && startup.heapListProblem.empty();
        entry = entry->Back) {
     if (!memory.Holds(entry, sizeof(HEAP_LIST_ENTRY))) {
-      broken("backward, entry " + std::to_string(backward.size() + 1) + " at " + Address(entry) + outside);
+      broken("backward, entry " + std::to_string(backward.size() + 1) + " lies" + outside + " (at " +
+             memory.Name(entry) + ")");
       break;
     }
     if (backward.size() == kLimit) {

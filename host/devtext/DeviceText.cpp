@@ -1,17 +1,28 @@
-// Binary device paths to text. Each node kind has one writer of its
-// keyword form below (KeywordTexts); whether that form is used is decided
-// by converting it back with the driver's converter, never by a rule kept
-// here, so a writer can only ever make the text less readable, not wrong.
+// Binary device paths to text. A node is written as the text of a row of
+// the driver's keyword table (devpath/NodeTextTable.h), and only a text
+// that the driver's converter reads back to exactly the node is used: so a
+// writer can only ever make the text less readable, not wrong.
+//
+// The table says what a text holds. A ParseFieldNode row lists its fields
+// (offset, width, reader), and one writer writes every such row: the
+// keyword, then each field as its reader reads it back. The rows of the
+// other parsers each have a writer of their own (the writer is chosen by
+// the row's parser, once, when the formatter is made), which reads the
+// node through its layout (firmware/Protocol/DevicePath.h) and takes the
+// values that presets fix, the words of keyword-valued parameters and the
+// bit layouts from the table's header. The words below are the formatter's
+// own: conventional texts of values that the converter reads from any text
+// other than its words.
 #include "host/devtext/DeviceText.h"
 
+#include <algorithm>
 #include <cstddef>
 #include <cstdio>
 #include <cstring>
 #include <initializer_list>
-#include <string>
 #include <stdexcept>
+#include <string>
 
-#include "devpath/DevicePathParsers.h"
 #include "host/sim/Text.h"
 #include "startup/Memory.h"
 
@@ -48,17 +59,23 @@ uint64_t BigEndian64(const uint8_t *bytes) {
   return value;
 }
 
-uint16_t Le16(const uint8_t *bytes) { return static_cast<uint16_t>(bytes[0] | (bytes[1] << 8)); }
-
-uint32_t Le32(const uint8_t *bytes) {
-  return static_cast<uint32_t>(bytes[0]) | (static_cast<uint32_t>(bytes[1]) << 8) |
-         (static_cast<uint32_t>(bytes[2]) << 16) | (static_cast<uint32_t>(bytes[3]) << 24);
+// The little-endian number of width bytes (at most 8).
+uint64_t LittleEndian(const uint8_t *bytes, size_t width) {
+  uint64_t value = 0;
+  for (size_t i = width; i-- > 0;) {
+    value = (value << 8) | bytes[i];
+  }
+  return value;
 }
+
+uint16_t Le16(const uint8_t *bytes) { return static_cast<uint16_t>(LittleEndian(bytes, 2)); }
+uint32_t Le32(const uint8_t *bytes) { return static_cast<uint32_t>(LittleEndian(bytes, 4)); }
 
 // ---------------------------------------------------------------------------
 // Writing a text. Texts are built in UCS-2, as the converter reads them.
 
 std::u16string U(const std::string &ascii) { return std::u16string(ascii.begin(), ascii.end()); }
+std::u16string U(const char *ascii) { return std::u16string(ascii, ascii + std::strlen(ascii)); }
 
 // A number as ParseNumber reads it: "0x" and upper-case hex digits.
 std::u16string Num(uint64_t value) { return U(sim::Hex(value)); }
@@ -118,18 +135,40 @@ std::u16string Ipv6Text(const uint8_t *bytes) {
   return U(text);
 }
 
-// A compressed EISA ID: three letters of five bits each (1 is "A"; the
-// other values are the characters whose low five bits they are, "@" for 0)
-// and four hex digits of the product number.
+// A compressed EISA ID as EisaIdFromText reads it: three letters of
+// EISA_LETTER_BITS each, the first the highest (1 is "A"; the other values
+// are the characters whose low bits they are, "@" for 0), then four hex
+// digits of the product number.
 std::u16string EisaIdText(uint32_t id) {
-  char text[16];
-  std::snprintf(text, sizeof(text), "%c%c%c%04X", '@' + ((id >> 10) & 0x1F), '@' + ((id >> 5) & 0x1F),
-                '@' + (id & 0x1F), id >> 16);
-  return U(text);
+  std::u16string text;
+  for (size_t letter = EISA_LETTER_COUNT; letter-- > 0;) {
+    text += static_cast<char16_t>(u'@' + ((id >> (letter * EISA_LETTER_BITS)) & EISA_LETTER_MASK));
+  }
+  char product[8];
+  std::snprintf(product, sizeof(product), "%04X", id >> EISA_PRODUCT_SHIFT);
+  return text + U(product);
 }
 
 // Single-byte characters as text, each byte a character.
 std::u16string ByteText(const uint8_t *bytes, size_t count) { return std::u16string(bytes, bytes + count); }
+
+// The word at index of a word list (WordIndex's form), or null when the
+// list holds fewer words.
+const CHAR8 *WordAt(const CHAR8 *words, uint64_t index) {
+  for (; *words != 0; words += std::strlen(words) + 1, index--) {
+    if (index == 0) {
+      return words;
+    }
+  }
+  return nullptr;
+}
+
+// The word of a value in a word list, else the value as a number: what
+// the converter reads back for a parameter that is a word or a number.
+std::u16string WordOrNum(const CHAR8 *words, uint64_t value) {
+  const CHAR8 *word = WordAt(words, value);
+  return word != nullptr ? U(word) : Num(value);
+}
 
 // The parameters joined into Keyword(...).
 std::u16string Call(const std::u16string &keyword, std::initializer_list<std::u16string> parameters) {
@@ -143,36 +182,77 @@ std::u16string Call(const std::u16string &keyword, std::initializer_list<std::u1
   return text + u")";
 }
 
+// The formatter's own words: the converter reads the value from any text
+// but its words, and these are the texts conventionally written for it.
+constexpr char16_t kNoFlowControl[] = u"None";                    // UartFlowCtrl, map 0
+constexpr char16_t kDhcpAddress[] = u"DHCP";                      // IPv4, not static
+constexpr char16_t kStatefulOrigin[] = u"StatefulAutoConfigure";  // IPv6, origin 2
+constexpr char16_t kNoDigest[] = u"None";                         // iSCSI digests
+constexpr char16_t kChapBi[] = u"CHAP_BI";                        // iSCSI, neither authentication word
+constexpr char16_t kIscsiOtherProtocol[] = u"UDP";                // iSCSI, ISCSI_PROTOCOL_OTHER
+
 // ---------------------------------------------------------------------------
-// The keyword table, the one home of the keywords: a row found by its
-// parser and node type (and subtype, for parsers that serve several).
+// The writer of ParseFieldNode rows: a field as its reader reads it back.
 
-// A row's parser and its keyword, as UCS-2 text.
-NodeParser RowParser(const NODE_TEXT_ROW *row) { return gNodeTextTables.Parsers[row->Parser]; }
-
-std::u16string RowKeyword(const NODE_TEXT_ROW *row) {
-  const char *keyword = NodeTextRowKeyword(row);
-  return std::u16string(keyword, keyword + std::strlen(keyword));
+std::u16string FieldText(const NODE_FIELD &field, const uint8_t *node, bool decimal) {
+  const uint8_t *at = node + field.Offset;
+  switch (field.Reader) {
+    case EisaIdField:
+      return EisaIdText(static_cast<uint32_t>(LittleEndian(at, field.Width)));
+    case BigEndianField:
+      return Num(BigEndian64(at));
+    case GuidField:
+      return GuidText(at);
+    case HexBytesField:
+      return HexData(at, field.Width);
+    case NarrowTextField: {
+      // Up to the first zero byte, which pads the field.
+      const void *zero = std::memchr(at, 0, field.Width);
+      return ByteText(at, zero != nullptr ? static_cast<const uint8_t *>(zero) - at : field.Width);
+    }
+    default:  // NumberField, HexField, AllOnesIfEmptyField: all read "0x" hexadecimal
+      return decimal ? Dec(LittleEndian(at, field.Width)) : Num(LittleEndian(at, field.Width));
+  }
 }
 
-const NODE_TEXT_ROW *FindRow(NodeParser parser, uint8_t type, int subType) {
-  for (const NODE_TEXT_ROW &row : gNodeTextTables.Rows) {
-    if (RowParser(&row) == parser && row.Type == type && (subType < 0 || row.SubType == subType)) {
-      return &row;
+// Keyword(field,...) of the fields, but those that Skip names; empty for
+// a node of another length than the fields' layout.
+template <typename Skip>
+std::u16string FieldsText(const RowForm &form, const uint8_t *node, uint16_t length, Skip skip) {
+  if (length != form.fieldsLength) {
+    return u"";
+  }
+  std::u16string text = form.keyword + u"(";
+  bool first = true;
+  for (const NODE_FIELD *field = form.fields; field->Width != 0; field++) {
+    if (!skip(*field)) {
+      text += first ? u"" : u",";
+      text += FieldText(*field, node, form.decimal);
+      first = false;
+    }
+  }
+  return text + u")";
+}
+
+std::u16string WriteFieldRow(const RowForm &form, const uint8_t *node, uint16_t length) {
+  return FieldsText(form, node, length, [](const NODE_FIELD &) { return false; });
+}
+
+// The field of form's layout that reader fills; null for none.
+const NODE_FIELD *FieldOfReader(const RowForm &form, NODE_FIELD_READER reader) {
+  for (const NODE_FIELD *field = form.fields; field != nullptr && field->Width != 0; field++) {
+    if (field->Reader == reader) {
+      return field;
     }
   }
   return nullptr;
 }
 
-std::u16string Keyword(NodeParser parser, uint8_t type, int subType = -1) {
-  const NODE_TEXT_ROW *row = FindRow(parser, type, subType);
-  if (row == nullptr) {
-    throw std::logic_error("the keyword table has no row for a node kind the formatter writes");
-  }
-  return RowKeyword(row);
-}
+// ---------------------------------------------------------------------------
+// The writers of the other parsers' rows, in the table's order.
 
-// Vendor data after the GUID, when there is any: ",0102".
+// VenHw, VenMsg, VenMedia: the GUID, then the vendor data after it when
+// there is any (",0102").
 std::u16string VendorText(const std::u16string &keyword, const uint8_t *node, uint16_t length) {
   std::u16string text = keyword + u"(" + GuidText(AT(node, VENDOR_DEVICE_PATH, Guid));
   if (length > sizeof(VENDOR_DEVICE_PATH)) {
@@ -181,24 +261,444 @@ std::u16string VendorText(const std::u16string &keyword, const uint8_t *node, ui
   return text + u")";
 }
 
+std::u16string WriteVendorRow(const RowForm &form, const uint8_t *node, uint16_t length) {
+  return length >= sizeof(VENDOR_DEVICE_PATH) ? VendorText(form.keyword, node, length) : u"";
+}
+
+// PciRoot ... ParallelPort: the Acpi row's fields but the _HID, which is
+// the PNP _HID of the preset's product number.
+std::u16string WriteAcpiHidRow(const RowForm &form, const uint8_t *node, uint16_t length) {
+  const NODE_FIELD *hid = FieldOfReader(form, EisaIdField);
+  const uint64_t pnpHid = (static_cast<uint64_t>(form.row->Preset) << EISA_PRODUCT_SHIFT) | PNP_EISA_LETTERS;
+  if (length != form.fieldsLength || LittleEndian(node + hid->Offset, hid->Width) != pnpHid) {
+    return u"";
+  }
+  return FieldsText(form, node, length, [hid](const NODE_FIELD &field) { return &field == hid; });
+}
+
+// _HIDSTR, _UIDSTR and _CIDSTR of an expanded ACPI node, each ended by a
+// zero byte, filling the node; false when they do not.
+bool AcpiExStrings(const uint8_t *node, uint16_t length, std::u16string (&strings)[3]) {
+  size_t at = sizeof(ACPI_EXTENDED_HID_DEVICE_PATH);
+  for (std::u16string &string : strings) {
+    const void *zero = at < length ? std::memchr(node + at, 0, length - at) : nullptr;
+    if (zero == nullptr) {
+      return false;
+    }
+    const size_t end = static_cast<const uint8_t *>(zero) - node;
+    string = ByteText(node + at, end - at);
+    at = end + 1;
+  }
+  return true;
+}
+
+// AcpiExp says a node without _UID and without _HIDSTR and _CIDSTR; AcpiEx
+// every other one.
+bool IsAcpiExp(const ACPI_EXTENDED_HID_DEVICE_PATH &acpi, const std::u16string (&strings)[3]) {
+  return acpi.UID == 0 && strings[0].empty() && strings[2].empty();
+}
+
+std::u16string WriteAcpiExRow(const RowForm &form, const uint8_t *node, uint16_t length) {
+  ACPI_EXTENDED_HID_DEVICE_PATH acpi;
+  std::u16string strings[3];
+  if (!Read(node, length, acpi) || !AcpiExStrings(node, length, strings) || IsAcpiExp(acpi, strings)) {
+    return u"";
+  }
+  return Call(form.keyword,
+              {EisaIdText(acpi.HID), EisaIdText(acpi.CID), Num(acpi.UID), strings[0], strings[2], strings[1]});
+}
+
+// AcpiExp(HID,CID,UIDSTR): a CID of 0 is written "0", which reads as none.
+std::u16string WriteAcpiExpRow(const RowForm &form, const uint8_t *node, uint16_t length) {
+  ACPI_EXTENDED_HID_DEVICE_PATH acpi;
+  std::u16string strings[3];
+  if (!Read(node, length, acpi) || !AcpiExStrings(node, length, strings) || !IsAcpiExp(acpi, strings)) {
+    return u"";
+  }
+  return Call(form.keyword, {EisaIdText(acpi.HID), acpi.CID == 0 ? u"0" : EisaIdText(acpi.CID), strings[1]});
+}
+
+// AcpiAdr: every _ADR of the node.
+std::u16string WriteAcpiAdrRow(const RowForm &form, const uint8_t *node, uint16_t length) {
+  constexpr size_t kAdrSize = sizeof(ACPI_ADR_DEVICE_PATH::ADR);
+  const size_t first = offsetof(ACPI_ADR_DEVICE_PATH, ADR);
+  if (length < sizeof(ACPI_ADR_DEVICE_PATH) || (length - first) % kAdrSize != 0) {
+    return u"";
+  }
+  std::u16string text = form.keyword + u"(";
+  for (size_t at = first; at < length; at += kAdrSize) {
+    text += (at == first ? u"" : u",") + Num(LittleEndian(node + at, kAdrSize));
+  }
+  return text + u")";
+}
+
+std::u16string WriteAtaRow(const RowForm &form, const uint8_t *node, uint16_t length) {
+  ATAPI_DEVICE_PATH ata;
+  if (!Read(node, length, ata)) {
+    return u"";
+  }
+  return Call(form.keyword, {WordOrNum(gAtaChannelWords, ata.PrimarySecondary),
+                             WordOrNum(gAtaDriveWords, ata.SlaveMaster), Num(ata.Lun)});
+}
+
+// Whether the node carries the vendor GUID of a fixed-GUID row's preset.
+bool HasPresetGuid(const RowForm &form, const uint8_t *node, uint16_t length) {
+  return length >= sizeof(VENDOR_DEVICE_PATH) &&
+         std::memcmp(AT(node, VENDOR_DEVICE_PATH, Guid), &gMessagingVendorGuids[form.row->Preset], sizeof(EFI_GUID)) ==
+             0;
+}
+
+// VenPcAnsi ... DebugPort: the GUID alone, no vendor data.
+std::u16string WriteFixedVendorRow(const RowForm &form, const uint8_t *node, uint16_t length) {
+  return length == sizeof(VENDOR_DEVICE_PATH) && HasPresetGuid(form, node, length) ? Call(form.keyword, {}) : u"";
+}
+
+std::u16string WriteUartFlowCtrlRow(const RowForm &form, const uint8_t *node, uint16_t length) {
+  UART_FLOW_CONTROL_DEVICE_PATH flow;
+  if (!HasPresetGuid(form, node, length) || !Read(node, length, flow)) {
+    return u"";
+  }
+  const CHAR8 *word = flow.FlowControlMap != 0 ? WordAt(gFlowControlWords, flow.FlowControlMap - 1) : nullptr;
+  return Call(form.keyword, {word != nullptr ? U(word) : kNoFlowControl});
+}
+
 // The four SAS topology parameters (device kind, location, connection,
-// drive bay) that SasTopologyFromText reads back to Topology; a topology
+// drive bay) that SasTopologyFromText reads back to topology; a topology
 // that no words say is given as a number in the device-kind place, which
 // the rule reads whole.
 std::u16string SasTopologyText(uint16_t topology) {
-  const uint16_t information = topology & 0x000F;
-  if (topology == 0) {
-    return u"NoTopology,0,0,0";
+  if (topology == SAS_TOPOLOGY_NONE) {
+    return U(SAS_NO_TOPOLOGY_WORD) + u",0,0,0";
   }
-  if ((information == 1 && (topology >> 8) == 0) || information == 2) {
-    const uint16_t connection = (topology >> 6) & 0x3;
-    return std::u16string((topology & 0x0010) != 0 ? u"SATA" : u"SAS") + u"," +
-           ((topology & 0x0020) != 0 ? u"External" : u"Internal") + u"," +
-           (connection == 0 ? u"Direct" : connection == 1 ? u"Expanded" : Dec(connection)) + u"," +
-           Dec(information == 2 ? (topology >> 8) + 1 : 0);
+  const uint16_t information = topology & SAS_TOPOLOGY_INFORMATION_MASK;
+  const uint16_t bay = topology >> SAS_TOPOLOGY_BAY_SHIFT;
+  if ((information == SAS_TOPOLOGY_ONE_BYTE && bay == 0) || information == SAS_TOPOLOGY_TWO_BYTES) {
+    const uint64_t location = (topology >> SAS_TOPOLOGY_LOCATION_SHIFT) & SAS_TOPOLOGY_LOCATION_MASK;
+    const uint64_t connection = (topology >> SAS_TOPOLOGY_CONNECTION_SHIFT) & SAS_TOPOLOGY_CONNECTION_MASK;
+    const CHAR8 *connectionWord = WordAt(gSasConnectionWords, connection);
+    return U((topology & SAS_TOPOLOGY_SATA_DEVICE) != 0 ? SAS_DEVICE_SATA_WORD : SAS_DEVICE_SAS_WORD) + u"," +
+           U(WordAt(gSasLocationWords, location)) + u"," +
+           (connectionWord != nullptr ? U(connectionWord) : Dec(connection)) + u"," +
+           Dec(information == SAS_TOPOLOGY_TWO_BYTES ? bay + 1 : 0);
   }
   return Num(topology) + u",0,0,0";
 }
+
+std::u16string WriteSasRow(const RowForm &form, const uint8_t *node, uint16_t length) {
+  SAS_DEVICE_PATH sas;
+  if (!HasPresetGuid(form, node, length) || !Read(node, length, sas)) {
+    return u"";
+  }
+  return Call(form.keyword, {Num(sas.SasAddress), Num(sas.Lun), Num(sas.RelativeTargetPort),
+                             SasTopologyText(sas.DeviceTopology), Num(sas.Reserved)});
+}
+
+std::u16string WriteSasExRow(const RowForm &form, const uint8_t *node, uint16_t length) {
+  SASEX_DEVICE_PATH sas;
+  if (!Read(node, length, sas)) {
+    return u"";
+  }
+  return Call(form.keyword, {Num(BigEndian64(sas.SasAddress)), Num(BigEndian64(sas.Lun)),
+                             Num(sas.RelativeTargetPort), SasTopologyText(sas.DeviceTopology)});
+}
+
+// NVMe(NamespaceId,Eui64): the first group of the text is the field's last
+// byte.
+std::u16string WriteNvmeRow(const RowForm &form, const uint8_t *node, uint16_t length) {
+  NVME_NAMESPACE_DEVICE_PATH nvme;
+  if (!Read(node, length, nvme)) {
+    return u"";
+  }
+  const uint8_t *eui = AT(node, NVME_NAMESPACE_DEVICE_PATH, NamespaceUuid);
+  std::u16string groups;
+  for (size_t k = sizeof(nvme.NamespaceUuid); k-- > 0;) {
+    groups += U(sim::HexBytes(eui + k, 1, "")) + (k != 0 ? u"-" : u"");
+  }
+  return Call(form.keyword, {Num(nvme.NamespaceId), groups});
+}
+
+// MAC(Address,InterfaceType): as many address bytes as the interface type
+// takes.
+std::u16string WriteMacAddressRow(const RowForm &form, const uint8_t *node, uint16_t length) {
+  MAC_ADDR_DEVICE_PATH mac;
+  if (!Read(node, length, mac)) {
+    return u"";
+  }
+  const size_t used = mac.IfType <= ETHERNET_INTERFACE_TYPE ? ETHERNET_ADDRESS_SIZE : sizeof(mac.MacAddress.Addr);
+  return Call(form.keyword, {HexData(AT(node, MAC_ADDR_DEVICE_PATH, MacAddress), used), Num(mac.IfType)});
+}
+
+std::u16string IpProtocolText(uint16_t protocol) {
+  return protocol == IP_PROTOCOL_TCP   ? U(IP_PROTOCOL_TCP_WORD)
+         : protocol == IP_PROTOCOL_UDP ? U(IP_PROTOCOL_UDP_WORD)
+                                       : Dec(protocol);
+}
+
+// IPv4(Remote,Protocol,Type,Local[,Gateway,Mask]): the last two only when
+// either is set.
+std::u16string WriteIpv4Row(const RowForm &form, const uint8_t *node, uint16_t length) {
+  IPv4_DEVICE_PATH ip;
+  if (!Read(node, length, ip)) {
+    return u"";
+  }
+  const uint8_t *gateway = AT(node, IPv4_DEVICE_PATH, GatewayIpAddress);
+  const uint8_t *mask = AT(node, IPv4_DEVICE_PATH, SubnetMask);
+  std::u16string text = form.keyword + u"(" + Ipv4Text(AT(node, IPv4_DEVICE_PATH, RemoteIpAddress)) + u"," +
+                        IpProtocolText(ip.Protocol) + u"," +
+                        (ip.StaticIpAddress ? U(IPV4_STATIC_WORD) : kDhcpAddress) + u"," +
+                        Ipv4Text(AT(node, IPv4_DEVICE_PATH, LocalIpAddress));
+  if (Le32(gateway) != 0 || Le32(mask) != 0) {
+    text += u"," + Ipv4Text(gateway) + u"," + Ipv4Text(mask);
+  }
+  return text + u")";
+}
+
+// IPv6(Remote,Protocol,Origin,Local[,PrefixLength,Gateway]): the last two
+// only when either is set. An origin no word names is left empty.
+std::u16string WriteIpv6Row(const RowForm &form, const uint8_t *node, uint16_t length) {
+  IPv6_DEVICE_PATH ip;
+  if (!Read(node, length, ip)) {
+    return u"";
+  }
+  const uint8_t origin = ip.IpAddressOrigin;
+  const std::u16string originText = origin == IPV6_ORIGIN_STATIC                         ? U(IPV6_ORIGIN_STATIC_WORD)
+                                    : origin == IPV6_ORIGIN_STATELESS_AUTO_CONFIGURATION ? U(IPV6_ORIGIN_STATELESS_WORD)
+                                    : origin == IPV6_ORIGIN_STATEFUL_AUTO_CONFIGURATION  ? kStatefulOrigin
+                                                                                          : u"";
+  const uint8_t *gateway = AT(node, IPv6_DEVICE_PATH, GatewayIpAddress);
+  std::u16string text = form.keyword + u"(" + Ipv6Text(AT(node, IPv6_DEVICE_PATH, RemoteIpAddress)) + u"," +
+                        IpProtocolText(ip.Protocol) + u"," + originText + u"," +
+                        Ipv6Text(AT(node, IPv6_DEVICE_PATH, LocalIpAddress));
+  static const uint8_t kZero[sizeof(ip.GatewayIpAddress)] = {};
+  if (ip.PrefixLength != 0 || std::memcmp(gateway, kZero, sizeof(kZero)) != 0) {
+    text += u"," + Dec(ip.PrefixLength) + u"," + Ipv6Text(gateway);
+  }
+  return text + u")";
+}
+
+// Uart(BaudRate,DataBits,Parity,StopBits): parity by its letter and stop
+// bits by their word where one names them.
+std::u16string WriteUartRow(const RowForm &form, const uint8_t *node, uint16_t length) {
+  UART_DEVICE_PATH uart;
+  if (!Read(node, length, uart)) {
+    return u"";
+  }
+  const std::u16string parity = uart.Parity < std::strlen(gUartParityLetters)
+                                    ? std::u16string(1, static_cast<char16_t>(gUartParityLetters[uart.Parity]))
+                                    : Num(uart.Parity);
+  return Call(form.keyword,
+              {Dec(uart.BaudRate), Dec(uart.DataBits), parity, WordOrNum(gUartStopBitsWords, uart.StopBits)});
+}
+
+// UsbClass and the keywords that fix the class, or the class and
+// subclass: the IDs, the values the preset leaves to the text, the
+// protocol; empty for a node of a class or subclass the preset does not
+// fix.
+std::u16string WriteUsbClassRow(const RowForm &form, const uint8_t *node, uint16_t length) {
+  const UsbClassPreset &preset = gUsbClassPresets[form.row->Preset];
+  USB_CLASS_DEVICE_PATH usb;
+  if (!Read(node, length, usb) || (!preset.ClassFromText && usb.DeviceClass != preset.Class) ||
+      (!preset.SubClassFromText && usb.DeviceSubClass != preset.SubClass)) {
+    return u"";
+  }
+  std::u16string text = form.keyword + u"(" + Num(usb.VendorId) + u"," + Num(usb.ProductId) + u",";
+  if (preset.ClassFromText) {
+    text += Num(usb.DeviceClass) + u",";
+  }
+  if (preset.SubClassFromText) {
+    text += Num(usb.DeviceSubClass) + u",";
+  }
+  return text + Num(usb.DeviceProtocol) + u")";
+}
+
+// UsbWwid(VendorId,ProductId,InterfaceNumber,"SerialNumber")
+std::u16string WriteUsbWwidRow(const RowForm &form, const uint8_t *node, uint16_t length) {
+  USB_WWID_DEVICE_PATH wwid;
+  if (!Read(node, length, wwid) || (length - sizeof(wwid)) % sizeof(char16_t) != 0) {
+    return u"";
+  }
+  std::u16string serial;
+  for (size_t at = sizeof(wwid); at < length; at += sizeof(char16_t)) {
+    serial += static_cast<char16_t>(Le16(node + at));
+  }
+  return Call(form.keyword,
+              {Num(wwid.VendorId), Num(wwid.ProductId), Num(wwid.InterfaceNumber), u"\"" + serial + u"\""});
+}
+
+// iSCSI(Name,Tag,Lun,HeaderDigest,DataDigest,Authentication,Protocol): the
+// name and its zero byte fill the node.
+std::u16string WriteIscsiRow(const RowForm &form, const uint8_t *node, uint16_t length) {
+  ISCSI_DEVICE_PATH iscsi;
+  if (!Read(node, length, iscsi) || length == sizeof(iscsi) || node[length - 1] != 0) {
+    return u"";
+  }
+  const uint16_t login = iscsi.LoginOption;
+  auto digest = [login](uint16_t bit) { return (login & bit) != 0 ? U(ISCSI_DIGEST_CRC32C_WORD) : kNoDigest; };
+  const std::u16string authentication =
+      (login & ISCSI_LOGIN_OPTION_AUTHMETHOD_NONE) != 0 ? U(ISCSI_AUTHENTICATION_NONE_WORD)
+      : (login & ISCSI_LOGIN_OPTION_CHAP_UNI) != 0      ? U(ISCSI_AUTHENTICATION_CHAP_UNI_WORD)
+                                                        : kChapBi;
+  return Call(form.keyword, {ByteText(node + sizeof(iscsi), length - sizeof(iscsi) - 1),
+                             Num(iscsi.TargetPortalGroupTag), Num(BigEndian64(iscsi.Lun)),
+                             digest(ISCSI_LOGIN_OPTION_HEADER_DIGEST_CRC32C),
+                             digest(ISCSI_LOGIN_OPTION_DATA_DIGEST_CRC32C), authentication,
+                             iscsi.NetworkProtocol == ISCSI_PROTOCOL_TCP ? U(ISCSI_PROTOCOL_TCP_WORD)
+                                                                         : kIscsiOtherProtocol});
+}
+
+// Dns(Server,...): every server of the node, IPv4 or IPv6 alike.
+std::u16string WriteDnsRow(const RowForm &form, const uint8_t *node, uint16_t length) {
+  DNS_DEVICE_PATH dns;
+  constexpr size_t kSlot = sizeof(EFI_IP_ADDRESS);
+  if (!Read(node, length, dns) || length == sizeof(dns) || (length - sizeof(dns)) % kSlot != 0) {
+    return u"";
+  }
+  std::u16string text = form.keyword + u"(";
+  for (size_t at = sizeof(dns); at < length; at += kSlot) {
+    text += (at == sizeof(dns) ? u"" : u",") + (dns.IsIPv6 ? Ipv6Text(node + at) : Ipv4Text(node + at));
+  }
+  return text + u")";
+}
+
+std::u16string WriteUriRow(const RowForm &form, const uint8_t *node, uint16_t length) {
+  return Call(form.keyword, {ByteText(node + sizeof(URI_DEVICE_PATH), length - sizeof(URI_DEVICE_PATH))});
+}
+
+// HD(Partition,Format,Signature,Start,Size): a signature type that no
+// partition format names is given as a number, with no signature.
+std::u16string WriteHardDriveRow(const RowForm &form, const uint8_t *node, uint16_t length) {
+  HARDDRIVE_DEVICE_PATH hd;
+  if (!Read(node, length, hd)) {
+    return u"";
+  }
+  std::u16string format, signature;
+  if (hd.MBRType == MBR_TYPE_PCAT && hd.SignatureType == SIGNATURE_TYPE_MBR) {
+    format = U(HARD_DRIVE_MBR_WORD);
+    signature = U(sim::Hex(Le32(hd.Signature), 8));
+  } else if (hd.MBRType == MBR_TYPE_EFI_PARTITION_TABLE_HEADER && hd.SignatureType == SIGNATURE_TYPE_GUID) {
+    format = U(HARD_DRIVE_GPT_WORD);
+    signature = GuidText(hd.Signature);
+  } else {
+    format = Dec(hd.SignatureType);
+    signature = u"0";
+  }
+  return Call(form.keyword,
+              {Dec(hd.PartitionNumber), format, signature, Num(hd.PartitionStart), Num(hd.PartitionSize)});
+}
+
+// VirtualDisk ... PersistentVirtualCD: the RamDisk row's fields but the
+// disk type, which is the GUID of the preset's kind.
+std::u16string WriteVirtualDiskRow(const RowForm &form, const uint8_t *node, uint16_t length) {
+  const NODE_FIELD *type = FieldOfReader(form, GuidField);
+  if (length != form.fieldsLength ||
+      std::memcmp(node + type->Offset, &gVirtualDiskTypeGuids[form.row->Preset], sizeof(EFI_GUID)) != 0) {
+    return u"";
+  }
+  return FieldsText(form, node, length, [type](const NODE_FIELD &field) { return &field == type; });
+}
+
+// BBS(Type,Description,Flags): the description and its zero byte fill the
+// node.
+std::u16string WriteBbsRow(const RowForm &form, const uint8_t *node, uint16_t length) {
+  BBS_BBS_DEVICE_PATH bbs;
+  if (!Read(node, length, bbs) || length == sizeof(bbs) || node[length - 1] != 0) {
+    return u"";
+  }
+  // Device types are counted from 1.
+  const CHAR8 *type = bbs.DeviceType != 0 ? WordAt(gBbsDeviceTypeWords, bbs.DeviceType - 1) : nullptr;
+  return Call(form.keyword, {type != nullptr ? U(type) : Num(bbs.DeviceType),
+                             ByteText(node + sizeof(bbs), length - sizeof(bbs) - 1), Num(bbs.StatusFlag)});
+}
+
+// The writer of each parser's rows. The rows of the generic forms ("Path",
+// "HardwarePath" ...) have none: they say any node of their type and are
+// written last (GenericText).
+struct ParserWriter {
+  NODE_PARSER_ID parser;
+  RowWriter write;
+};
+constexpr ParserWriter kWriters[] = {
+    {ParseFieldNodeId, WriteFieldRow},
+    {ParsePathNodeId, nullptr},
+    {ParseGenericRowId, nullptr},
+    {ParseVendorRowId, WriteVendorRow},
+    {ParseAcpiHidRowId, WriteAcpiHidRow},
+    {ParseAcpiExNodeId, WriteAcpiExRow},
+    {ParseAcpiExpNodeId, WriteAcpiExpRow},
+    {ParseAcpiAdrNodeId, WriteAcpiAdrRow},
+    {ParseAtaNodeId, WriteAtaRow},
+    {ParseFixedVendorRowId, WriteFixedVendorRow},
+    {ParseUartFlowCtrlNodeId, WriteUartFlowCtrlRow},
+    {ParseSasNodeId, WriteSasRow},
+    {ParseSasExNodeId, WriteSasExRow},
+    {ParseNvmeNodeId, WriteNvmeRow},
+    {ParseMacAddressNodeId, WriteMacAddressRow},
+    {ParseIpv4NodeId, WriteIpv4Row},
+    {ParseIpv6NodeId, WriteIpv6Row},
+    {ParseUartNodeId, WriteUartRow},
+    {ParseUsbClassRowId, WriteUsbClassRow},
+    {ParseUsbWwidNodeId, WriteUsbWwidRow},
+    {ParseIscsiNodeId, WriteIscsiRow},
+    {ParseDnsNodeId, WriteDnsRow},
+    {ParseUriNodeId, WriteUriRow},
+    {ParseHardDriveNodeId, WriteHardDriveRow},
+    {ParseVirtualDiskNodeId, WriteVirtualDiskRow},
+    {ParseBbsNodeId, WriteBbsRow},
+};
+
+// Every parser of the table stands in kWriters once, in its place.
+constexpr bool EachParserHasItsWriter() {
+  size_t place = 0;
+  for (const ParserWriter &entry : kWriters) {
+    if (entry.parser != place++) {
+      return false;
+    }
+  }
+  return place == NODE_PARSER_IDS;
+}
+static_assert(EachParserHasItsWriter(), "kWriters does not list the parsers of NODE_PARSERS in their order");
+
+// How many values a row's preset fixes: a node of its kind is tried with
+// the rows that fix more first, so that the kind's general row ("Acpi",
+// "VenMsg", "UsbClass", "RamDisk", "AcpiEx") comes last. Two rows that fix
+// as many never say the same node.
+int ValuesFixed(const NODE_TEXT_ROW &row) {
+  switch (row.Parser) {
+    case ParseFieldNodeId:
+    case ParseVendorRowId:
+    case ParseAcpiExNodeId:
+      return 0;
+    case ParseUsbClassRowId: {
+      const UsbClassPreset &preset = gUsbClassPresets[row.Preset];
+      return (preset.ClassFromText ? 0 : 1) + (preset.SubClassFromText ? 0 : 1);
+    }
+    default:
+      return 1;
+  }
+}
+
+// Node kinds whose numbers are conventionally written in decimal: a VLAN
+// ID.
+bool DecimalKind(uint8_t type, uint8_t subType) { return type == MESSAGING_DEVICE_PATH && subType == MSG_VLAN_DP; }
+
+// The text of a file-path node: its name, which no keyword claims. Empty
+// unless the name and its terminator fill the node.
+std::u16string FilePathText(const uint8_t *node, uint16_t length) {
+  if (length < sizeof(FILEPATH_DEVICE_PATH) + 2 || (length - sizeof(FILEPATH_DEVICE_PATH)) % 2 != 0 ||
+      Le16(node + length - 2) != 0) {
+    return u"";
+  }
+  std::u16string name;
+  for (size_t at = sizeof(FILEPATH_DEVICE_PATH); at + 2 < length; at += 2) {
+    name += static_cast<char16_t>(Le16(node + at));
+  }
+  return name;
+}
+
+// Node kinds by (type << 8) | subtype; the keyword rows are all of types
+// below kRowTypes.
+constexpr size_t kRowTypes = 8;
+constexpr size_t kKinds = kRowTypes << 8;
 
 }  // namespace
 
@@ -240,55 +740,95 @@ std::string WalkProblem(const uint8_t *bytes, size_t size, const DEVICE_PATH_WAL
   return "the walk ended for a reason it does not name";
 }
 
-Formatter::Formatter(NodeConverter convert) : convert_(std::move(convert)) {
-  auto probe = [&](const NODE_TEXT_ROW &row, const std::u16string &parameters) {
-    const std::u16string text = RowKeyword(&row) + u"(" + parameters + u")";
-    std::optional<Bytes> node = convert_(text);
-    if (!node || node->size() < sizeof(EFI_DEVICE_PATH_PROTOCOL)) {
-      throw std::runtime_error("the converter gives no node for " + sim::Narrow(text));
+Formatter::Formatter(NodeConverter convert) : convert_(std::move(convert)), genericRows_(256, NO_NODE_TEXT_ROW) {
+  rows_.resize(NODE_TEXT_ROW_COUNT);
+  // The ParseFieldNode row of each node kind, whose fields the rows that
+  // fix one of them write.
+  std::vector<uint8_t> fieldRows(kKinds, NO_NODE_TEXT_ROW);
+  for (size_t index = 0; index < NODE_TEXT_ROW_COUNT; index++) {
+    const NODE_TEXT_ROW &row = gNodeTextTables.Rows[index];
+    if (row.Type >= kRowTypes) {
+      throw std::logic_error("a keyword row of a node type the formatter keeps no kinds of");
     }
-    return *node;
-  };
-  auto guidAt = [](const Bytes &node, size_t offset, const std::u16string &keyword) {
-    FixedGuidRow row{keyword, {}};
-    if (node.size() < offset + 16) {
-      throw std::runtime_error("the converter's node for " + sim::Narrow(keyword) + " holds no GUID");
-    }
-    std::memcpy(row.guid, node.data() + offset, 16);
-    return row;
-  };
-  for (const NODE_TEXT_ROW &entry : gNodeTextTables.Rows) {
-    const NODE_TEXT_ROW *row = &entry;
-    if (RowParser(row) == ParseFixedVendorRow) {
-      messagingVendors_.push_back(guidAt(probe(*row, u""), offsetof(VENDOR_DEVICE_PATH, Guid), RowKeyword(row)));
-    } else if (RowParser(row) == ParseUartFlowCtrlNode) {
-      flowControl_ = guidAt(probe(*row, u""), offsetof(UART_FLOW_CONTROL_DEVICE_PATH, Guid), RowKeyword(row));
-    } else if (RowParser(row) == ParseSasNode) {
-      sas_ = guidAt(probe(*row, u""), offsetof(SAS_DEVICE_PATH, Guid), RowKeyword(row));
-    } else if (RowParser(row) == ParseVirtualDiskNode) {
-      virtualDisks_.push_back(guidAt(probe(*row, u"0,0,0"), offsetof(MEDIA_RAM_DISK_DEVICE_PATH, TypeGuid), RowKeyword(row)));
-    } else if (RowParser(row) == ParseAcpiHidRow) {
-      const Bytes node = probe(*row, u"0");
-      ACPI_HID_DEVICE_PATH acpi;
-      if (!Read(node.data(), static_cast<uint16_t>(node.size()), acpi)) {
-        throw std::runtime_error("the converter's node for " + sim::Narrow(RowKeyword(row)) + " is too short");
-      }
-      acpiHids_.push_back({RowKeyword(row), acpi.HID});
-    } else if (RowParser(row) == ParseUsbClassRow) {
-      // Three distinct values after the IDs: where the first lands says
-      // whether the keyword leaves the class (or only the subclass) to the
-      // text.
-      const Bytes node = probe(*row, u"0x1,0x1,0x33,0x44,0x55");
-      USB_CLASS_DEVICE_PATH usb;
-      if (!Read(node.data(), static_cast<uint16_t>(node.size()), usb)) {
-        throw std::runtime_error("the converter's node for " + sim::Narrow(RowKeyword(row)) + " is too short");
-      }
-      const bool classFromText = usb.DeviceClass == 0x33;
-      const bool subClassFromText = classFromText || usb.DeviceSubClass == 0x33;
-      usbClasses_.push_back(
-          {RowKeyword(row), classFromText ? -1 : usb.DeviceClass, subClassFromText ? -1 : usb.DeviceSubClass});
+    if (row.Parser == ParseFieldNodeId) {
+      fieldRows[(row.Type << 8) | row.SubType] = static_cast<uint8_t>(index);
     }
   }
+  std::vector<uint8_t> order;
+  for (size_t index = 0; index < NODE_TEXT_ROW_COUNT; index++) {
+    const NODE_TEXT_ROW &row = gNodeTextTables.Rows[index];
+    RowForm &form = rows_[index];
+    form.row = &row;
+    form.keyword = U(NodeTextRowKeyword(&row));
+    form.write = kWriters[row.Parser].write;
+    form.decimal = DecimalKind(row.Type, row.SubType);
+    const uint8_t kindFieldRow = fieldRows[(row.Type << 8) | row.SubType];
+    const NODE_TEXT_ROW *fieldRow = row.Parser == ParseFieldNodeId     ? &row
+                                    : kindFieldRow != NO_NODE_TEXT_ROW ? &gNodeTextTables.Rows[kindFieldRow]
+                                                                       : nullptr;
+    if (fieldRow != nullptr) {
+      form.fields = NodeTextRowFields(fieldRow);
+      form.fieldsLength = fieldRow->Preset;
+    }
+    if ((row.Parser == ParseAcpiHidRowId && FieldOfReader(form, EisaIdField) == nullptr) ||
+        (row.Parser == ParseVirtualDiskNodeId && FieldOfReader(form, GuidField) == nullptr)) {
+      throw std::logic_error("the keyword table has no field row for a row whose preset fixes a field: " +
+                             std::string(NodeTextRowKeyword(&row)));
+    }
+    if (row.Parser == ParseGenericRowId) {
+      genericRows_[row.Type] = static_cast<uint8_t>(index);
+    } else if (row.Parser == ParsePathNodeId) {
+      pathRow_ = static_cast<uint8_t>(index);
+    } else {
+      order.push_back(static_cast<uint8_t>(index));
+    }
+  }
+  if (pathRow_ == NO_NODE_TEXT_ROW) {
+    throw std::logic_error("the keyword table has no row of ParsePathNode");
+  }
+  std::stable_sort(order.begin(), order.end(), [](uint8_t left, uint8_t right) {
+    return ValuesFixed(gNodeTextTables.Rows[left]) > ValuesFixed(gNodeTextTables.Rows[right]);
+  });
+  kinds_.resize(kKinds);
+  for (uint8_t index : order) {
+    const NODE_TEXT_ROW &row = gNodeTextTables.Rows[index];
+    kinds_[(row.Type << 8) | row.SubType].push_back(index);
+  }
+}
+
+const std::vector<uint8_t> &Formatter::RowsOfKind(uint8_t type, uint8_t subType) const {
+  static const std::vector<uint8_t> kNone;
+  return type < kRowTypes ? kinds_[(type << 8) | subType] : kNone;
+}
+
+std::string Formatter::GenericText(const uint8_t *node, uint16_t length) const {
+  const size_t header = sizeof(EFI_DEVICE_PATH_PROTOCOL);
+  const std::u16string data = HexData(node + header, length - header);
+  const uint8_t type = node[0];
+  const uint8_t generic = genericRows_[type];
+  const std::u16string text = generic != NO_NODE_TEXT_ROW
+                                  ? Call(rows_[generic].keyword, {Num(node[1]), data})
+                                  : Call(rows_[pathRow_].keyword, {Num(type), Num(node[1]), data});
+  return std::string(text.begin(), text.end());
+}
+
+// The first text that reads back: of the rows of the node's kind, in their
+// order, or the file name of a file-path node; otherwise the generic form.
+std::string Formatter::NodeToText(const uint8_t *node, uint16_t length) const {
+  for (uint8_t index : RowsOfKind(node[0], node[1])) {
+    const RowForm &form = rows_[index];
+    const std::u16string text = form.write(form, node, length);
+    if (ReadsBack(text, node, length)) {
+      return std::string(text.begin(), text.end());
+    }
+  }
+  if (node[0] == MEDIA_DEVICE_PATH && node[1] == MEDIA_FILEPATH_DP) {
+    const std::u16string name = FilePathText(node, length);
+    if (ReadsBack(name, node, length)) {
+      return std::string(name.begin(), name.end());
+    }
+  }
+  return GenericText(node, length);
 }
 
 bool Formatter::ReadsBack(const std::u16string &text, const uint8_t *node, uint16_t length) const {
@@ -311,550 +851,6 @@ bool Formatter::ReadsBack(const std::u16string &text, const uint8_t *node, uint1
   }
   const std::optional<Bytes> bytes = convert_(text);
   return bytes && bytes->size() == length && std::memcmp(bytes->data(), node, length) == 0;
-}
-
-std::string Formatter::GenericText(const uint8_t *node, uint16_t length) const {
-  const std::u16string data = HexData(node + sizeof(EFI_DEVICE_PATH_PROTOCOL), length - sizeof(EFI_DEVICE_PATH_PROTOCOL));
-  const uint8_t type = node[0];
-  std::u16string text;
-  if (const NODE_TEXT_ROW *row = FindRow(ParseGenericRow, type, -1)) {
-    text = Call(RowKeyword(row), {Num(node[1]), data});
-  } else {
-    text = Call(Keyword(ParsePathNode, 0), {Num(type), Num(node[1]), data});
-  }
-  return std::string(text.begin(), text.end());
-}
-
-std::string Formatter::NodeToText(const uint8_t *node, uint16_t length) const {
-  std::u16string text = KeywordText(node, length);
-  if (ReadsBack(text, node, length)) {
-    return std::string(text.begin(), text.end());
-  }
-  text = GeneralText(node, length);
-  if (ReadsBack(text, node, length)) {
-    return std::string(text.begin(), text.end());
-  }
-  return GenericText(node, length);
-}
-
-// The keyword form of a node: the conventional text of its kind, in the
-// parameter order the converter reads. Empty when the node's kind has none
-// or the node is too short for its layout.
-std::u16string Formatter::KeywordText(const uint8_t *node, uint16_t length) const {
-  const uint8_t type = node[0];
-  const uint8_t subType = node[1];
-  switch (type) {
-    case HARDWARE_DEVICE_PATH:
-      switch (subType) {
-        case HW_PCI_DP: {
-          PCI_DEVICE_PATH pci;
-          if (Read(node, length, pci)) {
-            return Call(Keyword(ParseFieldNode, type, subType), {Num(pci.Device), Num(pci.Function)});
-          }
-          break;
-        }
-        case HW_PCCARD_DP: {
-          PCCARD_DEVICE_PATH card;
-          if (Read(node, length, card)) {
-            return Call(Keyword(ParseFieldNode, type, subType), {Num(card.FunctionNumber)});
-          }
-          break;
-        }
-        case HW_MEMMAP_DP: {
-          MEMMAP_DEVICE_PATH map;
-          if (Read(node, length, map)) {
-            return Call(Keyword(ParseFieldNode, type, subType),
-                        {Num(map.MemoryType), Num(map.StartingAddress), Num(map.EndingAddress)});
-          }
-          break;
-        }
-        case HW_VENDOR_DP:
-          if (length >= sizeof(VENDOR_DEVICE_PATH)) {
-            return VendorText(Keyword(ParseVendorRow, type), node, length);
-          }
-          break;
-        case HW_CONTROLLER_DP: {
-          CONTROLLER_DEVICE_PATH controller;
-          if (Read(node, length, controller)) {
-            return Call(Keyword(ParseFieldNode, type, subType), {Num(controller.ControllerNumber)});
-          }
-          break;
-        }
-        case HW_BMC_DP: {
-          BMC_DEVICE_PATH bmc;
-          if (Read(node, length, bmc)) {
-            return Call(Keyword(ParseFieldNode, type, subType), {Num(bmc.InterfaceType), Num(bmc.BaseAddress)});
-          }
-          break;
-        }
-      }
-      break;
-
-    case ACPI_DEVICE_PATH:
-      switch (subType) {
-        case ACPI_DP: {
-          ACPI_HID_DEVICE_PATH acpi;
-          if (!Read(node, length, acpi)) {
-            break;
-          }
-          for (const AcpiHidRow &row : acpiHids_) {
-            if (row.hid == acpi.HID) {
-              return Call(row.keyword, {Num(acpi.UID)});
-            }
-          }
-          return Call(Keyword(ParseFieldNode, type, subType), {EisaIdText(acpi.HID), Num(acpi.UID)});
-        }
-        case ACPI_EXTENDED_DP: {
-          ACPI_EXTENDED_HID_DEVICE_PATH acpi;
-          if (!Read(node, length, acpi)) {
-            break;
-          }
-          // _HIDSTR, _UIDSTR, _CIDSTR, each ended by a zero byte, filling
-          // the node.
-          std::u16string strings[3];
-          size_t at = sizeof(acpi);
-          for (std::u16string &string : strings) {
-            const void *zero = at < length ? std::memchr(node + at, 0, length - at) : nullptr;
-            if (zero == nullptr) {
-              return u"";
-            }
-            const size_t end = static_cast<const uint8_t *>(zero) - node;
-            string = ByteText(node + at, end - at);
-            at = end + 1;
-          }
-          if (acpi.UID == 0 && strings[0].empty() && strings[2].empty()) {
-            return Call(Keyword(ParseAcpiExpNode, type),
-                        {EisaIdText(acpi.HID), acpi.CID == 0 ? u"0" : EisaIdText(acpi.CID), strings[1]});
-          }
-          return Call(Keyword(ParseAcpiExNode, type), {EisaIdText(acpi.HID), EisaIdText(acpi.CID), Num(acpi.UID),
-                                                       strings[0], strings[2], strings[1]});
-        }
-        case ACPI_ADR_DP: {
-          if (length < sizeof(ACPI_ADR_DEVICE_PATH) || (length - sizeof(EFI_DEVICE_PATH_PROTOCOL)) % 4 != 0) {
-            break;
-          }
-          std::u16string text = Keyword(ParseAcpiAdrNode, type) + u"(";
-          for (size_t at = sizeof(EFI_DEVICE_PATH_PROTOCOL); at < length; at += 4) {
-            text += (at == sizeof(EFI_DEVICE_PATH_PROTOCOL) ? u"" : u",") + Num(Le32(node + at));
-          }
-          return text + u")";
-        }
-      }
-      break;
-
-    case MESSAGING_DEVICE_PATH:
-      return MessagingText(node, length);
-
-    case MEDIA_DEVICE_PATH:
-      return MediaText(node, length);
-
-    case BBS_DEVICE_PATH: {
-      BBS_BBS_DEVICE_PATH bbs;
-      if (subType != BBS_BBS_DP || !Read(node, length, bbs) || length == sizeof(bbs) || node[length - 1] != 0) {
-        break;
-      }
-      static const char16_t *const kDeviceTypes[] = {u"Floppy", u"HD", u"CDROM", u"PCMCIA", u"USB", u"Network"};
-      const std::u16string deviceType =
-          bbs.DeviceType >= 1 && bbs.DeviceType <= 6 ? kDeviceTypes[bbs.DeviceType - 1] : Num(bbs.DeviceType);
-      return Call(Keyword(ParseBbsNode, type),
-                  {deviceType, ByteText(node + sizeof(bbs), length - sizeof(bbs) - 1), Num(bbs.StatusFlag)});
-    }
-  }
-  return u"";
-}
-
-
-std::u16string Formatter::MessagingText(const uint8_t *node, uint16_t length) const {
-  const uint8_t type = node[0];
-  const uint8_t subType = node[1];
-  switch (subType) {
-    case MSG_ATAPI_DP: {
-      ATAPI_DEVICE_PATH ata;
-      if (Read(node, length, ata)) {
-        return Call(Keyword(ParseAtaNode, type),
-                    {ata.PrimarySecondary == 0 ? u"Primary" : ata.PrimarySecondary == 1 ? u"Secondary" : Num(ata.PrimarySecondary),
-                     ata.SlaveMaster == 0 ? u"Master" : ata.SlaveMaster == 1 ? u"Slave" : Num(ata.SlaveMaster),
-                     Num(ata.Lun)});
-      }
-      break;
-    }
-    case MSG_SCSI_DP: {
-      SCSI_DEVICE_PATH scsi;
-      if (Read(node, length, scsi)) {
-        return Call(Keyword(ParseFieldNode, type, subType), {Num(scsi.Pun), Num(scsi.Lun)});
-      }
-      break;
-    }
-    case MSG_FIBRECHANNEL_DP: {
-      FIBRECHANNEL_DEVICE_PATH fibre;
-      if (Read(node, length, fibre)) {
-        return Call(Keyword(ParseFieldNode, type, subType), {Num(fibre.WWN), Num(fibre.Lun)});
-      }
-      break;
-    }
-    case MSG_FIBRECHANNELEX_DP:
-      if (length >= sizeof(FIBRECHANNELEX_DEVICE_PATH)) {
-        return Call(Keyword(ParseFieldNode, type, MSG_FIBRECHANNELEX_DP), {Num(BigEndian64(AT(node, FIBRECHANNELEX_DEVICE_PATH, WWN))),
-                                                      Num(BigEndian64(AT(node, FIBRECHANNELEX_DEVICE_PATH, Lun)))});
-      }
-      break;
-    case MSG_1394_DP: {
-      F1394_DEVICE_PATH f1394;
-      if (Read(node, length, f1394)) {
-        return Call(Keyword(ParseFieldNode, type, subType), {Num(f1394.Guid)});
-      }
-      break;
-    }
-    case MSG_USB_DP: {
-      USB_DEVICE_PATH usb;
-      if (Read(node, length, usb)) {
-        return Call(Keyword(ParseFieldNode, type, subType), {Num(usb.ParentPortNumber), Num(usb.InterfaceNumber)});
-      }
-      break;
-    }
-    case MSG_I2O_DP: {
-      I2O_DEVICE_PATH i2o;
-      if (Read(node, length, i2o)) {
-        return Call(Keyword(ParseFieldNode, type, subType), {Num(i2o.Tid)});
-      }
-      break;
-    }
-    case MSG_INFINIBAND_DP: {
-      INFINIBAND_DEVICE_PATH ib;
-      if (Read(node, length, ib)) {
-        return Call(Keyword(ParseFieldNode, type, MSG_INFINIBAND_DP),
-                    {Num(ib.ResourceFlags), GuidText(AT(node, INFINIBAND_DEVICE_PATH, PortGid)), Num(ib.ServiceId),
-                     Num(ib.TargetPortId), Num(ib.DeviceId)});
-      }
-      break;
-    }
-    case MSG_VENDOR_DP: {
-      if (length < sizeof(VENDOR_DEVICE_PATH)) {
-        break;
-      }
-      const uint8_t *guid = AT(node, VENDOR_DEVICE_PATH, Guid);
-      UART_FLOW_CONTROL_DEVICE_PATH flow;
-      if (std::memcmp(guid, flowControl_.guid, 16) == 0 && Read(node, length, flow)) {
-        const uint32_t map = flow.FlowControlMap;
-        return Call(flowControl_.keyword, {map == 2 ? u"XonXoff" : map == 1 ? u"Hardware" : u"None"});
-      }
-      SAS_DEVICE_PATH sas;
-      if (std::memcmp(guid, sas_.guid, 16) == 0 && Read(node, length, sas)) {
-        return Call(sas_.keyword, {Num(sas.SasAddress), Num(sas.Lun), Num(sas.RelativeTargetPort),
-                                   SasTopologyText(sas.DeviceTopology), Num(sas.Reserved)});
-      }
-      for (const FixedGuidRow &row : messagingVendors_) {
-        if (std::memcmp(guid, row.guid, 16) == 0 && length == sizeof(VENDOR_DEVICE_PATH)) {
-          return Call(row.keyword, {});
-        }
-      }
-      return VendorText(Keyword(ParseVendorRow, type), node, length);
-    }
-    case MSG_MAC_ADDR_DP: {
-      MAC_ADDR_DEVICE_PATH mac;
-      if (Read(node, length, mac)) {
-        // Interface types 0 and 1 (Ethernet) use the first six bytes.
-        const size_t used = mac.IfType <= 1 ? 6 : 32;
-        return Call(Keyword(ParseMacAddressNode, type),
-                    {HexData(AT(node, MAC_ADDR_DEVICE_PATH, MacAddress), used), Num(mac.IfType)});
-      }
-      break;
-    }
-    case MSG_IPv4_DP: {
-      IPv4_DEVICE_PATH ip;
-      if (!Read(node, length, ip)) {
-        break;
-      }
-      const std::u16string protocol = ip.Protocol == 6 ? u"TCP" : ip.Protocol == 17 ? u"UDP" : Dec(ip.Protocol);
-      const uint8_t *gateway = AT(node, IPv4_DEVICE_PATH, GatewayIpAddress);
-      const uint8_t *mask = AT(node, IPv4_DEVICE_PATH, SubnetMask);
-      std::u16string text = Keyword(ParseIpv4Node, type) + u"(" + Ipv4Text(AT(node, IPv4_DEVICE_PATH, RemoteIpAddress)) +
-                            u"," + protocol + u"," + (ip.StaticIpAddress ? u"Static" : u"DHCP") + u"," +
-                            Ipv4Text(AT(node, IPv4_DEVICE_PATH, LocalIpAddress));
-      if (Le32(gateway) != 0 || Le32(mask) != 0) {
-        text += u"," + Ipv4Text(gateway) + u"," + Ipv4Text(mask);
-      }
-      return text + u")";
-    }
-    case MSG_IPv6_DP: {
-      IPv6_DEVICE_PATH ip;
-      if (!Read(node, length, ip)) {
-        break;
-      }
-      static const char16_t *const kOrigins[] = {u"Static", u"StatelessAutoConfigure", u"StatefulAutoConfigure"};
-      const std::u16string protocol = ip.Protocol == 6 ? u"TCP" : ip.Protocol == 17 ? u"UDP" : Dec(ip.Protocol);
-      const uint8_t *gateway = AT(node, IPv6_DEVICE_PATH, GatewayIpAddress);
-      std::u16string text = Keyword(ParseIpv6Node, type) + u"(" + Ipv6Text(AT(node, IPv6_DEVICE_PATH, RemoteIpAddress)) +
-                            u"," + protocol + u"," + (ip.IpAddressOrigin <= 2 ? kOrigins[ip.IpAddressOrigin] : u"") +
-                            u"," + Ipv6Text(AT(node, IPv6_DEVICE_PATH, LocalIpAddress));
-      static const uint8_t kZero[16] = {};
-      if (ip.PrefixLength != 0 || std::memcmp(gateway, kZero, 16) != 0) {
-        text += u"," + Dec(ip.PrefixLength) + u"," + Ipv6Text(gateway);
-      }
-      return text + u")";
-    }
-    case MSG_UART_DP: {
-      UART_DEVICE_PATH uart;
-      if (!Read(node, length, uart)) {
-        break;
-      }
-      static const char16_t *const kParities[] = {u"D", u"N", u"E", u"O", u"M", u"S"};
-      static const char16_t *const kStopBits[] = {u"D", u"1", u"1.5", u"2"};
-      return Call(Keyword(ParseUartNode, type),
-                  {Dec(uart.BaudRate), Dec(uart.DataBits), uart.Parity <= 5 ? kParities[uart.Parity] : Num(uart.Parity),
-                   uart.StopBits <= 3 ? kStopBits[uart.StopBits] : Num(uart.StopBits)});
-    }
-    case MSG_USB_CLASS_DP: {
-      USB_CLASS_DEVICE_PATH usb;
-      if (!Read(node, length, usb)) {
-        break;
-      }
-      for (const UsbClassRow &row : usbClasses_) {
-        if (row.fixedClass == usb.DeviceClass && row.fixedSubClass == usb.DeviceSubClass) {
-          return Call(row.keyword, {Num(usb.VendorId), Num(usb.ProductId), Num(usb.DeviceProtocol)});
-        }
-      }
-      for (const UsbClassRow &row : usbClasses_) {
-        if (row.fixedClass == usb.DeviceClass && row.fixedSubClass < 0) {
-          return Call(row.keyword,
-                      {Num(usb.VendorId), Num(usb.ProductId), Num(usb.DeviceSubClass), Num(usb.DeviceProtocol)});
-        }
-      }
-      return GeneralText(node, length);
-    }
-    case MSG_USB_WWID_DP: {
-      USB_WWID_DEVICE_PATH wwid;
-      if (!Read(node, length, wwid) || (length - sizeof(wwid)) % 2 != 0) {
-        break;
-      }
-      std::u16string serial;
-      for (size_t at = sizeof(wwid); at < length; at += 2) {
-        serial += static_cast<char16_t>(Le16(node + at));
-      }
-      return Call(Keyword(ParseUsbWwidNode, type),
-                  {Num(wwid.VendorId), Num(wwid.ProductId), Num(wwid.InterfaceNumber), u"\"" + serial + u"\""});
-    }
-    case MSG_DEVICE_LOGICAL_UNIT_DP: {
-      DEVICE_LOGICAL_UNIT_DEVICE_PATH unit;
-      if (Read(node, length, unit)) {
-        return Call(Keyword(ParseFieldNode, type, subType), {Num(unit.Lun)});
-      }
-      break;
-    }
-    case MSG_SATA_DP: {
-      SATA_DEVICE_PATH sata;
-      if (Read(node, length, sata)) {
-        return Call(Keyword(ParseFieldNode, type, MSG_SATA_DP),
-                    {Num(sata.HBAPortNumber), Num(sata.PortMultiplierPortNumber), Num(sata.Lun)});
-      }
-      break;
-    }
-    case MSG_ISCSI_DP: {
-      ISCSI_DEVICE_PATH iscsi;
-      if (!Read(node, length, iscsi) || length == sizeof(iscsi) || node[length - 1] != 0) {
-        break;
-      }
-      const uint16_t login = iscsi.LoginOption;
-      const std::u16string authentication = (login & ISCSI_LOGIN_OPTION_AUTHMETHOD_NONE) != 0 ? u"None"
-                                            : (login & ISCSI_LOGIN_OPTION_CHAP_UNI) != 0      ? u"CHAP_UNI"
-                                                                                              : u"CHAP_BI";
-      return Call(Keyword(ParseIscsiNode, type),
-                  {ByteText(node + sizeof(iscsi), length - sizeof(iscsi) - 1), Num(iscsi.TargetPortalGroupTag),
-                   Num(BigEndian64(AT(node, ISCSI_DEVICE_PATH, Lun))),
-                   (login & ISCSI_LOGIN_OPTION_HEADER_DIGEST_CRC32C) != 0 ? u"CRC32C" : u"None",
-                   (login & ISCSI_LOGIN_OPTION_DATA_DIGEST_CRC32C) != 0 ? u"CRC32C" : u"None", authentication,
-                   iscsi.NetworkProtocol == 0 ? u"TCP" : u"UDP"});
-    }
-    case MSG_VLAN_DP: {
-      VLAN_DEVICE_PATH vlan;
-      if (Read(node, length, vlan)) {
-        return Call(Keyword(ParseFieldNode, type, subType), {Dec(vlan.VlanId)});
-      }
-      break;
-    }
-    case MSG_SASEX_DP: {
-      SASEX_DEVICE_PATH sas;
-      if (Read(node, length, sas)) {
-        return Call(Keyword(ParseSasExNode, type),
-                    {Num(BigEndian64(AT(node, SASEX_DEVICE_PATH, SasAddress))),
-                     Num(BigEndian64(AT(node, SASEX_DEVICE_PATH, Lun))), Num(sas.RelativeTargetPort),
-                     SasTopologyText(sas.DeviceTopology)});
-      }
-      break;
-    }
-    case MSG_NVME_NAMESPACE_DP: {
-      NVME_NAMESPACE_DEVICE_PATH nvme;
-      if (!Read(node, length, nvme)) {
-        break;
-      }
-      // The first group of the text is the field's last byte.
-      const uint8_t *eui = AT(node, NVME_NAMESPACE_DEVICE_PATH, NamespaceUuid);
-      std::u16string groups;
-      for (int k = 7; k >= 0; k--) {
-        groups += U(sim::HexBytes(eui + k, 1, "")) + (k != 0 ? u"-" : u"");
-      }
-      return Call(Keyword(ParseNvmeNode, type), {Num(nvme.NamespaceId), groups});
-    }
-    case MSG_URI_DP:
-      return Call(Keyword(ParseUriNode, type),
-                  {ByteText(node + sizeof(URI_DEVICE_PATH), length - sizeof(URI_DEVICE_PATH))});
-    case MSG_UFS_DP: {
-      UFS_DEVICE_PATH ufs;
-      if (Read(node, length, ufs)) {
-        return Call(Keyword(ParseFieldNode, type, subType), {Num(ufs.Pun), Num(ufs.Lun)});
-      }
-      break;
-    }
-    case MSG_SD_DP:
-    case MSG_EMMC_DP: {
-      SD_DEVICE_PATH slot;
-      if (Read(node, length, slot)) {
-        return Call(Keyword(ParseFieldNode, type, subType), {Num(slot.SlotNumber)});
-      }
-      break;
-    }
-    case MSG_BLUETOOTH_DP:
-      if (length >= sizeof(BLUETOOTH_DEVICE_PATH)) {
-        return Call(Keyword(ParseFieldNode, type, MSG_BLUETOOTH_DP), {HexData(AT(node, BLUETOOTH_DEVICE_PATH, Address), 6)});
-      }
-      break;
-    case MSG_BLUETOOTH_LE_DP: {
-      BLUETOOTH_LE_DEVICE_PATH le;
-      if (Read(node, length, le)) {
-        return Call(Keyword(ParseFieldNode, type, MSG_BLUETOOTH_LE_DP),
-                    {HexData(AT(node, BLUETOOTH_LE_DEVICE_PATH, Address), 6), Num(le.AddressType)});
-      }
-      break;
-    }
-    case MSG_WIFI_DP:
-      if (length >= sizeof(WIFI_DEVICE_PATH)) {
-        const uint8_t *ssid = AT(node, WIFI_DEVICE_PATH, SSId);
-        const void *zero = std::memchr(ssid, 0, 32);
-        return Call(Keyword(ParseFieldNode, type, MSG_WIFI_DP),
-                    {ByteText(ssid, zero != nullptr ? static_cast<const uint8_t *>(zero) - ssid : 32)});
-      }
-      break;
-    case MSG_DNS_DP: {
-      DNS_DEVICE_PATH dns;
-      if (!Read(node, length, dns) || length == sizeof(dns) || (length - sizeof(dns)) % 16 != 0) {
-        break;
-      }
-      std::u16string text = Keyword(ParseDnsNode, type) + u"(";
-      for (size_t at = sizeof(dns); at < length; at += 16) {
-        text += (at == sizeof(dns) ? u"" : u",") + (dns.IsIPv6 ? Ipv6Text(node + at) : Ipv4Text(node + at));
-      }
-      return text + u")";
-    }
-  }
-  return u"";
-}
-
-std::u16string Formatter::MediaText(const uint8_t *node, uint16_t length) const {
-  const uint8_t type = node[0];
-  const uint8_t subType = node[1];
-  switch (subType) {
-    case MEDIA_HARDDRIVE_DP: {
-      HARDDRIVE_DEVICE_PATH hd;
-      if (!Read(node, length, hd)) {
-        break;
-      }
-      const uint8_t *signature = AT(node, HARDDRIVE_DEVICE_PATH, Signature);
-      std::u16string format, signatureText;
-      if (hd.MBRType == MBR_TYPE_PCAT && hd.SignatureType == SIGNATURE_TYPE_MBR) {
-        format = u"MBR";
-        signatureText = U(sim::Hex(Le32(signature), 8));
-      } else if (hd.MBRType == MBR_TYPE_EFI_PARTITION_TABLE_HEADER && hd.SignatureType == SIGNATURE_TYPE_GUID) {
-        format = u"GPT";
-        signatureText = GuidText(signature);
-      } else {
-        // A signature type by number: no partition format, no signature.
-        format = Dec(hd.SignatureType);
-        signatureText = u"0";
-      }
-      return Call(Keyword(ParseHardDriveNode, type),
-                  {Dec(hd.PartitionNumber), format, signatureText, Num(hd.PartitionStart), Num(hd.PartitionSize)});
-    }
-    case MEDIA_CDROM_DP: {
-      CDROM_DEVICE_PATH cd;
-      if (Read(node, length, cd)) {
-        return Call(Keyword(ParseFieldNode, type, subType),
-                    {Num(cd.BootEntry), Num(cd.PartitionStart), Num(cd.PartitionSize)});
-      }
-      break;
-    }
-    case MEDIA_VENDOR_DP:
-      if (length >= sizeof(VENDOR_DEVICE_PATH)) {
-        return VendorText(Keyword(ParseVendorRow, type), node, length);
-      }
-      break;
-    case MEDIA_FILEPATH_DP: {
-      // The name and its terminator, filling the node.
-      if (length < sizeof(FILEPATH_DEVICE_PATH) + 2 || (length - sizeof(FILEPATH_DEVICE_PATH)) % 2 != 0 ||
-          Le16(node + length - 2) != 0) {
-        break;
-      }
-      std::u16string name;
-      for (size_t at = sizeof(FILEPATH_DEVICE_PATH); at + 2 < length; at += 2) {
-        name += static_cast<char16_t>(Le16(node + at));
-      }
-      return name;
-    }
-    case MEDIA_PROTOCOL_DP:
-    case MEDIA_PIWG_FW_FILE_DP:
-    case MEDIA_PIWG_FW_VOL_DP:
-      if (length >= sizeof(MEDIA_PROTOCOL_DEVICE_PATH)) {
-        return Call(Keyword(ParseFieldNode, type, subType), {GuidText(AT(node, MEDIA_PROTOCOL_DEVICE_PATH, Protocol))});
-      }
-      break;
-    case MEDIA_RELATIVE_OFFSET_RANGE_DP: {
-      MEDIA_RELATIVE_OFFSET_RANGE_DEVICE_PATH offset;
-      if (Read(node, length, offset)) {
-        return Call(Keyword(ParseFieldNode, type, subType), {Num(offset.StartingOffset), Num(offset.EndingOffset)});
-      }
-      break;
-    }
-    case MEDIA_RAM_DISK_DP: {
-      MEDIA_RAM_DISK_DEVICE_PATH disk;
-      if (!Read(node, length, disk)) {
-        break;
-      }
-      for (const FixedGuidRow &row : virtualDisks_) {
-        if (std::memcmp(AT(node, MEDIA_RAM_DISK_DEVICE_PATH, TypeGuid), row.guid, 16) == 0) {
-          return Call(row.keyword, {Num(disk.StartingAddress), Num(disk.EndingAddress), Num(disk.Instance)});
-        }
-      }
-      return GeneralText(node, length);
-    }
-  }
-  return u"";
-}
-
-std::u16string Formatter::GeneralText(const uint8_t *node, uint16_t length) const {
-  const uint8_t type = node[0];
-  const uint8_t subType = node[1];
-  if (type == MESSAGING_DEVICE_PATH && subType == MSG_VENDOR_DP && length >= sizeof(VENDOR_DEVICE_PATH)) {
-    return VendorText(Keyword(ParseVendorRow, type), node, length);
-  }
-  USB_CLASS_DEVICE_PATH usb;
-  if (type == MESSAGING_DEVICE_PATH && subType == MSG_USB_CLASS_DP && Read(node, length, usb)) {
-    for (const UsbClassRow &row : usbClasses_) {
-      if (row.fixedClass < 0) {
-        return Call(row.keyword, {Num(usb.VendorId), Num(usb.ProductId), Num(usb.DeviceClass),
-                                  Num(usb.DeviceSubClass), Num(usb.DeviceProtocol)});
-      }
-    }
-  }
-  ACPI_HID_DEVICE_PATH acpi;
-  if (type == ACPI_DEVICE_PATH && subType == ACPI_DP && Read(node, length, acpi)) {
-    return Call(Keyword(ParseFieldNode, type, subType), {EisaIdText(acpi.HID), Num(acpi.UID)});
-  }
-  MEDIA_RAM_DISK_DEVICE_PATH disk;
-  if (type == MEDIA_DEVICE_PATH && subType == MEDIA_RAM_DISK_DP && Read(node, length, disk)) {
-    return Call(Keyword(ParseFieldNode, type, MEDIA_RAM_DISK_DP), {Num(disk.StartingAddress), Num(disk.EndingAddress),
-                                                  Num(disk.Instance),
-                                                  GuidText(AT(node, MEDIA_RAM_DISK_DEVICE_PATH, TypeGuid))});
-  }
-  return u"";
 }
 
 PathText Formatter::Path(const uint8_t *bytes, size_t size) const {

@@ -1,10 +1,10 @@
 // Binary device paths to text, losslessly: the inverse of the driver's
-// converter. Every node is written in the keyword form of the device-path
-// text representation when the converter reads that text back to exactly
-// the node's bytes, and otherwise in the generic form of its type
-// (HardwarePath, AcpiPath, Msg, MediaPath, BbsPath, or Path for any other
-// type), which always reads back exactly. So the text of a valid path
-// converts back to the same bytes, instances and all.
+// converter. Every node is written as the text of a row of the driver's
+// keyword table (devpath/NodeTextTable.h) when the converter reads that
+// text back to exactly the node's bytes, and otherwise in the generic form
+// of its type (HardwarePath, AcpiPath, Msg, MediaPath, BbsPath, or Path for
+// any other type), which always reads back exactly. So the text of a valid
+// path converts back to the same bytes, instances and all.
 //
 // The text is printable ASCII throughout: a node whose keyword form would
 // hold any other character (a file name of other letters, a control
@@ -19,7 +19,7 @@
 #include <string>
 #include <vector>
 
-#include "devpath/DevicePath.h"
+#include "devpath/NodeTextTable.h"
 
 namespace devtext {
 
@@ -63,11 +63,30 @@ struct PathText {
   bool Valid() const { return error.empty(); }
 };
 
+// A keyword row of the driver's table as the formatter writes it.
+struct RowForm;
+// Writes a node as the text of one row (RowForm::row); empty when the row
+// cannot say the node: a preset of another value, a node too short for the
+// row's layout, a node the row's form does not fit.
+using RowWriter = std::u16string (*)(const RowForm &form, const uint8_t *node, uint16_t length);
+
+struct RowForm {
+  const NODE_TEXT_ROW *row = nullptr;
+  std::u16string keyword;
+  RowWriter write = nullptr;  // chosen by the row's parser; null for the generic rows
+  // The fields of the row, or, for a row whose preset fixes one field of a
+  // fixed layout ("PciRoot", "VirtualDisk"), of the ParseFieldNode row of
+  // its node kind ("Acpi", "RamDisk"); and that layout's size, the node's
+  // whole Length.
+  const NODE_FIELD *fields = nullptr;
+  uint16_t fieldsLength = 0;
+  bool decimal = false;  // numbers in decimal rather than "0x" hexadecimal
+};
+
 class Formatter {
  public:
-  // Learns what the keywords with fixed values fix (vendor GUIDs, disk
-  // types, USB classes, PNP IDs) by converting each keyword once with
-  // convert, so that those values have one home: the converter.
+  // Takes the keyword rows, and the values their presets fix, from the
+  // driver's keyword table; convert reads each keyword text back.
   explicit Formatter(NodeConverter convert);
 
   // The text of the valid path at the start of bytes, reading nothing past
@@ -87,39 +106,19 @@ class Formatter {
   std::string GenericText(const uint8_t *node, uint16_t length) const;
 
  private:
-  struct FixedGuidRow {
-    std::u16string keyword;
-    uint8_t guid[16];
-  };
-  struct UsbClassRow {
-    std::u16string keyword;
-    int fixedClass;     // -1 when the text gives the class
-    int fixedSubClass;  // -1 when the text gives the subclass
-  };
-  struct AcpiHidRow {
-    std::u16string keyword;
-    uint32_t hid;
-  };
-
-  // The conventional keyword form of a node; empty when its kind has none
-  // or the node is too short for its layout.
-  std::u16string KeywordText(const uint8_t *node, uint16_t length) const;
-  std::u16string MessagingText(const uint8_t *node, uint16_t length) const;
-  std::u16string MediaText(const uint8_t *node, uint16_t length) const;
-  // For kinds whose keyword form is a specialised one (a fixed GUID, class,
-  // disk type or _HID), the form of the general keyword, which holds that
-  // value as a parameter: tried when the specialised form does not read
-  // back (a flow control map that no word names, say).
-  std::u16string GeneralText(const uint8_t *node, uint16_t length) const;
   bool ReadsBack(const std::u16string &text, const uint8_t *node, uint16_t length) const;
+  // The rows that may say a node of this type and subtype, in the order
+  // they are tried: rows whose preset fixes a value before the kind's
+  // general row.
+  const std::vector<uint8_t> &RowsOfKind(uint8_t type, uint8_t subType) const;
 
   NodeConverter convert_;
-  std::vector<FixedGuidRow> messagingVendors_;  // VenPcAnsi ... DebugPort, each with its GUID
-  FixedGuidRow flowControl_{};                  // UartFlowCtrl
-  FixedGuidRow sas_{};                        // SAS
-  std::vector<FixedGuidRow> virtualDisks_;      // VirtualDisk ... PersistentVirtualCD
-  std::vector<UsbClassRow> usbClasses_;
-  std::vector<AcpiHidRow> acpiHids_;            // PciRoot ... ParallelPort
+  std::vector<RowForm> rows_;                // by row index
+  std::vector<std::vector<uint8_t>> kinds_;  // row indices, by (type << 8) | subtype
+  // The rows of the generic forms: "HardwarePath" ... "BbsPath" by type
+  // (NO_NODE_TEXT_ROW for a type without one), and "Path".
+  std::vector<uint8_t> genericRows_;
+  uint8_t pathRow_ = NO_NODE_TEXT_ROW;
 };
 
 }  // namespace devtext

@@ -18,6 +18,20 @@ uint32_t Le32(const uint8_t *bytes) {
          (static_cast<uint32_t>(bytes[2]) << 16) | (static_cast<uint32_t>(bytes[3]) << 24);
 }
 
+void PutUtf8(std::string &out, char16_t unit) {
+  const uint32_t code = unit;
+  if (code < 0x80) {
+    out += static_cast<char>(code);
+  } else if (code < 0x800) {
+    out += static_cast<char>(0xC0 | (code >> 6));
+    out += static_cast<char>(0x80 | (code & 0x3F));
+  } else {
+    out += static_cast<char>(0xE0 | (code >> 12));
+    out += static_cast<char>(0x80 | ((code >> 6) & 0x3F));
+    out += static_cast<char>(0x80 | (code & 0x3F));
+  }
+}
+
 struct Bit {
   uint32_t mask;
   const char *name;
@@ -69,20 +83,73 @@ std::vector<std::string> VariableAttributeNames(uint32_t attributes) {
 std::string Utf8(const std::u16string &text) {
   std::string out;
   for (char16_t unit : text) {
-    uint32_t code = unit >= 0xD800 && unit <= 0xDFFF ? 0xFFFD : unit;
-    if (code < 0x80) {
-      out += static_cast<char>(code);
-    } else if (code < 0x800) {
-      out += static_cast<char>(0xC0 | (code >> 6));
-      out += static_cast<char>(0x80 | (code & 0x3F));
-    } else {
-      out += static_cast<char>(0xE0 | (code >> 12));
-      out += static_cast<char>(0x80 | ((code >> 6) & 0x3F));
-      out += static_cast<char>(0x80 | (code & 0x3F));
-    }
+    PutUtf8(out, unit);
   }
   return out;
 }
+
+std::string JsonString(const std::u16string &text) {
+  static const char kDigits[] = "0123456789abcdef";
+  auto escaped = [](char16_t unit) {
+    return std::string("\\u") + kDigits[unit >> 12] + kDigits[(unit >> 8) & 0xF] + kDigits[(unit >> 4) & 0xF] +
+           kDigits[unit & 0xF];
+  };
+  std::string out = "\"";
+  for (char16_t unit : text) {
+    switch (unit) {
+      case u'"': out += "\\\""; break;
+      case u'\\': out += "\\\\"; break;
+      case u'\b': out += "\\b"; break;
+      case u'\f': out += "\\f"; break;
+      case u'\n': out += "\\n"; break;
+      case u'\r': out += "\\r"; break;
+      case u'\t': out += "\\t"; break;
+      default:
+        if (unit < 0x20 || (unit >= 0xD800 && unit <= 0xDFFF)) {
+          out += escaped(unit);
+        } else {
+          PutUtf8(out, unit);
+        }
+    }
+  }
+  return out + "\"";
+}
+
+namespace {
+
+// "byte N of the variable": every place a message names is counted from
+// the start of the variable as efivarfs stores it.
+std::string VariableByte(size_t offset) { return "byte " + std::to_string(offset) + " of the variable"; }
+
+// Why the path at start, which may reach no further than end, is invalid,
+// as the driver's bounded walk found it, every place named as a byte of
+// the variable.
+std::string PathProblem(const Bytes &variable, size_t start, size_t end) {
+  DEVICE_PATH_WALK walk = {};
+  GetDevicePathSizeWithin(reinterpret_cast<const EFI_DEVICE_PATH_PROTOCOL *>(variable.data() + start), end - start,
+                          &walk);
+  const size_t at = start + walk.Offset;
+  auto length = [&] { return std::to_string(variable[at + 2] | (variable[at + 3] << 8)); };
+  switch (walk.Fault) {
+    case DevicePathValid:
+    case DevicePathNull:
+      break;
+    case DevicePathNoEndNode:
+      return "no end node: the file path list ends at " + VariableByte(end) + " inside or before a node header";
+    case DevicePathEndNodeLength:
+      return "the end node at " + VariableByte(at) + " has Length " + length() + ", not 4";
+    case DevicePathNodeTooShort:
+      return "the node at " + VariableByte(at) + " has Length " + length() + ", below 4";
+    case DevicePathNodePastLimit:
+      return "the node at " + VariableByte(at) + " has Length " + length() +
+             ", which runs past the end of the file path list at " + VariableByte(end);
+    case DevicePathFileNameUnterminated:
+      return "the file-path node at " + VariableByte(at) + " does not end in a zero character";
+  }
+  return "";
+}
+
+}  // namespace
 
 LoadOption ReadLoadOption(const Bytes &variable, const Formatter &formatter) {
   const size_t size = variable.size();
@@ -99,8 +166,9 @@ LoadOption ReadLoadOption(const Bytes &variable, const Formatter &formatter) {
   size_t at = kDescriptionOffset;
   for (;; at += 2) {
     if (at + 2 > size) {
-      throw LoadOptionError("the description from offset " + std::to_string(kDescriptionOffset) +
-                            " has no terminating NUL character before the end (offset " + std::to_string(size) + ")");
+      throw LoadOptionError("the description from " + VariableByte(kDescriptionOffset) +
+                            " has no terminating NUL character before the variable ends at byte " +
+                            std::to_string(size));
     }
     const char16_t unit = static_cast<char16_t>(variable[at] | (variable[at + 1] << 8));
     if (unit == 0) {
@@ -112,21 +180,24 @@ LoadOption ReadLoadOption(const Bytes &variable, const Formatter &formatter) {
 
   const size_t listEnd = option.filePathListOffset + option.filePathListLength;
   if (option.filePathListLength == 0) {
-    throw LoadOptionError("FilePathListLength is 0: a load option holds at least one device path (offset " +
-                          std::to_string(option.filePathListOffset) + ")");
+    throw LoadOptionError("FilePathListLength is 0: a load option holds at least one device path (the file path "
+                          "list would start at " +
+                          VariableByte(option.filePathListOffset) + ")");
   }
   if (listEnd > size) {
     throw LoadOptionError("FilePathListLength " + std::to_string(option.filePathListLength) +
-                          " runs past the end: the file path list at offset " +
-                          std::to_string(option.filePathListOffset) + " would end at offset " +
-                          std::to_string(listEnd) + ", the option at " + std::to_string(size));
+                          " runs past the end: the file path list from " + VariableByte(option.filePathListOffset) +
+                          " would end at " + VariableByte(listEnd) + ", which ends at byte " + std::to_string(size));
   }
   for (size_t offset = option.filePathListOffset; offset < listEnd;) {
     const PathText text = formatter.Path(variable.data() + offset, listEnd - offset);
     if (!text.Valid()) {
-      throw LoadOptionError("device path " + std::to_string(option.paths.size() + 1) + " at offset " +
-                            std::to_string(offset) + " of the option (FilePathListLength " +
-                            std::to_string(option.filePathListLength) + "): " + text.error);
+      std::string problem = PathProblem(variable, offset, listEnd);
+      if (problem.empty()) {
+        problem = text.error + " (counted from the path's start)";
+      }
+      throw LoadOptionError("device path " + std::to_string(option.paths.size() + 1) + " at " + VariableByte(offset) +
+                            " (FilePathListLength " + std::to_string(option.filePathListLength) + "): " + problem);
     }
     option.paths.push_back({offset, Bytes(variable.begin() + offset, variable.begin() + offset + text.size), text});
     offset += text.size;

@@ -24,7 +24,9 @@ inline constexpr uint32_t LOAD_OPTION_CATEGORY_BOOT = 0x00000000;
 inline constexpr uint32_t LOAD_OPTION_CATEGORY_APP = 0x00000100;
 
 // A load option that cannot be read, with where and why: one sentence
-// naming the offset in the variable's bytes (efivarfs attributes included).
+// naming each place as a byte of the variable ("at byte 48 of the
+// variable": counted from the start of the efivarfs file, its attributes
+// included).
 class LoadOptionError : public std::runtime_error {
  public:
   using std::runtime_error::runtime_error;
@@ -60,8 +62,16 @@ std::vector<std::string> LoadOptionAttributeNames(uint32_t attributes);
 // number.
 std::vector<std::string> VariableAttributeNames(uint32_t attributes);
 
-// UCS-2 to UTF-8; a unit that is half of a surrogate pair (which UCS-2
-// does not give a meaning) becomes U+FFFD.
+// UCS-2 to UTF-8, each unit on its own: a surrogate unit (half of a pair,
+// which UCS-2 does not give a meaning) in the three bytes of its number
+// (D800 as ED A0 80), which valid UTF-8 never holds. So no unit is lost
+// or changed, and escaped text output (\xED\xA0\x80) shows it exactly.
 std::string Utf8(const std::u16string &text);
+
+// UCS-2 as a JSON string, quotes included, exact unit for unit: '"', '\\'
+// and the control characters escaped as nlohmann::json escapes them (\n,
+// \u001b), every surrogate unit as a \u escape of its own (\ud800), which
+// JSON's grammar allows and no UTF-8 can hold, and the rest as UTF-8.
+std::string JsonString(const std::u16string &text);
 
 }  // namespace devtext

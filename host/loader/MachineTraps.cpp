@@ -20,8 +20,11 @@
 #include <cstdlib>
 #include <cstring>
 
+#include "firmware/BoardHardware.h"
 #include "host/loader/X86Decoder.h"
 #include "host/sim/HardwareModel.h"
+#include "host/sim/SimFirmware.h"
+#include "host/sim/Text.h"
 
 namespace loader {
 
@@ -32,8 +35,8 @@ struct Window {
   uint64_t size;
 };
 constexpr Window kWindows[] = {
-    {0xE0000000ULL, 0x10000000ULL},  // PCI Express configuration space, 256 buses
-    {0xFEDC9000ULL, 0x1000ULL},      // the UART's registers
+    {PCI_EXPRESS_BASE, PCI_EXPRESS_WINDOW_SIZE},  // PCI Express configuration space, 256 buses
+    {UART_BASE, UART_WINDOW_SIZE},                // the UART's registers
 };
 
 constexpr uint64_t kPageSize = 4096;
@@ -48,6 +51,12 @@ constexpr size_t kFaultSignalCount = sizeof(kFaultSignals) / sizeof(kFaultSignal
 // The state the handler reads. One image at a time runs in a process.
 const MappedImage *gImage = nullptr;
 const std::vector<RewrittenSite> *gSites = nullptr;
+// The firmware whose pool blocks name a fault's address while the driver runs.
+const sim::SimFirmware *gPoolFirmware = nullptr;
+// Set while a fault's address is looked up among the pool's headers, which
+// code that ran wild may have damaged: a fault in that walk goes back to it.
+volatile sig_atomic_t gNamingPool = 0;
+sigjmp_buf gNamingJump;
 volatile sig_atomic_t gArmed = 0;
 volatile sig_atomic_t gDriverRan = 0;  // since the traps were set up
 // Stop display values the driver has shown in this run, and how many it had
@@ -84,6 +93,41 @@ bool InWindow(uint64_t address) {
     }
   }
   return false;
+}
+
+// Whether an address can be one at all: bits 63 to 47 all equal.
+bool Canonical(uint64_t address) {
+  const uint64_t top = address >> 47;
+  return top == 0 || top == 0x1FFFF;
+}
+
+// The memory of the first 64 KiB, which no mapping of this program may hold.
+constexpr uint64_t kLowestMappable = 0x10000;
+
+// How far past a pool block's end an address still names it: its guard page
+// and the bytes before it.
+constexpr uint64_t kPoolNameReach = kPageSize + 8;
+
+// The pool block an address belongs to, looked up so that a fault in the
+// walk over the pool's headers (damaged by the driver) leaves it instead of
+// ending the program from inside the handler.
+bool LookUpPoolBlock(const sim::SimFirmware *firmware, uint64_t address, sim::PoolBlockInfo *block) {
+  if (firmware == nullptr || gNamingPool != 0) {
+    return false;
+  }
+  if (sigsetjmp(gNamingJump, 1) != 0) {
+    gNamingPool = 0;
+    return false;
+  }
+  gNamingPool = 1;
+  const std::optional<sim::PoolBlockInfo> found =
+      firmware->Pool().PoolBlockNear(reinterpret_cast<const void *>(address), kPoolNameReach);
+  gNamingPool = 0;
+  if (!found) {
+    return false;
+  }
+  *block = *found;
+  return true;
 }
 
 // General registers by their x86 number (0 RAX ... 15 R15).
@@ -141,43 +185,81 @@ const char *SignalName(int signal) {
   }
 }
 
-// Ends the program for a fault the loader does not emulate: one line on
-// standard error, exit status 3. Only async-signal-safe calls, and a
-// demangler working in a buffer of its own.
-[[noreturn]] void ReportFault(int signal, const siginfo_t *info, uint64_t rip, const char *why) {
-  char where[512];
+void WriteLine(const char *message, int length, size_t size) {
+  if (length > 0 && write(STDERR_FILENO, message, std::min<size_t>(static_cast<size_t>(length), size - 1)) < 0) {
+  }
+}
+
+// Where an instruction ran: the image offset, the host function (or
+// module) that holds it, or the named address outside both.
+void NameCodeAddress(uint64_t rip, char *where, size_t size) {
   if (gImage != nullptr && gImage->Contains(rip)) {
-    std::snprintf(where, sizeof(where), "at image+0x%llX",
+    std::snprintf(where, size, "at image+0x%llX",
                   static_cast<unsigned long long>(rip - reinterpret_cast<uint64_t>(gImage->Base())));
+    return;
+  }
+  Dl_info symbol{};
+  const bool known = dladdr(reinterpret_cast<void *>(rip), &symbol) != 0;
+  if (known && symbol.dli_sname != nullptr) {
+    static char demangled[4096];
+    size_t length = sizeof(demangled);
+    int status = -1;
+    abi::__cxa_demangle(symbol.dli_sname, demangled, &length, &status);
+    std::snprintf(where, size, "in host function %.400s%s", status == 0 ? demangled : symbol.dli_sname,
+                  gArmed ? ", which the driver called" : "");
+  } else if (known && symbol.dli_fname != nullptr) {
+    const char *name = std::strrchr(symbol.dli_fname, '/');
+    std::snprintf(where, size, "in host code (%.200s+0x%llX)", name != nullptr ? name + 1 : symbol.dli_fname,
+                  static_cast<unsigned long long>(rip - reinterpret_cast<uint64_t>(symbol.dli_fbase)));
   } else {
-    Dl_info symbol{};
-    const bool known = dladdr(reinterpret_cast<void *>(rip), &symbol) != 0;
-    if (known && symbol.dli_sname != nullptr) {
-      static char demangled[4096];
-      size_t length = sizeof(demangled);
-      int status = -1;
-      abi::__cxa_demangle(symbol.dli_sname, demangled, &length, &status);
-      std::snprintf(where, sizeof(where), "in host function %.400s%s", status == 0 ? demangled : symbol.dli_sname,
-                    gArmed ? ", which the driver called" : "");
-    } else if (known && symbol.dli_fname != nullptr) {
-      const char *name = std::strrchr(symbol.dli_fname, '/');
-      std::snprintf(where, sizeof(where), "in host code (%.200s+0x%llX)", name != nullptr ? name + 1 : symbol.dli_fname,
-                    static_cast<unsigned long long>(rip - reinterpret_cast<uint64_t>(symbol.dli_fbase)));
+    char name[128];
+    NameAddress(rip, gImage, gArmed ? gPoolFirmware : nullptr, name, sizeof(name));
+    if (std::strncmp(name, "host memory", 11) == 0) {
+      std::snprintf(where, size, "in host memory outside the image and the program");
     } else {
-      std::snprintf(where, sizeof(where), "at 0x%llX, outside the image and the program",
-                    static_cast<unsigned long long>(rip));
+      std::snprintf(where, size, "at %s, outside the image and the program", name);
     }
   }
-  char access[64] = "";
-  if ((signal == SIGSEGV || signal == SIGBUS) && info != nullptr) {
-    std::snprintf(access, sizeof(access), " accessing 0x%llX",
-                  static_cast<unsigned long long>(reinterpret_cast<uint64_t>(info->si_addr)));
+}
+
+// " accessing NAME" for the address a faulting access reached: on the stack
+// relative to the stack pointer, else named as NameAddress names it.
+void NameDataAddress(uint64_t address, uint64_t stackPointer, char *access, size_t size) {
+  constexpr uint64_t kStackReach = uint64_t{1} << 20;
+  if (address >= kLowestMappable && Canonical(address) && (gImage == nullptr || !gImage->Contains(address)) &&
+      !InWindow(address) && address + kStackReach >= stackPointer && address < stackPointer + kStackReach) {
+    const bool below = address < stackPointer;
+    std::snprintf(access, size, " accessing the stack at rsp%c0x%llX", below ? '-' : '+',
+                  static_cast<unsigned long long>(below ? stackPointer - address : address - stackPointer));
+    return;
   }
-  char message[768];
+  char name[128];
+  NameAddress(address, gImage, gArmed ? gPoolFirmware : nullptr, name, sizeof(name));
+  std::snprintf(access, size, " accessing %s", name);
+}
+
+// Ends the program for a fault the loader does not emulate: one line on
+// standard error, exit status 3. Only async-signal-safe calls, and a
+// demangler working in a buffer of its own. access: " accessing ..." or "".
+[[noreturn]] void ReportFault(int signal, uint64_t rip, const char *why, const char *access) {
+  char where[512];
+  NameCodeAddress(rip, where, sizeof(where));
+  char message[896];
   const int length = std::snprintf(message, sizeof(message), "boardinv: the driver faulted: %s (%s)%s %s\n",
                                    SignalName(signal), why, access, where);
-  if (length > 0 && write(STDERR_FILENO, message, std::min<size_t>(static_cast<size_t>(length), sizeof(message) - 1)) < 0) {
-  }
+  WriteLine(message, length, sizeof(message));
+  _exit(kDriverFaultExitStatus);
+}
+
+// Ends the program for an instruction of the image's that reaches the
+// thread pointer (rewritten into ud2 at setup): what it does, and where.
+[[noreturn]] void ReportThreadPointerUse(const RewrittenSite &site) {
+  char message[512];
+  const int length = std::snprintf(message, sizeof(message),
+                                   "boardinv: the driver faulted: %s (firmware has no thread-local storage; the "
+                                   "thread pointer is this program's) at image+0x%X\n",
+                                   site.what.c_str(), site.rva);
+  WriteLine(message, length, sizeof(message));
   _exit(kDriverFaultExitStatus);
 }
 
@@ -216,8 +298,7 @@ void OnTimeLimit(int, siginfo_t *, void *raw) {
                         ? "boardinv: the driver showed no further stop display value within %u s of processor time (%s)\n"
                         : "boardinv: the driver did not return within %u s of processor time (%s)\n",
                     gCpuSecondsLimit, where);
-  if (length > 0 && write(STDERR_FILENO, message, std::min<size_t>(static_cast<size_t>(length), sizeof(message) - 1)) < 0) {
-  }
+  WriteLine(message, length, sizeof(message));
   _exit(kDriverFaultExitStatus);
 }
 
@@ -248,8 +329,11 @@ bool Emulate(int signal, const siginfo_t *info, ucontext_t *context, uint64_t ri
   if (signal == SIGILL && gSites != nullptr) {
     const auto site = std::lower_bound(gSites->begin(), gSites->end(), offset,
                                        [](const RewrittenSite &s, uint64_t rva) { return s.rva < rva; });
+    if (site != gSites->end() && site->rva == offset && site->kind == SiteKind::ThreadPointer) {
+      ReportThreadPointerUse(*site);
+    }
     if (site != gSites->end() && site->rva == offset && model != nullptr) {
-      if (site->rdtsc) {
+      if (site->kind == SiteKind::Rdtsc) {
         EmulateTsc(context, *model);
       } else {
         EmulateCpuid(context, *model);
@@ -314,6 +398,11 @@ bool Emulate(int signal, const siginfo_t *info, ucontext_t *context, uint64_t ri
     return true;
   }
 
+  if (info->si_code == SI_KERNEL) {
+    // A general-protection fault: the caller names the instruction.
+    return false;
+  }
+
   // Loads and stores of the memory-mapped windows.
   const uint64_t address = reinterpret_cast<uint64_t>(info->si_addr);
   if (!InWindow(address) || !insn.hasModrm || (code[insn.modrmOffset] >> 6) == 3) {
@@ -349,7 +438,167 @@ bool Emulate(int signal, const siginfo_t *info, ucontext_t *context, uint64_t ri
   return true;
 }
 
+
+// Names the instruction behind a general-protection fault (SIGSEGV without
+// an address: a privileged or I/O instruction, an address that is not
+// canonical, a jump to one) from its bytes and the registers. Returns the
+// account; writes " accessing ..." into access when an access is known.
+const char *NameGeneralProtection(ucontext_t *context, uint64_t rip, char *access, size_t accessSize) {
+  static char why[256];
+  size_t available = 15;
+  if (gImage != nullptr && gImage->Contains(rip)) {
+    available = std::min<size_t>(available, gImage->Size() - (rip - reinterpret_cast<uint64_t>(gImage->Base())));
+  }
+  const auto *code = reinterpret_cast<const uint8_t *>(rip);
+  const X86Instruction insn = DecodeX86(code, available);
+  if (insn.length == 0) {
+    return "a general-protection fault";
+  }
+  uint64_t registers[16];
+  for (unsigned i = 0; i < 16; i++) {
+    registers[i] = static_cast<uint64_t>(Register(context, i));
+  }
+  const uint8_t op = insn.opcode;
+  const unsigned mod = insn.hasModrm ? code[insn.modrmOffset] >> 6 : 0;
+  const unsigned reg = insn.hasModrm ? (code[insn.modrmOffset] >> 3) & 7 : 0;
+  const uint8_t modrm = insn.hasModrm ? code[insn.modrmOffset] : 0;
+  const unsigned port = static_cast<unsigned>(registers[2] & 0xFFFF);
+  const char *accumulator = insn.operandSize16 ? "ax" : "eax";
+  char text[128] = "";
+  bool io = false;
+  bool privileged = false;
+  if (!insn.vex && !insn.twoByte) {
+    switch (op) {
+      case 0xF4: std::snprintf(text, sizeof(text), "hlt"); privileged = true; break;
+      case 0xFA: std::snprintf(text, sizeof(text), "cli"); privileged = true; break;
+      case 0xFB: std::snprintf(text, sizeof(text), "sti"); privileged = true; break;
+      case 0xCF: std::snprintf(text, sizeof(text), "iret"); privileged = true; break;
+      case 0xCD: std::snprintf(text, sizeof(text), "int 0x%02X", code[insn.immediateOffset]); privileged = true; break;
+      case 0xE4: case 0xE5:
+        std::snprintf(text, sizeof(text), "in %s, 0x%02X", op == 0xE4 ? "al" : accumulator, code[insn.immediateOffset]);
+        io = true;
+        break;
+      case 0xEC: case 0xED:
+        std::snprintf(text, sizeof(text), "in %s, dx (port 0x%04X)", op == 0xEC ? "al" : accumulator, port);
+        io = true;
+        break;
+      case 0xE6: case 0xE7:
+        std::snprintf(text, sizeof(text), "out 0x%02X, %s", code[insn.immediateOffset], op == 0xE6 ? "al" : accumulator);
+        io = true;
+        break;
+      case 0xEE: case 0xEF:
+        std::snprintf(text, sizeof(text), "out dx, %s (port 0x%04X)", op == 0xEE ? "al" : accumulator, port);
+        io = true;
+        break;
+      case 0x6C: case 0x6D:
+        std::snprintf(text, sizeof(text), "ins (port 0x%04X)", port);
+        io = true;
+        break;
+      case 0x6E: case 0x6F:
+        std::snprintf(text, sizeof(text), "outs (port 0x%04X)", port);
+        io = true;
+        break;
+      default:
+        break;
+    }
+    // A jump, call or return to an address that is not canonical faults
+    // at the instruction that would go there.
+    uint64_t target = 0;
+    bool transfer = false;
+    if (op == 0xFF && (reg == 2 || reg == 4)) {
+      transfer = true;
+      if (mod == 3) {
+        target = registers[(modrm & 7) | ((insn.rex & 1) ? 8 : 0)];
+      } else {
+        const uint64_t slot = EffectiveAddress(insn, code, registers, rip + insn.length);
+        if (Canonical(slot)) {
+          std::memcpy(&target, reinterpret_cast<const void *>(slot), sizeof(target));
+        }
+      }
+    } else if (op == 0xC3 || op == 0xC2) {
+      transfer = true;
+      std::memcpy(&target, reinterpret_cast<const void *>(registers[4]), sizeof(target));
+    }
+    if (transfer && !Canonical(target)) {
+      std::snprintf(why, sizeof(why), "execution left the image: a %s to 0x%llX, which is not a canonical address",
+                    op == 0xFF ? (reg == 2 ? "call" : "jump") : "return", static_cast<unsigned long long>(target));
+      return why;
+    }
+  } else if (!insn.vex) {
+    switch (op) {
+      case 0x30:
+        std::snprintf(text, sizeof(text), "wrmsr (MSR 0x%X)", static_cast<unsigned>(registers[1] & 0xFFFFFFFF));
+        privileged = true;
+        break;
+      case 0x32:
+        std::snprintf(text, sizeof(text), "rdmsr (MSR 0x%X)", static_cast<unsigned>(registers[1] & 0xFFFFFFFF));
+        privileged = true;
+        break;
+      case 0x33: std::snprintf(text, sizeof(text), "rdpmc"); privileged = true; break;
+      case 0x06: std::snprintf(text, sizeof(text), "clts"); privileged = true; break;
+      case 0x07: std::snprintf(text, sizeof(text), "sysret"); privileged = true; break;
+      case 0x08: std::snprintf(text, sizeof(text), "invd"); privileged = true; break;
+      case 0x09: std::snprintf(text, sizeof(text), "wbinvd"); privileged = true; break;
+      case 0x34: std::snprintf(text, sizeof(text), "sysenter"); privileged = true; break;
+      case 0x35: std::snprintf(text, sizeof(text), "sysexit"); privileged = true; break;
+      case 0x20: case 0x22:
+        std::snprintf(text, sizeof(text), "mov %s cr%u", op == 0x20 ? "from" : "to", reg);
+        privileged = true;
+        break;
+      case 0x21: case 0x23:
+        std::snprintf(text, sizeof(text), "mov %s dr%u", op == 0x21 ? "from" : "to", reg);
+        privileged = true;
+        break;
+      case 0x00: {
+        static const char *const kNames[8] = {"sldt", "str", "lldt", "ltr", "verr", "verw", "0F 00 /6", "0F 00 /7"};
+        std::snprintf(text, sizeof(text), "%s", kNames[reg]);
+        privileged = true;
+        break;
+      }
+      case 0x01: {
+        static const char *const kMemory[8] = {"sgdt", "sidt", "lgdt", "lidt", "smsw", "0F 01 /5", "lmsw", "invlpg"};
+        const char *name = mod != 3 ? kMemory[reg] : modrm == 0xC8 ? "monitor" : modrm == 0xC9 ? "mwait"
+                                                  : modrm == 0xD1 ? "xsetbv" : modrm == 0xF8 ? "swapgs"
+                                                  : reg == 4 ? "smsw" : reg == 6 ? "lmsw" : nullptr;
+        if (name != nullptr) {
+          std::snprintf(text, sizeof(text), "%s", name);
+        } else {
+          std::snprintf(text, sizeof(text), "0F 01 %02X", modrm);
+        }
+        privileged = true;
+        break;
+      }
+      default:
+        break;
+    }
+  }
+  if (io || privileged) {
+    std::snprintf(why, sizeof(why), "%s the loader does not emulate: %s",
+                  io ? "an I/O instruction" : "a privileged instruction", text);
+    return why;
+  }
+  if (AccessesModrmMemory(insn, code)) {
+    const uint64_t address = EffectiveAddress(insn, code, registers, rip + insn.length);
+    if (!Canonical(address) && insn.segment != 0x64 && insn.segment != 0x65) {
+      std::snprintf(access, accessSize, " accessing 0x%llX", static_cast<unsigned long long>(address));
+      return "an access to an address that is not canonical";
+    }
+    return "a general-protection fault";
+  }
+  // Any other instruction the processor refuses here: its bytes.
+  size_t used = 0;
+  for (unsigned i = 0; i < insn.length && used + 4 < sizeof(text); i++) {
+    used += static_cast<size_t>(std::snprintf(text + used, sizeof(text) - used, i == 0 ? "%02X" : " %02X", code[i]));
+  }
+  std::snprintf(why, sizeof(why), "an instruction the processor refuses in user mode (%s)", text);
+  return why;
+}
+
 void OnFault(int signal, siginfo_t *info, void *raw) {
+  if (gNamingPool != 0) {
+    // The walk over the pool's headers, naming a fault's address, faulted.
+    siglongjmp(gNamingJump, 1);
+  }
   RestoreHostThreadPointer();
   auto *context = static_cast<ucontext_t *>(raw);
   const uint64_t rip = static_cast<uint64_t>(context->uc_mcontext.gregs[REG_RIP]);
@@ -357,7 +606,12 @@ void OnFault(int signal, siginfo_t *info, void *raw) {
     // The simulation's own code failed after the driver ran: its code may
     // have written over the simulation's memory (hand-off blocks, protocol
     // instances) that it was given.
-    ReportFault(signal, info, rip, "after the driver ran, in memory it may have damaged");
+    char access[256] = "";
+    if ((signal == SIGSEGV || signal == SIGBUS) && info->si_code != SI_KERNEL) {
+      NameDataAddress(reinterpret_cast<uint64_t>(info->si_addr),
+                      static_cast<uint64_t>(context->uc_mcontext.gregs[REG_RSP]), access, sizeof(access));
+    }
+    ReportFault(signal, rip, "after the driver ran, in memory it may have damaged", access);
   }
   if (!gArmed) {
     // Not while the driver runs: behave as if this handler were not there.
@@ -376,7 +630,15 @@ void OnFault(int signal, siginfo_t *info, void *raw) {
   } else if (signal == SIGSEGV && reinterpret_cast<uint64_t>(info->si_addr) == rip) {
     why = "execution left the image";
   }
-  ReportFault(signal, info, rip, why);
+  char access[256] = "";
+  if (signal == SIGSEGV && info->si_code == SI_KERNEL) {
+    // No address: the processor refused the instruction itself.
+    why = NameGeneralProtection(context, rip, access, sizeof(access));
+  } else if (signal == SIGSEGV || signal == SIGBUS) {
+    NameDataAddress(reinterpret_cast<uint64_t>(info->si_addr),
+                    static_cast<uint64_t>(context->uc_mcontext.gregs[REG_RSP]), access, sizeof(access));
+  }
+  ReportFault(signal, rip, why, access);
 }
 
 // Executes code under a temporary SIGSEGV handler; true when it faulted.
@@ -456,7 +718,10 @@ void RewriteSites(const PeImage &file, MappedImage &image, const std::vector<Rew
       }
       uint8_t *at = static_cast<uint8_t *>(image.At(site.rva));
       const X86Instruction insn = DecodeX86(at, site.length);
-      uint8_t *opcode = at + insn.opcodeOffset;
+      // rdtsc and cpuid: ud2 over the opcode, so that it faults where the
+      // instruction begins. An instruction that reaches the thread pointer
+      // (two bytes or more) is never run: ud2 over its first two bytes.
+      uint8_t *opcode = site.kind == SiteKind::ThreadPointer ? at : at + insn.opcodeOffset;
       auto *first = reinterpret_cast<uint8_t *>(reinterpret_cast<uint64_t>(opcode) & ~(kPageSize - 1));
       const size_t span = static_cast<size_t>(opcode + 2 - first);
       mprotect(first, span, PROT_READ | PROT_WRITE);
@@ -549,7 +814,11 @@ CodeWalk WalkCode(const PeImage &image, const std::vector<uint32_t> &codeSymbols
         break;
       }
       if (at + insn.length <= limit && (IsRdtsc(insn) || IsCpuid(insn))) {
-        walk.sites.push_back({at, static_cast<uint8_t>(insn.length), IsRdtsc(insn)});
+        walk.sites.push_back({at, static_cast<uint8_t>(insn.length), IsRdtsc(insn) ? SiteKind::Rdtsc : SiteKind::Cpuid, {}});
+      } else if (at + insn.length <= limit && ThreadPointerUseOf(insn, bytes + at) != ThreadPointerUse::None) {
+        char what[160];
+        DescribeThreadPointerUse(insn, bytes + at, what, sizeof(what));
+        walk.sites.push_back({at, static_cast<uint8_t>(insn.length), SiteKind::ThreadPointer, what});
       }
       at += insn.length;
     }
@@ -584,14 +853,15 @@ MachineTraps::MachineTraps(const PeImage &file, MappedImage &image, const std::v
   const ProcessorTraps processor = ProbeProcessorTraps();
   rdtsc_ = processor.rdtsc && !forceRewrite ? TrapMethod::Fault : TrapMethod::Rewrite;
   cpuid_ = processor.cpuid && !forceRewrite ? TrapMethod::Fault : TrapMethod::Rewrite;
-  if (rdtsc_ == TrapMethod::Rewrite || cpuid_ == TrapMethod::Rewrite) {
-    for (const RewrittenSite &site : WalkCode(file, codeSymbols).sites) {
-      if ((site.rdtsc && rdtsc_ == TrapMethod::Rewrite) || (!site.rdtsc && cpuid_ == TrapMethod::Rewrite)) {
-        rewritten_.push_back(site);
-      }
+  // Instructions that reach the thread pointer are rewritten whatever the
+  // method: the processor runs them without a fault.
+  for (const RewrittenSite &site : WalkCode(file, codeSymbols).sites) {
+    if ((site.kind == SiteKind::Rdtsc && rdtsc_ == TrapMethod::Rewrite) ||
+        (site.kind == SiteKind::Cpuid && cpuid_ == TrapMethod::Rewrite) || site.kind == SiteKind::ThreadPointer) {
+      rewritten_.push_back(site);
     }
-    RewriteSites(file, image, rewritten_);
   }
+  RewriteSites(file, image, rewritten_);
 
   TrapSystemCallsFrom(reinterpret_cast<uint64_t>(image.Base()), image.Size());
   syscall(SYS_arch_prctl, ARCH_GET_FS, &gHostFsBase);
@@ -630,6 +900,7 @@ MachineTraps::~MachineTraps() {
   // heap it damaged may fail at any later free.
   gImage = nullptr;
   gSites = nullptr;
+  gPoolFirmware = nullptr;
   for (const Window &window : kWindows) {
     munmap(reinterpret_cast<void *>(window.base), window.size);
   }
@@ -656,6 +927,60 @@ void MachineTraps::Disarm() {
     syscall(SYS_arch_prctl, ARCH_SET_CPUID, 1);
     gCpuidTrapOn = false;
   }
+}
+
+void MachineTraps::NamePoolBlocksOf(const sim::SimFirmware *firmware) { gPoolFirmware = firmware; }
+
+void NameAddress(uint64_t address, const MappedImage *image, const sim::SimFirmware *firmware, char *out,
+                 size_t size) {
+  if (image != nullptr && image->Contains(address)) {
+    std::snprintf(out, size, "image+0x%llX",
+                  static_cast<unsigned long long>(address - reinterpret_cast<uint64_t>(image->Base())));
+    return;
+  }
+  if (address < kLowestMappable || InWindow(address) || !Canonical(address)) {
+    std::snprintf(out, size, "0x%llX", static_cast<unsigned long long>(address));
+    return;
+  }
+  sim::PoolBlockInfo block{};
+  if (LookUpPoolBlock(firmware, address, &block)) {
+    const uint64_t start = reinterpret_cast<uint64_t>(block.start);
+    const auto allocation = static_cast<unsigned long long>(block.allocation);
+    const auto blockSize = static_cast<unsigned long long>(block.size);
+    if (address < start) {
+      std::snprintf(out, size, "pool allocation %llu-0x%llX, before its start", allocation,
+                    static_cast<unsigned long long>(start - address));
+    } else if (address - start < block.size) {
+      std::snprintf(out, size, "pool allocation %llu+0x%llX (of %llu byte%s)", allocation,
+                    static_cast<unsigned long long>(address - start), blockSize, blockSize == 1 ? "" : "s");
+    } else {
+      std::snprintf(out, size, "pool allocation %llu+0x%llX, past its end (%llu byte%s)", allocation,
+                    static_cast<unsigned long long>(address - start), blockSize, blockSize == 1 ? "" : "s");
+    }
+    return;
+  }
+  Dl_info module{};
+  if (dladdr(reinterpret_cast<void *>(address), &module) != 0 && module.dli_fname != nullptr &&
+      module.dli_fname[0] != 0) {
+    const char *name = std::strrchr(module.dli_fname, '/');
+    std::snprintf(out, size, "host memory in %.200s+0x%llX", name != nullptr ? name + 1 : module.dli_fname,
+                  static_cast<unsigned long long>(address - reinterpret_cast<uint64_t>(module.dli_fbase)));
+    return;
+  }
+  std::snprintf(out, size, "host memory");
+}
+
+std::string NameAddress(const void *address, const MappedImage *image, const sim::SimFirmware *firmware) {
+  char name[256];
+  NameAddress(reinterpret_cast<uint64_t>(address), image, firmware, name, sizeof(name));
+  return name;
+}
+
+void EndWithDriverFault(const std::string &what) {
+  // One line, whatever the message quotes.
+  const std::string line = "boardinv: the driver faulted: " + sim::Escaped(what) + "\n";
+  WriteLine(line.c_str(), static_cast<int>(line.size()), line.size() + 1);
+  _exit(kDriverFaultExitStatus);
 }
 
 }  // namespace loader

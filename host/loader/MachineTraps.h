@@ -2,7 +2,7 @@
 // platform's hardware model, without changing the binary file:
 //
 // - the two physical windows it touches (PCI Express configuration space at
-//   0xE0000000 and the UART at 0xFEDC9000) are mapped at their fixed
+//   PCI_EXPRESS_BASE and the UART at UART_BASE) are mapped at their fixed
 //   addresses with no access, so every load and store there faults; the
 //   privileged instructions (out, rdmsr) fault in user mode anyway. A
 //   handler decodes the faulting instruction, performs it on the hardware
@@ -14,9 +14,18 @@
 //   each occurrence of it in the mapped copy of the image's code is
 //   rewritten into ud2 (the same two bytes' length) and emulated on the
 //   model when it traps;
+// - every instruction of the image's code that reaches through the FS or GS
+//   base (an operand with that segment override), or reads or moves either
+//   base, is rewritten into ud2 too: the thread pointer is this program's,
+//   and firmware has no thread-local storage, so running one is a fault of
+//   the driver's, named as such;
 // - any other fault while the driver runs (its own code, a jump out of the
 //   image, or host code it called) ends the program with one line naming
 //   the signal and the image offset or host function, and exit status 3.
+//   A privileged or I/O instruction the model does not perform (hlt, cli,
+//   in, wrmsr, ...) is named with its operands. Addresses are named by what
+//   holds them (image+0x..., a pool allocation, the stack), never by the
+//   host's own numbers.
 //   The handler runs on an alternate signal stack, so a stack overflow is
 //   reported too. So does a run that uses more than its allowance of
 //   processor time (in the stop display, between two of its values): a
@@ -29,6 +38,10 @@
 #include <vector>
 
 #include "host/loader/PeImage.h"
+
+namespace sim {
+class SimFirmware;
+}
 
 namespace loader {
 
@@ -62,15 +75,22 @@ bool RewriteForcedByEnvironment();
 unsigned CpuSecondsLimitFromEnvironment();
 
 // An instruction the loader intercepts by rewriting it.
+enum class SiteKind {
+  Rdtsc,          // emulated on the model's counter
+  Cpuid,          // emulated by the model's stop-override agent
+  ThreadPointer,  // reaches through the FS or GS base, or reads or moves one: a fault
+};
 struct RewrittenSite {
   uint32_t rva = 0;     // where the instruction (prefixes included) starts
   uint8_t length = 0;   // its whole length; execution resumes after it
-  bool rdtsc = false;   // rdtsc, or else cpuid
+  SiteKind kind = SiteKind::Rdtsc;
+  std::string what;     // for ThreadPointer: what it does ("a read through the FS base, fs:[0x28]")
 };
 
 // Walks the executable sections of the image instruction by instruction,
 // restarting at each code symbol's address (the linker's map gives them),
-// and finds every rdtsc and cpuid at an instruction boundary.
+// and finds every rdtsc, cpuid and use of the thread pointer at an
+// instruction boundary.
 struct CodeWalk {
   std::vector<RewrittenSite> sites;
   // Symbols that the walk found inside an instruction (it restarted there):
@@ -103,6 +123,10 @@ class MachineTraps {
   void Arm();
   void Disarm();
 
+  // The firmware whose pool blocks a fault's address is named by while the
+  // driver runs (null: none). Set it to null before that firmware ends.
+  void NamePoolBlocksOf(const sim::SimFirmware *firmware);
+
   TrapMethod RdtscMethod() const { return rdtsc_; }
   TrapMethod CpuidMethod() const { return cpuid_; }
   const std::vector<RewrittenSite> &Rewritten() const { return rewritten_; }
@@ -112,5 +136,22 @@ class MachineTraps {
   TrapMethod cpuid_ = TrapMethod::Fault;
   std::vector<RewrittenSite> rewritten_;
 };
+
+// Names an address for a message without printing a number of this
+// program's own memory: "image+0x1A20" inside the image, "pool allocation
+// 3+0x8" (with ", past its end of 8 bytes" or ", before its start") at or
+// near a live pool block of firmware (may be null), the number itself in
+// the first 64 KiB, in a hardware window or where no address can be
+// (not canonical), "boardinv+0x..." inside a module of the program, and
+// otherwise "host memory" alone. Async-signal-safe; always ends out.
+void NameAddress(uint64_t address, const MappedImage *image, const sim::SimFirmware *firmware, char *out,
+                 size_t size);
+std::string NameAddress(const void *address, const MappedImage *image, const sim::SimFirmware *firmware);
+
+// Ends the program for a driver that did something the host cannot use
+// (an answer that does not hold up, checked after its code returned): one
+// line, "boardinv: the driver faulted: WHAT", and exit status 3, as a fault
+// of its code does. Output not yet written is not written.
+[[noreturn]] void EndWithDriverFault(const std::string &what);
 
 }  // namespace loader

@@ -1,5 +1,9 @@
 #include "host/loader/X86Decoder.h"
 
+#include <algorithm>
+#include <cstdio>
+#include <cstring>
+
 namespace loader {
 
 namespace {
@@ -142,6 +146,10 @@ X86Instruction DecodeX86(const uint8_t *code, size_t available) {
     if (IsLegacyPrefix(byte)) {
       insn.operandSize16 |= byte == 0x66;
       insn.addressSize32 |= byte == 0x67;
+      insn.prefixF3 |= byte == 0xF3;
+      if (byte == 0x26 || byte == 0x2E || byte == 0x36 || byte == 0x3E || byte == 0x64 || byte == 0x65) {
+        insn.segment = byte;
+      }
       insn.rex = 0;  // a REX prefix counts only right before the opcode
     } else if ((byte & 0xF0) == 0x40) {
       insn.rex = byte;
@@ -159,6 +167,7 @@ X86Instruction DecodeX86(const uint8_t *code, size_t available) {
     // VEX (two or three bytes) and EVEX (four): a prefix that names the
     // opcode map, then the opcode and always a ModRM operand.
     const size_t prefix = first == 0xC5 ? 2 : first == 0xC4 ? 3 : 4;
+    insn.vex = true;
     if (at - 1 + prefix >= available) {
       return X86Instruction{};
     }
@@ -224,6 +233,248 @@ X86Instruction DecodeX86(const uint8_t *code, size_t available) {
   }
   insn.length = static_cast<unsigned>(at);
   return insn;
+}
+
+namespace {
+
+const char *const kRegisterNames[16] = {"rax", "rcx", "rdx", "rbx", "rsp", "rbp", "rsi", "rdi",
+                                        "r8",  "r9",  "r10", "r11", "r12", "r13", "r14", "r15"};
+
+// Where the ModRM operand's parts lie: base and index registers (-1: none),
+// scale, displacement, and whether it is RIP-relative.
+struct MemoryOperand {
+  int base = -1;
+  int index = -1;
+  unsigned scale = 1;
+  int64_t displacement = 0;
+  bool ripRelative = false;
+};
+
+MemoryOperand ReadMemoryOperand(const X86Instruction &insn, const uint8_t *code) {
+  MemoryOperand operand;
+  const uint8_t modrm = code[insn.modrmOffset];
+  const unsigned mod = modrm >> 6;
+  const unsigned rm = modrm & 7;
+  unsigned at = insn.modrmOffset + 1;
+  if (rm == 4) {
+    const uint8_t sib = code[at++];
+    operand.scale = 1u << (sib >> 6);
+    const unsigned index = ((sib >> 3) & 7) | ((insn.rex & 2) ? 8 : 0);
+    operand.index = index == 4 ? -1 : static_cast<int>(index);
+    const unsigned base = (sib & 7) | ((insn.rex & 1) ? 8 : 0);
+    operand.base = mod == 0 && (sib & 7) == 5 ? -1 : static_cast<int>(base);
+    if (mod == 0 && (sib & 7) == 5) {
+      int32_t disp;
+      std::memcpy(&disp, code + at, 4);
+      operand.displacement = disp;
+    }
+  } else if (mod == 0 && rm == 5) {
+    operand.ripRelative = true;
+    int32_t disp;
+    std::memcpy(&disp, code + at, 4);
+    operand.displacement = disp;
+  } else {
+    operand.base = static_cast<int>(rm | ((insn.rex & 1) ? 8 : 0));
+  }
+  if (mod == 1) {
+    operand.displacement = static_cast<int8_t>(code[at]);
+  } else if (mod == 2) {
+    int32_t disp;
+    std::memcpy(&disp, code + at, 4);
+    operand.displacement = disp;
+  }
+  return operand;
+}
+
+const char *SegmentName(uint8_t prefix) {
+  switch (prefix) {
+    case 0x26: return "es:";
+    case 0x2E: return "cs:";
+    case 0x36: return "ss:";
+    case 0x3E: return "ds:";
+    case 0x64: return "fs:";
+    case 0x65: return "gs:";
+    default: return "";
+  }
+}
+
+// Whether the instruction only reads its memory operand, only writes it, or
+// does either or both (0 unknown, 1 read, 2 write).
+int AccessKind(const X86Instruction &insn, const uint8_t *code) {
+  const uint8_t op = insn.opcode;
+  const unsigned reg = insn.hasModrm ? (code[insn.modrmOffset] >> 3) & 7 : 0;
+  if (insn.vex) {
+    return 0;
+  }
+  if (!insn.twoByte) {
+    switch (op) {
+      case 0x88: case 0x89: case 0xA2: case 0xA3:
+        return 2;
+      case 0xC6: case 0xC7:
+        return reg == 0 ? 2 : 0;
+      case 0x8F:
+        return reg == 0 ? 2 : 0;
+      case 0x8A: case 0x8B: case 0x63: case 0xA0: case 0xA1: case 0x38: case 0x39: case 0x3A: case 0x3B:
+      case 0x84: case 0x85: case 0xA4: case 0xA5: case 0xA6: case 0xA7: case 0xAC: case 0xAD:
+        return 1;
+      case 0xFF:
+        return reg == 6 ? 1 : 0;  // push m
+      default:
+        return 0;
+    }
+  }
+  switch (op) {
+    case 0x11: case 0x13: case 0x17: case 0x29: case 0x2B: case 0x7F: case 0xD6: case 0xE7: case 0xC3:
+      return 2;
+    case 0x7E:
+      return insn.prefixF3 ? 1 : 2;  // movq xmm, m64; else movd/movq m, reg
+    case 0x10: case 0x12: case 0x16: case 0x28: case 0x6E: case 0x6F: case 0xB6: case 0xB7: case 0xBE: case 0xBF:
+      return 1;
+    default:
+      return (op >= 0x90 && op <= 0x9F) ? 2 : 0;  // setcc m8
+  }
+}
+
+}  // namespace
+
+bool AccessesModrmMemory(const X86Instruction &insn, const uint8_t *code) {
+  if (!insn.hasModrm || (code[insn.modrmOffset] >> 6) == 3) {
+    return false;
+  }
+  if (insn.vex) {
+    return true;
+  }
+  const uint8_t op = insn.opcode;
+  if (!insn.twoByte) {
+    return op != 0x8D;  // lea computes an address only
+  }
+  // Hint nops and prefetches compute an address without an access that
+  // faults; the 0F 01 group's memory forms are descriptor-table instructions.
+  return !(op >= 0x18 && op <= 0x1F) && op != 0x0D && op != 0x01 && op != 0x00;
+}
+
+ThreadPointerUse ThreadPointerUseOf(const X86Instruction &insn, const uint8_t *code) {
+  if (insn.length == 0 || !insn.valid) {
+    return ThreadPointerUse::None;
+  }
+  const uint8_t op = insn.opcode;
+  const unsigned mod = insn.hasModrm ? code[insn.modrmOffset] >> 6 : 0;
+  const unsigned reg = insn.hasModrm ? (code[insn.modrmOffset] >> 3) & 7 : 0;
+  if (!insn.vex && insn.twoByte) {
+    // rdfsbase, rdgsbase, wrfsbase, wrgsbase: F3 0F AE /0 to /3, register form.
+    if (op == 0xAE && insn.prefixF3 && mod == 3 && reg < 4) {
+      return ThreadPointerUse::Base;
+    }
+    // pop fs, pop gs, lfs, lgs: load the segment register.
+    if (op == 0xA1 || op == 0xA9 || op == 0xB4 || op == 0xB5) {
+      return ThreadPointerUse::Base;
+    }
+  }
+  // mov fs, r/m and mov gs, r/m.
+  if (!insn.vex && !insn.twoByte && op == 0x8E && (reg == 4 || reg == 5)) {
+    return ThreadPointerUse::Base;
+  }
+  if (insn.segment != 0x64 && insn.segment != 0x65) {
+    return ThreadPointerUse::None;
+  }
+  if (AccessesModrmMemory(insn, code)) {
+    return ThreadPointerUse::Access;
+  }
+  // mov al/eax/rax, moffs and back; the string instructions whose source
+  // (DS:RSI) an override moves.
+  if (!insn.vex && !insn.twoByte &&
+      ((op >= 0xA0 && op <= 0xA3) || (op >= 0xA4 && op <= 0xA7) || op == 0xAC || op == 0xAD || op == 0x6E ||
+       op == 0x6F)) {
+    return ThreadPointerUse::Access;
+  }
+  return ThreadPointerUse::None;
+}
+
+void FormatMemoryOperand(const X86Instruction &insn, const uint8_t *code, char *out, size_t size) {
+  const char *segment = SegmentName(insn.segment);
+  if (!insn.hasModrm) {
+    if (!insn.vex && !insn.twoByte && insn.opcode >= 0xA0 && insn.opcode <= 0xA3) {
+      uint64_t offset = 0;
+      std::memcpy(&offset, code + insn.immediateOffset, insn.addressSize32 ? 4 : 8);
+      std::snprintf(out, size, "%s[0x%llX]", segment, static_cast<unsigned long long>(offset));
+    } else {
+      std::snprintf(out, size, "%s[rsi]", segment);
+    }
+    return;
+  }
+  const MemoryOperand operand = ReadMemoryOperand(insn, code);
+  char parts[64] = "";
+  size_t used = 0;
+  auto add = [&](const char *text) {
+    const int n = std::snprintf(parts + used, sizeof(parts) - used, "%s%s", used != 0 ? "+" : "", text);
+    if (n > 0) {
+      used = std::min(sizeof(parts) - 1, used + static_cast<size_t>(n));
+    }
+  };
+  if (operand.ripRelative) {
+    add("rip");
+  }
+  if (operand.base >= 0) {
+    add(kRegisterNames[operand.base]);
+  }
+  if (operand.index >= 0) {
+    char index[16];
+    std::snprintf(index, sizeof(index), operand.scale == 1 ? "%s" : "%s*%u", kRegisterNames[operand.index],
+                  operand.scale);
+    add(index);
+  }
+  if (operand.displacement != 0 || used == 0) {
+    char disp[24];
+    const bool negative = operand.displacement < 0 && used != 0;
+    const uint64_t magnitude =
+        negative ? 0 - static_cast<uint64_t>(operand.displacement) : static_cast<uint64_t>(operand.displacement);
+    std::snprintf(disp, sizeof(disp), "0x%llX", static_cast<unsigned long long>(magnitude));
+    if (negative) {
+      std::snprintf(parts + used, sizeof(parts) - used, "-%s", disp);
+    } else {
+      add(disp);
+    }
+  }
+  std::snprintf(out, size, "%s[%s]", segment, parts);
+}
+
+void DescribeThreadPointerUse(const X86Instruction &insn, const uint8_t *code, char *out, size_t size) {
+  const uint8_t op = insn.opcode;
+  if (ThreadPointerUseOf(insn, code) == ThreadPointerUse::Base) {
+    const unsigned reg = insn.hasModrm ? (code[insn.modrmOffset] >> 3) & 7 : 0;
+    if (insn.twoByte && op == 0xAE) {
+      static const char *const kBaseInstructions[4] = {"rdfsbase, a read of the FS base",
+                                                       "rdgsbase, a read of the GS base",
+                                                       "wrfsbase, a change of the FS base",
+                                                       "wrgsbase, a change of the GS base"};
+      std::snprintf(out, size, "%s", kBaseInstructions[reg]);
+    } else {
+      const bool fs = insn.twoByte ? (op == 0xA1 || op == 0xB4) : reg == 4;
+      std::snprintf(out, size, "a load of the %s segment register, which moves its base", fs ? "FS" : "GS");
+    }
+    return;
+  }
+  char operand[96];
+  FormatMemoryOperand(insn, code, operand, sizeof(operand));
+  const int kind = AccessKind(insn, code);
+  std::snprintf(out, size, "%s through the %s base, %s", kind == 1 ? "a read" : kind == 2 ? "a write" : "an access",
+                insn.segment == 0x64 ? "FS" : "GS", operand);
+}
+
+uint64_t EffectiveAddress(const X86Instruction &insn, const uint8_t *code, const uint64_t registers[16],
+                          uint64_t nextInstruction) {
+  const MemoryOperand operand = ReadMemoryOperand(insn, code);
+  uint64_t address = static_cast<uint64_t>(operand.displacement);
+  if (operand.ripRelative) {
+    address += nextInstruction;
+  }
+  if (operand.base >= 0) {
+    address += registers[operand.base];
+  }
+  if (operand.index >= 0) {
+    address += registers[operand.index] * operand.scale;
+  }
+  return insn.addressSize32 ? address & 0xFFFFFFFFULL : address;
 }
 
 }  // namespace loader

@@ -48,7 +48,7 @@ bool HardwareModel::HoldingNextToLeftOut() const {
 
 void HardwareModel::PortOut(uint16_t port, unsigned width, uint32_t value) {
   PortWrite write{port, static_cast<uint8_t>(width), value};
-  const bool displayValue = inStopDisplay && port == 0x80 && width == 32;
+  const bool displayValue = inStopDisplay && port == POST_CODE_PORT && width == 32;
   if (displayValue && stopDisplayValues > 0 && holdAtTscStep && tscReadsSincePortWrite > 1) {
     // A hold between values kept ended with this value.
     keptHoldSpan = holdLastRead - holdStart;

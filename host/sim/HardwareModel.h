@@ -10,6 +10,8 @@
 #include <string>
 #include <vector>
 
+#include "firmware/BoardHardware.h"
+
 namespace sim {
 
 struct PortWrite {
@@ -42,24 +44,23 @@ struct CpuidQuery {
   uint16_t si;
 };
 
-// The index/data register pair at 0xE00000B8/0xE00000BC (offsets 0xB8 and
-// 0xBC of bus 0, device 0, function 0 in configuration space): writing a
-// register number to the index register makes the data register show that
-// platform register.
+// The platform registers' index/data pair (firmware/BoardHardware.h):
+// writing a register number to the index register makes the data register
+// show that platform register.
 struct PlatformRegisterPair {
-  static constexpr uint64_t kIndexAddress = 0xE00000B8;
-  static constexpr uint64_t kDataAddress = 0xE00000BC;
+  static constexpr uint64_t kIndexAddress = PLATFORM_INDEX_REGISTER;
+  static constexpr uint64_t kDataAddress = PLATFORM_DATA_REGISTER;
   uint32_t index = 0;
   std::map<uint32_t, uint32_t> registers;  // absent registers read 0
   std::vector<uint32_t> registerReads;     // register numbers read through the data register
 };
 
-// A 16550-compatible UART at 0xFEDC9000, registers 4 bytes apart.
+// A 16550-compatible UART at the board's UART base, registers 4 bytes apart.
 struct UartModel {
-  static constexpr uint64_t kBase = 0xFEDC9000;
-  static constexpr uint64_t kTransmit = 0x00;
-  static constexpr uint64_t kLineStatus = 0x14;
-  static constexpr uint64_t kModemStatus = 0x18;
+  static constexpr uint64_t kBase = UART_BASE;
+  static constexpr uint64_t kTransmit = UART_TRANSMIT_OFFSET;
+  static constexpr uint64_t kLineStatus = UART_LINE_STATUS_OFFSET;
+  static constexpr uint64_t kModemStatus = UART_MODEM_STATUS_OFFSET;
   uint8_t lineStatus = 0x60;   // once ready: holding register and transmitter empty
   uint8_t modemStatus = 0x30;  // once clear to send
   // 1-based read, counted from power-on and again from each transmitted
@@ -101,10 +102,10 @@ class HardwareModel {
   UartModel uart;
 
   // The stop display. An answer of 0 to the stop-override query (CPUID leaf
-  // 0xBACCD00B) leaves the processor in the display loop for good; after
-  // this many 32-bit values on port 0x80 the model takes control back by a
-  // long jump to RunUntilParked.
-  static constexpr uint32_t kStopOverrideLeaf = 0xBACCD00B;
+  // STOP_OVERRIDE_LEAF) leaves the processor in the display loop for good;
+  // after this many 32-bit values on the POST code port the model takes
+  // control back by a long jump to RunUntilParked.
+  static constexpr uint32_t kStopOverrideLeaf = STOP_OVERRIDE_LEAF;
   uint64_t stopDisplayLimit = 12;
   bool inStopDisplay = false;
   uint32_t stopCode = 0;        // the code of the query that began it

@@ -6,6 +6,7 @@
 #include <map>
 #include <set>
 
+#include "firmware/BoardHardware.h"
 #include "firmware/Guids.h"
 #include "firmware/Protocol/DevicePath.h"
 #include "host/sim/HardwareModel.h"
@@ -18,7 +19,7 @@ namespace sim {
 
 namespace {
 
-constexpr uint64_t kConfigBase = 0xE0000000ULL;
+constexpr uint64_t kConfigBase = PCI_EXPRESS_BASE;
 constexpr uint64_t kConfigSize = 256ULL << 20;  // 1 MiB per bus
 constexpr uint32_t kPnp0A03 = 0x0A0341D0;        // EISA ID of a PCI root bridge
 constexpr uint32_t kClassBridgePciToPci = 0x060400;

@@ -3,7 +3,7 @@
 // side serves it as a PCI enumerator would leave it: a handle per root
 // bridge with its device path, and a handle per function carrying its
 // device path and a PCI I/O instance. The hardware side serves the same
-// configuration space through the memory-mapped window at 0xE0000000.
+// configuration space through the memory-mapped window at PCI_EXPRESS_BASE.
 #pragma once
 
 #include <array>

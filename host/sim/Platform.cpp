@@ -157,74 +157,8 @@ Platform DefaultPlatform() {
   return platform;
 }
 
-namespace {
-
-// Follows the parser through the document and refuses a key that appears
-// twice in one object, naming it with its path ("variables[0].name").
-class DuplicateKeyCheck {
- public:
-  bool operator()(int /*depth*/, json::parse_event_t event, json &parsed) {
-    switch (event) {
-      case json::parse_event_t::object_start:
-        frames_.push_back({false, 0, {}, {}});
-        break;
-      case json::parse_event_t::array_start:
-        frames_.push_back({true, 0, {}, {}});
-        break;
-      case json::parse_event_t::key: {
-        Frame &frame = frames_.back();
-        frame.key = parsed.get<std::string>();
-        if (!frame.keys.insert(frame.key).second) {
-          throw PlatformError(Path() + ": the key appears twice in its object");
-        }
-        break;
-      }
-      case json::parse_event_t::object_end:
-      case json::parse_event_t::array_end:
-        frames_.pop_back();
-        ElementDone();
-        break;
-      case json::parse_event_t::value:
-        ElementDone();
-        break;
-    }
-    return true;
-  }
-
- private:
-  struct Frame {
-    bool array;
-    size_t index;  // of the element being read, in an array
-    std::set<std::string> keys;
-    std::string key;  // being read, in an object
-  };
-
-  void ElementDone() {
-    if (!frames_.empty() && frames_.back().array) {
-      frames_.back().index++;
-    }
-  }
-
-  std::string Path() const {
-    std::string path;
-    for (const Frame &frame : frames_) {
-      path += frame.array ? "[" + std::to_string(frame.index) + "]" : (path.empty() ? "" : ".") + frame.key;
-    }
-    return path;
-  }
-
-  std::vector<Frame> frames_;
-};
-
-}  // namespace
-
 Platform ParsePlatformJson(const std::string &text) {
-  json root;
-  try {
-    root = json::parse(text, DuplicateKeyCheck());
-  } catch (const json::parse_error &error) {
-    throw PlatformError(std::string("not valid JSON: ") + error.what());
-  }
+  const json root = ParseJsonDocument(text);
   CheckKeys(root, "", {"name", "variables", "protocols", "faults", "pcd_tokens", "hob_list", "platform_registers",
                        "uart", "cpu", "pci"});
 
@@ -310,7 +244,9 @@ Platform LoadPlatformFile(const std::string &path) {
   try {
     return ParsePlatformJson(content);
   } catch (const PlatformError &error) {
-    throw PlatformError((path == kStandardStream ? std::string("standard input") : path) + ": " + error.what());
+    // Named as ReadInputFile names the file ("platform file: PATH: ...").
+    throw PlatformError(std::string("platform file: ") + (path == kStandardStream ? "standard input" : path) + ": " +
+                        error.what());
   }
 }
 

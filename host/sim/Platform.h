@@ -64,14 +64,14 @@ struct HobListDescription {
   bool endBlock = true;  // append the end block behind the blocks
 };
 
-// The index/data register pair at 0xE00000B8/0xE00000BC and the platform
+// The platform registers' index/data pair (firmware/BoardHardware.h) and the platform
 // registers behind it; registers not listed read 0.
 struct PlatformRegisterDescription {
   uint32_t index = 0;  // the index register's value at power-on
   std::map<uint32_t, uint32_t> registers;
 };
 
-// The memory-mapped UART at 0xFEDC9000. Absent, its registers read all ones.
+// The memory-mapped UART. Absent, its registers read all ones.
 struct UartDescription {
   bool present = false;
   uint8_t lineStatus = 0x60;   // line status once ready
@@ -84,13 +84,13 @@ struct UartDescription {
 };
 
 struct CpuDescription {
-  // P-state definition registers 0xC0010064 onward; missing ones read 0.
+  // The P-state definition registers, from the first; missing ones read 0.
   std::vector<uint64_t> pstates = {0x8000000000000878ULL};  // enabled, 120 x 200 / 8 MHz
   uint64_t tscStart = 0;
   uint64_t tscStep = 1000000;  // the counter advances by this on every read
   uint16_t stopOverride = 0;   // the SI answer of an agent intercepting CPUID
-  // Port-0x80 values of the stop display after which the simulation takes
-  // control back and reports the driver parked there.
+  // Stop display values on the POST code port after which the simulation
+  // takes control back and reports the driver parked there.
   uint64_t stopDisplayValues = 12;
 };
 
@@ -147,12 +147,18 @@ class PlatformError : public std::runtime_error {
 // The built-in default: a kind 2 board, NioTypeProtected = 0x00000200.
 Platform DefaultPlatform();
 
-// Parses a platform description; unknown fields and bad values throw
-// PlatformError naming the field.
+// Parses a platform description (see ParseJsonDocument in JsonFields.h for
+// how numbers are read and what text that is not JSON gives); unknown
+// fields and bad values throw PlatformError naming the field
+// ("cpu.tsc_step: must be at least 1, ..."); no error of the JSON library
+// escapes.
 Platform ParsePlatformJson(const std::string &text);
 // Reads (up to kPlatformFileLimit bytes, see InputFile.h) and parses a
-// platform file; a file that cannot be read throws PlatformError with the
-// system's reason.
+// platform file. Every error is a PlatformError of one line that names the
+// file as ReadInputFile does: "platform file: PATH: REASON" with the
+// system's reason for a file that cannot be read, or the parser's message
+// ("platform file: p.json: cpu.tsc_step: ...", "platform file: standard
+// input: line 1, column 2: not valid JSON: ...").
 Platform LoadPlatformFile(const std::string &path);
 
 // Sets NioTypeProtected to a 4-byte word, or removes it.

@@ -162,6 +162,29 @@ std::optional<PoolBlockInfo> Pool::PoolBlockAt(const void *p) const {
   return PoolBlockInfo{header->Block(), header->size, header->type, header->allocation};
 }
 
+std::optional<PoolBlockInfo> Pool::PoolBlockNear(const void *p, uint64_t after) const {
+  const auto address = reinterpret_cast<uintptr_t>(p);
+  const PoolBlockHeader *near = nullptr;
+  for (const PoolBlockHeader *header = newestPoolBlock_; header != nullptr;) {
+    Opened open(header, sizeof(*header));
+    const auto start = reinterpret_cast<uintptr_t>(header + 1);
+    if (address >= start && address - start < header->size) {
+      return PoolBlockInfo{reinterpret_cast<const uint8_t *>(start), header->size, header->type, header->allocation};
+    }
+    const bool inHeader = address >= reinterpret_cast<uintptr_t>(header) && address < start;
+    const bool pastEnd = address >= start + header->size && address - (start + header->size) < after;
+    if (near == nullptr && (inHeader || pastEnd)) {
+      near = header;
+    }
+    header = header->older;
+  }
+  if (near == nullptr) {
+    return std::nullopt;
+  }
+  Opened open(near, sizeof(*near));
+  return PoolBlockInfo{reinterpret_cast<const uint8_t *>(near + 1), near->size, near->type, near->allocation};
+}
+
 bool Pool::PoolHolds(const void *p, size_t n) const {
   const std::optional<PoolBlockInfo> block = PoolBlockAt(p);
   return block && n <= block->size - static_cast<uint64_t>(static_cast<const uint8_t *>(p) - block->start);

@@ -78,6 +78,11 @@ class Pool {
   // The live pool block whose bytes p points into, or whose end it points
   // at (start <= p <= start + size).
   std::optional<PoolBlockInfo> PoolBlockAt(const void *p) const;
+  // The live pool block that p belongs to, for naming an address: the one
+  // whose bytes p points into, else one whose header p points into or
+  // whose end p lies at or past by less than `after` bytes. Reads only the
+  // pool's own headers, so a fault handler may ask it.
+  std::optional<PoolBlockInfo> PoolBlockNear(const void *p, uint64_t after) const;
   // From now on every pool block ends right before an inaccessible page, so
   // that an access past its end faults at once (for a loaded image, whose
   // code no sanitizer watches). Only before the pool served its first block.

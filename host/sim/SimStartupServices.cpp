@@ -7,6 +7,7 @@
 #include <cstdlib>
 #include <cstring>
 
+#include "firmware/BoardHardware.h"
 #include "firmware/Guids.h"
 #include "host/sim/SimFirmware.h"
 
@@ -80,7 +81,7 @@ void SimFirmware::InstallStartupServices() {
 
   // The hardware behind the start-up services.
   for (size_t i = 0; i < platform_.cpu.pstates.size() && i < 8; i++) {
-    hardware_.msrs[0xC0010064 + static_cast<uint32_t>(i)] = platform_.cpu.pstates[i];
+    hardware_.msrs[PSTATE_DEFINITION_MSR_FIRST + static_cast<uint32_t>(i)] = platform_.cpu.pstates[i];
   }
   hardware_.tsc = platform_.cpu.tscStart;
   hardware_.tscStep = platform_.cpu.tscStep;

@@ -3,10 +3,12 @@
 // list, the platform registers, the UART and the processor.
 #include "host/sim/StartupPlatform.h"
 
+#include <map>
 #include <string>
 
 #include "firmware/Guids.h"
 #include "host/sim/JsonFields.h"
+#include "host/sim/Text.h"
 
 namespace sim {
 
@@ -26,9 +28,23 @@ EFI_GUID ReadGuid(const json &value, const std::string &field) {
   return *guid;
 }
 
-// A map key that is a number: decimal or 0x-prefixed text.
-uint64_t ReadKeyNumber(const std::string &key, const std::string &field, uint64_t max) {
-  return ReadUnsignedField(json(key), field, max);
+// The members of an object whose keys are numbers (decimal or 0x text, up
+// to max), each handed to use(number, value, field) with the field
+// "where.KEY". Keys are compared as numbers: two that name the same one in
+// any spelling ("625", "0625", "0x271") are refused, naming both.
+template <typename Use>
+void ForEachNumberKey(const json &object, const std::string &where, const std::string &what, uint64_t max,
+                      Use use) {
+  std::map<uint64_t, std::string> spellings;
+  for (auto it = object.begin(); it != object.end(); ++it) {
+    const std::string field = where + "." + it.key();
+    const uint64_t number = ReadUnsignedField(json(it.key()), field, max);
+    const auto [earlier, added] = spellings.emplace(number, it.key());
+    if (!added) {
+      FailField(field, "the same " + what + " as \"" + earlier->second + "\" (" + Hex(number) + ")");
+    }
+    use(number, it.value(), field);
+  }
 }
 
 HandOffBlock ReadHandOffBlock(const json &entry, const std::string &where) {
@@ -157,12 +173,11 @@ void ReadStartupFields(const json &root, Platform &platform) {
     if (!tokens.is_object()) {
       FailField("pcd_tokens", "must be an object of token number to value");
     }
-    for (auto it = tokens.begin(); it != tokens.end(); ++it) {
-      const std::string field = "pcd_tokens." + it.key();
-      const uint64_t token = ReadKeyNumber(it.key(), field, ~0ULL);
-      platform.pcdTokens[token] =
-          it.value().is_boolean() ? (it.value().get<bool>() ? 1 : 0) : ReadUnsignedField(it.value(), field, 0xFFFFFFFF);
-    }
+    ForEachNumberKey(tokens, "pcd_tokens", "token", ~0ULL,
+                     [&](uint64_t token, const json &value, const std::string &field) {
+                       platform.pcdTokens[token] = value.is_boolean() ? (value.get<bool>() ? 1 : 0)
+                                                                      : ReadUnsignedField(value, field, 0xFFFFFFFF);
+                     });
   }
   if (root.contains("hob_list")) {
     const json &hobList = root["hob_list"];
@@ -196,12 +211,11 @@ void ReadStartupFields(const json &root, Platform &platform) {
       if (!values.is_object()) {
         FailField("platform_registers.registers", "must be an object of register number to value");
       }
-      for (auto it = values.begin(); it != values.end(); ++it) {
-        const std::string field = "platform_registers.registers." + it.key();
-        const uint32_t number = static_cast<uint32_t>(ReadKeyNumber(it.key(), field, 0xFFFFFFFF));
-        platform.platformRegisters.registers[number] =
-            static_cast<uint32_t>(ReadUnsignedField(it.value(), field, 0xFFFFFFFF));
-      }
+      ForEachNumberKey(values, "platform_registers.registers", "register", 0xFFFFFFFF,
+                       [&](uint64_t number, const json &value, const std::string &field) {
+                         platform.platformRegisters.registers[static_cast<uint32_t>(number)] =
+                             static_cast<uint32_t>(ReadUnsignedField(value, field, 0xFFFFFFFF));
+                       });
     }
   }
   if (root.contains("uart")) {

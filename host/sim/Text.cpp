@@ -53,7 +53,6 @@ std::string Escaped(std::string_view text) {
     } else if (c == '\t') {
       shown += "\\t";
     } else {
-      static const char kDigits[] = "0123456789ABCDEF";
       shown += "\\x";
       shown += kDigits[byte >> 4];
       shown += kDigits[byte & 0xF];

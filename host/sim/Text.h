@@ -18,11 +18,15 @@ std::string Hex(uint64_t value, int digits = 0);
 std::string HexBytes(const uint8_t *bytes, size_t count, std::string_view separator = " ");
 std::string HexBytes(const std::vector<uint8_t> &bytes);
 
-// Text from input (a platform's name, a record's string, a debug message)
-// as a text report or a one-line message shows it: printable ASCII as it
-// is, newline, carriage return and tab as \n, \r and \t, every other byte
-// as \xHH, so that no input can start a line of its own or drive the
-// terminal. JSON output keeps the text exact instead.
+// Text from input (a platform's name, a record's string, a debug message,
+// a device-path text an error quotes) as a text report or a one-line
+// message shows it: printable ASCII as it is, newline, carriage return and
+// tab as \n, \r and \t, every other byte as \xHH (UTF-8 byte by byte: a
+// C1 control, a right-to-left override, an emoji; and bytes that are not
+// UTF-8), so that no input can start a line of its own, drive the terminal
+// or reorder what it shows. Every line on standard error and every piece
+// of input in text output goes through it; JSON output keeps the text
+// exact instead.
 std::string Escaped(std::string_view text);
 
 // A count with its noun in the right number: "1 block", "2 blocks",

@@ -5,11 +5,13 @@
 #include <gtest/gtest.h>
 
 #include <cstring>
+#include <functional>
 #include <nlohmann/json.hpp>
 #include <string>
 #include <vector>
 
 #include "firmware/Guids.h"
+#include "host/boot/DriverState.h"
 #include "host/boot/Outcome.h"
 #include "host/boot/Report.h"
 #include "tests/support/WriteUnwatched.h"
@@ -82,5 +84,86 @@ TEST(BootReportTest, NamesEveryDamagedBlockAndMalformedRecord) {
                 std::string("the driver added a malformed SMBIOS record (Type 8): ") + problem}));
   ASSERT_EQ(bs->FreePool(kept), EFI_SUCCESS);
 }
+
+// The heap buffer list the driver leaves is read through checked pointers
+// only: where a link leaves the driver's memory, the adopted interface and
+// the live pool blocks, the walk ends and the report says where, naming the
+// place by what holds it (the driver's list interface, a pool allocation)
+// or as host memory, never by a number of the host's own memory. The list
+// is built here by hand: an interface of the driver's whose head leads to
+// one node in a pool block, then one link is damaged.
+struct LinkDamage {
+  const char *what;
+  // Damages the list: the head, the node (in its pool block), and a word of
+  // this test's own memory that a link may be pointed at.
+  std::function<void(HEAP_LIST_ENTRY *&anchor, HEAP_BUFFER_LIST_INTERFACE &, HEAP_BUFFER_NODE &, uint64_t &)> apply;
+  const char *problem;  // links_problem
+  size_t nodes;         // read before the walk ended
+};
+
+class ListLinksTest : public ::testing::TestWithParam<LinkDamage> {};
+
+TEST_P(ListLinksTest, EndAtTheFirstPointerOutsideAndSayWhereByWhatHoldsIt) {
+  sim::SimFirmware firmware(sim::DefaultPlatform());
+  EFI_BOOT_SERVICES *bs = firmware.SystemTable()->BootServices;
+  void *block = nullptr;
+  ASSERT_EQ(bs->AllocatePool(EfiBootServicesData, sizeof(HEAP_BUFFER_NODE) + 8, &block), EFI_SUCCESS);
+  auto *node = static_cast<HEAP_BUFFER_NODE *>(block);
+  HEAP_BUFFER_LIST_INTERFACE interface = {1, {&node->Link, &node->Link}};
+  node->Link = {&interface.ListHead, &interface.ListHead};
+  node->Header = {0x50414548, 0, 8, 4, 1, 0};
+  std::memset(node + 1, 0x5A, 8);
+  HEAP_LIST_ENTRY *anchor = &interface.ListHead;
+  uint64_t hostWord = 0;
+  GetParam().apply(anchor, interface, *node, hostWord);
+
+  host::DriverState driver;
+  driver.heapListAnchor = &anchor;
+  driver.memory = &interface;
+  driver.memorySize = sizeof(interface);
+  driver.listInterface = &interface;
+  const host::StartupResult startup = host::DeriveStartup(firmware, driver, host::DriverRun{});
+  EXPECT_EQ(startup.heapListProblem, GetParam().problem);
+  EXPECT_EQ(startup.heapListLinksConsistent, GetParam().problem[0] == 0);
+  EXPECT_EQ(startup.heapNodes.size(), GetParam().nodes);
+  EXPECT_EQ(startup.heapListMapProblem, "") << "the linked-in driver has no map";
+  ASSERT_EQ(bs->FreePool(block), EFI_SUCCESS);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Links, ListLinksTest,
+    ::testing::Values(
+        LinkDamage{"intact", [](auto &, auto &, auto &, uint64_t &) {}, "", 1},
+        LinkDamage{"forward_to_a_small_number",
+                   [](auto &, HEAP_BUFFER_LIST_INTERFACE &i, auto &, uint64_t &) {
+                     i.ListHead.Forward = reinterpret_cast<HEAP_LIST_ENTRY *>(0x1);
+                   },
+                   "forward, node 1 lies outside the driver's memory and the pool (at 0x1)", 0},
+        LinkDamage{"forward_into_host_memory",
+                   [](auto &, auto &, HEAP_BUFFER_NODE &n, uint64_t &word) {
+                     n.Link.Forward = reinterpret_cast<HEAP_LIST_ENTRY *>(&word);
+                   },
+                   "forward, node 2 lies outside the driver's memory and the pool (at host memory)", 1},
+        LinkDamage{"payload_past_its_block",
+                   [](auto &, auto &, HEAP_BUFFER_NODE &n, uint64_t &) { n.Header.Size = 4096; },
+                   "forward, node 1 (at pool allocation 1+0x0 (of 40 bytes)) with 4096 payload bytes runs outside "
+                   "the driver's memory and the pool",
+                   0},
+        LinkDamage{"backward_to_a_small_number",
+                   [](auto &, auto &, HEAP_BUFFER_NODE &n, uint64_t &) {
+                     n.Link.Back = reinterpret_cast<HEAP_LIST_ENTRY *>(0x10);
+                   },
+                   "backward, entry 2 lies outside the driver's memory and the pool (at 0x10)", 1},
+        LinkDamage{"backward_not_the_reverse",
+                   [](auto &, HEAP_BUFFER_LIST_INTERFACE &i, auto &, uint64_t &) {
+                     i.ListHead.Back = &i.ListHead;
+                   },
+                   "the backward walk is not the reverse of the forward walk", 1},
+        LinkDamage{"head_in_host_memory",
+                   [](HEAP_LIST_ENTRY *&anchor, auto &, auto &, uint64_t &word) {
+                     anchor = reinterpret_cast<HEAP_LIST_ENTRY *>(&word);
+                   },
+                   "the list head lies outside the driver's memory and the pool (at host memory)", 0}),
+    [](const ::testing::TestParamInfo<LinkDamage> &info) { return std::string(info.param.what); });
 
 }  // namespace

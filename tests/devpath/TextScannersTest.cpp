@@ -268,6 +268,11 @@ TEST(ParseIpv4Text, ReadsFourComponentsAndChecksThePrefix) {
       {u" 1.2.3.4", ""},
       {u"1.2. 3.4", ""},
       {u"1..2.3", ""},
+      // Components are separated by dots and nothing else.
+      {u"1-2-3-4", ""},
+      {u"1.2.3:4", ""},
+      {u"1,2.3.4", ""},
+      {u"1.2 3.4", ""},
       {u"1.2.3.4/99999999999999999999", ""},
       {u"", ""},
   };

@@ -1,6 +1,8 @@
 // UEFI load options as efivarfs stores them, built byte by byte: what the
 // reader takes from them, the names of their attributes, and the sentence
 // that names where a malformed one goes wrong.
+#include <algorithm>
+#include <nlohmann/json.hpp>
 #include <string>
 #include <vector>
 
@@ -105,10 +107,42 @@ TEST_F(LoadOptionTest, AttributeNames) {
   EXPECT_EQ(devtext::VariableAttributeNames(0x0100), (std::vector<std::string>{"0x00000100"}));
 }
 
-TEST_F(LoadOptionTest, DescriptionsAsUtf8) {
-  EXPECT_EQ(devtext::Utf8(u"Caf\u00E9 \u20AC"), "Caf\xC3\xA9 \xE2\x82\xAC");
-  EXPECT_EQ(devtext::Utf8(std::u16string(1, char16_t(0xD800)) + u"x"), "\xEF\xBF\xBDx");
+// Each unit on its own, a surrogate in the three bytes of its number, so
+// that no unit is lost or changed; JSON exact unit for unit, escaped as
+// nlohmann::json escapes where it can, every surrogate as its own \u
+// escape.
+TEST_F(LoadOptionTest, DescriptionsAsUtf8AndAsJson) {
+  struct Case {
+    std::u16string description;
+    std::string utf8;
+    std::string json;
+  };
+  const std::u16string lone = std::u16string(1, char16_t(0xD800)) + u"x";
+  const std::u16string pair = {char16_t(0xD83D), char16_t(0xDE00)};
+  const std::u16string lowFirst = {char16_t(0xDC00), char16_t(0xD800)};
+  const std::vector<Case> cases = {
+      {u"Linux Boot Manager", "Linux Boot Manager", "\"Linux Boot Manager\""},
+      {u"", "", "\"\""},
+      {u"Caf\u00E9 \u20AC \uFFFF", "Caf\xC3\xA9 \xE2\x82\xAC \xEF\xBF\xBF", "\"Caf\xC3\xA9 \xE2\x82\xAC \xEF\xBF\xBF\""},
+      {u"\"\\/\b\f\n\r\t\x01\x1B\x1F\x7F", "\"\\/\b\f\n\r\t\x01\x1B\x1F\x7F",
+       "\"\\\"\\\\/\\b\\f\\n\\r\\t\\u0001\\u001b\\u001f\x7F\""},
+      {std::u16string(1, char16_t(0x9B)) + u"\u202E", "\xC2\x9B\xE2\x80\xAE", "\"\xC2\x9B\xE2\x80\xAE\""},
+      {lone, "\xED\xA0\x80x", "\"\\ud800x\""},
+      {pair, "\xED\xA0\xBD\xED\xB8\x80", "\"\\ud83d\\ude00\""},
+      {lowFirst, "\xED\xB0\x80\xED\xA0\x80", "\"\\udc00\\ud800\""},
+  };
+  for (const Case &c : cases) {
+    EXPECT_EQ(devtext::Utf8(c.description), c.utf8) << c.json;
+    EXPECT_EQ(devtext::JsonString(c.description), c.json);
+    const bool surrogates = std::any_of(c.description.begin(), c.description.end(),
+                                        [](char16_t unit) { return unit >= 0xD800 && unit <= 0xDFFF; });
+    if (!surrogates) {
+      // Where nlohmann::json can write the text, exactly as it does.
+      EXPECT_EQ(devtext::JsonString(c.description), nlohmann::json(c.utf8).dump()) << c.json;
+    }
+  }
   EXPECT_EQ(Read(Option(1, u"\u00C9t\u00E9\n", PathBytes("Pci(0x0,0x0)"))).description, u"\u00C9t\u00E9\n");
+  EXPECT_EQ(Read(Option(1, lone, PathBytes("Pci(0x0,0x0)"))).description, lone);
 }
 
 TEST_F(LoadOptionTest, MalformedOptionsAreNamedWithTheirOffset) {
@@ -119,29 +153,40 @@ TEST_F(LoadOptionTest, MalformedOptionsAreNamedWithTheirOffset) {
   oddTail.push_back(0);
   Bytes twoThenHalf = pci;
   twoThenHalf.insert(twoThenHalf.end(), {0x01, 0x01});
+  // Every place is a byte of the variable, counted from the start of the
+  // efivarfs file (its 4 bytes of attributes included).
   const std::vector<std::pair<Bytes, std::string>> cases = {
       {{}, "0 bytes: a load option in efivarfs starts with 4 bytes of variable attributes, then 4 of Attributes and 2 "
            "of FilePathListLength (10 bytes)"},
       {Bytes(9, 0), "9 bytes: a load option in efivarfs starts with 4 bytes of variable attributes, then 4 of "
                     "Attributes and 2 of FilePathListLength (10 bytes)"},
-      {unterminated, "the description from offset 10 has no terminating NUL character before the end (offset 14)"},
-      {oddTail, "the description from offset 10 has no terminating NUL character before the end (offset 15)"},
-      {Option(1, u"A", pci, {}, 0), "FilePathListLength is 0: a load option holds at least one device path (offset 14)"},
+      {unterminated, "the description from byte 10 of the variable has no terminating NUL character before the "
+                     "variable ends at byte 14"},
+      {oddTail, "the description from byte 10 of the variable has no terminating NUL character before the variable "
+                "ends at byte 15"},
+      {Option(1, u"A", pci, {}, 0), "FilePathListLength is 0: a load option holds at least one device path (the file "
+                                    "path list would start at byte 14 of the variable)"},
       {Option(1, u"A", pci, {}, 11),
-       "FilePathListLength 11 runs past the end: the file path list at offset 14 would end at offset 25, the option "
-       "at 24"},
+       "FilePathListLength 11 runs past the end: the file path list from byte 14 of the variable would end at byte 25 "
+       "of the variable, which ends at byte 24"},
       {Option(1, u"A", pci, {0xAA}, 9),
-       "device path 1 at offset 14 of the option (FilePathListLength 9): no end node: the bytes end at offset 9 "
-       "inside or before a node header"},
+       "device path 1 at byte 14 of the variable (FilePathListLength 9): no end node: the file path list ends at byte "
+       "23 of the variable inside or before a node header"},
       {Option(1, u"A", pci, {}, 5),
-       "device path 1 at offset 14 of the option (FilePathListLength 5): the node at offset 0 has Length 6, which "
-       "runs past the end of the bytes"},
+       "device path 1 at byte 14 of the variable (FilePathListLength 5): the node at byte 14 of the variable has "
+       "Length 6, which runs past the end of the file path list at byte 19 of the variable"},
       {Option(1, u"A", twoThenHalf),
-       "device path 2 at offset 24 of the option (FilePathListLength 12): no end node: the bytes end at offset 2 "
-       "inside or before a node header"},
+       "device path 2 at byte 24 of the variable (FilePathListLength 12): no end node: the file path list ends at "
+       "byte 26 of the variable inside or before a node header"},
       {Option(1, u"A", FromHex("04 04 08 00 41 00 42 00 7F FF 04 00")),
-       "device path 1 at offset 14 of the option (FilePathListLength 12): the file-path node at offset 0 does not "
-       "end in a zero character"},
+       "device path 1 at byte 14 of the variable (FilePathListLength 12): the file-path node at byte 14 of the "
+       "variable does not end in a zero character"},
+      {Option(1, u"A", FromHex("01 01 02 00 7F FF 04 00")),
+       "device path 1 at byte 14 of the variable (FilePathListLength 8): the node at byte 14 of the variable has "
+       "Length 2, below 4"},
+      {Option(1, u"AB", FromHex("01 01 06 00 02 01 7F FF 05 00 00")),
+       "device path 1 at byte 16 of the variable (FilePathListLength 11): the end node at byte 22 of the variable "
+       "has Length 5, not 4"},
   };
   for (const auto &[variable, problem] : cases) {
     EXPECT_EQ(Problem(variable), problem) << ToHex(variable);

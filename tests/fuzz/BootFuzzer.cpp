@@ -23,11 +23,13 @@
 //   uart, cpu, platform registers
 //
 // Every description goes through the platform parser, so a description it
-// refuses is not booted. The checks are what must hold after any boot: no
-// memory error (the sanitizers), no block freed twice or never allocated,
-// nothing held but the heap buffer nodes once the boot has returned, a heap
-// buffer list whose links agree both ways, and SMBIOS records that are
-// well formed, at most one per layout row and connectors before slots.
+// refuses is not booted. It refuses only with a PlatformError, what
+// boardinv reports as a bad platform; any other exception escaping it is a
+// finding. The checks are what must hold after any boot: no memory error
+// (the sanitizers), no block freed twice or never allocated, nothing held
+// but the heap buffer nodes once the boot has returned, a heap buffer list
+// whose links agree both ways, and SMBIOS records that are well formed, at
+// most one per layout row and connectors before slots.
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
@@ -348,7 +350,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
     } else {
       platform = sim::ParsePlatformJson(Describe(data, size).dump());
     }
-  } catch (const std::exception &) {
+  } catch (const sim::PlatformError &) {
     return -1;  // refused by the parser: not a platform
   }
   BoundSimulatedTime(platform);

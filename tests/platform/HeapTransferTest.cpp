@@ -190,44 +190,104 @@ TEST_F(HeapTransferTest, NoListMeansNothingToDo) {
 // over a heap block that cannot hold what it claims, and never reads past
 // the list's last block (the lists below end exactly at their allocation).
 
-TEST_F(HeapTransferTest, ZeroHobLengthEndsTheWalkThere) {
-  Transfer({Heap("before"), Raw({0x03, 0x00, 0x00, 0x00, 0, 0, 0, 0}), Heap("after")});
-  EXPECT_EQ(Payloads(), std::vector<std::string>{"before"});
-}
-
-TEST_F(HeapTransferTest, HobLengthShorterThanTheGenericHeaderEndsTheWalk) {
-  Transfer({Heap("before"), Raw({0x01, 0x00, 0x07, 0x00, 0, 0, 0, 0}), Heap("after")});
-  EXPECT_EQ(Payloads(), std::vector<std::string>{"before"});
-}
-
-TEST_F(HeapTransferTest, GuidBlockTooShortForItsNameEndsTheWalk) {
-  std::vector<uint8_t> shortGuidBlock = {0x04, 0x00, 0x10, 0x00, 0, 0, 0, 0};
+// A heap block's bytes as a producer lays them out, for raw lists.
+std::vector<uint8_t> HeapBlockBytes(const std::string &payload) {
+  const uint16_t length = static_cast<uint16_t>((40 + payload.size() + 7) / 8 * 8);
+  std::vector<uint8_t> bytes = {0x04, 0x00, static_cast<uint8_t>(length), static_cast<uint8_t>(length >> 8), 0, 0, 0, 0};
   const std::vector<uint8_t> name = GuidBytes(gHeapHandOffGuid);
-  shortGuidBlock.insert(shortGuidBlock.end(), name.begin(), name.begin() + 8);
-  Transfer({Heap("before"), Raw(shortGuidBlock), Heap("after")});
-  EXPECT_EQ(Payloads(), std::vector<std::string>{"before"});
+  bytes.insert(bytes.end(), name.begin(), name.end());
+  const uint32_t size = static_cast<uint32_t>(payload.size());
+  bytes.insert(bytes.end(), {0x48, 0x45, 0x41, 0x50, 0, 0, 0, 0, static_cast<uint8_t>(size),
+                             static_cast<uint8_t>(size >> 8), 0, 0, 4, 1, 0, 0});
+  bytes.insert(bytes.end(), payload.begin(), payload.end());
+  bytes.resize(length, 0);
+  return bytes;
 }
 
-TEST_F(HeapTransferTest, HeapBlockTooShortForItsHeaderIsPassedOver) {
-  // 32 bytes: the name, then half a heap header.
+// A block whose HobLength (1 to 7) does not cover its own header, laid out so
+// that a walk stepping on by that length would go on to a heap block with
+// the payload "found" at offset 257: from offset 1 the bytes read as a block
+// of length 256; from offsets 2 to 7 as one of length 257 - offset.
+std::vector<uint8_t> ShortBlockBeforeAReachableHeapBlock(uint16_t length) {
+  std::vector<uint8_t> bytes(257, 0);
+  bytes[0] = 0x03;
+  bytes[2] = static_cast<uint8_t>(length);
+  if (length == 1) {
+    bytes[4] = 1;
+  } else {
+    if (length >= 3) {
+      bytes[length + (length == 3 ? 1 : 0)] = 0x03;
+    }
+    const uint16_t step = static_cast<uint16_t>(257 - length);
+    bytes[length + 2] = static_cast<uint8_t>(step);
+    bytes[length + 3] = static_cast<uint8_t>(step >> 8);
+  }
+  const std::vector<uint8_t> found = HeapBlockBytes("found");
+  bytes.insert(bytes.end(), found.begin(), found.end());
+  return bytes;
+}
+
+// A heap-named block of 32 bytes (its name and half a heap header), then a
+// block whose first eight bytes would complete a flagged header of Size 3
+// with the payload "abc" behind it. As a block of its own it has length 0,
+// which ends the walk.
+std::vector<HandOffBlock> HalfHeaderCompletedByTheNextBlock() {
   std::vector<uint8_t> block = {0x04, 0x00, 0x20, 0x00, 0, 0, 0, 0};
   const std::vector<uint8_t> name = GuidBytes(gHeapHandOffGuid);
   block.insert(block.end(), name.begin(), name.end());
   block.insert(block.end(), {0x48, 0x45, 0x41, 0x50, 0, 0, 0, 0});
-  Transfer({Raw(block), Heap("after")});
-  EXPECT_EQ(Payloads(), std::vector<std::string>{"after"});
-  EXPECT_EQ(Firmware().Pool().Statistics().allocations, 1u);
+  return {Raw(block), Raw({0x03, 0x00, 0x00, 0x00, 0x04, 0x01, 0x00, 0x00, 'a', 'b', 'c', 0, 0, 0, 0, 0})};
 }
 
-TEST_F(HeapTransferTest, SizeBeyondItsOwnBlockIsPassedOverAndNeverCopied) {
+struct MalformedListCase {
+  std::string name;
+  std::vector<HandOffBlock> blocks;
+  std::vector<std::string> payloads;  // what the list holds after the walk
+};
+
+void PrintTo(const MalformedListCase &c, std::ostream *out) { *out << c.name; }
+
+std::vector<MalformedListCase> MalformedLists() {
+  std::vector<MalformedListCase> cases;
+  cases.push_back({"ZeroHobLengthEndsTheWalkThere",
+                   {Heap("before"), Raw({0x03, 0x00, 0x00, 0x00, 0, 0, 0, 0}), Heap("after")},
+                   {"before"}});
+  // Every length below the generic header ends the walk, although the bytes
+  // behind it would lead a walk that stepped on to a heap block.
+  for (uint16_t length = 1; length < 8; length++) {
+    cases.push_back({"HobLength" + std::to_string(length) + "EndsTheWalk",
+                     {Heap("before"), Raw(ShortBlockBeforeAReachableHeapBlock(length)), Heap("after")},
+                     {"before"}});
+  }
+  std::vector<uint8_t> shortGuidBlock = {0x04, 0x00, 0x10, 0x00, 0, 0, 0, 0};
+  const std::vector<uint8_t> name = GuidBytes(gHeapHandOffGuid);
+  shortGuidBlock.insert(shortGuidBlock.end(), name.begin(), name.begin() + 8);
+  cases.push_back({"GuidBlockTooShortForItsNameEndsTheWalk", {Heap("before"), Raw(shortGuidBlock), Heap("after")},
+                   {"before"}});
+  // 32 bytes: the name, then half a heap header.
+  std::vector<uint8_t> halfHeader = {0x04, 0x00, 0x20, 0x00, 0, 0, 0, 0};
+  halfHeader.insert(halfHeader.end(), name.begin(), name.end());
+  halfHeader.insert(halfHeader.end(), {0x48, 0x45, 0x41, 0x50, 0, 0, 0, 0});
+  cases.push_back({"HeapBlockTooShortForItsHeaderIsPassedOver", {Raw(halfHeader), Heap("after")}, {"after"}});
+  cases.push_back({"HeapBlockTooShortForItsHeaderIsNeverReadAsOne", HalfHeaderCompletedByTheNextBlock(), {}});
   HandOffBlock tooLarge = Heap("12345678");
   tooLarge.size = 9;  // the block is 48 bytes: room for 8
   HandOffBlock huge = Heap("");
   huge.size = 0xFFFFFFFF;
-  Transfer({tooLarge, huge, Heap("after")});
-  EXPECT_EQ(Payloads(), std::vector<std::string>{"after"});
-  EXPECT_EQ(Firmware().Pool().Statistics().allocations, 1u);
+  cases.push_back({"SizeBeyondItsOwnBlockIsPassedOverAndNeverCopied", {tooLarge, huge, Heap("after")}, {"after"}});
+  return cases;
 }
+
+class MalformedListTest : public HeapTransferTest, public ::testing::WithParamInterface<MalformedListCase> {};
+
+TEST_P(MalformedListTest, WalkEndsOrPassesOverAndAllocatesOnlyForWhatItTransfers) {
+  Transfer(GetParam().blocks);
+  EXPECT_EQ(Payloads(), GetParam().payloads);
+  EXPECT_EQ(Firmware().Pool().Statistics().allocations, GetParam().payloads.size()) << "nothing is allocated for a block passed over";
+}
+
+INSTANTIATE_TEST_SUITE_P(Lists, MalformedListTest, ::testing::ValuesIn(MalformedLists()),
+                         [](const ::testing::TestParamInfo<MalformedListCase> &info) { return info.param.name; });
 
 TEST_F(HeapTransferTest, SizeUpToTheEndOfItsBlockIsCopiedPaddingIncluded) {
   // Five payload bytes; the block is padded to 48 bytes, so a Size of 8 still

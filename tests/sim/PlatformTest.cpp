@@ -1,7 +1,13 @@
+#include <dirent.h>
 #include <gtest/gtest.h>
+#include <unistd.h>
 
 #include <algorithm>
 #include <cctype>
+#include <cstdio>
+#include <fstream>
+#include <iterator>
+#include <ostream>
 #include <string>
 #include <vector>
 
@@ -118,6 +124,150 @@ INSTANTIATE_TEST_SUITE_P(
         BadCase{R"({"pci": {"root_bridges": [{"uid": 0, "functions": [[], {"a": 1, "a": 1}]}]}})",
                 "pci.root_bridges[0].functions[1].a: the key appears twice"}));
 
+// A platform description refused, and its whole message: the field and
+// the fault, one line, never the parser's own words or the bytes it read.
+struct RefusedCase {
+  std::string json;
+  std::string message;
+};
+
+void PrintTo(const RefusedCase &c, std::ostream *os) { *os << c.json.substr(0, 100); }
+
+class RefusedPlatformTest : public ::testing::TestWithParam<RefusedCase> {};
+
+TEST_P(RefusedPlatformTest, GivesTheWholeMessage) {
+  const RefusedCase &c = GetParam();
+  try {
+    sim::ParsePlatformJson(c.json);
+    FAIL() << "accepted";
+  } catch (const sim::PlatformError &error) {
+    EXPECT_EQ(std::string(error.what()), c.message);
+  }
+}
+
+const std::string kBeyond64 = "(at most 0xFFFFFFFFFFFFFFFF)";
+// 10^400 written out: a whole number no double holds.
+const std::string kTenTo400 = "1" + std::string(400, '0');
+
+// Numbers too large for a double, in every kind of place: the parser stops
+// at none of them, and each is refused as the field refuses any number out
+// of its range (or any negative one, or any number at all).
+INSTANTIATE_TEST_SUITE_P(
+    HugeNumbers, RefusedPlatformTest,
+    ::testing::Values(
+        RefusedCase{R"({"name": 1e400})", "name: must be a text"},
+        RefusedCase{R"({"name": -1e400})", "name: must be a text"},
+        RefusedCase{R"({"colour": 1e400})", "colour: unknown field"},
+        RefusedCase{"[1e400]", "platform: must be an object"},
+        RefusedCase{"1e400", "platform: must be an object"},
+        RefusedCase{R"({"cpu": {"tsc_start": 1e400}})", "cpu.tsc_start: out of range " + kBeyond64},
+        RefusedCase{R"({"cpu": {"tsc_start": -1e400}})", "cpu.tsc_start: must not be negative"},
+        RefusedCase{R"({"cpu": {"tsc_start": )" + kTenTo400 + "}}", "cpu.tsc_start: out of range " + kBeyond64},
+        RefusedCase{R"({"cpu": {"tsc_start": -)" + kTenTo400 + "}}", "cpu.tsc_start: must not be negative"},
+        RefusedCase{R"({"cpu": {"stop_display_values": 1.5E+400}})",
+                    "cpu.stop_display_values: out of range (at most 0xF4240)"},
+        RefusedCase{R"({"faults": {"fail_allocations": [1, 1e400]}})",
+                    "faults.fail_allocations[1]: out of range " + kBeyond64},
+        RefusedCase{R"({"faults": {"fail_allocations": [-1e400, 1]}})",
+                    "faults.fail_allocations[0]: must not be negative"},
+        RefusedCase{R"({"cpu": {"pstates": [1, {"multiplier": 1e400}]}})",
+                    "cpu.pstates[1].multiplier: out of range (at most 0xFF)"},
+        RefusedCase{R"({"pcd_tokens": {"625": 1e400}})", "pcd_tokens.625: out of range (at most 0xFFFFFFFF)"},
+        RefusedCase{R"({"pcd_tokens": {"625": -1e400}})", "pcd_tokens.625: must not be negative"},
+        RefusedCase{R"({"platform_registers": {"registers": {"0x1": -1e400}}})",
+                    "platform_registers.registers.0x1: must not be negative"},
+        RefusedCase{R"({"hob_list": {"blocks": [{"kind": "heap"}, {"kind": "heap", "hob_length": 1e400}]}})",
+                    "hob_list.blocks[1].hob_length: out of range (at most 0xFFFF)"},
+        RefusedCase{R"({"pci": {"root_bridges": [{"functions": [{"device": 1e400, "function": 0, "vendor_id": 1}]}]}})",
+                    "pci.root_bridges[0].functions[0].device: out of range (at most 0x1F)"},
+        RefusedCase{R"({"variables": [{"name": "N", "value": 1, "size": -1e400}]})",
+                    "variables[0].size: must not be negative"},
+        RefusedCase{R"({"faults": {"fail_installs": [1e400]}})", "faults.fail_installs[0]: must be an object"},
+        // Where JSON is broken after a huge number, it is still the place
+        // the parser names.
+        RefusedCase{"{\"cpu\": {\"tsc_start\": 1e400 2}}",
+                    "line 1, column 29: not valid JSON: a value, comma, colon or bracket out of place"}));
+
+// -0, -0.0 and -0e0 are one number and get one answer: a minus sign is
+// refused on every number. Integers beyond 2^53 are read exactly in every
+// spelling, or refused; 2^64 and beyond are out of range.
+INSTANTIATE_TEST_SUITE_P(
+    NumbersAtTheEdges, RefusedPlatformTest,
+    ::testing::Values(
+        RefusedCase{R"({"cpu": {"tsc_start": -0}})", "cpu.tsc_start: must not be negative"},
+        RefusedCase{R"({"cpu": {"tsc_start": -0.0}})", "cpu.tsc_start: must not be negative"},
+        RefusedCase{R"({"cpu": {"tsc_start": -0e0}})", "cpu.tsc_start: must not be negative"},
+        RefusedCase{R"({"variables": [{"name": "N", "value": -0.0}]})", "variables[0].value: must not be negative"},
+        RefusedCase{R"({"faults": {"fail_create_event": -0e0}})", "faults.fail_create_event: must not be negative"},
+        RefusedCase{R"({"pcd_tokens": {"625": -0.0}})", "pcd_tokens.625: must not be negative"},
+        RefusedCase{R"({"cpu": {"tsc_start": 9007199254740993.5}})", "cpu.tsc_start: must be a whole number"},
+        RefusedCase{R"({"cpu": {"tsc_start": 18446744073709551616}})", "cpu.tsc_start: out of range " + kBeyond64},
+        RefusedCase{R"({"cpu": {"tsc_start": 18446744073709551616.0}})", "cpu.tsc_start: out of range " + kBeyond64},
+        RefusedCase{R"({"cpu": {"tsc_start": 1.8446744073709551616e19}})",
+                    "cpu.tsc_start: out of range " + kBeyond64},
+        RefusedCase{R"({"cpu": {"tsc_start": 36893488147419103232e0}})", "cpu.tsc_start: out of range " + kBeyond64},
+        RefusedCase{R"({"pcd_tokens": {"1": 4294967296.0}})", "pcd_tokens.1: out of range (at most 0xFFFFFFFF)"},
+        RefusedCase{R"({"pcd_tokens": {"1": 4294967294.5}})", "pcd_tokens.1: must be a whole number"},
+        RefusedCase{R"({"uart": {"line_status": 1e-400}})", "uart.line_status: must be a whole number"}));
+
+// Keys that are numbers are compared as numbers: the same token or
+// register in two spellings is refused, naming both.
+INSTANTIATE_TEST_SUITE_P(
+    NumberKeys, RefusedPlatformTest,
+    ::testing::Values(
+        RefusedCase{R"({"pcd_tokens": {"625": false, "0625": true}})",
+                    "pcd_tokens.625: the same token as \"0625\" (0x271)"},
+        RefusedCase{R"({"pcd_tokens": {"0x271": 1, "625": 2}})", "pcd_tokens.625: the same token as \"0x271\" (0x271)"},
+        RefusedCase{R"({"pcd_tokens": {"0x271": 1, "0X0271": 2}})",
+                    "pcd_tokens.0x271: the same token as \"0X0271\" (0x271)"},
+        RefusedCase{R"({"pcd_tokens": {"625": 1, "625": 2}})", "pcd_tokens.625: the key appears twice in its object"},
+        RefusedCase{R"({"platform_registers": {"registers": {"0x03810A84": 1, "58788484": 0}}})",
+                    "platform_registers.registers.58788484: the same register as \"0x03810A84\" (0x3810A84)"},
+        RefusedCase{R"({"platform_registers": {"registers": {"0x03810a84": 1, "0x3810A84": 0}}})",
+                    "platform_registers.registers.0x3810A84: the same register as \"0x03810a84\" (0x3810A84)"},
+        RefusedCase{R"({"platform_registers": {"registers": {"0": 1, "00": 0}}})",
+                    "platform_registers.registers.00: the same register as \"0\" (0x0)"}));
+
+// Text that is not JSON: where it stops being JSON and why, in our words;
+// never the bytes read, never the parser's own message.
+INSTANTIATE_TEST_SUITE_P(
+    NotJson, RefusedPlatformTest,
+    ::testing::Values(
+        RefusedCase{"", "not valid JSON: empty (or only white space)"},
+        RefusedCase{" \n\t\r\n", "not valid JSON: empty (or only white space)"},
+        RefusedCase{"{", "line 1, column 2: not valid JSON: the document ends too early"},
+        RefusedCase{"{\"name\": \"x\",\n \"cpu\": {\n", "line 3, column 1: not valid JSON: the document ends too early"},
+        RefusedCase{"root:x:0:0:secret:/root:/bin/sh\n",
+                    "line 1, column 1: not valid JSON: no JSON value starts here (outside quotes only numbers, true, "
+                    "false and null)"},
+        RefusedCase{"{\n  \"name\": \"x\",\n  oops: 1\n}",
+                    "line 3, column 3: not valid JSON: no JSON value starts here (outside quotes only numbers, true, "
+                    "false and null)"},
+        RefusedCase{R"({"name": "secret)", "line 1, column 17: not valid JSON: a text in quotes is not closed"},
+        RefusedCase{"{\"name\": \"a\x01secret\"}",
+                    "line 1, column 12: not valid JSON: a control character in a text in quotes (write it as an "
+                    "escape)"},
+        RefusedCase{"{\"name\": \"\xFF\"}", "line 1, column 11: not valid JSON: a text in quotes is not UTF-8"},
+        RefusedCase{R"({"name": "\q"})", "line 1, column 12: not valid JSON: a backslash escape that JSON does not have"},
+        RefusedCase{R"({"cpu": {"tsc_start": 1.}})", "line 1, column 25: not valid JSON: a number that is cut short"},
+        RefusedCase{R"({"cpu": {"tsc_start": 01}})",
+                    "line 1, column 24: not valid JSON: a value, comma, colon or bracket out of place"},
+        RefusedCase{R"({"name" "x"})", "line 1, column 11: not valid JSON: a value, comma, colon or bracket out of place"},
+        RefusedCase{R"({"name": "x"} {"name": "y"})",
+                    "line 1, column 15: not valid JSON: more follows the end of the document"},
+        // The parser takes a zero byte for the end of its input: neither
+        // one after the document nor one inside it is let through.
+        RefusedCase{std::string("{\"name\": \"x\"}\n\0{\"name\": \"y\"}", 28),
+                    "line 2, column 1: not valid JSON: more follows the end of the document"},
+        RefusedCase{std::string("{\"name\": \0\"x\"}", 14),
+                    "line 1, column 10: not valid JSON: a zero byte outside quotes"},
+        RefusedCase{std::string("{\"name\": \"\0\"}", 13),
+                    "line 1, column 11: not valid JSON: a control character in a text in quotes (write it as an "
+                    "escape)"},
+        RefusedCase{R"({"name": "last read: 'unexpected end of input'"} x)",
+                    "line 1, column 50: not valid JSON: no JSON value starts here (outside quotes only numbers, true, "
+                    "false and null)"}));
+
 TEST(PlatformTest, PciTopologyWithNestedBridges) {
   const sim::Platform platform = sim::ParsePlatformJson(R"({"pci": {"root_bridges": [
     {"uid": 1, "segment": 0, "bus": 16, "bridges": [
@@ -215,6 +365,98 @@ INSTANTIATE_TEST_SUITE_P(
 
 TEST(PlatformTest, MissingFileIsAPlatformError) {
   EXPECT_THROW(sim::LoadPlatformFile("/nonexistent/platform.json"), sim::PlatformError);
+}
+
+// Whole numbers beyond 2^53 (where a double would round), however written,
+// keep every digit.
+TEST(PlatformTest, NumbersAreReadExactly) {
+  const sim::Platform platform = sim::ParsePlatformJson(R"({
+    "variables": [{"name": "N", "value": 0.0, "size": 1}, {"name": "M", "value": 72057594037927937e0, "size": 8}],
+    "faults": {"fail_allocations": [9007199254740995e0, 5e2]},
+    "pcd_tokens": {"0x10": 4294967295.0, "9007199254740993": 0.5e1},
+    "cpu": {"tsc_start": 9007199254740993.0, "tsc_step": 9007199254740993e0,
+            "pstates": [18446744073709551615.0, 1.8446744073709551614e19]}
+  })");
+  EXPECT_EQ(platform.cpu.tscStart, 9007199254740993ULL);
+  EXPECT_EQ(platform.cpu.tscStep, 9007199254740993ULL);
+  EXPECT_EQ(platform.cpu.pstates, (std::vector<uint64_t>{UINT64_MAX, UINT64_MAX - 1}));
+  EXPECT_EQ(platform.faults.failAllocations, (std::vector<uint64_t>{9007199254740995ULL, 500}));
+  EXPECT_EQ(platform.pcdTokens.at(0x10), 0xFFFFFFFFu);
+  EXPECT_EQ(platform.pcdTokens.at(9007199254740993ULL), 5u);
+  ASSERT_EQ(platform.variables.size(), 2u);
+  EXPECT_EQ(platform.variables[0].data, (std::vector<uint8_t>{0}));
+  EXPECT_EQ(platform.variables[1].data, (std::vector<uint8_t>{1, 0, 0, 0, 0, 0, 0, 1}));
+}
+
+std::string WriteTemp(const std::string &name, const std::string &content) {
+  const std::string path = testing::TempDir() + std::to_string(getpid()) + "." + name;
+  std::ofstream(path, std::ios::binary) << content;
+  return path;
+}
+
+std::string LoadError(const std::string &path) {
+  try {
+    sim::LoadPlatformFile(path);
+  } catch (const sim::PlatformError &error) {
+    return error.what();
+  }
+  return "(accepted)";
+}
+
+// Every error about a platform file names it as "platform file: PATH", as
+// one that cannot be read does; a file that is not JSON shows none of its
+// bytes.
+TEST(PlatformTest, FileErrorsNameThePlatformFile) {
+  const std::string shadow = WriteTemp("shadow", "root:$6$s3cr3t:19000:0:99999:7:::\ndaemon:*:19000:0:99999:7:::\n");
+  const std::string error = LoadError(shadow);
+  EXPECT_EQ(error, "platform file: " + shadow +
+                       ": line 1, column 1: not valid JSON: no JSON value starts here (outside quotes only numbers, "
+                       "true, false and null)");
+  for (const char *leak : {"s3cr3t", "root", "json.exception", "last read", "'"}) {
+    EXPECT_EQ(error.find(leak), std::string::npos) << leak;
+  }
+  const std::string field = WriteTemp("field.json", R"({"pcd_tokens": {"625": false, "0625": true}})");
+  EXPECT_EQ(LoadError(field), "platform file: " + field + ": pcd_tokens.625: the same token as \"0625\" (0x271)");
+  const std::string huge = WriteTemp("huge.json", R"({"cpu": {"tsc_start": -1e400}})");
+  EXPECT_EQ(LoadError(huge), "platform file: " + huge + ": cpu.tsc_start: must not be negative");
+  EXPECT_EQ(LoadError("/nonexistent/platform.json"),
+            "platform file: /nonexistent/platform.json: No such file or directory");
+  for (const std::string &path : {shadow, field, huge}) {
+    std::remove(path.c_str());
+  }
+}
+
+// The boot fuzzer's JSON seeds (huge numbers, negative zeros, keys in two
+// spellings among them) are read or refused, and refused only as a
+// platform error: that is all the fuzzer lets through before it boots.
+TEST(PlatformTest, BootFuzzerJsonSeedsAreReadOrRefused) {
+  const std::string seeds = std::string(BOARDINV_SOURCE_DIR) + "/tests/fuzz/corpus/boot";
+  DIR *directory = opendir(seeds.c_str());
+  ASSERT_NE(directory, nullptr) << seeds;
+  size_t json = 0;
+  size_t refused = 0;
+  while (const dirent *entry = readdir(directory)) {
+    if (entry->d_name[0] == '.') {
+      continue;
+    }
+    std::ifstream file(seeds + "/" + entry->d_name, std::ios::binary);
+    const std::string content((std::istreambuf_iterator<char>(file)), std::istreambuf_iterator<char>());
+    if (content.empty() || content[0] != '{') {
+      continue;
+    }
+    json++;
+    try {
+      sim::ParsePlatformJson(content);
+    } catch (const sim::PlatformError &error) {
+      refused++;
+      EXPECT_EQ(std::string(error.what()).find('\n'), std::string::npos) << entry->d_name;
+    } catch (const std::exception &error) {
+      ADD_FAILURE() << entry->d_name << ": " << error.what();
+    }
+  }
+  closedir(directory);
+  EXPECT_GT(json, 0u);
+  EXPECT_GT(refused, 0u);
 }
 
 }  // namespace

@@ -28,7 +28,16 @@ INSTANTIATE_TEST_SUITE_P(
                       EscapeCase{"a\nOutcome: forged", "a\\nOutcome: forged"}, EscapeCase{"\r\t", "\\r\\t"},
                       EscapeCase{"\x1B[31mred", "\\x1B[31mred"}, EscapeCase{std::string("a\0b", 3), "a\\x00b"},
                       EscapeCase{"\x7F", "\\x7F"}, EscapeCase{"caf\xC3\xA9", "caf\\xC3\\xA9"},
-                      EscapeCase{"back\\slash ~", "back\\slash ~"}));
+                      EscapeCase{"back\\slash ~", "back\\slash ~"},
+                      // What a terminal takes for a control or reorders the
+                      // line with: C1 controls (CSI, U+009B), a right-to-left
+                      // override (U+202E); and text that is not UTF-8.
+                      EscapeCase{"a\xC2\x9B" "2J", "a\\xC2\\x9B2J"}, EscapeCase{"\xC2\x85next", "\\xC2\\x85next"},
+                      EscapeCase{"abc\xE2\x80\xAE" "fed", "abc\\xE2\\x80\\xAEfed"},
+                      EscapeCase{"\xF0\x9F\x98\x80", "\\xF0\\x9F\\x98\\x80"}, EscapeCase{"\x9B", "\\x9B"},
+                      EscapeCase{"\xFF\xFE", "\\xFF\\xFE"}, EscapeCase{"\xC3", "\\xC3"},
+                      EscapeCase{"\xED\xA0\x80", "\\xED\\xA0\\x80"}, EscapeCase{"\x7F\x80", "\\x7F\\x80"},
+                      EscapeCase{"\x01\x08\x0B\x0C\x1F", "\\x01\\x08\\x0B\\x0C\\x1F"}));
 
 TEST(CountedTest, NounInTheRightNumber) {
   EXPECT_EQ(sim::Counted(0, "block", "blocks"), "0 blocks");

@@ -84,6 +84,24 @@ TEST_F(PoolTest, ReallocateGrowCopiesTheOldSizeAndZeroesTheRest) {
   PoolFree(grown);
 }
 
+// The old block ends right before a page that cannot be read, so a copy of
+// more than the old size faults, even where the zeroing behind it would
+// overwrite what it copied.
+TEST_F(PoolTest, ReallocateGrowReadsNothingPastTheOldBlock) {
+  Firmware().Pool().PlacePoolBlocksBeforeGuardPages();
+  for (const size_t oldSize : {size_t{8}, size_t{16}, size_t{4096}}) {
+    auto *old = static_cast<uint8_t *>(PoolAllocate(oldSize));
+    ASSERT_NE(old, nullptr);
+    std::iota(old, old + oldSize, 1);
+    auto *grown = static_cast<uint8_t *>(PoolReallocate(oldSize, oldSize + 24, old));
+    ASSERT_NE(grown, nullptr);
+    std::vector<uint8_t> expected(oldSize + 24, 0);
+    std::iota(expected.begin(), expected.begin() + static_cast<std::ptrdiff_t>(oldSize), 1);
+    EXPECT_EQ(std::vector<uint8_t>(grown, grown + oldSize + 24), expected) << oldSize;
+    PoolFree(grown);
+  }
+}
+
 TEST_F(PoolTest, ReallocateOfNullIsAFreshZeroedBuffer) {
   auto *fresh = static_cast<uint8_t *>(PoolReallocate(0, 4, nullptr));
   ASSERT_NE(fresh, nullptr);

@@ -18,8 +18,8 @@ namespace law {
 
 using Bytes = std::vector<uint8_t>;
 
-// The formatter, learnt from the linked-in converter on first use; what it
-// learns is data, so it serves every later harness too.
+// The formatter, made on first use; it holds the converter, not its pool,
+// so it serves every later harness too.
 inline const devtext::Formatter &LinkedFormatter() {
   static const devtext::Formatter formatter(devtext::LinkedNodeConverter());
   return formatter;

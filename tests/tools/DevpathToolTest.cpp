@@ -53,7 +53,7 @@ TEST_F(DevpathTool, ReadsLinesExactlyAsWritten) {
 TEST_F(DevpathTool, TextsOutsideUcs2AreAnsweredWithAnError) {
   const ToolRun emoji = Tool({"Pci(1,2)", "Foo\xF0\x9F\x98\x80"});
   EXPECT_EQ(emoji.status, 1);
-  EXPECT_NE(emoji.err.find("Foo\xF0\x9F\x98\x80"), std::string::npos) << emoji.err;
+  EXPECT_NE(emoji.err.find("\"Foo\\xF0\\x9F\\x98\\x80\""), std::string::npos) << emoji.err;
   EXPECT_NE(emoji.err.find("U+1F600"), std::string::npos) << emoji.err;
   EXPECT_EQ(std::count(emoji.err.begin(), emoji.err.end(), '\n'), 1);
 
@@ -215,21 +215,22 @@ TEST_F(DevpathTool, BadTextsAreAnsweredInPlace) {
            "\nerror: " + kNotUtf8 + "\nerror: " + kEmoji + "\n",
        "boardinv: line 1: " + kNul + "\nboardinv: line 3: " + kNotUtf8 + "\nboardinv: line 5: " + kNotUtf8 +
            "\nboardinv: line 6: " + kNotUtf8 + "\nboardinv: line 7: " + kEmoji + "\n"},
-      // Arguments are numbered as arguments; one that is UTF-8 is quoted.
+      // Arguments are numbered as arguments and quoted, escaped as every
+      // line on standard error: every byte outside printable ASCII as \xHH.
       {{"Pci(1,2)", "\xFF", "Foo\xF0\x9F\x98\x80", "Pci(3,4)"},
        "",
        1,
        kPci12 + "\nerror: " + kNotUtf8 + "\nerror: " + kEmoji + "\n" + kPci34 + "\n",
-       "boardinv: argument 2: " + kNotUtf8 +
-           "\nboardinv: argument 3: the text \"Foo\xF0\x9F\x98\x80\" holds the character U+1F600, which UCS-2 cannot "
-           "represent\n"},
+       "boardinv: argument 2: the text \"\\xFF\" is not valid UTF-8\n"
+       "boardinv: argument 3: the text \"Foo\\xF0\\x9F\\x98\\x80\" holds the character U+1F600, which UCS-2 cannot "
+       "represent\n"},
       // An argument with a line break is quoted on one line.
       {{"a\nb\xF0\x9F\x98\x80"},
        "",
        1,
        "error: " + kEmoji + "\n",
-       "boardinv: argument 1: the text \"a\\nb\xF0\x9F\x98\x80\" holds the character U+1F600, which UCS-2 cannot "
-       "represent\n"},
+       "boardinv: argument 1: the text \"a\\nb\\xF0\\x9F\\x98\\x80\" holds the character U+1F600, which UCS-2 "
+       "cannot represent\n"},
       // In JSON: one object per input, the text escaped as JSON escapes it;
       // a text that is not UTF-8 has text null and its bytes in text_bytes.
       {{"--json"},
@@ -251,13 +252,31 @@ TEST_F(DevpathTool, BadTextsAreAnsweredInPlace) {
            "{\"bytes\":null,\"error\":\"" + kNotUtf8 +
            "\",\"nodes\":null,\"size\":null,\"text\":null,\"text_bytes\":\"42 F0 9F 98 80 FF\"}\n",
        "boardinv: line 1: " + kNotUtf8 + "\nboardinv: line 2: " + kNotUtf8 + "\n"},
-      {{"B\xF0\x9F\x98\x80\xFF"}, "", 1, "error: " + kNotUtf8 + "\n", "boardinv: argument 1: " + kNotUtf8 + "\n"},
+      {{"B\xF0\x9F\x98\x80\xFF"},
+       "",
+       1,
+       "error: " + kNotUtf8 + "\n",
+       "boardinv: argument 1: the text \"B\\xF0\\x9F\\x98\\x80\\xFF\" is not valid UTF-8\n"},
       {{"--format", "json", "--node", "\xFE\xFF"},
        "",
        1,
        "{\"bytes\":null,\"error\":\"" + kNotUtf8 +
            "\",\"nodes\":null,\"size\":null,\"text\":null,\"text_bytes\":\"FE FF\"}\n",
-       "boardinv: argument 1: " + kNotUtf8 + "\n"},
+       "boardinv: argument 1: the text \"\\xFE\\xFF\" is not valid UTF-8\n"},
+      // What a terminal would act on, in a text that gives a note: C1
+      // controls (U+009B, its CSI), a right-to-left override (U+202E), DEL,
+      // ESC, an emoji; each byte of them as \xHH, the note on one line.
+      {{"a\xC2\x9B" "2J\xE2\x80\xAE\x7F\x1B[0m\xF0\x9F\x98\x80"},
+       "",
+       1,
+       "error: " + kEmoji + "\n",
+       "boardinv: argument 1: the text \"a\\xC2\\x9B2J\\xE2\\x80\\xAE\\x7F\\x1B[0m\\xF0\\x9F\\x98\\x80\" holds the "
+       "character U+1F600, which UCS-2 cannot represent\n"},
+      {{"\xC2\x9B\xE2\x80\xAE\xC3"},
+       "",
+       1,
+       "error: " + kNotUtf8 + "\n",
+       "boardinv: argument 1: the text \"\\xC2\\x9B\\xE2\\x80\\xAE\\xC3\" is not valid UTF-8\n"},
   });
 }
 
@@ -337,7 +356,40 @@ TEST_F(DevpathTool, InputsFromArgumentsFilesAndStandardInput) {
        "boardinv: line 1: " + kNotUtf8 + "\n"},
       {{"--input", ""}, "", 2, "", "boardinv: device path text file: \"\": an empty file name\n"},
       {{"--input", "@DIR@/texts", "Pci(1,2)"}, "", 2, "",
-       "boardinv: devpath: give the texts as TEXT arguments or with --input FILE|-, not both\n"},
+       "boardinv: devpath: give the texts one way: TEXT arguments, - or --input FILE|-\n"},
+      // - stands for standard input, read line by line as --input -: the
+      // text "-" (a file named -) is a line of input.
+      {{"-"}, "Pci(1,2)\r\nPci(3,4)", 0, kPci12 + "\n" + kPci34 + "\n", ""},
+      {{"-"}, "-\n", 0, "04 04 08 00 2D 00 00 00 7F FF 04 00\n", ""},
+      {{"-"}, "", 0, "", ""},
+      {{"--node", "-"}, "Pci(1,2)/Pci(3,4)\n", 0, "01 01 06 00 02 01\n",
+       "boardinv: line 1: --node converts one node; the text holds 2 nodes (only the first is converted)\n"},
+      {{"--json", "-"}, "\xFF\n", 1,
+       "{\"bytes\":null,\"error\":\"" + kNotUtf8 +
+           "\",\"nodes\":null,\"size\":null,\"text\":null,\"text_bytes\":\"FF\"}\n",
+       "boardinv: line 1: " + kNotUtf8 + "\n"},
+      // - comes alone: with other arguments, or twice, it is bad usage.
+      {{"-", "Pci(1,2)"}, "Pci(3,4)\n", 2, "",
+       "boardinv: devpath: - reads the texts from standard input (one a line); give it alone, not with TEXT "
+       "arguments\n"},
+      {{"Pci(1,2)", "-"}, "", 2, "",
+       "boardinv: devpath: - reads the texts from standard input (one a line); give it alone, not with TEXT "
+       "arguments\n"},
+      {{"-", "-"}, "", 2, "",
+       "boardinv: devpath: - reads the texts from standard input (one a line); give it alone, not with TEXT "
+       "arguments\n"},
+      {{"--input", "@DIR@/texts", "-"}, "", 2, "",
+       "boardinv: devpath: give the texts one way: TEXT arguments, - or --input FILE|-\n"},
+      {{"--explain", "-"}, "7F FF\n04 00\n", 0,
+       "offset  type  subtype  length  kind             text\n0       0x7F  0xFF     4       end of path      Path(0x7F,0xFF,)\n"
+       "text: Path(0x7F,0xFF,)\nvalid device path, 4 bytes\n", ""},
+      {{"--explain", "-"}, "7F FG 04 00", 2, "",
+       "boardinv: devpath --explain: standard input: offset 4 holds what is not a hex digit or white space\n"},
+      {{"--explain", "-", "7F FF 04 00"}, "", 2, "",
+       "boardinv: devpath --explain: - reads the path from standard input (hex); give it alone, not with HEX "
+       "arguments\n"},
+      {{"--explain", "--binary", "@DIR@/hex", "-"}, "", 2, "",
+       "boardinv: devpath --explain: give the path one way: HEX arguments, -, --input FILE|- or --binary FILE|-\n"},
       {{"--explain", "--binary", "-"}, std::string("\x7F\xFF\x04\x00", 4), 0,
        "offset  type  subtype  length  kind             text\n0       0x7F  0xFF     4       end of path      Path(0x7F,0xFF,)\n"
        "text: Path(0x7F,0xFF,)\nvalid device path, 4 bytes\n", ""},
@@ -353,9 +405,9 @@ TEST_F(DevpathTool, InputsFromArgumentsFilesAndStandardInput) {
       {{"--explain", "--input", "@DIR@/big-hex"}, "", 2, "",
        "boardinv: devpath --explain: the path is larger than the limit of 1 MiB\n"},
       {{"--explain", "--input", "-", "7F FF 04 00"}, "", 2, "",
-       "boardinv: devpath --explain: give the path one way: HEX bytes, --input FILE|- or --binary FILE|-\n"},
+       "boardinv: devpath --explain: give the path one way: HEX arguments, -, --input FILE|- or --binary FILE|-\n"},
       {{"--explain", "--binary", "-", "--input", "@DIR@/hex"}, "", 2, "",
-       "boardinv: devpath --explain: give the path one way: HEX bytes, --input FILE|- or --binary FILE|-\n"},
+       "boardinv: devpath --explain: give the path one way: HEX arguments, -, --input FILE|- or --binary FILE|-\n"},
       {{"--efi", "-", "Pci(1,2)"}, "", 2, "",
        "boardinv: --efi: the driver image must be a file: its symbol map is read from beside it\n"},
   });
@@ -395,6 +447,15 @@ TEST_F(DevpathTool, FormatOptionAndSnakeCaseKeys) {
   EXPECT_EQ(report["nodes"][0]["sub_type"], 1);
   EXPECT_EQ(report["nodes"][1]["sub_type"], 0xFF);
   EXPECT_EQ(Tool({"--explain", "--json", "7F FF 04 00"}).out, Tool({"--explain", "--format", "json", "7F FF 04 00"}).out);
+  // Always there: 0 when nothing follows the end node, null for an invalid
+  // path.
+  const auto none = nlohmann::json::parse(Tool({"--explain", "--json", "7F FF 04 00"}).out);
+  EXPECT_EQ(none["trailing_bytes"], 0);
+  EXPECT_EQ(none["trailingBytes"], 0);
+  const auto invalid = nlohmann::json::parse(Tool({"--explain", "--json", "7F FF 05 00"}).out);
+  ASSERT_TRUE(invalid.contains("trailing_bytes")) << invalid.dump();
+  EXPECT_TRUE(invalid["trailing_bytes"].is_null());
+  EXPECT_TRUE(invalid["trailingBytes"].is_null());
 
   const ToolRun both = Tool({"--json", "--format", "text", "Pci(1,2)"});
   EXPECT_EQ(both.status, 2);
@@ -404,29 +465,53 @@ TEST_F(DevpathTool, FormatOptionAndSnakeCaseKeys) {
 }
 
 // --explain answers its one path as every devpath answer in JSON: one
-// object on one line, keys sorted.
+// object on one line, keys sorted. A node's keyword is that of its own
+// text (null for end nodes, file names and a node without text), as in
+// every other answer; trailing_bytes is always there (null when invalid).
 TEST_F(DevpathTool, ExplainInJsonIsOneLine) {
   const std::string end =
       "{\"keyword\":null,\"kind\":\"end of path\",\"length\":4,\"offset\":0,\"subType\":255,\"sub_type\":255,"
       "\"text\":\"Path(0x7F,0xFF,)\",\"type\":127}";
   ExpectRows({
       {{"--explain", "--json", "7F FF 04 00"}, "", 0,
-       "{\"nodes\":[" + end + "],\"reason\":null,\"size\":4,\"text\":\"Path(0x7F,0xFF,)\",\"valid\":true}\n", ""},
+       "{\"nodes\":[" + end +
+           "],\"reason\":null,\"size\":4,\"text\":\"Path(0x7F,0xFF,)\",\"trailingBytes\":0,\"trailing_bytes\":0,"
+           "\"valid\":true}\n",
+       ""},
       {{"--explain", "--format", "json", "01 01 06 00 02 01 7F FF 04 00 AA BB"}, "", 0,
-       "{\"nodes\":[{\"keyword\":null,\"kind\":\"PCI\",\"length\":6,\"offset\":0,\"subType\":1,\"sub_type\":1,"
+       "{\"nodes\":[{\"keyword\":\"Pci\",\"kind\":\"PCI\",\"length\":6,\"offset\":0,\"subType\":1,\"sub_type\":1,"
        "\"text\":\"Pci(0x1,0x2)\",\"type\":1},{\"keyword\":null,\"kind\":\"end of path\",\"length\":4,\"offset\":6,"
        "\"subType\":255,\"sub_type\":255,\"text\":\"Path(0x7F,0xFF,)\",\"type\":127}],\"reason\":null,\"size\":10,"
        "\"text\":\"Pci(0x1,0x2)\",\"trailingBytes\":2,\"trailing_bytes\":2,"
        "\"valid\":true}\n",
        ""},
+      // A file name has no keyword; a node written in the generic form has
+      // that form's.
+      {{"--explain", "--json", "04 04 08 00 41 00 00 00", "01 01 05 00 AB 7F FF 04 00"}, "", 0,
+       "{\"nodes\":[{\"keyword\":null,\"kind\":\"file path\",\"length\":8,\"offset\":0,\"subType\":4,\"sub_type\":4,"
+       "\"text\":\"A\",\"type\":4},{\"keyword\":\"HardwarePath\",\"kind\":\"PCI\",\"length\":5,\"offset\":8,"
+       "\"subType\":1,\"sub_type\":1,\"text\":\"HardwarePath(0x1,AB)\",\"type\":1},{\"keyword\":null,\"kind\":\"end of "
+       "path\",\"length\":4,\"offset\":13,\"subType\":255,\"sub_type\":255,\"text\":\"Path(0x7F,0xFF,)\",\"type\":127}],"
+       "\"reason\":null,\"size\":17,\"text\":\"A/HardwarePath(0x1,AB)\",\"trailingBytes\":0,\"trailing_bytes\":0,"
+       "\"valid\":true}\n",
+       ""},
       {{"--explain", "--json", "7F FF 05 00 00"}, "", 1,
        "{\"nodes\":[{\"keyword\":null,\"kind\":\"end of path\",\"length\":5,\"offset\":0,\"subType\":255,"
        "\"sub_type\":255,\"text\":\"Path(0x7F,0xFF,00)\",\"type\":127}],"
-       "\"reason\":\"the end node at offset 0 has Length 5, not 4\",\"size\":null,\"text\":null,\"valid\":false}\n",
+       "\"reason\":\"the end node at offset 0 has Length 5, not 4\",\"size\":null,\"text\":null,\"trailingBytes\":null,"
+       "\"trailing_bytes\":null,\"valid\":false}\n",
+       ""},
+      // The node that runs past the bytes has no text, so no keyword.
+      {{"--explain", "--json", "01 01 06 00 02 01 01 01 07 00 00 00"}, "", 1,
+       "{\"nodes\":[{\"keyword\":\"Pci\",\"kind\":\"PCI\",\"length\":6,\"offset\":0,\"subType\":1,\"sub_type\":1,"
+       "\"text\":\"Pci(0x1,0x2)\",\"type\":1},{\"keyword\":null,\"kind\":\"PCI\",\"length\":7,\"offset\":6,"
+       "\"subType\":1,\"sub_type\":1,\"text\":null,\"type\":1}],\"reason\":\"the node at offset 6 has Length 7, which "
+       "runs past the end of the bytes\",\"size\":null,\"text\":null,\"trailingBytes\":null,\"trailing_bytes\":null,"
+       "\"valid\":false}\n",
        ""},
       {{"--explain", "--json", "01 01 06"}, "", 1,
        "{\"nodes\":[],\"reason\":\"no end node: the bytes end at offset 3 inside or before a node header\","
-       "\"size\":null,\"text\":null,\"valid\":false}\n",
+       "\"size\":null,\"text\":null,\"trailingBytes\":null,\"trailing_bytes\":null,\"valid\":false}\n",
        ""},
   });
 }

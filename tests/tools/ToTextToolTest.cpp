@@ -1,8 +1,10 @@
 // boardinv devpath --to-text and --load-option as a user meets them: hex
-// or raw bytes in, one text line per path (or JSON) out, errors in place
+// or raw bytes in, one text line per input (or JSON) out, errors in place
 // with their offset, load options built byte by byte, and exit statuses.
 #include <nlohmann/json.hpp>
+#include <sstream>
 #include <string>
+#include <tuple>
 #include <vector>
 
 #include "tests/tools/DevpathToolFixture.h"
@@ -17,18 +19,34 @@ const std::string kSlotText = "PciRoot(0x0)/Pci(0x3,0x7)";
 const std::string kTwoInstances =
     "02 01 0C 00 D0 41 03 0A 00 00 00 00 01 01 06 00 07 03 7F 01 04 00 01 01 06 00 00 1C 7F FF 04 00";
 
-TEST_F(DevpathTool, ToTextWritesOneLinePerPath) {
+// One line per input, in order, whatever it holds: the paths of an input
+// one after the other are written on its line, separated by a tab (which
+// no path text holds), so a list of inputs gives a list of answers.
+TEST_F(DevpathTool, ToTextWritesOneLinePerInput) {
   WriteScratch("hex", "01 01 06 00 02 01 7F FF 04 00\n");
+  std::string three;
+  for (const std::string &hex : {kSlot, std::string("7F FF 04 00"), std::string("01 01 06 00 02 01 7F FF 04 00")}) {
+    for (size_t i = 0; i < hex.size(); i += 3) {
+      three += static_cast<char>(std::stoul(hex.substr(i, 2), nullptr, 16));
+    }
+  }
   ExpectRows({
       {{"--to-text", kSlot}, "", 0, kSlotText + "\n", ""},
       {{"--to-text", kSlot, kTwoInstances}, "", 0, kSlotText + "\nPciRoot(0x0)/Pci(0x3,0x7),Pci(0x1C,0x0)\n", ""},
-      // Two paths in one input, one after the other.
-      {{"--to-text", kSlot + " 7F FF 04 00"}, "", 0, kSlotText + "\nPath(0x7F,0xFF,)\n", ""},
+      // Two paths in one input, one after the other: one line.
+      {{"--to-text", kSlot + " 7F FF 04 00"}, "", 0, kSlotText + "\tPath(0x7F,0xFF,)\n", ""},
       // Lines of standard input, with "-" or without HEX; CR LF endings.
       {{"--to-text", "-"}, kSlot + "\r\n01 01 06 00 02 01 7F FF 04 00\n", 0, kSlotText + "\nPci(0x1,0x2)\n", ""},
       {{"--to-text"}, kSlot, 0, kSlotText + "\n", ""},
+      {{"--to-text", "-"},
+       "7F FF 04 00 7F FF 04 00\n" + kSlot + "\n01 01 06 00 02 01 7F FF 04 00 " + kTwoInstances + "\n",
+       0,
+       "Path(0x7F,0xFF,)\tPath(0x7F,0xFF,)\n" + kSlotText + "\nPci(0x1,0x2)\tPciRoot(0x0)/Pci(0x3,0x7),Pci(0x1C,0x0)\n",
+       ""},
       {{"--to-text", "--input", "@DIR@/hex"}, "", 0, "Pci(0x1,0x2)\n", ""},
       {{"--to-text", "--node", "01 01 06 00 02 01", "7F 01 04 00"}, "", 0, "Pci(0x1,0x2)\nPath(0x7F,0x1,)\n", ""},
+      // The raw bytes of --binary are one input: one line.
+      {{"--to-text", "--binary", "-"}, three, 0, kSlotText + "\tPath(0x7F,0xFF,)\tPci(0x1,0x2)\n", ""},
   });
 }
 
@@ -41,10 +59,11 @@ TEST_F(DevpathTool, ToTextAnswersErrorsInPlace) {
        1,
        "error: the node at offset 0 has Length 2, below 4\n" + kSlotText + "\n",
        "boardinv: argument 1: the node at offset 0 has Length 2, below 4\n"},
+      // The input's line is the error, whatever paths before it were valid.
       {{"--to-text", kSlot + " 01 01 06"},
        "",
        1,
-       kSlotText + "\nerror: the path at offset 22: no end node: the bytes end at offset 3 inside or before a node header\n",
+       "error: the path at offset 22: no end node: the bytes end at offset 3 inside or before a node header\n",
        "boardinv: argument 1: the path at offset 22: no end node: the bytes end at offset 3 inside or before a node "
        "header\n"},
       {{"--to-text"},
@@ -65,7 +84,37 @@ TEST_F(DevpathTool, ToTextAnswersErrorsInPlace) {
        "",
        2,
        "",
-       "boardinv: devpath --to-text: give the paths one way: HEX bytes, -, --input FILE|- or --binary FILE|-\n"},
+       "boardinv: devpath --to-text: give the paths one way: HEX arguments, -, --input FILE|- or --binary FILE|-\n"},
+      // - stands for standard input, which then holds every input: with HEX
+      // arguments, twice, or with --input or --binary, it is bad usage.
+      {{"--to-text", "-", "7FFF0400"},
+       "7F FF 04 00\n",
+       2,
+       "",
+       "boardinv: devpath --to-text: - reads the paths from standard input (hex, one input a line); give it alone, not "
+       "with HEX arguments\n"},
+      {{"--to-text", "7FFF0400", "-"},
+       "",
+       2,
+       "",
+       "boardinv: devpath --to-text: - reads the paths from standard input (hex, one input a line); give it alone, not "
+       "with HEX arguments\n"},
+      {{"--to-text", "-", "-"},
+       "",
+       2,
+       "",
+       "boardinv: devpath --to-text: - reads the paths from standard input (hex, one input a line); give it alone, not "
+       "with HEX arguments\n"},
+      {{"--to-text", "--input", "@DIR@/hex", "-"},
+       "",
+       2,
+       "",
+       "boardinv: devpath --to-text: give the paths one way: HEX arguments, -, --input FILE|- or --binary FILE|-\n"},
+      {{"--to-text", "--binary", "-", "-"},
+       "",
+       2,
+       "",
+       "boardinv: devpath --to-text: give the paths one way: HEX arguments, -, --input FILE|- or --binary FILE|-\n"},
       {{"--to-text", "--binary", "-"}, "", 2, "", "boardinv: devpath --to-text: standard input is empty\n"},
   });
 }
@@ -96,25 +145,51 @@ TEST_F(DevpathTool, ToTextJsonGivesEveryNodesText) {
   EXPECT_EQ(lines[0]["offset"], 0);
   EXPECT_EQ(lines[0]["size"], 32);
   EXPECT_EQ(lines[0]["bytes"], kTwoInstances);
+  EXPECT_EQ(lines[0]["paths"], nlohmann::json::parse(
+                                   R"json([{"offset":0,"size":32,"text":"PciRoot(0x0)/Pci(0x3,0x7),Pci(0x1C,0x0)"}])json"));
   const nlohmann::json nodes = lines[0]["nodes"];
   ASSERT_EQ(nodes.size(), 5u);
-  const std::vector<std::tuple<int, int, int, int, std::string>> expected = {
-      {0, 2, 1, 12, "PciRoot(0x0)"},
-      {12, 1, 1, 6, "Pci(0x3,0x7)"},
-      {18, 0x7F, 1, 4, "Path(0x7F,0x1,)"},
-      {22, 1, 1, 6, "Pci(0x1C,0x0)"},
-      {28, 0x7F, 0xFF, 4, "Path(0x7F,0xFF,)"},
+  // The keyword of each node's own text: null for end nodes.
+  const std::vector<std::tuple<int, int, int, int, std::string, nlohmann::json>> expected = {
+      {0, 2, 1, 12, "PciRoot(0x0)", "PciRoot"},
+      {12, 1, 1, 6, "Pci(0x3,0x7)", "Pci"},
+      {18, 0x7F, 1, 4, "Path(0x7F,0x1,)", nullptr},
+      {22, 1, 1, 6, "Pci(0x1C,0x0)", "Pci"},
+      {28, 0x7F, 0xFF, 4, "Path(0x7F,0xFF,)", nullptr},
   };
   for (size_t i = 0; i < expected.size(); i++) {
     EXPECT_EQ(std::make_tuple(nodes[i]["offset"].get<int>(), nodes[i]["type"].get<int>(),
                               nodes[i]["sub_type"].get<int>(), nodes[i]["length"].get<int>(),
-                              nodes[i]["text"].get<std::string>()),
+                              nodes[i]["text"].get<std::string>(), nodes[i]["keyword"]),
               expected[i])
         << i;
   }
   EXPECT_EQ(lines[1]["error"], "no end node: the bytes end at offset 1 inside or before a node header");
   EXPECT_TRUE(lines[1]["text"].is_null());
   EXPECT_TRUE(lines[1]["nodes"].is_null());
+  EXPECT_TRUE(lines[1]["paths"].is_null());
+
+  // An input of several paths is one object: its text is its line (the
+  // paths' texts separated by a tab), nodes count from the input's start,
+  // and paths says where each path lies; an error names the path in error.
+  ExpectRows({
+      {{"--to-text", "--json", "01 01 06 00 02 01 7F FF 04 00 7F FF 04 00"},
+       "",
+       0,
+       "{\"bytes\":\"01 01 06 00 02 01 7F FF 04 00 7F FF 04 00\",\"nodes\":[{\"keyword\":\"Pci\",\"length\":6,"
+       "\"offset\":0,\"sub_type\":1,\"text\":\"Pci(0x1,0x2)\",\"type\":1},{\"keyword\":null,\"length\":4,"
+       "\"offset\":6,\"sub_type\":255,\"text\":\"Path(0x7F,0xFF,)\",\"type\":127},{\"keyword\":null,\"length\":4,"
+       "\"offset\":10,\"sub_type\":255,\"text\":\"Path(0x7F,0xFF,)\",\"type\":127}],\"offset\":0,\"paths\":["
+       "{\"offset\":0,\"size\":10,\"text\":\"Pci(0x1,0x2)\"},{\"offset\":10,\"size\":4,\"text\":\"Path(0x7F,0xFF,)\"}],"
+       "\"size\":14,\"text\":\"Pci(0x1,0x2)\\tPath(0x7F,0xFF,)\"}\n",
+       ""},
+      {{"--to-text", "--json", "7F FF 04 00 01 01 02 00"},
+       "",
+       1,
+       "{\"bytes\":null,\"error\":\"the path at offset 4: the node at offset 0 has Length 2, below 4\",\"nodes\":null,"
+       "\"offset\":4,\"paths\":null,\"size\":null,\"text\":null}\n",
+       "boardinv: argument 1: the path at offset 4: the node at offset 0 has Length 2, below 4\n"},
+  });
 }
 
 TEST_F(DevpathTool, ExplainShowsTheNodesText) {
@@ -160,6 +235,10 @@ std::string Raw(const std::string &hex) {
 TEST_F(DevpathTool, LoadOptionShowsEveryPart) {
   const std::string option =
       LoadOption(0x109, u"Boot \u00E9\x1B", Raw(kSlot) + Raw("01 01 06 00 02 01 7F FF 04 00"), "AB");
+  // What a terminal acts on (a C1 control, a right-to-left override) and a
+  // lone surrogate, which UCS-2 holds and UTF-8 cannot.
+  const std::u16string odd = std::u16string(u"a\u009B\u202E") + char16_t(0xD800) + u"\"\n";
+  WriteScratch("odd", LoadOption(1, odd, Raw("7F FF 04 00"), ""));
   WriteScratch("Boot0001", option);
   ExpectRows({
       {{"--load-option", "@DIR@/Boot0001"},
@@ -181,7 +260,21 @@ TEST_F(DevpathTool, LoadOptionShowsEveryPart) {
        "path 1: Path(0x7F,0xFF,)\n"
        "optional data: none\n",
        ""},
+      {{"--load-option", "@DIR@/odd"}, "", 0,
+       "variable attributes: 0x00000007 (NON_VOLATILE, BOOTSERVICE_ACCESS, RUNTIME_ACCESS)\n"
+       "attributes: 0x00000001 (ACTIVE, CATEGORY_BOOT)\n"
+       "description: a\\xC2\\x9B\\xE2\\x80\\xAE\\xED\\xA0\\x80\"\\n\n"
+       "file path list: 4 bytes, 1 path\n"
+       "path 1: Path(0x7F,0xFF,)\n"
+       "optional data: none\n",
+       ""},
   });
+  // In JSON the description is exact, unit for unit: the lone surrogate as
+  // the \u escape JSON allows.
+  const ToolRun exact = Tool({"--load-option", dir_ + "/odd", "--json"});
+  EXPECT_EQ(exact.status, 0) << exact.err;
+  EXPECT_NE(exact.out.find("\n  \"description\": \"a\xC2\x9B\xE2\x80\xAE\\ud800\\\"\\n\",\n"), std::string::npos)
+      << exact.out;
   const ToolRun json = Tool({"--load-option", dir_ + "/Boot0001", "--json"});
   EXPECT_EQ(json.status, 0) << json.err;
   const nlohmann::json out = nlohmann::json::parse(json.out);
@@ -209,8 +302,8 @@ TEST_F(DevpathTool, MalformedLoadOptionsGiveOneLineAndStatusTwo) {
        LoadOption(1, u"A", Raw("01 01 06 00 02 01"), ""),
        2,
        "",
-       "boardinv: load option: standard input: device path 1 at offset 14 of the option (FilePathListLength 6): no "
-       "end node: the bytes end at offset 6 inside or before a node header\n"},
+       "boardinv: load option: standard input: device path 1 at byte 14 of the variable (FilePathListLength 6): no "
+       "end node: the file path list ends at byte 20 of the variable inside or before a node header\n"},
       {{"--load-option", "-", "--to-text"},
        "",
        2,
@@ -224,8 +317,8 @@ TEST_F(DevpathTool, MalformedLoadOptionsGiveOneLineAndStatusTwo) {
   const ToolRun past = Tool({"--load-option", dir_ + "/past"});
   EXPECT_EQ(past.status, 2);
   EXPECT_EQ(past.err, "boardinv: load option: " + dir_ +
-                          "/past: FilePathListLength 40 runs past the end: the file path list at offset 14 would end "
-                          "at offset 54, the option at 36\n");
+                          "/past: FilePathListLength 40 runs past the end: the file path list from byte 14 of the "
+                          "variable would end at byte 54 of the variable, which ends at byte 36\n");
 }
 
 }  // namespace

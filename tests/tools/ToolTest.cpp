@@ -8,12 +8,15 @@
 
 #include <algorithm>
 #include <cctype>
+#include <csignal>
 #include <cstdio>
 #include <fstream>
 #include <nlohmann/json.hpp>
 #include <optional>
 #include <string>
 #include <vector>
+
+#include "host/loader/PeImage.h"
 
 namespace {
 
@@ -280,29 +283,136 @@ TEST(ToolTest, VersionAndAnUnknownSubcommandIsNamed) {
   EXPECT_EQ(none.err, "boardinv: A subcommand is required\n");
 }
 
+// The arguments with @TEXTS@ and @OPTION@ replaced by files holding them.
+std::string WithInputs(std::string arguments) {
+  const std::string texts = WriteTemp("texts", "Pci(0,0)\nPci(1,2)\n");
+  // Attributes 7, then ACTIVE, a FilePathListLength of 4, the description
+  // "A" and the path of only an end node.
+  const std::string option =
+      WriteTemp("option", std::string("\x07\0\0\0\x01\0\0\0\x04\0A\0\0\0\x7F\xFF\x04\0", 18));
+  for (const auto &[name, path] : {std::pair{"@TEXTS@", texts}, std::pair{"@OPTION@", option}}) {
+    for (size_t at; (at = arguments.find(name)) != std::string::npos;) {
+      arguments.replace(at, std::string(name).size(), path);
+    }
+  }
+  return arguments;
+}
+
 // A full disk behind standard output is an error of every subcommand, not
-// a success with the output lost.
+// a success with the output lost; the line names the system's reason.
 class FullOutputTest : public ::testing::TestWithParam<std::string> {};
 
-TEST_P(FullOutputTest, OneLineAndStatusTwo) {
+TEST_P(FullOutputTest, OneLineWithTheReasonAndStatusTwo) {
   if (access("/dev/full", W_OK) != 0) {
     GTEST_SKIP() << "no /dev/full";
   }
   const std::string err = testing::TempDir() + "boardinv-full." + std::to_string(getpid()) + ".err";
-  const std::string command = std::string(BOARDINV_TOOL) + " " + GetParam() + " >/dev/full 2>" + err;
+  const std::string command = std::string(BOARDINV_TOOL) + " " + WithInputs(GetParam()) + " >/dev/full 2>" + err;
   const int status = std::system(command.c_str());
   ASSERT_TRUE(WIFEXITED(status));
   EXPECT_EQ(WEXITSTATUS(status), 2);
   const std::string message = ReadFile(err);
   std::remove(err.c_str());
-  EXPECT_EQ(message.rfind("boardinv: standard output: ", 0), 0u) << message;
-  EXPECT_EQ(std::count(message.begin(), message.end(), '\n'), 1) << message;
+  EXPECT_EQ(message, "boardinv: standard output: No space left on device\n");
 }
 
-INSTANTIATE_TEST_SUITE_P(Subcommands, FullOutputTest,
-                         ::testing::Values("boot", "boot --format json", "sweep", "devpath 'Pci(0,0)'",
-                                           "devpath --json 'Pci(0,0)'", "devpath --explain '7F FF 04 00'",
-                                           "--help", "boot --help", "--version"));
+// Every subcommand and mode, and what CLI11 writes itself (help, version).
+// @TEXTS@ is a file of device-path texts, @OPTION@ one of a load option.
+const std::vector<std::string> kEveryWriter = {
+    "boot", "boot --format json", "sweep", "sweep --format json", "devpath 'Pci(0,0)'", "devpath --json 'Pci(0,0)'",
+    "devpath - <@TEXTS@", "devpath --explain '7F FF 04 00'", "devpath --explain --json '7F FF 04 00'",
+    "devpath --to-text '7F FF 04 00'", "devpath --to-text --json '7F FF 04 00'", "devpath --load-option @OPTION@",
+    "devpath --load-option - --json <@OPTION@", "--help", "boot --help", "devpath --help", "--version"};
+
+INSTANTIATE_TEST_SUITE_P(Subcommands, FullOutputTest, ::testing::ValuesIn(kEveryWriter));
+
+// What a run ended with, and its standard error.
+struct Ending {
+  bool signaled;
+  int code;  // the exit status, or the signal
+  std::string err;
+};
+
+// Runs the shell command (boardinv is BOARDINV) with SIGPIPE ignored or at
+// its default, as the command inherits it, and standard output a pipe
+// whose reading end is closed before it starts; standard error is kept.
+// A pipe's reader that has gone is the common case of "boardinv ... |
+// head -1".
+Ending RunWithSigpipe(const std::string &command, bool ignored, bool closedPipe) {
+  const std::string err = testing::TempDir() + "boardinv-pipe." + std::to_string(getpid()) + ".err";
+  std::string shell = command;
+  for (size_t at; (at = shell.find("BOARDINV")) != std::string::npos;) {
+    shell.replace(at, 8, BOARDINV_TOOL);
+  }
+  int ends[2];
+  EXPECT_EQ(pipe(ends), 0);
+  close(ends[0]);
+  const pid_t child = fork();
+  if (child == 0) {
+    signal(SIGPIPE, ignored ? SIG_IGN : SIG_DFL);
+    if (closedPipe) {
+      dup2(ends[1], STDOUT_FILENO);
+    }
+    close(ends[1]);
+    execl("/bin/sh", "sh", "-c", ("exec 2>" + err + "; " + shell).c_str(), static_cast<char *>(nullptr));
+    _exit(127);
+  }
+  close(ends[1]);
+  int status = 0;
+  waitpid(child, &status, 0);
+  Ending ending{WIFSIGNALED(status), WIFSIGNALED(status) ? WTERMSIG(status) : WEXITSTATUS(status), ReadFile(err)};
+  std::remove(err.c_str());
+  return ending;
+}
+
+class ClosedPipeTest : public ::testing::TestWithParam<std::string> {};
+
+// With SIGPIPE at its default, a reader that has gone ends boardinv as it
+// ends every filter: by the signal, with nothing on standard error.
+TEST_P(ClosedPipeTest, QuietWithTheDefaultSigpipe) {
+  const Ending ending = RunWithSigpipe("exec BOARDINV " + WithInputs(GetParam()), false, true);
+  EXPECT_TRUE(ending.signaled) << ending.code;
+  EXPECT_EQ(ending.code, SIGPIPE);
+  EXPECT_EQ(ending.err, "");
+}
+
+// With SIGPIPE ignored, the write fails with EPIPE: one line naming it and
+// status 2.
+TEST_P(ClosedPipeTest, BrokenPipeWithSigpipeIgnored) {
+  const Ending ending = RunWithSigpipe("exec BOARDINV " + WithInputs(GetParam()), true, true);
+  EXPECT_FALSE(ending.signaled) << ending.code;
+  EXPECT_EQ(ending.code, 2);
+  EXPECT_EQ(ending.err, "boardinv: standard output: Broken pipe\n");
+}
+
+INSTANTIATE_TEST_SUITE_P(Subcommands, ClosedPipeTest, ::testing::ValuesIn(kEveryWriter));
+
+// boardinv ... | head -1 over a long answer (3 MB, far more than a pipe
+// holds): quiet with SIGPIPE at its default, boardinv's status that of
+// the signal; "Broken pipe" and status 2 with it ignored. Either way head
+// got its line.
+TEST(ToolTest, PipedIntoHeadEndsLikeAFilter) {
+  const std::string input = WriteTemp("head-texts", [] {
+    std::string texts;
+    for (int i = 0; i < 100000; i++) {
+      texts += "PciRoot(0x0)/Pci(0x16,0x19)\n";
+    }
+    return texts;
+  }());
+  const std::string out = testing::TempDir() + "boardinv-head." + std::to_string(getpid()) + ".out";
+  const std::string status = out + ".status";
+  const std::string command = "{ BOARDINV devpath - <" + input + "; echo $? >" + status + "; } | head -1 >" + out;
+  for (const bool ignored : {false, true}) {
+    const Ending ending = RunWithSigpipe(command, ignored, false);
+    EXPECT_FALSE(ending.signaled);
+    EXPECT_EQ(ending.code, 0) << "head's status";
+    EXPECT_EQ(ReadFile(out), "02 01 0C 00 D0 41 03 0A 00 00 00 00 01 01 06 00 19 16 7F FF 04 00\n");
+    EXPECT_EQ(ReadFile(status), ignored ? "2\n" : std::to_string(128 + SIGPIPE) + "\n") << ignored;
+    EXPECT_EQ(ending.err, ignored ? "boardinv: standard output: Broken pipe\n" : "") << ignored;
+  }
+  std::remove(out.c_str());
+  std::remove(status.c_str());
+}
 
 // "-" stands for standard input (a platform description) and standard
 // output (the SMBIOS dump, which then replaces the report).
@@ -323,7 +433,7 @@ TEST(ToolTest, DashIsStandardInputOrOutput) {
 
   const ToolRun empty = Tool("boot --platform - </dev/null");
   EXPECT_EQ(empty.status, 2);
-  EXPECT_EQ(empty.err.rfind("boardinv: standard input: not valid JSON", 0), 0u) << empty.err;
+  EXPECT_EQ(empty.err, "boardinv: platform file: standard input: not valid JSON: empty (or only white space)\n");
 
   const ToolRun image = Tool("boot --efi -");
   EXPECT_EQ(image.status, 2);
@@ -367,6 +477,20 @@ TEST(ToolTest, SweepNamesTheFaultsItSetsAsideAndShowsProgressOnATerminal) {
   EXPECT_NE(onTerminal.out.find("\rboot " + total + "/" + total), std::string::npos) << onTerminal.out;
 }
 
+// A platform description's number that nlohmann::json cannot hold once
+// aborted boardinv ("terminate called ..."): it is one line and status 2.
+TEST(ToolTest, ANumberBeyondTheJsonLibraryIsOneLineAndStatusTwo) {
+  for (const char *command : {"boot", "sweep", "boot --format json"}) {
+    const ToolRun run =
+        Shell("echo '{\"cpu\": 1e500}' | " + std::string(BOARDINV_TOOL) + " " + command + " --platform -");
+    EXPECT_EQ(run.status, 2) << command << "\n" << run.err;
+    EXPECT_EQ(run.out, "") << command;
+    EXPECT_EQ(run.err.rfind("boardinv: ", 0), 0u) << run.err;
+    EXPECT_EQ(run.err.find('\n'), run.err.size() - 1) << "one line: " << run.err;
+    EXPECT_EQ(run.err, "boardinv: platform file: standard input: cpu: must be an object\n") << command;
+  }
+}
+
 // A platform without the SMBIOS protocol has no table to dump: no file,
 // one line saying why, status 1; the report is still shown.
 TEST(ToolTest, DumpWithoutAnSmbiosProtocolWritesNoFile) {
@@ -386,18 +510,24 @@ TEST(ToolTest, DumpWithoutAnSmbiosProtocolWritesNoFile) {
 // Text from input cannot start a line of its own or drive the terminal in
 // text output or in an error line; JSON keeps it exact.
 TEST(ToolTest, ControlCharactersFromInputAreEscapedInText) {
-  const std::string platform =
-      WriteTemp("forged.json", R"({"name": "a\nOutcome: installed Layout Z\u001b[2J"})");
+  const std::string platform = WriteTemp(
+      "forged.json", R"({"name": "a\nOutcome: installed Layout Z\u001b[2J\u009b0m\u202e\u007f\ud83d\ude00"})");
+  const std::string shown =
+      "Platform: a\\nOutcome: installed Layout Z\\x1B[2J\\xC2\\x9B0m\\xE2\\x80\\xAE\\x7F\\xF0\\x9F\\x98\\x80\n";
   const ToolRun text = Tool("boot --platform " + platform);
   ASSERT_EQ(text.status, 0) << text.err;
-  EXPECT_NE(text.out.find("Platform: a\\nOutcome: installed Layout Z\\x1B[2J\n"), std::string::npos) << text.out;
+  EXPECT_NE(text.out.find(shown), std::string::npos) << text.out;
   EXPECT_EQ(text.out.find("\nOutcome: installed Layout Z"), std::string::npos) << "a forged line";
   EXPECT_EQ(text.out.find('\x1B'), std::string::npos);
+  for (const char c : text.out) {
+    EXPECT_TRUE(c == '\n' || (c >= 0x20 && c < 0x7F)) << "byte " << static_cast<int>(static_cast<unsigned char>(c));
+  }
   const ToolRun sweep = Tool("sweep --platform " + platform);
-  EXPECT_NE(sweep.out.find("Platform: a\\nOutcome: installed Layout Z\\x1B[2J\n"), std::string::npos) << sweep.out;
+  EXPECT_NE(sweep.out.find(shown), std::string::npos) << sweep.out;
   const ToolRun json = Tool("boot --format json --platform " + platform);
   ASSERT_EQ(json.status, 0) << json.err;
-  EXPECT_EQ(nlohmann::json::parse(json.out)["platform"], "a\nOutcome: installed Layout Z\x1B[2J");
+  EXPECT_EQ(nlohmann::json::parse(json.out)["platform"],
+            "a\nOutcome: installed Layout Z\x1B[2J\xC2\x9B" "0m\xE2\x80\xAE\x7F\xF0\x9F\x98\x80");
 
   const ToolRun error = Tool("boot --nio \"$(printf '1\\n2\\033')\"");
   EXPECT_EQ(error.status, 2);
@@ -445,11 +575,68 @@ INSTANTIATE_TEST_SUITE_P(
         BootStatusCase{"create_event_warning", R"({"faults": {"fail_create_event": 1}})", "", 0, "",
                        "DriverEntry: Warning Unknown Glyph\n"},
         BootStatusCase{"create_event_status_zero", R"({"faults": {"fail_create_event": 0}})", "", 2,
-                       "boardinv: FILE: faults.fail_create_event: a failure needs a nonzero status\n", ""},
+                       "boardinv: platform file: FILE: faults.fail_create_event: a failure needs a nonzero status\n",
+                       ""},
         BootStatusCase{"no_table_to_dump", R"({"protocols": {"smbios": false}})", "--dump -", 1,
                        "boardinv: SMBIOS dump: not written: the platform has no SMBIOS protocol, so there is no table\n",
                        ""}),
     [](const ::testing::TestParamInfo<BootStatusCase> &info) { return std::string(info.param.name); });
+
+// A platform that no subcommand takes, read from a file or from standard
+// input: exit status 2, nothing on standard output and one whole line on
+// standard error that names the platform file and the field (or where the
+// text stops being JSON), never the parser's own words or the file's bytes.
+struct PlatformErrorCase {
+  const char *name;
+  std::string platform;  // the file's content
+  const char *err;       // after "boardinv: platform file: PATH: "
+};
+
+void PrintTo(const PlatformErrorCase &c, std::ostream *os) { *os << c.name; }
+
+class PlatformErrorTest : public ::testing::TestWithParam<PlatformErrorCase> {};
+
+TEST_P(PlatformErrorTest, OneLineNamingTheFileAndStatusTwo) {
+  const PlatformErrorCase &c = GetParam();
+  const std::string platform = WriteTemp(std::string(c.name) + ".json", c.platform);
+  for (const char *command : {"boot --platform ", "sweep --platform ", "boot --format json --platform "}) {
+    for (const bool standardInput : {false, true}) {
+      const ToolRun run = Tool(command + (standardInput ? "- <" + platform : platform));
+      const std::string path = standardInput ? "standard input" : platform;
+      EXPECT_EQ(run.status, 2) << command << path;
+      EXPECT_EQ(run.out, "") << command << path;
+      EXPECT_EQ(run.err, "boardinv: platform file: " + path + ": " + c.err + "\n") << command << path;
+    }
+  }
+  std::remove(platform.c_str());
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Platforms, PlatformErrorTest,
+    ::testing::Values(
+        PlatformErrorCase{"name_too_large", R"({"name":1e400})", "name: must be a text"},
+        PlatformErrorCase{"name_too_small", R"({"name":-1e400})", "name: must be a text"},
+        PlatformErrorCase{"tsc_start_too_large", R"({"cpu": {"tsc_start": 1e400}})",
+                          "cpu.tsc_start: out of range (at most 0xFFFFFFFFFFFFFFFF)"},
+        PlatformErrorCase{"whole_number_too_large", "{\"cpu\": {\"pstates\": [1" + std::string(400, '0') + "]}}",
+                          "cpu.pstates[0]: out of range (at most 0xFFFFFFFFFFFFFFFF)"},
+        PlatformErrorCase{"token_too_small", R"({"pcd_tokens": {"625": -1e400}})", "pcd_tokens.625: must not be negative"},
+        PlatformErrorCase{"negative_zero", R"({"variables": [{"name": "NioTypeProtected", "value": -0.0}]})",
+                          "variables[0].value: must not be negative"},
+        PlatformErrorCase{"beyond_64_bits", R"({"cpu": {"tsc_start": 1.8446744073709551616e19}})",
+                          "cpu.tsc_start: out of range (at most 0xFFFFFFFFFFFFFFFF)"},
+        PlatformErrorCase{"token_twice", R"({"pcd_tokens": {"625": false, "0625": true}})",
+                          "pcd_tokens.625: the same token as \"0625\" (0x271)"},
+        PlatformErrorCase{"register_twice", R"({"platform_registers": {"registers": {"0x03810A84": 1, "58788484": 0}}})",
+                          "platform_registers.registers.58788484: the same register as \"0x03810A84\" (0x3810A84)"},
+        PlatformErrorCase{"not_json", "root:$6$s3cr3t:19000:0:99999:7:::\n",
+                          "line 1, column 1: not valid JSON: no JSON value starts here (outside quotes only numbers, "
+                          "true, false and null)"},
+        PlatformErrorCase{"cut_short", "{\"name\": \"x\",\n \"cpu\": {\"tsc_start\": 1",
+                          "line 2, column 24: not valid JSON: the document ends too early"},
+        PlatformErrorCase{"escaped_in_the_message", "{\"pcd_tokens\": {\"\\u001b[2J\": 1}}",
+                          "pcd_tokens.\\x1B[2J: not a number: \"\\x1B[2J\""}),
+    [](const ::testing::TestParamInfo<PlatformErrorCase> &info) { return std::string(info.param.name); });
 
 TEST(ToolTest, DefaultBootInstallsLayoutA) {
   const ToolRun run = Tool("boot");
@@ -609,6 +796,48 @@ INSTANTIATE_TEST_SUITE_P(
         OutputCase{"boot --type ''", 2, "boardinv: --type: \"\" holds an empty type (give TYPE[,TYPE...])\n", {}, {}},
         OutputCase{"boot --type 8 9", 2, "boardinv: The following argument was not expected: 9\n", {}, {}},
         OutputCase{"boot --type", 2, "boardinv: --type: 1 required TYPE[,TYPE...] missing\n", {}, {}}));
+
+// Every message that quotes input, with what a terminal would act on or
+// reorder in it: C1 controls (U+009B, CSI, as UTF-8 C2 9B), a right-to-left
+// override (U+202E), DEL, ESC, an emoji, and bytes that are not UTF-8. Each
+// byte outside printable ASCII is \xHH, the message one line.
+INSTANTIATE_TEST_SUITE_P(
+    QuotedInput, OutputTest,
+    ::testing::Values(
+        OutputCase{"devpath \"$(printf 'a\\302\\2332J\\342\\200\\256\\177\\033[0m\\360\\237\\230\\200')\"",
+                   1,
+                   "boardinv: argument 1: the text \"a\\xC2\\x9B2J\\xE2\\x80\\xAE\\x7F\\x1B[0m\\xF0\\x9F\\x98\\x80\" holds "
+                   "the character U+1F600, which UCS-2 cannot represent\n",
+                   {"error: the text holds the character U+1F600, which UCS-2 cannot represent\n"},
+                   {}},
+        OutputCase{"devpath 'Pci(0,0)' \"$(printf '\\377\\n\\302\\233')\"",
+                   1,
+                   "boardinv: argument 2: the text \"\\xFF\\n\\xC2\\x9B\" is not valid UTF-8\n",
+                   {"error: the text is not valid UTF-8\n"},
+                   {}},
+        OutputCase{"devpath --explain \"$(printf '7F\\302\\233')\"", 2,
+                   "boardinv: devpath --explain: \"7F\\xC2\\x9B\" is not hexadecimal bytes\n", {}, {}},
+        OutputCase{"boot --nio \"$(printf '1\\342\\200\\256')\"", 2,
+                   "boardinv: --nio: not a 32-bit number (decimal, or hexadecimal after 0x): \"1\\xE2\\x80\\xAE\"\n", {},
+                   {}},
+        OutputCase{"boot --type \"$(printf '8\\302\\233')\"", 2, "boardinv: --type: \"8\\xC2\\x9B" + kTypeHelp, {}, {}},
+        OutputCase{"\"$(printf '\\360\\237\\230\\200')\"", 2,
+                   "boardinv: unknown subcommand \"\\xF0\\x9F\\x98\\x80\" (the subcommands are boot, devpath, sweep)\n",
+                   {}, {}},
+        OutputCase{"devpath --format \"$(printf '\\177x')\" 'Pci(0,0)'", 2,
+                   "boardinv: --format: \\x7Fx not in {text,json}\n", {}, {}},
+        OutputCase{"boot --type 8 \"$(printf '\\302\\233')\"", 2,
+                   "boardinv: The following argument was not expected: \\xC2\\x9B\n", {}, {}},
+        OutputCase{"devpath --input \"$(printf '/nonexistent\\302\\233')\"", 2,
+                   "boardinv: device path text file: /nonexistent\\xC2\\x9B: No such file or directory\n", {}, {}},
+        OutputCase{"devpath --load-option \"$(printf '/nonexistent\\342\\200\\256')\"", 2,
+                   "boardinv: load option: /nonexistent\\xE2\\x80\\xAE: No such file or directory\n", {}, {}},
+        OutputCase{"sweep --platform \"$(printf '/nonexistent\\377')\"", 2,
+                   "boardinv: platform file: /nonexistent\\xFF: No such file or directory\n", {}, {}},
+        OutputCase{"boot --efi \"$(printf '/nonexistent\\033\\360\\237\\230\\200')\"", 2,
+                   "boardinv: driver image: /nonexistent\\x1B\\xF0\\x9F\\x98\\x80: No such file or directory\n", {}, {}},
+        OutputCase{"devpath --to-text --binary \"$(printf '/nonexistent\\177')\"", 2,
+                   "boardinv: device path file: /nonexistent\\x7F: No such file or directory\n", {}, {}}));
 
 // The stop display: a short one whole, as before; a long one (up to the
 // million the platform accepts) as its first 16 and last 16 values, with

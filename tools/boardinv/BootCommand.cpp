@@ -10,6 +10,7 @@
 #include "host/sim/InputFile.h"
 #include "host/sim/JsonFields.h"
 #include "host/sim/Platform.h"
+#include "host/sim/Text.h"
 #include "tools/boardinv/Commands.h"
 
 namespace boardinv {
@@ -86,6 +87,7 @@ int RunBoot(const BootOptions &options) {
   }
   host::BootResult result;
   try {
+    const DriverScope scope;
     result = host::RunBoot(platform, image.get());
   } catch (const loader::ImageError &error) {
     Die(error.what());
@@ -113,15 +115,21 @@ int RunBoot(const BootOptions &options) {
   }
   int status = 0;
   if (noTable) {
-    std::cerr << "boardinv: SMBIOS dump: not written: the platform has no SMBIOS protocol, so there is no table\n";
+    PrintMessage("SMBIOS dump: not written: the platform has no SMBIOS protocol, so there is no table");
     status = 1;
+  }
+  // A map that does not describe the image: bad input, not the driver's
+  // doing.
+  const std::string mapProblem = host::MapProblem(report);
+  if (!mapProblem.empty()) {
+    std::cerr << "boardinv: " << sim::Escaped(mapProblem) << "\n";
   }
   // The boot ran; what the driver got wrong makes it a failure.
   for (const std::string &fault : host::DriverFaults(report)) {
-    std::cerr << "boardinv: " << fault << "\n";
+    PrintMessage(fault);
     status = 1;
   }
-  return status;
+  return mapProblem.empty() ? status : kExitUsage;
 }
 
 }  // namespace

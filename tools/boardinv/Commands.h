@@ -12,19 +12,41 @@
 namespace boardinv {
 
 constexpr int kExitUsage = 2;
+constexpr int kExitDriverFault = 3;
 
-// Prints "boardinv: MESSAGE" on one line to standard error and exits with
-// the usage status.
+// Prints "boardinv: MESSAGE" on one line to standard error, MESSAGE
+// escaped as sim::Escaped escapes input (\n, \xHH): every line boardinv
+// writes there goes through it.
+void PrintMessage(const std::string &message);
+
+// Prints "boardinv: MESSAGE" as PrintMessage does and exits with the usage
+// status.
 [[noreturn]] void Die(const std::string &message);
+
+// Marks a call of driver code and the reading of its answer: an exception
+// that leaves such a scope and no part of boardinv handles ends the program
+// with one line and status 3 (the driver faulted); one raised anywhere else
+// with status 2.
+class DriverScope {
+ public:
+  DriverScope();
+  ~DriverScope();
+  DriverScope(const DriverScope &) = delete;
+  DriverScope &operator=(const DriverScope &) = delete;
+
+ private:
+  int exceptions_;
+};
 
 // The platform described in FILE when --platform was given (an empty name
 // included: that is a file that does not exist), or the built-in one; a
 // file that cannot be read or parsed ends the program through Die.
 sim::Platform LoadPlatformOrDie(bool given, const std::string &file);
 
-// Flushes and closes standard output; on a write error prints one line
-// "boardinv: standard output: REASON" and answers the usage status instead
-// of status.
+// Flushes and closes standard output and answers status. Standard output
+// (std::cout) writes through write(2): the first write that fails, here or
+// before, ends the program with one line "boardinv: standard output:
+// REASON" (the system's text for its errno) and the usage status.
 int FinishStandardOutput(int status);
 
 // The driver binary --efi names, loaded; "-" (its map is read from beside

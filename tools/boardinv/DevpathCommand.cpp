@@ -3,6 +3,7 @@
 // a binary path and lists its nodes or says why it is invalid; --to-text
 // writes binary paths as text that converts back to the same bytes;
 // --load-option reads a UEFI load option as efivarfs stores it.
+#include <algorithm>
 #include <cctype>
 #include <cstring>
 #include <cstdint>
@@ -12,6 +13,7 @@
 #include <memory>
 #include <nlohmann/json.hpp>
 #include <optional>
+#include <stdexcept>
 #include <string>
 #include <vector>
 
@@ -21,6 +23,7 @@
 #include "host/devtext/DeviceText.h"
 #include "host/devtext/LoadOption.h"
 #include "host/harness/LinkedDriver.h"
+#include "host/loader/MachineTraps.h"
 #include "host/loader/PeImage.h"
 #include "host/sim/InputFile.h"
 #include "host/sim/Platform.h"
@@ -163,29 +166,32 @@ class Converter {
   }
 
   std::optional<Bytes> Convert(const std::u16string &text, bool node) {
-    EFI_DEVICE_PATH_PROTOCOL *result = nullptr;
+    const DriverScope scope;
     if (inImage_ != nullptr) {
-      result = node ? inImage_->ConvertTextToDeviceNode(text.c_str()) : inImage_->ConvertTextToDevicePath(text.c_str());
-    } else {
-      result = node ? ConvertTextToDeviceNode(text.c_str()) : ConvertTextToDevicePath(text.c_str());
+      // The image's answer, checked before any of it is used.
+      return inImage_->Convert(text.c_str(), node);
     }
+    EFI_DEVICE_PATH_PROTOCOL *result = node ? ConvertTextToDeviceNode(text.c_str()) : ConvertTextToDevicePath(text.c_str());
     if (result == nullptr) {
       return std::nullopt;
     }
-    const uint64_t size = node ? DevicePathNodeLength(result) : PathSize(result);
+    const uint64_t size = node ? DevicePathNodeLength(result) : GetDevicePathSize(result);
     const auto *start = reinterpret_cast<const uint8_t *>(result);
     Bytes bytes(start, start + size);
     PoolFree(result);
     return bytes;
   }
 
-  // The size of a valid path, 0 for an invalid one.
-  uint64_t PathSize(const EFI_DEVICE_PATH_PROTOCOL *path) const {
-    return inImage_ != nullptr ? inImage_->GetDevicePathSize(path) : GetDevicePathSize(path);
+  // The size of the path in bytes when it is valid, 0 when it is not.
+  uint64_t PathSize(const Bytes &bytes) const {
+    const DriverScope scope;
+    const auto *path = reinterpret_cast<const EFI_DEVICE_PATH_PROTOCOL *>(bytes.data());
+    return inImage_ != nullptr ? inImage_->GetDevicePathSize(path, bytes.size()) : GetDevicePathSize(path);
   }
 
   // The walk over bytes that may not be a path, within their size.
   uint64_t PathSizeWithin(const Bytes &bytes, DEVICE_PATH_WALK *walk) const {
+    const DriverScope scope;
     const auto *path = reinterpret_cast<const EFI_DEVICE_PATH_PROTOCOL *>(bytes.data());
     return inImage_ != nullptr ? inImage_->GetDevicePathSizeWithin(path, bytes.size(), walk)
                                : GetDevicePathSizeWithin(path, bytes.size(), walk);
@@ -193,7 +199,7 @@ class Converter {
 
   // The formatter of binary paths as text, which checks every keyword form
   // with this converter's node conversion (the image's with --efi). Made
-  // on first use: it converts each keyword of fixed values once.
+  // on first use.
   const devtext::Formatter &Formatter() {
     if (formatter_ == nullptr) {
       formatter_ = std::make_unique<devtext::Formatter>(
@@ -210,19 +216,27 @@ class Converter {
   std::unique_ptr<devtext::Formatter> formatter_;
 };
 
+// A node's keyword in JSON: null for end nodes and for a node without one
+// (a file name, or no text).
+nlohmann::json KeywordJson(uint8_t type, const std::string &keyword) {
+  return type == END_DEVICE_PATH_TYPE || keyword.empty() ? nlohmann::json(nullptr) : nlohmann::json(keyword);
+}
+
+// The keyword of a node's own text (printable ASCII), as the converter's
+// keyword table claims it.
+std::string KeywordOfText(const std::string &nodeText) {
+  return KeywordOf(std::u16string(nodeText.begin(), nodeText.end()));
+}
+
 // subType is the key of the first releases, sub_type the snake_case one
 // every other key follows; both are kept.
 nlohmann::json NodeJson(const Bytes &bytes, size_t offset, const std::string &keyword) {
-  nlohmann::json node = {{"offset", offset},
-                         {"type", bytes[offset]},
-                         {"subType", bytes[offset + 1]},
-                         {"sub_type", bytes[offset + 1]},
-                         {"length", LengthAt(bytes, offset)},
-                         {"keyword", nullptr}};
-  if (!keyword.empty()) {
-    node["keyword"] = keyword;
-  }
-  return node;
+  return {{"offset", offset},
+          {"type", bytes[offset]},
+          {"subType", bytes[offset + 1]},
+          {"sub_type", bytes[offset + 1]},
+          {"length", LengthAt(bytes, offset)},
+          {"keyword", KeywordJson(bytes[offset], keyword)}};
 }
 
 // Per node of a converted path: where it lies and which keyword made it,
@@ -259,15 +273,14 @@ nlohmann::json PathJson(Converter &converter, const std::u16string &text, const 
 }
 
 // A note on standard error about one input, named by where it came from
-// ("line 7", "argument 2").
-void Note(const std::string &where, const std::string &message) {
-  std::cerr << "boardinv: " << where << ": " << message << '\n';
-}
+// ("line 7", "argument 2"), escaped as every such line.
+void Note(const std::string &where, const std::string &message) { PrintMessage(where + ": " + message); }
 
 // Answers one text: its bytes, null, or an error in its place so that the
 // answers stay aligned with the inputs. Returns whether the text converted
-// to a path. An argument is quoted in the note about it (as a JSON string,
-// so that it stays on one line); a line is found by its number.
+// to a path. An argument is quoted in the note about it (escaped, so that
+// it stays on one line and cannot drive the terminal); a line is found by
+// its number.
 bool Answer(Converter &converter, const DevpathOptions &options, const std::string &where, const std::string &text,
             bool quote) {
   std::string problem;
@@ -288,7 +301,7 @@ bool Answer(Converter &converter, const DevpathOptions &options, const std::stri
     } else {
       std::cout << "error: " << reason << '\n';
     }
-    Note(where, quote && utf8 ? "the text " + nlohmann::json(text).dump() + " " + problem : reason);
+    Note(where, quote ? "the text \"" + text + "\" " + problem : reason);
     return false;
   }
   const std::optional<Bytes> bytes = converter.Convert(*ucs2, options.node);
@@ -346,7 +359,6 @@ uint64_t AnswerEachLine(const Bytes &input, AnswerLine answer) {
 }
 
 int RunConvert(const DevpathOptions &options, Converter &converter) {
-  std::ios::sync_with_stdio(false);
   uint64_t failed = 0;
   if (!options.texts.empty()) {
     for (size_t i = 0; i < options.texts.size(); i++) {
@@ -456,7 +468,8 @@ int RunExplain(const DevpathOptions &options, Converter &converter) {
     bytes = ParseHex({std::string(text.begin(), text.end())}, path);
   } else {
     if (options.texts.empty()) {
-      Die("devpath --explain: give the path as HEX bytes, --input FILE|- (hex text) or --binary FILE|- (raw bytes)");
+      Die("devpath --explain: give the path as HEX arguments, - or --input FILE|- (hex text), or --binary FILE|- "
+          "(raw bytes)");
     }
     bytes = ParseHex(options.texts);
   }
@@ -471,7 +484,7 @@ int RunExplain(const DevpathOptions &options, Converter &converter) {
   uint64_t size = 0;
   if (reason.empty()) {
     // In bounds up to the end node: the driver's own verdict.
-    size = converter.PathSize(reinterpret_cast<const EFI_DEVICE_PATH_PROTOCOL *>(bytes.data()));
+    size = converter.PathSize(bytes);
     if (size == 0) {
       reason = "the driver's validation refuses it";
     }
@@ -510,40 +523,43 @@ int RunExplain(const DevpathOptions &options, Converter &converter) {
     std::cout << "{\"nodes\":[";
     bool first = true;
     forEachNode([&](size_t offset) {
-      nlohmann::json node = NodeJson(bytes, offset, "");
-      node["kind"] = KindName(bytes[offset], bytes[offset + 1]);
       const std::optional<std::string> own = nodeText(offset);
+      // The keyword of the node's own text, where it has one.
+      nlohmann::json node = NodeJson(bytes, offset, own ? KeywordOfText(*own) : "");
+      node["kind"] = KindName(bytes[offset], bytes[offset + 1]);
       node["text"] = own ? nlohmann::json(*own) : nlohmann::json(nullptr);
       std::cout << (first ? "" : ",") << node.dump();
       first = false;
     });
+    // trailingBytes for the first releases' readers, trailing_bytes in the
+    // snake_case of every other key: the bytes after the end node of a
+    // valid path (0 for none), null for an invalid one.
+    const nlohmann::json trailing = reason.empty() ? nlohmann::json(bytes.size() - size) : nlohmann::json(nullptr);
     std::cout << "],\"reason\":" << (reason.empty() ? nlohmann::json(nullptr) : nlohmann::json(reason)).dump()
               << ",\"size\":" << (reason.empty() ? nlohmann::json(size) : nlohmann::json(nullptr)).dump()
-              << ",\"text\":" << (reason.empty() ? nlohmann::json(text) : nlohmann::json(nullptr)).dump();
-    if (reason.empty() && size < bytes.size()) {
-      // trailingBytes for the first releases' readers, trailing_bytes in
-      // the snake_case of every other key.
-      std::cout << ",\"trailingBytes\":" << bytes.size() - size << ",\"trailing_bytes\":" << bytes.size() - size;
-    }
-    std::cout << ",\"valid\":" << (reason.empty() ? "true" : "false") << "}\n";
+              << ",\"text\":" << (reason.empty() ? nlohmann::json(text) : nlohmann::json(nullptr)).dump()
+              << ",\"trailingBytes\":" << trailing.dump() << ",\"trailing_bytes\":" << trailing.dump()
+              << ",\"valid\":" << (reason.empty() ? "true" : "false") << "}\n";
   } else {
-    std::printf("%-7s %-5s %-8s %-7s %-16s %s\n", "offset", "type", "subtype", "length", "kind", "text");
+    std::cout << "offset  type  subtype  length  kind             text\n";
     forEachNode([&](size_t offset) {
       const std::optional<std::string> own = nodeText(offset);
-      std::printf("%-7zu 0x%02X  0x%02X     %-7u %-16s %s\n", offset, bytes[offset], bytes[offset + 1],
-                  static_cast<unsigned>(LengthAt(bytes, offset)), KindName(bytes[offset], bytes[offset + 1]),
-                  own ? own->c_str() : "-");
+      char columns[64];
+      std::snprintf(columns, sizeof(columns), "%-7zu 0x%02X  0x%02X     %-7u %-16s ", offset, bytes[offset],
+                    bytes[offset + 1], static_cast<unsigned>(LengthAt(bytes, offset)),
+                    KindName(bytes[offset], bytes[offset + 1]));
+      std::cout << columns << (own ? *own : "-") << '\n';
     });
     if (reason.empty()) {
-      std::printf("text: %s\n", text.c_str());
-      std::printf("valid device path, %s\n", sim::Counted(size, "byte", "bytes").c_str());
+      std::cout << "text: " << text << '\n';
+      std::cout << "valid device path, " << sim::Counted(size, "byte", "bytes") << '\n';
       if (size < bytes.size()) {
         const size_t trailing = bytes.size() - size;
-        std::printf("%s after the end node %s not part of the path\n", sim::Counted(trailing, "byte", "bytes").c_str(),
-                    trailing == 1 ? "is" : "are");
+        std::cout << sim::Counted(trailing, "byte", "bytes") << " after the end node "
+                  << (trailing == 1 ? "is" : "are") << " not part of the path\n";
       }
     } else {
-      std::printf("invalid device path: %s\n", reason.c_str());
+      std::cout << "invalid device path: " << reason << '\n';
     }
   }
   return reason.empty() ? 0 : kExitFailure;
@@ -578,24 +594,32 @@ std::optional<Bytes> HexToBytes(const std::string &text, std::string &problem) {
   return bytes;
 }
 
-// The nodes of a formatted path or node, for JSON.
-nlohmann::json NodeTextsJson(const devtext::PathText &path) {
+// The nodes of a formatted path or node, for JSON, each with its offset
+// from base plus its offset in the path.
+nlohmann::json NodeTextsJson(const devtext::PathText &path, size_t base = 0) {
   nlohmann::json nodes = nlohmann::json::array();
   for (const devtext::NodeText &node : path.nodes) {
-    nodes.push_back({{"offset", node.offset},
+    nodes.push_back({{"offset", base + node.offset},
                      {"type", node.type},
                      {"sub_type", node.subType},
                      {"length", node.length},
+                     {"keyword", KeywordJson(node.type, KeywordOfText(node.text))},
                      {"text", node.text}});
   }
   return nodes;
 }
 
-// Answers one input of --to-text: the text of each path it holds, one
-// after the other (or of its one node, with --node), or an error in its
-// place. Returns whether every answer was a text.
+// What separates the texts of the paths of one --to-text input on its
+// line: a tab, which no path text holds (they are printable ASCII).
+constexpr char kPathSeparator = '\t';
+
+// Answers one input of --to-text on one line: the texts of the paths it
+// holds, one after the other, separated by a tab (or the text of its one
+// node, with --node), or an error in its place. Returns whether the answer
+// is a text.
 bool AnswerText(Converter &converter, const DevpathOptions &options, const std::string &where,
                 const std::optional<Bytes> &bytes, const std::string &problem) {
+  // offset: where in the input the path in error starts.
   auto answerError = [&](size_t offset, const std::string &reason) {
     if (options.Json()) {
       std::cout << nlohmann::json({{"offset", offset},
@@ -603,6 +627,7 @@ bool AnswerText(Converter &converter, const DevpathOptions &options, const std::
                                    {"size", nullptr},
                                    {"text", nullptr},
                                    {"nodes", nullptr},
+                                   {"paths", nullptr},
                                    {"error", reason}})
                        .dump()
                 << '\n';
@@ -620,28 +645,43 @@ bool AnswerText(Converter &converter, const DevpathOptions &options, const std::
     return false;
   }
   const devtext::Formatter &formatter = converter.Formatter();
+  std::vector<std::pair<size_t, devtext::PathText>> paths;  // each with its offset in the input
   for (size_t offset = 0; offset < bytes->size();) {
-    const devtext::PathText path = options.node ? formatter.Node(bytes->data(), bytes->size())
-                                                : formatter.Path(bytes->data() + offset, bytes->size() - offset);
+    devtext::PathText path = options.node ? formatter.Node(bytes->data(), bytes->size())
+                                          : formatter.Path(bytes->data() + offset, bytes->size() - offset);
     if (!path.Valid()) {
       // Offsets in the reason count from the path's start.
       answerError(offset, offset == 0 ? path.error : "the path at offset " + std::to_string(offset) + ": " + path.error);
       return false;
     }
-    if (options.Json()) {
-      std::cout << nlohmann::json({{"offset", offset},
-                                   {"bytes", host::HexBytes(Bytes(bytes->begin() + offset,
-                                                                  bytes->begin() + offset + path.size))},
-                                   {"size", path.size},
-                                   {"text", path.text},
-                                   {"nodes", NodeTextsJson(path)}})
-                       .dump()
-                << '\n';
-    } else {
-      std::cout << path.text << '\n';
-    }
-    offset += path.size;
+    const size_t size = path.size;
+    paths.emplace_back(offset, std::move(path));
+    offset += size;
   }
+  std::string line;
+  for (const auto &[offset, path] : paths) {
+    line += (offset == 0 ? "" : std::string(1, kPathSeparator)) + path.text;
+  }
+  if (!options.Json()) {
+    std::cout << line << '\n';
+    return true;
+  }
+  nlohmann::json nodes = nlohmann::json::array();
+  nlohmann::json pathsJson = nlohmann::json::array();
+  for (const auto &[offset, path] : paths) {
+    for (nlohmann::json &node : NodeTextsJson(path, offset)) {
+      nodes.push_back(std::move(node));
+    }
+    pathsJson.push_back({{"offset", offset}, {"size", path.size}, {"text", path.text}});
+  }
+  std::cout << nlohmann::json({{"offset", 0},
+                               {"bytes", host::HexBytes(*bytes)},
+                               {"size", bytes->size()},
+                               {"text", line},
+                               {"nodes", std::move(nodes)},
+                               {"paths", std::move(pathsJson)}})
+                   .dump()
+            << '\n';
   return true;
 }
 
@@ -649,7 +689,6 @@ bool AnswerText(Converter &converter, const DevpathOptions &options, const std::
 // arguments (one input each), or of the lines of --input FILE, of standard
 // input for "-" or without HEX (hex text, one input a line).
 int RunToText(const DevpathOptions &options, Converter &converter) {
-  std::ios::sync_with_stdio(false);
   uint64_t failed = 0;
   if (options.binaryGiven) {
     const Bytes bytes = ReadInputOrDie("device path file", options.binaryFile, sim::kDevicePathFileLimit);
@@ -660,8 +699,7 @@ int RunToText(const DevpathOptions &options, Converter &converter) {
     }
     return AnswerText(converter, options, "device path file", bytes, "") ? 0 : kExitFailure;
   }
-  const bool fromStandardInput = options.texts.size() == 1 && options.texts[0] == sim::kStandardStream;
-  if (!options.texts.empty() && !fromStandardInput) {
+  if (!options.texts.empty()) {
     for (size_t i = 0; i < options.texts.size(); i++) {
       std::string problem;
       const std::optional<Bytes> bytes = HexToBytes(options.texts[i], problem);
@@ -683,6 +721,11 @@ int RunToText(const DevpathOptions &options, Converter &converter) {
   return failed == 0 ? 0 : kExitFailure;
 }
 
+// What the JSON of a load option holds in place of its description until
+// the description is written in: no other string there holds a control
+// character.
+constexpr const char *kDescriptionStandIn = "\x01" "description" "\x01";
+
 // --load-option: a load option as efivarfs stores it (4 bytes of variable
 // attributes, then the EFI_LOAD_OPTION).
 int RunLoadOption(const DevpathOptions &options, Converter &converter) {
@@ -702,7 +745,6 @@ int RunLoadOption(const DevpathOptions &options, Converter &converter) {
     }
     return text;
   };
-  const std::string description = devtext::Utf8(option.description);
   if (options.Json()) {
     nlohmann::json paths = nlohmann::json::array();
     for (const auto &path : option.paths) {
@@ -717,20 +759,26 @@ int RunLoadOption(const DevpathOptions &options, Converter &converter) {
                                  {"names", devtext::VariableAttributeNames(option.variableAttributes)}}},
         {"attributes", {{"value", sim::Hex(option.attributes, 8)},
                         {"names", devtext::LoadOptionAttributeNames(option.attributes)}}},
-        {"description", description},
+        // A stand-in, replaced below by the description written exactly,
+        // unit for unit, which nlohmann::json cannot write: it holds text
+        // as UTF-8, where a lone surrogate has no place.
+        {"description", kDescriptionStandIn},
         {"file_path_list_length", option.filePathListLength},
         {"paths", paths},
         {"optional_data", host::HexBytes(option.optionalData)},
         {"optional_data_size", option.optionalData.size()},
     };
-    std::cout << out.dump(2) << '\n';
+    std::string document = out.dump(2);
+    const std::string standIn = nlohmann::json(kDescriptionStandIn).dump();
+    document.replace(document.find(standIn), standIn.size(), devtext::JsonString(option.description));
+    std::cout << document << '\n';
     return 0;
   }
   std::cout << "variable attributes: " << sim::Hex(option.variableAttributes, 8) << " ("
             << joined(devtext::VariableAttributeNames(option.variableAttributes)) << ")\n";
   std::cout << "attributes: " << sim::Hex(option.attributes, 8) << " ("
             << joined(devtext::LoadOptionAttributeNames(option.attributes)) << ")\n";
-  std::cout << "description: " << sim::Escaped(description) << '\n';
+  std::cout << "description: " << sim::Escaped(devtext::Utf8(option.description)) << '\n';
   std::cout << "file path list: " << sim::Counted(option.filePathListLength, "byte", "bytes") << ", "
             << sim::Counted(option.paths.size(), "path", "paths") << '\n';
   for (size_t i = 0; i < option.paths.size(); i++) {
@@ -744,7 +792,7 @@ int RunLoadOption(const DevpathOptions &options, Converter &converter) {
   return 0;
 }
 
-int RunDevpath(const DevpathOptions &options) {
+int RunDevpath(DevpathOptions options) {
   if (options.loadOptionGiven) {
     if (options.explain || options.toText || options.node || options.binaryGiven || options.inputGiven ||
         !options.texts.empty()) {
@@ -760,25 +808,35 @@ int RunDevpath(const DevpathOptions &options) {
   if (options.binaryGiven && !options.explain && !options.toText) {
     Die("devpath: --binary goes with --explain or --to-text");
   }
-  if (options.toText) {
-    if (options.binaryGiven + options.inputGiven + !options.texts.empty() > 1) {
-      Die("devpath --to-text: give the paths one way: HEX bytes, -, --input FILE|- or --binary FILE|-");
-    }
-    Converter converter(options);
-    return RunToText(options, converter);
+  if (options.explain && options.node) {
+    Die("devpath: --explain reads a whole path; --node does not apply");
   }
-  if (options.explain) {
-    if (options.node) {
-      Die("devpath: --explain reads a whole path; --node does not apply");
-    }
-    if (options.binaryGiven + options.inputGiven + !options.texts.empty() > 1) {
-      Die("devpath --explain: give the path one way: HEX bytes, --input FILE|- or --binary FILE|-");
-    }
-  } else if (options.inputGiven && !options.texts.empty()) {
-    Die("devpath: give the texts as TEXT arguments or with --input FILE|-, not both");
+  const std::string mode = options.toText ? "devpath --to-text" : options.explain ? "devpath --explain" : "devpath";
+  const std::string arguments = options.toText || options.explain ? "HEX arguments" : "TEXT arguments";
+  // "-" among the arguments stands for standard input, which then holds
+  // every input: it comes alone.
+  const bool dash = std::find(options.texts.begin(), options.texts.end(), sim::kStandardStream) != options.texts.end();
+  if (dash && options.texts.size() > 1) {
+    Die(mode + ": - reads " +
+        (options.toText    ? "the paths from standard input (hex, one input a line)"
+         : options.explain ? "the path from standard input (hex)"
+                           : "the texts from standard input (one a line)") +
+        "; give it alone, not with " + arguments);
+  }
+  if (options.binaryGiven + options.inputGiven + !options.texts.empty() > 1) {
+    Die(mode + ": give the " + (options.toText ? "paths" : options.explain ? "path" : "texts") + " one way: " +
+        arguments + (options.toText || options.explain ? ", -, --input FILE|- or --binary FILE|-"
+                                                        : ", - or --input FILE|-"));
+  }
+  if (dash) {
+    options.texts.clear();
+    options.inputGiven = true;
+    options.inputFile = sim::kStandardStream;
   }
   Converter converter(options);
-  return options.explain ? RunExplain(options, converter) : RunConvert(options, converter);
+  return options.toText ? RunToText(options, converter)
+         : options.explain ? RunExplain(options, converter)
+                           : RunConvert(options, converter);
 }
 
 }  // namespace
@@ -790,12 +848,15 @@ std::function<int()> AddDevpathCommand(CLI::App &app) {
       "Convert device-path texts to binary device paths with the driver's converter.\n"
       "Prints one line per text: the bytes as upper-case hex pairs separated by single spaces,\n"
       "or the word null when the conversion gives no path (an empty text, for one).\n"
-      "The texts are the TEXT arguments; or, one per line, the lines of --input FILE (- for\n"
-      "standard input), or of standard input when there is no TEXT and no --input. A line is\n"
-      "taken exactly as written (only the line ending, LF or CR LF, is removed).\n"
+      "The texts are the TEXT arguments; or, one per line, the lines of standard input (TEXT -,\n"
+      "alone, or --input -, or no TEXT and no --input) or of --input FILE. A line is taken\n"
+      "exactly as written (only the line ending, LF or CR LF, is removed); the text \"-\" itself\n"
+      "is such a line. Wherever - stands for standard input it comes alone: - with other TEXT\n"
+      "or HEX arguments, or with --input or --binary, is bad usage (exit status 2).\n"
       "A text that is not valid UTF-8, or holds a NUL or a character outside UCS-2, is answered\n"
       "with a line \"error: REASON\" in its place; a note on standard error names its line or\n"
-      "argument (\"boardinv: line 7: the text is not valid UTF-8\") and the rest is converted.\n"
+      "argument (\"boardinv: line 7: the text is not valid UTF-8\"; an argument is quoted, every\n"
+      "byte outside printable ASCII as \\xHH) and the rest is converted.\n"
       "With --node, a text of several nodes gives a note on standard error: only its first node\n"
       "is converted.\n"
       "With --format json (or --json), prints one JSON object per text, on one line: text, bytes,\n"
@@ -803,29 +864,34 @@ std::function<int()> AddDevpathCommand(CLI::App &app) {
       "keyword that made the node, null for end nodes and file names); for a text in error, the\n"
       "error, with text null and the text's bytes in text_bytes when it is not UTF-8.\n"
       "Exit status 1 when any answer is null or an error.\n"
-      "With --explain, reads a binary device path (HEX bytes, --input FILE|- holding them as\n"
-      "text, or --binary FILE|- holding the raw bytes) and lists its nodes with their text and\n"
-      "its size, or says why it is invalid (exit status 1); with --format json, as one JSON\n"
-      "object on one line.\n"
+      "With --explain, reads a binary device path (HEX arguments, or - or --input FILE|-\n"
+      "holding them as text, or --binary FILE|- holding the raw bytes) and lists its nodes with\n"
+      "their text and its size, or says why it is invalid (exit status 1); with --format json,\n"
+      "as one JSON object on one line (valid, size, reason, text, trailing_bytes, and the nodes,\n"
+      "each with kind, text and the keyword of its text).\n"
       "With --to-text, writes binary device paths as text that converts back to exactly the same\n"
-      "bytes: one line per path, the keyword form of each node where converting it gives back the\n"
-      "node's bytes, else the generic form (HardwarePath, AcpiPath, Msg, MediaPath, BbsPath,\n"
-      "Path); instances separated by \",\". The paths are HEX arguments (one input each), the\n"
-      "lines of --input FILE or of standard input (- or no HEX; hex text, one input a line), or\n"
-      "the raw bytes of --binary FILE|-; an input may hold several paths one after the other.\n"
-      "An invalid path is answered \"error: REASON\" naming the offset (exit status 1). With\n"
-      "--node each input is one node. --format json gives per path its offset in the input,\n"
-      "bytes, size, text and nodes (offset, type, sub_type, length, text).\n"
+      "bytes: the keyword form of each node where converting it gives back the node's bytes,\n"
+      "else the generic form (HardwarePath, AcpiPath, Msg, MediaPath, BbsPath, Path); instances\n"
+      "separated by \",\". The inputs are HEX arguments (one input each), the lines of standard\n"
+      "input (- alone, --input -, or no HEX) or of --input FILE (hex text, one input a line), or\n"
+      "the raw bytes of --binary FILE|- (one input). Each input gives one line: an input may\n"
+      "hold several paths one after the other, written on its line separated by a tab. An\n"
+      "input in error is answered \"error: REASON\" naming the offset (exit status 1). With\n"
+      "--node each input is one node. --format json gives one object per input: its bytes,\n"
+      "size and text (its line), its nodes (offset in the input, type, sub_type, length,\n"
+      "keyword, text) and its paths (offset in the input, size, text).\n"
       "With --load-option FILE|-, reads a UEFI load option as efivarfs stores it (4 bytes of\n"
       "variable attributes, then Attributes, FilePathListLength, the description, the device\n"
       "paths and the optional data) and shows the attributes by name, the description, each\n"
-      "path as text and the optional data as hex; a malformed option gives exit status 2.\n"
+      "path as text and the optional data as hex; a malformed option gives exit status 2 and one\n"
+      "line naming each place as a byte of the variable (\"at byte 48 of the variable\").\n"
       "With --efi FILE, every mode converts and validates with the functions inside that driver\n"
       "binary instead of those linked into boardinv.");
   command->add_option("TEXT", options->texts,
                       "Device-path texts (UTF-8); with --explain, the path's hex bytes; with --to-text, hex bytes "
-                      "of paths, one input each, or - for standard input (up to " +
-                          sim::LimitText(sim::kDevicePathFileLimit) + " of path)");
+                      "of paths, one input each (up to " +
+                          sim::LimitText(sim::kDevicePathFileLimit) +
+                          " of path); - alone reads them from standard input instead, as --input - does");
   command->add_flag("--node", options->node, "Convert each text as one node (ConvertTextToDeviceNode)");
   CLI::Option *format =
       command->add_option("--format", options->format, "Output format: text or json")->check(CLI::IsMember({"text", "json"}));

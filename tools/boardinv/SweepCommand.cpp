@@ -41,6 +41,7 @@ json SweepEntry(uint64_t allocation, const sim::Platform &described) {
   json entry = {{"allocation", allocation}};
   json report;
   try {
+    const DriverScope scope;
     report = host::RunBootIsolated(platform);
   } catch (const std::runtime_error &error) {
     entry["died"] = error.what();
@@ -83,9 +84,10 @@ int RunSweep(const SweepOptions &options) {
   clean.faults.failAllocationsFrom.reset();
   json cleanReport;
   try {
+    const DriverScope scope;
     cleanReport = host::RunBootIsolated(clean);
   } catch (const std::runtime_error &error) {
-    std::cerr << "boardinv: the boot without refused allocations died: " << error.what() << "\n";
+    PrintMessage(std::string("the boot without refused allocations died: ") + error.what());
     return 1;
   }
   const uint64_t allocations = cleanReport["pool"]["allocations"].get<uint64_t>();
@@ -122,10 +124,10 @@ int RunSweep(const SweepOptions &options) {
     for (const json &entry : sweep["boots"]) {
       std::cout << "Allocation " << entry["allocation"].get<uint64_t>() << " refused: ";
       if (entry.contains("died")) {
-        std::cout << "the boot died (" << entry["died"].get<std::string>() << ")\n";
+        std::cout << "the boot died (" << sim::Escaped(entry["died"].get<std::string>()) << ")\n";
         continue;
       }
-      std::cout << entry["outcome"].get<std::string>() << "; "
+      std::cout << sim::Escaped(entry["outcome"].get<std::string>()) << "; "
                 << sim::Counted(entry["records"].get<size_t>(), "record", "records");
       if (!entry["leaked_blocks"].is_null() && entry["leaked_blocks"] != 0) {
         std::cout << "; " << sim::Counted(entry["leaked_blocks"].get<uint64_t>(), "block", "blocks") << " leaked";
@@ -135,7 +137,7 @@ int RunSweep(const SweepOptions &options) {
       }
       std::cout << "\n";
       for (const json &skipped : entry["skipped"]) {
-        std::cout << "    skipped " << skipped["what"].get<std::string>() << "\n";
+        std::cout << "    skipped " << sim::Escaped(skipped["what"].get<std::string>()) << "\n";
       }
     }
     std::cout << (sound ? "Every boot ended soundly.\n" : "Some boots did not end soundly.\n");

@@ -1,14 +1,17 @@
 // boardinv: boots the driver in the simulated firmware and shows what it
 // installs.
+#include <cxxabi.h>
 #include <unistd.h>
 
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
 #include <cstdlib>
+#include <exception>
 #include <functional>
 #include <string>
 #include <iostream>
+#include <typeinfo>
 #include <vector>
 
 #include "host/loader/PeImage.h"
@@ -18,10 +21,151 @@
 
 namespace boardinv {
 
-void Die(const std::string &message) {
+namespace {
+
+// A message has been given and the program is ending: a write error of
+// standard output met on the way out is not a second message.
+bool gEnding = false;
+
+// Calls into driver code now running, and whether an exception has left
+// one (see DriverScope).
+int gDriverScopes = 0;
+bool gExceptionLeftDriver = false;
+
+// Standard output, written with write(2) so that the first failing write's
+// reason (errno) is kept: the standard streams keep only that something
+// failed. That write ends the program with one line naming the reason and
+// the usage status; with SIGPIPE at its default, a closed pipe ends it
+// first, quietly, as it ends every filter.
+class StandardOutput : public std::streambuf {
+ public:
+  StandardOutput() { setp(buffer_, buffer_ + sizeof(buffer_)); }
+
+  // Writes what is buffered; false when a write failed (now or before).
+  bool Drain() {
+    const char *next = pbase();
+    while (!failed_ && next < pptr()) {
+      const ssize_t put = write(STDOUT_FILENO, next, static_cast<size_t>(pptr() - next));
+      if (put < 0 && errno == EINTR) {
+        continue;
+      }
+      if (put <= 0) {
+        Fail(put < 0 ? errno : EIO);
+        break;
+      }
+      next += put;
+    }
+    setp(buffer_, buffer_ + sizeof(buffer_));
+    return !failed_;
+  }
+
+  // Ends the program for a write error: one line with the system's reason.
+  void Fail(int error) {
+    if (failed_) {
+      return;
+    }
+    failed_ = true;
+    if (gEnding) {
+      return;
+    }
+    gEnding = true;
+    PrintMessage(std::string("standard output: ") + std::strerror(error));
+    std::exit(kExitUsage);
+  }
+
+ protected:
+  int_type overflow(int_type c) override {
+    Drain();
+    if (!traits_type::eq_int_type(c, traits_type::eof())) {
+      *pptr() = traits_type::to_char_type(c);
+      pbump(1);
+    }
+    return traits_type::not_eof(c);
+  }
+
+  std::streamsize xsputn(const char *text, std::streamsize count) override {
+    if (count >= static_cast<std::streamsize>(sizeof(buffer_))) {
+      // Large pieces go out whole, after what is buffered.
+      Drain();
+      setp(const_cast<char *>(text), const_cast<char *>(text) + count);
+      pbump(static_cast<int>(count));
+      Drain();
+      return count;
+    }
+    return std::streambuf::xsputn(text, count);
+  }
+
+  int sync() override { return Drain() ? 0 : -1; }
+
+ private:
+  char buffer_[1 << 16];
+  bool failed_ = false;
+};
+
+// Made once and never destroyed: the standard streams flush through it at
+// exit, after every static object of this file is gone.
+StandardOutput &Output() {
+  static StandardOutput *const output = new StandardOutput;
+  return *output;
+}
+
+// The name of the type of the exception being handled, for the message.
+std::string CurrentExceptionType() {
+  const std::type_info *type = abi::__cxa_current_exception_type();
+  if (type == nullptr) {
+    return "unknown";
+  }
+  int status = 0;
+  char *name = abi::__cxa_demangle(type->name(), nullptr, nullptr, &status);
+  const std::string shown = status == 0 && name != nullptr ? name : type->name();
+  std::free(name);
+  return shown;
+}
+
+// The last resort for an exception that no part of boardinv handled: one
+// line and the status of whose fault it is. It arose in the driver when it
+// left a call of driver code (the simulated firmware's services the driver
+// called included) or the reading of that call's answer (DriverScope);
+// anywhere else, boardinv failed on its input.
+[[noreturn]] void EndForUnhandledException() {
+  const bool driver = gExceptionLeftDriver || gDriverScopes > 0;
+  std::string what = "no description";
+  try {
+    throw;
+  } catch (const std::exception &error) {
+    what = error.what();
+  } catch (...) {
+  }
+  gEnding = true;
+  const std::string detail = "(" + CurrentExceptionType() + ": " + what + ")";
+  PrintMessage(driver ? "the driver faulted: an unexpected error in a call of the driver or in reading its answer " +
+                            detail
+                      : "an unexpected error " + detail);
+  std::exit(driver ? kExitDriverFault : kExitUsage);
+}
+
+}  // namespace
+
+void PrintMessage(const std::string &message) {
   // One line, whatever the input the message quotes.
-  std::fprintf(stderr, "boardinv: %s\n", sim::Escaped(message).c_str());
+  const std::string line = "boardinv: " + sim::Escaped(message) + "\n";
+  std::fwrite(line.data(), 1, line.size(), stderr);
+  std::fflush(stderr);
+}
+
+void Die(const std::string &message) {
+  gEnding = true;
+  PrintMessage(message);
   std::exit(kExitUsage);
+}
+
+DriverScope::DriverScope() : exceptions_(std::uncaught_exceptions()) { gDriverScopes++; }
+
+DriverScope::~DriverScope() {
+  gDriverScopes--;
+  if (std::uncaught_exceptions() > exceptions_) {
+    gExceptionLeftDriver = true;
+  }
 }
 
 sim::Platform LoadPlatformOrDie(bool given, const std::string &file) {
@@ -33,22 +177,13 @@ sim::Platform LoadPlatformOrDie(bool given, const std::string &file) {
 }
 
 int FinishStandardOutput(int status) {
-  errno = 0;
   std::cout.flush();
-  bool failed = !std::cout.good();
-  failed = std::fflush(stdout) != 0 || failed;
-  failed = std::ferror(stdout) != 0 || failed;
-  int error = errno;
+  Output().Drain();
   // Closing reports what a delayed write (a file system, a pipe) found.
-  if (close(STDOUT_FILENO) != 0 && errno != EBADF) {
-    failed = true;
-    error = errno;
+  if (close(STDOUT_FILENO) != 0 && errno != EBADF && errno != EINTR) {
+    Output().Fail(errno);
   }
-  if (!failed) {
-    return status;
-  }
-  std::fprintf(stderr, "boardinv: standard output: %s\n", error != 0 ? std::strerror(error) : "write error");
-  return kExitUsage;
+  return status;
 }
 
 host::DriverImagePtr LoadDriverImageOrDie(const std::string &file) {
@@ -68,7 +203,9 @@ std::string InputFileHelp(const std::string &what, size_t limit) {
 
 }  // namespace boardinv
 
-int main(int argc, char **argv) {
+namespace {
+
+int Run(int argc, char **argv) {
   CLI::App app{"Boots the board inventory driver in a simulated firmware and shows what it installs."};
   app.require_subcommand(1);
   app.set_version_flag("--version", "boardinv " BOARDINV_VERSION, "Print the version and exit");
@@ -78,10 +215,14 @@ int main(int argc, char **argv) {
       "sound, a dump not written, a boot in which the driver leaked pool, freed what it did\n"
       "not own, overwrote the guard bytes of a pool block or added a malformed SMBIOS record);\n"
       "2 bad usage or input (arguments, files that cannot be read, a malformed platform\n"
-      "description or load option, an image or map the loader refuses)\n"
-      "or output that cannot be written;\n"
-      "3 the driver faulted (under --efi: a fault in the image's code, a jump out of it, or a fault\n"
-      "in the simulated firmware that it called), named on one line.\n"
+      "description or load option, an image or map the loader refuses, a map that does not\n"
+      "match what the image did) or output that cannot be written (named with the system's\n"
+      "reason; a closed pipe with SIGPIPE at its default ends boardinv quietly, as any filter);\n"
+      "3 the driver faulted (under --efi: a fault in the image's code, a jump out of it, a fault\n"
+      "in the simulated firmware that it called, or an answer of its device-path functions that\n"
+      "does not hold up), named on one line.\n"
+      "An unexpected error of boardinv itself is one line too: status 3 when it arose in a call of\n"
+      "the driver or in reading its answer, 2 anywhere else.\n"
       "Environment: BOARDINV_EFI_TRAPS=rewrite makes --efi rewrite the image's rdtsc and cpuid and\n"
       "emulate them even where the processor can trap them (default auto: rewrite only where it\n"
       "cannot). BOARDINV_EFI_CPU_SECONDS (default 10) is the processor time one run of a loaded\n"
@@ -137,4 +278,23 @@ int main(int argc, char **argv) {
     }
   }
   return boardinv::kExitUsage;
+}
+
+}  // namespace
+
+int main(int argc, char **argv) {
+  std::cout.rdbuf(&boardinv::Output());
+  // An exception that gets past every handler (through code without unwind
+  // tables, or a noexcept function) ends the program the same way.
+  std::set_terminate([] {
+    if (std::current_exception() != nullptr) {
+      boardinv::EndForUnhandledException();
+    }
+    std::abort();
+  });
+  try {
+    return Run(argc, argv);
+  } catch (...) {
+    boardinv::EndForUnhandledException();
+  }
 }
