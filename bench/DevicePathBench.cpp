@@ -14,9 +14,9 @@ extern "C" {
 #include <vector>
 
 #include "bench/BenchSupport.h"
-#include "devpath/DevicePath.h"
+#include "driver/devpath/DevicePath.h"
 #include "host/devtext/DeviceText.h"
-#include "startup/Memory.h"
+#include "driver/base/Memory.h"
 
 namespace {
 

@@ -7,8 +7,8 @@
 
 #include <cstdint>
 
-#include "driver/DriverEntry.h"
-#include "firmware/Guids.h"
+#include "driver/entry/DriverEntry.h"
+#include "driver/firmware/Guids.h"
 #include "host/boot/Boot.h"
 #include "host/harness/LinkedDriver.h"
 #include "host/sim/Platform.h"

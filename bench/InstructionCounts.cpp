@@ -13,12 +13,12 @@
 #include <vector>
 
 #include "bench/BenchSupport.h"
-#include "driver/DriverEntry.h"
-#include "devpath/DevicePath.h"
-#include "firmware/Guids.h"
+#include "driver/entry/DriverEntry.h"
+#include "driver/devpath/DevicePath.h"
+#include "driver/firmware/Guids.h"
 #include "host/boot/Boot.h"
 #include "host/harness/LinkedDriver.h"
-#include "startup/Memory.h"
+#include "driver/base/Memory.h"
 
 namespace {
 

@@ -2,39 +2,39 @@
 # First the firmware layer's definitions (the GUIDs), which the host's
 # simulated firmware builds on as well, then the driver's own folders.
 set(BOARDINV_FIRMWARE_SOURCES
-  firmware/Guids.cpp
+  driver/firmware/Guids.cpp
 )
 set(BOARDINV_DRIVER_SOURCES
-  driver/DriverEntry.cpp
-  startup/SystemTables.cpp
-  startup/ConfigurationTable.cpp
-  startup/Pool.cpp
-  startup/MemoryPrimitives.cpp
-  inventory/BoardLayouts.cpp
-  inventory/InventoryInstaller.cpp
-  inventory/PortConnectors.cpp
-  inventory/RecordStaging.cpp
-  inventory/SystemSlots.cpp
-  devpath/DevicePathUtilities.cpp
-  devpath/TextScanners.cpp
-  devpath/TextToDevicePath.cpp
-  devpath/NodeTextTable.cpp
-  devpath/HardwareAcpiNodes.cpp
-  devpath/MediaNodes.cpp
-  devpath/MessagingNodes.cpp
-  devpath/NetworkNodes.cpp
-  platform/ConfigSnapshot.cpp
-  platform/DebugBackends.cpp
-  platform/DebugMessage.cpp
-  platform/FatalStop.cpp
-  platform/HeapTransfer.cpp
+  driver/entry/DriverEntry.cpp
+  driver/base/SystemTables.cpp
+  driver/base/ConfigurationTable.cpp
+  driver/base/Pool.cpp
+  driver/base/MemoryPrimitives.cpp
+  driver/inventory/BoardLayouts.cpp
+  driver/inventory/InventoryInstaller.cpp
+  driver/inventory/PortConnectors.cpp
+  driver/inventory/RecordStaging.cpp
+  driver/inventory/SystemSlots.cpp
+  driver/devpath/DevicePathUtilities.cpp
+  driver/devpath/TextScanners.cpp
+  driver/devpath/TextToDevicePath.cpp
+  driver/devpath/NodeTextTable.cpp
+  driver/devpath/HardwareAcpiNodes.cpp
+  driver/devpath/MediaNodes.cpp
+  driver/devpath/MessagingNodes.cpp
+  driver/devpath/NetworkNodes.cpp
+  driver/platform/ConfigSnapshot.cpp
+  driver/platform/DebugBackends.cpp
+  driver/platform/DebugMessage.cpp
+  driver/platform/FatalStop.cpp
+  driver/platform/HeapTransfer.cpp
 )
 
 # Target-only pieces: the hardware instructions and what the compiler may
 # call on its own where there is no C library.
 set(BOARDINV_TARGET_SOURCES
-  firmware/HardwareX64.cpp
-  startup/CompilerIntrinsics.cpp
+  driver/firmware/HardwareX64.cpp
+  driver/base/CompilerIntrinsics.cpp
 )
 
 # Flags that keep driver code freestanding in both builds.

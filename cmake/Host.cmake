@@ -59,14 +59,14 @@ target_compile_options(simfw PRIVATE ${BOARDINV_WARNINGS})
 target_link_libraries(simfw PUBLIC firmware nlohmann_json::nlohmann_json)
 
 # The driver, exactly the target's sources, built freestanding. It knows
-# nothing of the host: the functions of firmware/Hardware.h are left to the
+# nothing of the host: the functions of driver/firmware/Hardware.h are left to the
 # program that links it, as HardwareX64.cpp supplies them in the image.
 add_library(driver STATIC ${BOARDINV_DRIVER_SOURCES})
 target_include_directories(driver PUBLIC ${CMAKE_SOURCE_DIR})
 target_compile_options(driver PRIVATE ${BOARDINV_DRIVER_FLAGS} ${BOARDINV_WARNINGS})
 target_link_libraries(driver PUBLIC firmware)
 
-# The host's side of firmware/Hardware.h: every access goes to the simulated
+# The host's side of driver/firmware/Hardware.h: every access goes to the simulated
 # platform's hardware model. A host program links it after the driver
 # (bootharness does), so the driver's hardware accesses land in the model.
 add_library(hosthardware STATIC host/sim/HostHardware.cpp)
@@ -92,7 +92,7 @@ add_library(devtext STATIC
   host/devtext/LoadOption.cpp
 )
 target_compile_options(devtext PRIVATE ${BOARDINV_WARNINGS})
-# The driver leaves firmware/Hardware.h to the program: hosthardware after it.
+# The driver leaves driver/firmware/Hardware.h to the program: hosthardware after it.
 target_link_libraries(devtext PUBLIC driver hosthardware simfw)
 
 add_library(bootharness STATIC

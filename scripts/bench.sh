@@ -113,15 +113,13 @@ lines.append(f"Our formatting over libefivar's (paths per second, medians): {our
 
 # callgrind_annotate names files relative to the current directory or as
 # compiled, which for an object taken from the compiler cache may be another
-# checkout's build directory ("/elsewhere/build/host/../../devpath/X.cpp"):
-# a file is the driver's when the nearest of its directories named like one
-# of the driver's is not itself inside tests/, host/, bench/ or tools/.
-driver_dirs = ("devpath", "startup", "inventory", "platform", "driver", "firmware")
-
+# checkout's build directory ("/elsewhere/build/host/../../driver/devpath/X.cpp"):
+# a file is the driver's when the nearest of its directories named "driver"
+# is not itself inside tests/, host/, bench/ or tools/.
 def is_driver_file(path):
     parts = os.path.normpath(path).split("/")[:-1]
     for i in range(len(parts) - 1, -1, -1):
-        if parts[i] in driver_dirs:
+        if parts[i] == "driver":
             return i == 0 or parts[i - 1] not in ("tests", "host", "bench", "tools", "include")
     return False
 

@@ -1,6 +1,6 @@
 #!/usr/bin/env python3
 """Checks that the board's hardware facts are written once: in the board map
-(firmware/BoardHardware.h), and nowhere in host/ or tools/ as numbers of their
+(driver/firmware/BoardHardware.h), and nowhere in host/ or tools/ as numbers of their
 own.
 
     check_board_facts.py [--root DIR]    self-test, then the tree
@@ -13,7 +13,7 @@ comment, in hex or decimal, is a restated fact. Port numbers are small and
 common (0x80 is also a UTF-8 continuation bit and an opcode), so a port
 number counts only on a line that speaks of a port. Each finding is printed as
 
-    path:line: 0xE0000000 restates PCI_EXPRESS_BASE of firmware/BoardHardware.h
+    path:line: 0xE0000000 restates PCI_EXPRESS_BASE of driver/firmware/BoardHardware.h
 
 and the exit status is 1. Before it reads the tree, the check proves itself
 on a small fake tree with known findings.
@@ -27,7 +27,7 @@ import re
 import sys
 import tempfile
 
-MAP = "firmware/BoardHardware.h"
+MAP = "driver/firmware/BoardHardware.h"
 SCANNED = ("host/", "tools/")
 DISTINCTIVE = 0x10000
 

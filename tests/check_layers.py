@@ -44,13 +44,13 @@ import tempfile
 # that interface, the one place where the host implements something the
 # driver declares.
 LAYERS = {
-    "firmware": ["firmware/"],
-    "firmware/Hardware": ["firmware/Hardware.h", "firmware/HardwareX64.cpp"],
-    "startup": ["startup/"],
-    "devpath": ["devpath/"],
-    "inventory": ["inventory/"],
-    "platform": ["platform/"],
-    "driver": ["driver/"],
+    "driver/firmware": ["driver/firmware/"],
+    "driver/firmware/Hardware": ["driver/firmware/Hardware.h", "driver/firmware/HardwareX64.cpp"],
+    "driver/base": ["driver/base/"],
+    "driver/devpath": ["driver/devpath/"],
+    "driver/inventory": ["driver/inventory/"],
+    "driver/platform": ["driver/platform/"],
+    "driver/entry": ["driver/entry/"],
     "host/sim": ["host/sim/"],
     "host/sim/HostHardware.cpp": ["host/sim/HostHardware.cpp"],
     "host/loader": ["host/loader/"],
@@ -63,51 +63,51 @@ LAYERS = {
 }
 
 # The driver: what goes into BoardInventory.efi.
-DRIVER = ("firmware", "firmware/Hardware", "startup", "devpath", "inventory", "platform", "driver")
+DRIVER = ("driver/firmware", "driver/firmware/Hardware", "driver/base", "driver/devpath", "driver/inventory", "driver/platform", "driver/entry")
 # Everything a program on top may use.
 BELOW_PROGRAMS = DRIVER + ("host/sim", "host/loader", "host/harness", "host/boot", "host/devtext")
 
 # Layer -> [(layer or layers it may include, why)]. Every layer may include
 # its own files; nothing else is allowed. The edges must not form a cycle.
 ALLOWED = {
-    "firmware/Hardware": [
-        ("firmware", "UEFI base types"),
+    "driver/firmware/Hardware": [
+        ("driver/firmware", "UEFI base types"),
     ],
-    "startup": [
-        ("firmware", "UEFI types, the system table, GUIDs"),
+    "driver/base": [
+        ("driver/firmware", "UEFI types, the system table, GUIDs"),
     ],
-    "devpath": [
-        ("firmware", "the device-path node types"),
-        ("startup", "pool and memory primitives"),
+    "driver/devpath": [
+        ("driver/firmware", "the device-path node types"),
+        ("driver/base", "pool and memory primitives"),
     ],
-    "inventory": [
-        ("firmware", "SMBIOS and PCI I/O protocols, GUIDs"),
-        ("firmware/Hardware", "the slot probe reads the configuration space"),
-        ("startup", "pool, memory primitives, the table globals"),
-        ("devpath", "each slot's device-path text is converted to find its root port"),
+    "driver/inventory": [
+        ("driver/firmware", "SMBIOS and PCI I/O protocols, GUIDs"),
+        ("driver/firmware/Hardware", "the slot probe reads the configuration space"),
+        ("driver/base", "pool, memory primitives, the table globals"),
+        ("driver/devpath", "each slot's device-path text is converted to find its root port"),
     ],
-    "platform": [
-        ("firmware", "PCD and debug print protocols, hand-off blocks, GUIDs"),
-        ("firmware/Hardware", "ports, the UART, MSRs, the TSC and CPUID of the services"),
-        ("startup", "pool, memory primitives, the table globals, the hand-off block list"),
+    "driver/platform": [
+        ("driver/firmware", "PCD and debug print protocols, hand-off blocks, GUIDs"),
+        ("driver/firmware/Hardware", "ports, the UART, MSRs, the TSC and CPUID of the services"),
+        ("driver/base", "pool, memory primitives, the table globals, the hand-off block list"),
     ],
-    "driver": [
-        (("firmware", "startup", "platform", "inventory"),
+    "driver/entry": [
+        (("driver/firmware", "driver/base", "driver/platform", "driver/inventory"),
          "the composition root: the entry point stores the tables, runs the constructor chain "
          "and registers `OnEndOfDxe`"),
-        (("firmware/Hardware", "devpath"), "as the composition root it may know every part of the driver"),
+        (("driver/firmware/Hardware", "driver/devpath"), "as the composition root it may know every part of the driver"),
     ],
     "host/sim": [
-        ("firmware", "it builds the tables, protocols, hand-off blocks and device paths the driver reads"),
+        ("driver/firmware", "it builds the tables, protocols, hand-off blocks and device paths the driver reads"),
     ],
     "host/sim/HostHardware.cpp": [
-        ("firmware", "UEFI base types"),
-        ("firmware/Hardware",
+        ("driver/firmware", "UEFI base types"),
+        ("driver/firmware/Hardware",
          "the one place the host implements an interface the driver declares"),
         ("host/sim", "every access goes to the hardware model"),
     ],
     "host/loader": [
-        ("firmware", "UEFI types"),
+        ("driver/firmware", "UEFI types"),
         ("host/sim", "the machine traps perform the image's accesses on the hardware model"),
     ],
     "host/harness": [
@@ -120,7 +120,7 @@ ALLOWED = {
          "the simulated firmware, the loader for a shipped image, the harness that wires the linked-in driver"),
     ],
     "host/devtext": [
-        (("firmware", "startup", "devpath"),
+        (("driver/firmware", "driver/base", "driver/devpath"),
          "binary paths to text: the node layouts, the keyword table and the values its keywords stand for, the "
          "driver's bounded walk, and its converter that checks every keyword form and whose pool it frees"),
         ("host/sim", "the host's one hex formatter"),
@@ -334,61 +334,61 @@ def docs_errors(docs_path):
 # ---------------------------------------------------------------------------
 
 FAKE_TREE = {
-    "firmware/Uefi.h": "#pragma once\n",
-    "firmware/Hardware.h": '#pragma once\n#include "firmware/Uefi.h"\n',
-    "firmware/HardwareX64.cpp": '#include "firmware/Hardware.h"\n',
-    "startup/Memory.h": '#pragma once\n#include "firmware/Uefi.h"\n',
-    "startup/Pool.cpp": ('#include "startup/Memory.h"\n'
-                         '#include "firmware/Uefi.h"\n'
-                         '#include "driver/DriverEntry.h"\n'),
-    "devpath/DevicePath.h": '#pragma once\n#include "firmware/Uefi.h"\n',
-    "devpath/Nodes.cpp": ('#include "DevicePath.h"\n'
+    "driver/firmware/Uefi.h": "#pragma once\n",
+    "driver/firmware/Hardware.h": '#pragma once\n#include "driver/firmware/Uefi.h"\n',
+    "driver/firmware/HardwareX64.cpp": '#include "driver/firmware/Hardware.h"\n',
+    "driver/base/Memory.h": '#pragma once\n#include "driver/firmware/Uefi.h"\n',
+    "driver/base/Pool.cpp": ('#include "driver/base/Memory.h"\n'
+                         '#include "driver/firmware/Uefi.h"\n'
+                         '#include "driver/entry/DriverEntry.h"\n'),
+    "driver/devpath/DevicePath.h": '#pragma once\n#include "driver/firmware/Uefi.h"\n',
+    "driver/devpath/Nodes.cpp": ('#include "DevicePath.h"\n'
                           '#include "../inventory/Inventory.h"\n'
-                          '#include "startup/Memory.h"\n'),
-    "inventory/Inventory.h": '#pragma once\n#include "firmware/Uefi.h"\n',
-    "inventory/SystemSlots.cpp": ('#include "devpath/DevicePath.h"\n'
-                                  '#  include   "firmware/Hardware.h"\n'
+                          '#include "driver/base/Memory.h"\n'),
+    "driver/inventory/Inventory.h": '#pragma once\n#include "driver/firmware/Uefi.h"\n',
+    "driver/inventory/SystemSlots.cpp": ('#include "driver/devpath/DevicePath.h"\n'
+                                  '#  include   "driver/firmware/Hardware.h"\n'
                                   '/* #include "host/boot/Boot.h" */\n'
                                   '// #include "tools/boardinv/Commands.h"\n'
                                   '#include <host/sim/SimFirmware.h>\n'
                                   '#include <cstdint>\n'
                                   '/*\n#include "tools/boardinv/Commands.h"\n*/\n'
-                                  '#include "platform/Services.h"\n'),
-    "platform/Services.h": '#pragma once\n#include "startup/Memory.h"\n',
-    "driver/DriverEntry.h": '#pragma once\n#include "firmware/Uefi.h"\n',
-    "driver/DriverEntry.cpp": ('#include "driver/DriverEntry.h"\n'
-                               '#include "inventory/Inventory.h"\n'
-                               '#include "platform/Services.h"\n'
-                               '#include "startup/Memory.h"\n'),
-    "host/sim/SimFirmware.h": '#pragma once\n#include "firmware/Uefi.h"\n',
+                                  '#include "driver/platform/Services.h"\n'),
+    "driver/platform/Services.h": '#pragma once\n#include "driver/base/Memory.h"\n',
+    "driver/entry/DriverEntry.h": '#pragma once\n#include "driver/firmware/Uefi.h"\n',
+    "driver/entry/DriverEntry.cpp": ('#include "driver/entry/DriverEntry.h"\n'
+                               '#include "driver/inventory/Inventory.h"\n'
+                               '#include "driver/platform/Services.h"\n'
+                               '#include "driver/base/Memory.h"\n'),
+    "host/sim/SimFirmware.h": '#pragma once\n#include "driver/firmware/Uefi.h"\n',
     "host/sim/Platform.cpp": ('#include "host/sim/SimFirmware.h"\n'
-                              '#include "inventory/Inventory.h"\n'
-                              '#include "firmware/Hardware.h"\n'),
-    "host/sim/HostHardware.cpp": '#include "firmware/Hardware.h"\n#include "host/sim/SimFirmware.h"\n',
+                              '#include "driver/inventory/Inventory.h"\n'
+                              '#include "driver/firmware/Hardware.h"\n'),
+    "host/sim/HostHardware.cpp": '#include "driver/firmware/Hardware.h"\n#include "host/sim/SimFirmware.h"\n',
     "host/loader/PeImage.cpp": '#include "host/sim/SimFirmware.h"\n#include "host/boot/Boot.h"\n',
     "host/boot/Boot.h": '#pragma once\n#include "host/sim/SimFirmware.h"\n',
     "host/boot/Boot.cpp": ('#include "host/boot/Boot.h"\n'
-                           '#include "driver/DriverEntry.h"\n'
+                           '#include "driver/entry/DriverEntry.h"\n'
                            '#include "tools/boardinv/Commands.h"\n'),
     "tools/boardinv/Commands.h": '#pragma once\n#include "host/boot/Boot.h"\n',
     "tools/boardinv/main.cpp": '#include "Commands.h"\n#include "missing/Thing.h"\n#include "bench/Support.h"\n',
-    "bench/Support.h": '#pragma once\n#include "devpath/DevicePath.h"\n',
+    "bench/Support.h": '#pragma once\n#include "driver/devpath/DevicePath.h"\n',
     "tests/boot/BootTest.cpp": ('#include "host/boot/Boot.h"\n'
-                                '#include "inventory/Inventory.h"\n'
-                                '#include "firmware/Hardware.h"\n'),
+                                '#include "driver/inventory/Inventory.h"\n'
+                                '#include "driver/firmware/Hardware.h"\n'),
     "scratch/Tool.cpp": "int main() { return 0; }\n",
 }
 
 FAKE_TREE_VIOLATIONS = sorted([
-    'devpath/Nodes.cpp:2: devpath must not include inventory ("../inventory/Inventory.h")',
+    'driver/devpath/Nodes.cpp:2: driver/devpath must not include driver/inventory ("../inventory/Inventory.h")',
     'host/boot/Boot.cpp:3: host/boot must not include tools ("tools/boardinv/Commands.h")',
     'host/loader/PeImage.cpp:2: host/loader must not include host/boot ("host/boot/Boot.h")',
-    'host/sim/Platform.cpp:2: host/sim must not include inventory ("inventory/Inventory.h")',
-    'host/sim/Platform.cpp:3: host/sim must not include firmware/Hardware ("firmware/Hardware.h")',
-    'inventory/SystemSlots.cpp:5: inventory must not include host/sim ("host/sim/SimFirmware.h")',
-    'inventory/SystemSlots.cpp:10: inventory must not include platform ("platform/Services.h")',
+    'host/sim/Platform.cpp:2: host/sim must not include driver/inventory ("driver/inventory/Inventory.h")',
+    'host/sim/Platform.cpp:3: host/sim must not include driver/firmware/Hardware ("driver/firmware/Hardware.h")',
+    'driver/inventory/SystemSlots.cpp:5: driver/inventory must not include host/sim ("host/sim/SimFirmware.h")',
+    'driver/inventory/SystemSlots.cpp:10: driver/inventory must not include driver/platform ("driver/platform/Services.h")',
     'scratch/Tool.cpp:1: scratch/Tool.cpp is in no layer; add its folder to LAYERS in tests/check_layers.py',
-    'startup/Pool.cpp:3: startup must not include driver ("driver/DriverEntry.h")',
+    'driver/base/Pool.cpp:3: driver/base must not include driver/entry ("driver/entry/DriverEntry.h")',
     'tools/boardinv/main.cpp:2: tools must not include (no layer) ("missing/Thing.h")',
     'tools/boardinv/main.cpp:3: tools must not include bench ("bench/Support.h")',
 ])
@@ -418,25 +418,25 @@ def self_test(real_files):
             failures.append("the fake tree did not give exit status 1")
 
     # A back edge in the matrix is refused.
-    ALLOWED.setdefault("startup", []).append(("driver", "a back edge"))
+    ALLOWED.setdefault("driver/base", []).append(("driver/entry", "a back edge"))
     try:
         cycle_errors = [e for e in matrix_errors() if "cycle" in e]
     finally:
-        ALLOWED["startup"].pop()
+        ALLOWED["driver/base"].pop()
     if not cycle_errors:
-        failures.append("a matrix letting startup include driver was not refused as a cycle")
+        failures.append("a matrix letting the base include the entry was not refused as a cycle")
 
-    # The real tree with one violating include added to a startup file.
-    startup_files = sorted(p for p in real_files if layer_of(p) == "startup")
-    if not startup_files:
-        failures.append("the tree has no startup files to inject a violation into")
+    # The real tree with one violating include added to a file of the base.
+    base_files = sorted(p for p in real_files if layer_of(p) == "driver/base")
+    if not base_files:
+        failures.append("the tree has no files of the base to inject a violation into")
     else:
-        victim = startup_files[0]
+        victim = base_files[0]
         mutated = dict(real_files)
         text = mutated[victim]
         line = len(text.splitlines()) + 1
-        mutated[victim] = text + ("" if text.endswith("\n") or not text else "\n") + '#include "driver/DriverEntry.h"\n'
-        expected = f'{victim}:{line}: startup must not include driver ("driver/DriverEntry.h")'
+        mutated[victim] = text + ("" if text.endswith("\n") or not text else "\n") + '#include "driver/entry/DriverEntry.h"\n'
+        expected = f'{victim}:{line}: driver/base must not include driver/entry ("driver/entry/DriverEntry.h")'
         added = sorted(set(check(mutated)) - set(check(real_files)))
         if added != [expected]:
             failures.append(f"with an include added to {victim} the check added {added} instead of [{expected!r}]")

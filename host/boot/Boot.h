@@ -14,7 +14,7 @@
 #include <string>
 #include <vector>
 
-#include "devpath/DevicePath.h"
+#include "driver/devpath/DevicePath.h"
 #include "host/sim/Platform.h"
 #include "host/sim/SimFirmware.h"
 

@@ -4,11 +4,11 @@
 #include <cstring>
 #include <string>
 
-#include "firmware/Guids.h"
+#include "driver/firmware/Guids.h"
 #include "host/boot/Explain.h"
 #include "host/boot/Outcome.h"
 #include "host/sim/Text.h"
-#include "inventory/Inventory.h"
+#include "driver/inventory/Inventory.h"
 
 namespace host {
 

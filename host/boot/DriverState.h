@@ -9,13 +9,13 @@
 #include <string>
 #include <vector>
 
-#include "driver/DriverEntry.h"
+#include "driver/entry/DriverEntry.h"
 #include "host/boot/Boot.h"
 #include "host/loader/MachineTraps.h"
 #include "host/loader/PeImage.h"
-#include "platform/PlatformServices.h"
-#include "startup/Memory.h"
-#include "startup/Startup.h"
+#include "driver/platform/PlatformServices.h"
+#include "driver/base/Memory.h"
+#include "driver/base/Tables.h"
 
 namespace host {
 

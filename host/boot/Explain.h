@@ -8,7 +8,7 @@
 #include "host/sim/PciModel.h"
 #include "host/sim/ServiceLog.h"
 #include "host/sim/SimFirmware.h"
-#include "inventory/Inventory.h"
+#include "driver/inventory/Inventory.h"
 
 namespace host {
 

@@ -6,7 +6,7 @@
 #include "host/sim/EfiValues.h"
 #include "host/sim/ServiceLog.h"
 #include "host/sim/Text.h"
-#include "platform/PlatformServices.h"
+#include "driver/platform/PlatformServices.h"
 
 namespace host {
 

@@ -9,7 +9,7 @@
 #include <stdexcept>
 #include <string>
 
-#include "firmware/Guids.h"
+#include "driver/firmware/Guids.h"
 #include "host/boot/Outcome.h"
 #include "host/boot/Report.h"
 #include "host/harness/LinkedDriver.h"

@@ -1,7 +1,7 @@
 // How each slot's probe went, from the typed calls it made.
 #include <string>
 
-#include "firmware/Guids.h"
+#include "driver/firmware/Guids.h"
 #include "host/boot/Explain.h"
 #include "host/sim/DevicePathText.h"
 #include "host/sim/EfiValues.h"

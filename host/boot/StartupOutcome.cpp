@@ -7,7 +7,7 @@
 #include <string>
 #include <vector>
 
-#include "firmware/Guids.h"
+#include "driver/firmware/Guids.h"
 #include "host/boot/Outcome.h"
 #include "host/loader/MachineTraps.h"
 #include "host/sim/Text.h"

@@ -1,5 +1,5 @@
 // Binary device paths to text. A node is written as the text of a row of
-// the driver's keyword table (devpath/NodeTextTable.h), and only a text
+// the driver's keyword table (driver/devpath/NodeTextTable.h), and only a text
 // that the driver's converter reads back to exactly the node is used: so a
 // writer can only ever make the text less readable, not wrong.
 //
@@ -8,7 +8,7 @@
 // keyword, then each field as its reader reads it back. The rows of the
 // other parsers each have a writer of their own (the writer is chosen by
 // the row's parser, once, when the formatter is made), which reads the
-// node through its layout (firmware/Protocol/DevicePath.h) and takes the
+// node through its layout (driver/firmware/Protocol/DevicePath.h) and takes the
 // values that presets fix, the words of keyword-valued parameters and the
 // bit layouts from the table's header. The words below are the formatter's
 // own: conventional texts of values that the converter reads from any text
@@ -24,7 +24,7 @@
 #include <string>
 
 #include "host/sim/Text.h"
-#include "startup/Memory.h"
+#include "driver/base/Memory.h"
 
 static_assert(__BYTE_ORDER__ == __ORDER_LITTLE_ENDIAN__, "node fields are read as the host's own numbers");
 

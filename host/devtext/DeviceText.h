@@ -1,6 +1,6 @@
 // Binary device paths to text, losslessly: the inverse of the driver's
 // converter. Every node is written as the text of a row of the driver's
-// keyword table (devpath/NodeTextTable.h) when the converter reads that
+// keyword table (driver/devpath/NodeTextTable.h) when the converter reads that
 // text back to exactly the node's bytes, and otherwise in the generic form
 // of its type (HardwarePath, AcpiPath, Msg, MediaPath, BbsPath, or Path for
 // any other type), which always reads back exactly. So the text of a valid
@@ -19,7 +19,7 @@
 #include <string>
 #include <vector>
 
-#include "devpath/NodeTextTable.h"
+#include "driver/devpath/NodeTextTable.h"
 
 namespace devtext {
 

@@ -6,10 +6,10 @@
 #include <cstring>
 #include <vector>
 
-#include "devpath/DevicePathParsers.h"
-#include "inventory/Inventory.h"
-#include "platform/PlatformServices.h"
-#include "startup/Startup.h"
+#include "driver/devpath/DevicePathParsers.h"
+#include "driver/inventory/Inventory.h"
+#include "driver/platform/PlatformServices.h"
+#include "driver/base/Tables.h"
 
 namespace host {
 
@@ -27,22 +27,22 @@ ModuleGlobal Global(const char *name, T &global, bool firmwareTable = false) {
 
 const std::vector<ModuleGlobal> &List() {
   static const std::vector<ModuleGlobal> list = {
-      // startup/
+      // driver/base/
       Global("gSystemTable", gSystemTable, true),
       Global("gBootServices", gBootServices, true),
       Global("gRuntimeServices", gRuntimeServices, true),
       Global("gHobList", gHobList),
       Global("gPoolRefusals", gPoolRefusals),
-      // devpath/
+      // driver/devpath/
       Global("gNodesTooLong", gNodesTooLong),
-      // platform/
+      // driver/platform/
       Global("gPlatformConfigSnapshot", gPlatformConfigSnapshot),
       Global("gPcdProtocol", gPcdProtocol),
       Global("gDebugPrintService", gDebugPrintService),
       Global("gTscTicksPerSecond", gTscTicksPerSecond),
       Global("gHeapBufferListInterface", gHeapBufferListInterface),
       Global("gHeapListAnchor", gHeapListAnchor),
-      // inventory/
+      // driver/inventory/
       Global("gSmbios", gSmbios),
       SlotRows("gLayoutASlots", gLayoutA),
       SlotRows("gLayoutBSlots", gLayoutB),

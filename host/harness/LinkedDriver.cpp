@@ -3,7 +3,7 @@
 #include <stdexcept>
 
 #include "host/harness/DriverGlobals.h"
-#include "startup/Startup.h"
+#include "driver/base/Tables.h"
 
 namespace host {
 

@@ -13,7 +13,7 @@
 #include <utility>
 #include <vector>
 
-#include "firmware/Uefi.h"
+#include "driver/firmware/Uefi.h"
 #include "host/sim/Platform.h"
 #include "host/sim/SimFirmware.h"
 

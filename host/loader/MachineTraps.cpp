@@ -20,7 +20,7 @@
 #include <cstdlib>
 #include <cstring>
 
-#include "firmware/BoardHardware.h"
+#include "driver/firmware/BoardHardware.h"
 #include "host/loader/X86Decoder.h"
 #include "host/sim/HardwareModel.h"
 #include "host/sim/SimFirmware.h"

@@ -2,7 +2,7 @@
 
 #include <cstring>
 
-#include "firmware/Guids.h"
+#include "driver/firmware/Guids.h"
 #include "host/sim/Platform.h"
 #include "host/sim/Text.h"
 

@@ -5,7 +5,7 @@
 
 #include <string>
 
-#include "firmware/Uefi.h"
+#include "driver/firmware/Uefi.h"
 
 namespace sim {
 

@@ -10,7 +10,7 @@
 #include <string>
 #include <vector>
 
-#include "firmware/BoardHardware.h"
+#include "driver/firmware/BoardHardware.h"
 
 namespace sim {
 
@@ -44,7 +44,7 @@ struct CpuidQuery {
   uint16_t si;
 };
 
-// The platform registers' index/data pair (firmware/BoardHardware.h):
+// The platform registers' index/data pair (driver/firmware/BoardHardware.h):
 // writing a register number to the index register makes the data register
 // show that platform register.
 struct PlatformRegisterPair {

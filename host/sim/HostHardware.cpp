@@ -1,6 +1,6 @@
 // Host implementation of the driver's hardware interface: every access goes
 // to the active simulated platform's hardware model.
-#include "firmware/Hardware.h"
+#include "driver/firmware/Hardware.h"
 #include "host/sim/HardwareModel.h"
 
 VOID IoWrite8(UINT16 Port, UINT8 Value) { sim::ActiveHardware()->PortOut(Port, 8, Value); }

@@ -6,9 +6,9 @@
 #include <map>
 #include <set>
 
-#include "firmware/BoardHardware.h"
-#include "firmware/Guids.h"
-#include "firmware/Protocol/DevicePath.h"
+#include "driver/firmware/BoardHardware.h"
+#include "driver/firmware/Guids.h"
+#include "driver/firmware/Protocol/DevicePath.h"
 #include "host/sim/HardwareModel.h"
 #include "host/sim/JsonFields.h"
 #include "host/sim/ServiceLog.h"

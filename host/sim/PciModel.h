@@ -13,8 +13,8 @@
 #include <string>
 #include <vector>
 
-#include "firmware/Protocol/PciIo.h"
-#include "firmware/Uefi.h"
+#include "driver/firmware/Protocol/PciIo.h"
+#include "driver/firmware/Uefi.h"
 
 namespace sim {
 

@@ -8,7 +8,7 @@
 #include <string>
 #include <vector>
 
-#include "firmware/Guids.h"
+#include "driver/firmware/Guids.h"
 #include "host/sim/InputFile.h"
 #include "host/sim/JsonFields.h"
 #include "host/sim/StartupPlatform.h"

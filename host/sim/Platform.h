@@ -10,7 +10,7 @@
 #include <string>
 #include <vector>
 
-#include "firmware/Uefi.h"
+#include "driver/firmware/Uefi.h"
 #include "host/sim/PciModel.h"
 
 namespace sim {
@@ -64,7 +64,7 @@ struct HobListDescription {
   bool endBlock = true;  // append the end block behind the blocks
 };
 
-// The platform registers' index/data pair (firmware/BoardHardware.h) and the platform
+// The platform registers' index/data pair (driver/firmware/BoardHardware.h) and the platform
 // registers behind it; registers not listed read 0.
 struct PlatformRegisterDescription {
   uint32_t index = 0;  // the index register's value at power-on

@@ -13,7 +13,7 @@
 #include <utility>
 #include <vector>
 
-#include "firmware/Uefi.h"
+#include "driver/firmware/Uefi.h"
 
 namespace sim {
 

@@ -4,7 +4,7 @@
 
 #include <utility>
 
-#include "firmware/Guids.h"
+#include "driver/firmware/Guids.h"
 
 namespace sim {
 

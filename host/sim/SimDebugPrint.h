@@ -8,8 +8,8 @@
 #include <string>
 #include <vector>
 
-#include "firmware/Protocol/DebugPrint.h"
-#include "firmware/Uefi.h"
+#include "driver/firmware/Protocol/DebugPrint.h"
+#include "driver/firmware/Uefi.h"
 #include "host/sim/Platform.h"
 #include "host/sim/SimProtocols.h"
 

@@ -7,7 +7,7 @@
 #include <optional>
 #include <vector>
 
-#include "firmware/Uefi.h"
+#include "driver/firmware/Uefi.h"
 #include "host/sim/ServiceLog.h"
 
 namespace sim {

@@ -7,7 +7,7 @@
 #include <cstdio>
 #include <cstdlib>
 
-#include "firmware/Guids.h"
+#include "driver/firmware/Guids.h"
 
 namespace sim {
 

@@ -18,10 +18,10 @@
 #include <string>
 #include <vector>
 
-#include "firmware/Protocol/DebugPrint.h"
-#include "firmware/Protocol/Pcd.h"
-#include "firmware/Protocol/Smbios.h"
-#include "firmware/Uefi.h"
+#include "driver/firmware/Protocol/DebugPrint.h"
+#include "driver/firmware/Protocol/Pcd.h"
+#include "driver/firmware/Protocol/Smbios.h"
+#include "driver/firmware/Uefi.h"
 #include "host/sim/EfiValues.h"
 #include "host/sim/HardwareModel.h"
 #include "host/sim/PciModel.h"

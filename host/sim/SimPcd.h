@@ -7,7 +7,7 @@
 #include <string>
 #include <vector>
 
-#include "firmware/Uefi.h"
+#include "driver/firmware/Uefi.h"
 
 namespace sim {
 

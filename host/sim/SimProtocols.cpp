@@ -4,8 +4,8 @@
 
 #include <cstring>
 
-#include "firmware/Guids.h"
-#include "firmware/Protocol/DevicePath.h"
+#include "driver/firmware/Guids.h"
+#include "driver/firmware/Protocol/DevicePath.h"
 #include "host/sim/DevicePathText.h"
 #include "host/sim/EfiValues.h"
 

@@ -8,8 +8,8 @@
 #include <utility>
 #include <vector>
 
-#include "firmware/Protocol/DevicePath.h"
-#include "firmware/Uefi.h"
+#include "driver/firmware/Protocol/DevicePath.h"
+#include "driver/firmware/Uefi.h"
 #include "host/sim/Platform.h"
 #include "host/sim/ServiceLog.h"
 

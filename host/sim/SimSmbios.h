@@ -6,8 +6,8 @@
 #include <cstdint>
 #include <vector>
 
-#include "firmware/Protocol/Smbios.h"
-#include "firmware/Uefi.h"
+#include "driver/firmware/Protocol/Smbios.h"
+#include "driver/firmware/Uefi.h"
 #include "host/sim/ServiceLog.h"
 #include "host/sim/SimPool.h"
 

@@ -7,8 +7,8 @@
 #include <cstdlib>
 #include <cstring>
 
-#include "firmware/BoardHardware.h"
-#include "firmware/Guids.h"
+#include "driver/firmware/BoardHardware.h"
+#include "driver/firmware/Guids.h"
 #include "host/sim/SimFirmware.h"
 
 namespace sim {

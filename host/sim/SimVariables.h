@@ -5,7 +5,7 @@
 #include <string>
 #include <vector>
 
-#include "firmware/Uefi.h"
+#include "driver/firmware/Uefi.h"
 #include "host/sim/Platform.h"
 #include "host/sim/ServiceLog.h"
 

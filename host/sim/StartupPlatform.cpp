@@ -6,7 +6,7 @@
 #include <map>
 #include <string>
 
-#include "firmware/Guids.h"
+#include "driver/firmware/Guids.h"
 #include "host/sim/JsonFields.h"
 #include "host/sim/Text.h"
 

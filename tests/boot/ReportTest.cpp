@@ -10,7 +10,7 @@
 #include <string>
 #include <vector>
 
-#include "firmware/Guids.h"
+#include "driver/firmware/Guids.h"
 #include "host/boot/DriverState.h"
 #include "host/boot/Outcome.h"
 #include "host/boot/Report.h"

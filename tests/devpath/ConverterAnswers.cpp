@@ -23,10 +23,10 @@
 #include <string>
 #include <vector>
 
-#include "devpath/DevicePath.h"
+#include "driver/devpath/DevicePath.h"
 #include "host/harness/LinkedDriver.h"
 #include "host/sim/Platform.h"
-#include "startup/Memory.h"
+#include "driver/base/Memory.h"
 
 namespace {
 

@@ -7,7 +7,7 @@
 #include <string>
 #include <vector>
 
-#include "inventory/Inventory.h"
+#include "driver/inventory/Inventory.h"
 #include "tests/devpath/DevpathTestSupport.h"
 
 namespace devpath_test {

@@ -38,11 +38,11 @@
 #include <set>
 #include <string>
 
-#include "firmware/Guids.h"
+#include "driver/firmware/Guids.h"
 #include "host/boot/Boot.h"
 #include "host/boot/Report.h"
 #include "host/sim/Platform.h"
-#include "inventory/Inventory.h"
+#include "driver/inventory/Inventory.h"
 #include "tests/fuzz/FuzzFirmware.h"
 
 namespace {

@@ -10,11 +10,11 @@
 #include <memory>
 #include <string>
 
-#include "devpath/DevicePathParsers.h"
+#include "driver/devpath/DevicePathParsers.h"
 #include "host/harness/LinkedDriver.h"
 #include "host/sim/SimFirmware.h"
-#include "startup/Memory.h"
-#include "startup/Startup.h"
+#include "driver/base/Memory.h"
+#include "driver/base/Tables.h"
 
 namespace fuzz {
 

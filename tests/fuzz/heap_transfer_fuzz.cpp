@@ -19,12 +19,12 @@
 #include <memory>
 #include <vector>
 
-#include "firmware/Guids.h"
+#include "driver/firmware/Guids.h"
 #include "host/boot/Boot.h"
 #include "host/harness/LinkedDriver.h"
 #include "host/sim/SimFirmware.h"
-#include "platform/PlatformServices.h"
-#include "startup/Startup.h"
+#include "driver/platform/PlatformServices.h"
+#include "driver/base/Tables.h"
 #include "tests/fuzz/FuzzFirmware.h"
 
 namespace {

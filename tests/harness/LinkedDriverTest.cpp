@@ -13,16 +13,16 @@
 #include <string>
 #include <vector>
 
-#include "driver/DriverEntry.h"
-#include "firmware/Guids.h"
+#include "driver/entry/DriverEntry.h"
+#include "driver/firmware/Guids.h"
 #include "host/boot/Boot.h"
 #include "host/harness/DriverGlobals.h"
 #include "host/harness/LinkedDriver.h"
 #include "host/sim/SimFirmware.h"
-#include "inventory/Inventory.h"
-#include "platform/PlatformServices.h"
-#include "startup/Memory.h"
-#include "startup/Startup.h"
+#include "driver/inventory/Inventory.h"
+#include "driver/platform/PlatformServices.h"
+#include "driver/base/Memory.h"
+#include "driver/base/Tables.h"
 #include "tests/support/WriteUnwatched.h"
 
 namespace {

@@ -5,8 +5,8 @@
 #include <string>
 #include <vector>
 
-#include "inventory/Inventory.h"
-#include "startup/Startup.h"
+#include "driver/inventory/Inventory.h"
+#include "driver/base/Tables.h"
 #include "tests/support/DriverFixture.h"
 
 namespace {

@@ -9,7 +9,7 @@
 #include "host/boot/Boot.h"
 #include "host/boot/Explain.h"
 #include "host/sim/ServiceLog.h"
-#include "inventory/Inventory.h"
+#include "driver/inventory/Inventory.h"
 
 namespace {
 

@@ -6,11 +6,11 @@
 #include <string>
 #include <vector>
 
-#include "firmware/Guids.h"
+#include "driver/firmware/Guids.h"
 #include "host/boot/Boot.h"
 #include "host/sim/PciModel.h"
-#include "inventory/Inventory.h"
-#include "startup/Startup.h"
+#include "driver/inventory/Inventory.h"
+#include "driver/base/Tables.h"
 #include "tests/support/DriverFixture.h"
 
 namespace {

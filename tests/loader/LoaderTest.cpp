@@ -23,8 +23,8 @@
 #include <vector>
 
 #include "host/loader/PeImage.h"
-#include "inventory/Inventory.h"
-#include "platform/PlatformServices.h"
+#include "driver/inventory/Inventory.h"
+#include "driver/platform/PlatformServices.h"
 
 namespace {
 

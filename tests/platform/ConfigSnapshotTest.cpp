@@ -2,7 +2,7 @@
 // debug message routing that reports a missing PCD protocol.
 #include <cstring>
 
-#include "firmware/Guids.h"
+#include "driver/firmware/Guids.h"
 #include "host/boot/Report.h"
 #include "tests/platform/StartupFixture.h"
 

@@ -8,7 +8,7 @@
 #include <ostream>
 #include <string>
 
-#include "firmware/Hardware.h"
+#include "driver/firmware/Hardware.h"
 #include "tests/platform/StartupFixture.h"
 
 namespace {

@@ -3,7 +3,7 @@
 #include <cstring>
 #include <string>
 
-#include "firmware/Guids.h"
+#include "driver/firmware/Guids.h"
 #include "tests/platform/StartupFixture.h"
 
 namespace {

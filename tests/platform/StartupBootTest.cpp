@@ -4,7 +4,7 @@
 
 #include <functional>
 
-#include "firmware/Guids.h"
+#include "driver/firmware/Guids.h"
 #include "host/boot/Boot.h"
 #include "host/boot/Report.h"
 

@@ -13,8 +13,8 @@
 #include "host/boot/Boot.h"
 #include "host/harness/LinkedDriver.h"
 #include "host/sim/SimFirmware.h"
-#include "platform/PlatformServices.h"
-#include "startup/Startup.h"
+#include "driver/platform/PlatformServices.h"
+#include "driver/base/Tables.h"
 
 class StartupFixture : public ::testing::Test {
  protected:

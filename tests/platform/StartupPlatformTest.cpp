@@ -2,7 +2,7 @@
 // JSON fields and their errors, and the hand-off block list built from it.
 #include <gtest/gtest.h>
 
-#include "firmware/Guids.h"
+#include "driver/firmware/Guids.h"
 #include "host/boot/Report.h"
 #include "host/sim/Platform.h"
 

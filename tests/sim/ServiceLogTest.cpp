@@ -7,9 +7,9 @@
 #include <cstring>
 #include <vector>
 
-#include "firmware/Guids.h"
-#include "firmware/Protocol/DevicePath.h"
-#include "firmware/Protocol/PciIo.h"
+#include "driver/firmware/Guids.h"
+#include "driver/firmware/Protocol/DevicePath.h"
+#include "driver/firmware/Protocol/PciIo.h"
 #include "host/sim/DevicePathText.h"
 #include "host/sim/ServiceLog.h"
 #include "host/sim/SimFirmware.h"

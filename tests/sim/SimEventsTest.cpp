@@ -4,7 +4,7 @@
 
 #include <vector>
 
-#include "firmware/Guids.h"
+#include "driver/firmware/Guids.h"
 #include "host/sim/SimFirmware.h"
 
 namespace {

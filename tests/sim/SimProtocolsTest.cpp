@@ -6,8 +6,8 @@
 #include <initializer_list>
 #include <vector>
 
-#include "firmware/Guids.h"
-#include "firmware/Protocol/DevicePath.h"
+#include "driver/firmware/Guids.h"
+#include "driver/firmware/Protocol/DevicePath.h"
 #include "host/sim/SimFirmware.h"
 
 namespace {

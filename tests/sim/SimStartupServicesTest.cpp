@@ -7,7 +7,7 @@
 #include <string>
 #include <vector>
 
-#include "firmware/Guids.h"
+#include "driver/firmware/Guids.h"
 #include "host/sim/SimFirmware.h"
 
 namespace {

@@ -10,9 +10,9 @@
 #include <string>
 #include <vector>
 
-#include "devpath/DevicePath.h"
+#include "driver/devpath/DevicePath.h"
 #include "host/devtext/DeviceText.h"
-#include "startup/Memory.h"
+#include "driver/base/Memory.h"
 
 namespace law {
 

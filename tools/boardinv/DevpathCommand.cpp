@@ -17,7 +17,7 @@
 #include <string>
 #include <vector>
 
-#include "devpath/DevicePath.h"
+#include "driver/devpath/DevicePath.h"
 #include "host/boot/Boot.h"
 #include "host/boot/Report.h"
 #include "host/devtext/DeviceText.h"
@@ -29,8 +29,8 @@
 #include "host/sim/Platform.h"
 #include "host/sim/SimFirmware.h"
 #include "host/sim/Text.h"
-#include "startup/Memory.h"
-#include "startup/Startup.h"
+#include "driver/base/Memory.h"
+#include "driver/base/Tables.h"
 #include "tools/boardinv/Commands.h"
 
 namespace boardinv {
