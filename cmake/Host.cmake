@@ -90,13 +90,22 @@ target_link_libraries(driverharness PUBLIC driver hosthardware simfw)
 add_library(devtext STATIC
   host/devtext/DeviceText.cpp
   host/devtext/LoadOption.cpp
+  host/devtext/NodeValues.cpp
+  host/devtext/RowWriters.cpp
 )
 target_compile_options(devtext PRIVATE ${BOARDINV_WARNINGS})
 # The driver leaves driver/firmware/Hardware.h to the program: hosthardware after it.
 target_link_libraries(devtext PUBLIC driver hosthardware simfw)
 
 add_library(bootharness STATIC
+  host/loader/AddressWindows.cpp
+  host/loader/CodeRewriting.cpp
+  host/loader/FaultSignals.cpp
+  host/loader/InstructionEmulation.cpp
   host/loader/MachineTraps.cpp
+  host/loader/RefusedInstructions.cpp
+  host/loader/SystemCallFilter.cpp
+  host/loader/Watchdog.cpp
   host/loader/PeImage.cpp
   host/loader/X86Decoder.cpp
   host/boot/RunDriver.cpp
@@ -112,6 +121,9 @@ target_compile_options(bootharness PRIVATE ${BOARDINV_WARNINGS})
 target_link_libraries(bootharness PUBLIC driverharness driver hosthardware simfw)
 
 add_executable(boardinv tools/boardinv/main.cpp tools/boardinv/BootCommand.cpp tools/boardinv/DevpathCommand.cpp
+               tools/boardinv/DevpathConvert.cpp tools/boardinv/DevpathConverter.cpp tools/boardinv/DevpathExplain.cpp
+               tools/boardinv/DevpathHex.cpp tools/boardinv/DevpathInput.cpp tools/boardinv/DevpathJson.cpp
+               tools/boardinv/DevpathLoadOption.cpp tools/boardinv/DevpathToText.cpp tools/boardinv/DevpathUtf8.cpp
                tools/boardinv/SweepCommand.cpp)
 target_compile_options(boardinv PRIVATE ${BOARDINV_WARNINGS})
 target_link_libraries(boardinv PRIVATE devtext bootharness CLI11::CLI11)

@@ -27,9 +27,17 @@
 //   holds them (image+0x..., a pool allocation, the stack), never by the
 //   host's own numbers.
 //   The handler runs on an alternate signal stack, so a stack overflow is
-//   reported too. So does a run that uses more than its allowance of
-//   processor time (in the stop display, between two of its values): a
-//   loop that would hang the machine for good.
+//   reported too;
+// - a run that uses its allowance of processor time without progress (the
+//   hardware model's count of outputs, Watchdog.h) is reported too: a loop
+//   that would hang the machine for good.
+//
+// The parts, each in a file of its own: AddressWindows.cpp (the windows and
+// the names of addresses), CodeRewriting.cpp (the walk over the code and
+// the rewriting into ud2), SystemCallFilter.cpp, FaultSignals.cpp (the
+// fault handler), InstructionEmulation.cpp and RefusedInstructions.cpp
+// (what the handler does with an instruction), Watchdog.cpp (processor
+// time); MachineTraps.cpp puts them together.
 #pragma once
 
 #include <cstdint>
@@ -38,6 +46,7 @@
 #include <vector>
 
 #include "host/loader/PeImage.h"
+#include "host/loader/Watchdog.h"
 
 namespace sim {
 class SimFirmware;
@@ -65,14 +74,6 @@ ProcessorTraps ProbeProcessorTraps();
 // traps; unset or "auto" uses the processor's traps where they fire.
 // Throws ImageError for any other value.
 bool RewriteForcedByEnvironment();
-
-// BOARDINV_EFI_CPU_SECONDS: the processor time the driver may use in one
-// run (from Arm to Disarm) before it is taken for hung; default 10. In the
-// stop display, whose length the platform sets, an allowance in which the
-// driver showed a value is followed by another: a hold that does not end is
-// a hang, a long display is not.
-// Throws ImageError for a value that is not a whole number of seconds.
-unsigned CpuSecondsLimitFromEnvironment();
 
 // An instruction the loader intercepts by rewriting it.
 enum class SiteKind {
@@ -108,8 +109,9 @@ class MachineTraps {
   // Maps the windows, rewrites what the processor will not trap, and
   // installs the handlers. Throws ImageError when a window cannot be had at
   // its address (for example under a sanitizer that reserves that range).
-  // A run of the driver that uses more than cpuSecondsLimit seconds of
-  // processor time ends the program with status 3.
+  // A run of the driver that uses cpuSecondsLimit seconds of processor time
+  // in which the hardware model saw no progress ends the program with
+  // status 3 (the watchdog, fed by HardwareModelProgress).
   MachineTraps(const PeImage &file, MappedImage &image, const std::vector<uint32_t> &codeSymbols,
                bool forceRewrite, unsigned cpuSecondsLimit);
   ~MachineTraps();
@@ -136,6 +138,11 @@ class MachineTraps {
   TrapMethod cpuid_ = TrapMethod::Fault;
   std::vector<RewrittenSite> rewritten_;
 };
+
+// The progress of the active hardware model (none without one): its count
+// of the outputs it saw that lead towards an end it sets. The watchdog's
+// probe while the driver runs under the traps.
+Progress HardwareModelProgress();
 
 // Names an address for a message without printing a number of this
 // program's own memory: "image+0x1A20" inside the image, "pool allocation

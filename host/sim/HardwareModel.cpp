@@ -21,7 +21,14 @@ HardwareModel *ActiveHardware() {
   return gActiveHardware;
 }
 
+const HardwareModel *ActiveHardwareIfAny() { return gActiveHardware; }
+
 void SetActiveHardware(HardwareModel *model) { gActiveHardware = model; }
+
+void HardwareModel::ReportProgress(const char *what) {
+  progressWhat = what;
+  progress++;
+}
 
 void HardwareModel::AddWindow(MmioWindow window) { windows_.push_back(std::move(window)); }
 
@@ -65,6 +72,9 @@ void HardwareModel::PortOut(uint16_t port, unsigned width, uint32_t value) {
   portWriteTsc.push_back(tsc);
   if (onPortWrite) {
     onPortWrite(write);
+  }
+  if (displayValue) {
+    ReportProgress("stop display value");
   }
   if (displayValue && ++stopDisplayValues >= stopDisplayLimit) {
     parked = true;

@@ -146,6 +146,18 @@ class HardwareModel {
   uint64_t tscReads = 0;
   uint64_t pauses = 0;
 
+  // Progress: how many observable outputs the model saw that lead towards
+  // an end the model itself sets, for a watchdog that tells a long run from
+  // a hang (the loader's). The model counts each stop display value (it
+  // takes control back after stopDisplayLimit of them); outputs that
+  // nothing bounds (a POST code, a byte to the UART) do not count, so that
+  // a loop writing them for ever is still a hang. Any other source (a
+  // window's handler, say) may count its own with ReportProgress.
+  // progressWhat names the last output counted, for the watchdog's message.
+  void ReportProgress(const char *what);
+  uint64_t progress = 0;
+  const char *progressWhat = nullptr;
+
   // Called after every port write; the host may use it to take control back
   // from code that never returns on real hardware.
   std::function<void(const PortWrite &)> onPortWrite;
@@ -168,6 +180,9 @@ bool RunUntilParked(HardwareModel &model, const std::function<void()> &body);
 
 // The model that the driver's hardware interface reaches; one at a time.
 HardwareModel *ActiveHardware();
+// The same, or null when there is none (ActiveHardware ends the program
+// then); safe to ask from a signal handler.
+const HardwareModel *ActiveHardwareIfAny();
 void SetActiveHardware(HardwareModel *model);
 
 }  // namespace sim

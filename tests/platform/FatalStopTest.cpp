@@ -228,6 +228,9 @@ TEST_F(FatalStopTest, AHoldLongerThanTheOnesKeptEndsAtDoublingSteps) {
   RunIntoDisplay(0x00010320);
   Hardware().onPortWrite = nullptr;
   EXPECT_EQ(Hardware().stopDisplayValues, 100u);
+  // Each display value is progress for a watchdog; no other write is.
+  EXPECT_EQ(Hardware().progress, 100u);
+  EXPECT_STREQ(Hardware().progressWhat, "stop display value");
   const std::vector<uint64_t> times = DisplayTimes();
   ASSERT_EQ(times.size(), 32u);
   // The 44 holds after the 40th value up to the 83rd lie between the 16th
