@@ -47,8 +47,9 @@ DriverImagePtr LoadDriverImage(const std::string &path) {
   std::vector<std::pair<const void *, uint32_t>> reported;  // the linked-in driver's copy, the image's RVA
   for (const ModuleGlobal &global : ModuleGlobals()) {
     if (global.readByReport) {
-      reported.emplace_back(global.address, loader::FindSymbolIn(file, symbols, MapNamePrefix(global),
-                                                                 loader::SymbolKind::Data, static_cast<uint32_t>(global.size), mapPath));
+      const uint32_t rva = loader::FindSymbolIn(file, symbols, MapNamePrefix(global), loader::SymbolKind::Data,
+                                                static_cast<uint32_t>(global.size), mapPath);
+      reported.emplace_back(global.address, rva);
     }
   }
 

@@ -45,7 +45,7 @@ struct FormatCase {
   std::vector<uint8_t> bytes;  // the argument's (or, with format null, the format's) bytes
   const char *format;          // null: the bytes are the format
   size_t offset;               // the pointer handed: this far into the bytes
-  std::string format_seen;     // the message's format as kept
+  std::string formatSeen;     // the message's format as kept
   std::string text;            // the message's text
 };
 
@@ -93,7 +93,7 @@ TEST_P(DebugPrintFormatTest, ReadsNoFurtherThanWhatHoldsIt) {
   }
   ASSERT_EQ(fw.DebugPrint().Messages().size(), 1u);
   const sim::DebugMessage &message = fw.DebugPrint().Messages()[0];
-  EXPECT_EQ(message.format, c.format_seen);
+  EXPECT_EQ(message.format, c.formatSeen);
   EXPECT_EQ(message.text, c.text);
   if (block != nullptr) {
     EXPECT_EQ(fw.SystemTable()->BootServices->FreePool(block), EFI_SUCCESS);
@@ -102,7 +102,7 @@ TEST_P(DebugPrintFormatTest, ReadsNoFurtherThanWhatHoldsIt) {
 }
 
 const std::string kPastBlock = "<no NUL before the end of its pool block>";
-const std::string kThousandAs(sim::kDebugTextBound + 100, 'A');
+const std::string kManyAs(sim::kDebugTextBound + 100, 'A');
 
 INSTANTIATE_TEST_SUITE_P(
     Texts, DebugPrintFormatTest,
@@ -131,8 +131,8 @@ INSTANTIATE_TEST_SUITE_P(
                    "tail<no NUL before the end of the driver's image>"},
         FormatCase{"format_ended_in_the_image", Place::kImage, Bytes(std::string("n=%d\0", 5)), nullptr, 0, "n=%d",
                    "n=5"},
-        FormatCase{"a_text_elsewhere_is_read_up_to_the_bound", Place::kHeap, Bytes(kThousandAs), "%a", 0, "%a",
-                   kThousandAs.substr(0, sim::kDebugTextBound) + "<no NUL before the end of the " +
+        FormatCase{"a_text_elsewhere_is_read_up_to_the_bound", Place::kHeap, Bytes(kManyAs), "%a", 0, "%a",
+                   kManyAs.substr(0, sim::kDebugTextBound) + "<no NUL before the end of the " +
                        std::to_string(sim::kDebugTextBound) + " bytes read>"}),
     [](const ::testing::TestParamInfo<FormatCase> &info) { return std::string(info.param.name); });
 

@@ -101,7 +101,7 @@ INSTANTIATE_TEST_SUITE_P(
     Bodies, GuardTest,
     ::testing::Values(
         GuardCase{"returns_its_status", [] { return 1; }, 1, ""},
-        GuardCase{"runtime_error_outside_the_driver", [] () -> int { Throw(0); }, 2,
+        GuardCase{"runtime_error_outside_the_driver", []() -> int { Throw(0); }, 2,
                   kElsewhere + "std::runtime_error: no room\\nfor \\x1B this)\n"},
         GuardCase{"runtime_error_in_the_driver",
                   []() -> int {
