@@ -120,13 +120,19 @@ add_library(bootharness STATIC
 target_compile_options(bootharness PRIVATE ${BOARDINV_WARNINGS})
 target_link_libraries(bootharness PUBLIC driverharness driver hosthardware simfw)
 
+# How boardinv ends (its messages, the last resort for an exception), apart
+# so that a test can run it with bodies that throw.
+add_library(boardinvguard STATIC tools/boardinv/Guard.cpp)
+target_compile_options(boardinvguard PRIVATE ${BOARDINV_WARNINGS})
+target_link_libraries(boardinvguard PUBLIC simfw)
+
 add_executable(boardinv tools/boardinv/main.cpp tools/boardinv/BootCommand.cpp tools/boardinv/DevpathCommand.cpp
                tools/boardinv/DevpathConvert.cpp tools/boardinv/DevpathConverter.cpp tools/boardinv/DevpathExplain.cpp
                tools/boardinv/DevpathHex.cpp tools/boardinv/DevpathInput.cpp tools/boardinv/DevpathJson.cpp
                tools/boardinv/DevpathLoadOption.cpp tools/boardinv/DevpathToText.cpp tools/boardinv/DevpathUtf8.cpp
                tools/boardinv/SweepCommand.cpp)
 target_compile_options(boardinv PRIVATE ${BOARDINV_WARNINGS})
-target_link_libraries(boardinv PRIVATE devtext bootharness CLI11::CLI11)
+target_link_libraries(boardinv PRIVATE boardinvguard devtext bootharness CLI11::CLI11)
 target_compile_definitions(boardinv PRIVATE BOARDINV_VERSION="${PROJECT_VERSION}")
 # A fault in host code that the loaded image called is reported with the
 # function's name, which dladdr finds in the dynamic symbol table.

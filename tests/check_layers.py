@@ -57,6 +57,7 @@ LAYERS = {
     "host/harness": ["host/harness/"],
     "host/boot": ["host/boot/"],
     "host/devtext": ["host/devtext/"],
+    "tools/boardinv/Guard": ["tools/boardinv/Guard.h", "tools/boardinv/Guard.cpp"],
     "tools": ["tools/"],
     "bench": ["bench/"],
     "tests": ["tests/"],
@@ -125,14 +126,19 @@ ALLOWED = {
          "driver's bounded walk, and its converter that checks every keyword form and whose pool it frees"),
         ("host/sim", "the host's one hex formatter"),
     ],
+    "tools/boardinv/Guard": [
+        ("host/sim", "its messages escape input as the host's formatter does"),
+    ],
     "tools": [
         (BELOW_PROGRAMS, "a program on top of everything below"),
+        ("tools/boardinv/Guard", "how the program ends: its messages and its last resort"),
     ],
     "bench": [
         (BELOW_PROGRAMS, "a program on top of everything below"),
     ],
     "tests": [
         (BELOW_PROGRAMS, "tests may reach anything below; the tool only as a program"),
+        ("tools/boardinv/Guard", "but for the tool's last resort, which a test runs with bodies that throw"),
     ],
 }
 

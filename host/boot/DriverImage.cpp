@@ -3,10 +3,13 @@
 // called directly.
 #include <memory>
 #include <optional>
+#include <stdexcept>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "host/boot/DriverState.h"
+#include "host/harness/DriverGlobals.h"
 #include "host/sim/Text.h"
 
 namespace host {
@@ -39,15 +42,16 @@ DriverImagePtr LoadDriverImage(const std::string &path) {
                                " lies in no section of the image: the map is not this image's");
     }
   }
-  const uint32_t snapshot = loader::FindSymbolIn(file, symbols, "?gPlatformConfigSnapshot@@", loader::SymbolKind::Data,
-                                                 sizeof(PLATFORM_CONFIG_SNAPSHOT), mapPath);
-  const uint32_t tsc =
-      loader::FindSymbolIn(file, symbols, "?gTscTicksPerSecond@@", loader::SymbolKind::Data, sizeof(UINT64), mapPath);
-  const uint32_t anchor = loader::FindSymbolIn(file, symbols, "?gHeapListAnchor@@", loader::SymbolKind::Data,
-                                               sizeof(HEAP_LIST_ENTRY *), mapPath);
-  const uint32_t listInterface = loader::FindSymbolIn(file, symbols, "?gHeapBufferListInterface@@",
-                                                      loader::SymbolKind::Data, sizeof(HEAP_BUFFER_LIST_INTERFACE),
-                                                      mapPath);
+  // The globals the report reads are those the harness's list marks so,
+  // each found under its name, in the list's order.
+  std::vector<std::pair<const void *, uint32_t>> reported;  // the linked-in driver's copy, the image's RVA
+  for (const ModuleGlobal &global : ModuleGlobals()) {
+    if (global.readByReport) {
+      const uint32_t rva = loader::FindSymbolIn(file, symbols, MapNamePrefix(global), loader::SymbolKind::Data,
+                                                static_cast<uint32_t>(global.size), mapPath);
+      reported.emplace_back(global.address, rva);
+    }
+  }
 
   image->codeSymbols = loader::CodeSymbols(file, symbols);
   image->symbols = symbols;
@@ -59,12 +63,23 @@ DriverImagePtr LoadDriverImage(const std::string &path) {
   }
   image->state.entry = reinterpret_cast<EFI_STATUS(EFIAPI *)(EFI_HANDLE, EFI_SYSTEM_TABLE *)>(
       image->mapped->EntryPoint());
-  image->state.snapshot = static_cast<const PLATFORM_CONFIG_SNAPSHOT *>(image->mapped->At(snapshot));
-  image->state.tscTicksPerSecond = static_cast<const UINT64 *>(image->mapped->At(tsc));
-  image->state.heapListAnchor = static_cast<HEAP_LIST_ENTRY *const *>(image->mapped->At(anchor));
+  // Each global the linked-in driver's state points at, moved to the
+  // image's copy of it.
+  const DriverState linked;
+  auto inImage = [&](const void *global) {
+    for (const auto &[address, rva] : reported) {
+      if (address == global) {
+        return image->mapped->At(rva);
+      }
+    }
+    throw std::logic_error("host::LoadDriverImage: the report reads a global that the list does not mark as read");
+  };
+  image->state.snapshot = static_cast<const PLATFORM_CONFIG_SNAPSHOT *>(inImage(linked.snapshot));
+  image->state.tscTicksPerSecond = static_cast<const UINT64 *>(inImage(linked.tscTicksPerSecond));
+  image->state.heapListAnchor = static_cast<HEAP_LIST_ENTRY *const *>(inImage(linked.heapListAnchor));
   image->state.memory = image->mapped->Base();
   image->state.memorySize = image->mapped->Size();
-  image->state.listInterface = static_cast<const HEAP_BUFFER_LIST_INTERFACE *>(image->mapped->At(listInterface));
+  image->state.listInterface = static_cast<const HEAP_BUFFER_LIST_INTERFACE *>(inImage(linked.listInterface));
   image->state.image = image->mapped.get();
   image->state.mapPath = mapPath;
   return image;
@@ -137,7 +152,7 @@ struct ImageDevicePathFunctions::Functions {
 
 ImageDevicePathFunctions::ImageDevicePathFunctions(DriverImage &image, sim::SimFirmware &firmware)
     : functions_(std::make_unique<Functions>()) {
-  auto find = [&](const char *prefix, loader::SymbolKind kind, uint32_t size) {
+  auto find = [&](const std::string &prefix, loader::SymbolKind kind, uint32_t size) {
     return image.mapped->At(loader::FindSymbolIn(image.file, image.symbols, prefix, kind, size, image.mapPath));
   };
   auto code = [&](const char *prefix) { return find(prefix, loader::SymbolKind::Code, 1); };
@@ -145,10 +160,16 @@ ImageDevicePathFunctions::ImageDevicePathFunctions(DriverImage &image, sim::SimF
   functions_->node = reinterpret_cast<Functions::Convert>(code("?ConvertTextToDeviceNode@@"));
   functions_->size = reinterpret_cast<Functions::Size>(code("?GetDevicePathSize@@"));
   functions_->sizeWithin = reinterpret_cast<Functions::SizeWithin>(code("?GetDevicePathSizeWithin@@"));
-  auto *bootServices =
-      static_cast<EFI_BOOT_SERVICES **>(find("?gBootServices@@", loader::SymbolKind::Data, sizeof(void *)));
-  auto *systemTable =
-      static_cast<EFI_SYSTEM_TABLE **>(find("?gSystemTable@@", loader::SymbolKind::Data, sizeof(void *)));
+  // The image's copy of a table pointer of the harness's list.
+  auto table = [&](const void *linked) {
+    const ModuleGlobal *global = ModuleGlobalAt(linked);
+    if (global == nullptr || !global->firmwareTable) {
+      throw std::logic_error("host::ImageDevicePathFunctions: a table pointer the list does not mark as one");
+    }
+    return find(MapNamePrefix(*global), loader::SymbolKind::Data, static_cast<uint32_t>(global->size));
+  };
+  auto *bootServices = static_cast<EFI_BOOT_SERVICES **>(table(&gBootServices));
+  auto *systemTable = static_cast<EFI_SYSTEM_TABLE **>(table(&gSystemTable));
   firmware.Pool().PlacePoolBlocksBeforeGuardPages();
   *systemTable = firmware.SystemTable();
   *bootServices = firmware.SystemTable()->BootServices;

@@ -21,7 +21,9 @@ namespace host {
 
 // The driver's own module globals that the report reads, and its entry
 // point: those of the driver linked into this program, or those inside a
-// loaded image.
+// loaded image. The globals pointed at here are those host::ModuleGlobals()
+// marks readByReport (host/harness/DriverGlobals.h): a loaded image's are
+// found in its map through that list.
 struct DriverState {
   EFI_STATUS(EFIAPI *entry)(EFI_HANDLE, EFI_SYSTEM_TABLE *) = DriverEntry;
   const PLATFORM_CONFIG_SNAPSHOT *snapshot = &gPlatformConfigSnapshot;

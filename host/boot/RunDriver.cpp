@@ -71,6 +71,8 @@ BootResult RunBoot(const sim::Platform &platform, const DriverImage *image) {
   } poolNames{traps.get()};
   if (traps != nullptr) {
     traps->NamePoolBlocksOf(&firmware);
+    // The texts the image hands the debug print service lie in it.
+    firmware.DebugPrint().SetDriverImage(image->state.memory, image->state.memorySize);
   }
   // The linked-in driver meets its module globals as loaded; its entry
   // point stores the tables.

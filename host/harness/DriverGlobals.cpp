@@ -17,31 +17,36 @@ namespace {
 
 // The slot rows of a layout, which the probe rewrites in place.
 ModuleGlobal SlotRows(const char *name, const BoardLayout &layout) {
-  return {name, layout.Slots, layout.SlotCount * sizeof(SystemSlotEntry), false};
+  return {name, layout.Slots, layout.SlotCount * sizeof(SystemSlotEntry), false, false};
 }
 
+// What the host does with a global besides resetting it.
+enum class Use { kReset, kFirmwareTable, kReadByReport };
+
 template <typename T>
-ModuleGlobal Global(const char *name, T &global, bool firmwareTable = false) {
-  return {name, &global, sizeof(global), firmwareTable};
+ModuleGlobal Global(const char *name, T &global, Use use = Use::kReset) {
+  return {name, &global, sizeof(global), use == Use::kFirmwareTable, use == Use::kReadByReport};
 }
 
 const std::vector<ModuleGlobal> &List() {
   static const std::vector<ModuleGlobal> list = {
       // driver/base/
-      Global("gSystemTable", gSystemTable, true),
-      Global("gBootServices", gBootServices, true),
-      Global("gRuntimeServices", gRuntimeServices, true),
+      Global("gSystemTable", gSystemTable, Use::kFirmwareTable),
+      Global("gBootServices", gBootServices, Use::kFirmwareTable),
+      Global("gRuntimeServices", gRuntimeServices, Use::kFirmwareTable),
       Global("gHobList", gHobList),
       Global("gPoolRefusals", gPoolRefusals),
       // driver/devpath/
       Global("gNodesTooLong", gNodesTooLong),
       // driver/platform/
-      Global("gPlatformConfigSnapshot", gPlatformConfigSnapshot),
+      // (those the report reads in the order a loaded image's map is
+      // checked for them)
+      Global("gPlatformConfigSnapshot", gPlatformConfigSnapshot, Use::kReadByReport),
       Global("gPcdProtocol", gPcdProtocol),
       Global("gDebugPrintService", gDebugPrintService),
-      Global("gTscTicksPerSecond", gTscTicksPerSecond),
-      Global("gHeapBufferListInterface", gHeapBufferListInterface),
-      Global("gHeapListAnchor", gHeapListAnchor),
+      Global("gTscTicksPerSecond", gTscTicksPerSecond, Use::kReadByReport),
+      Global("gHeapListAnchor", gHeapListAnchor, Use::kReadByReport),
+      Global("gHeapBufferListInterface", gHeapBufferListInterface, Use::kReadByReport),
       // driver/inventory/
       Global("gSmbios", gSmbios),
       SlotRows("gLayoutASlots", gLayoutA),
@@ -76,6 +81,17 @@ const std::vector<std::vector<uint8_t>> &LoadTimeBytes() {
 }  // namespace
 
 std::span<const ModuleGlobal> ModuleGlobals() { return List(); }
+
+const ModuleGlobal *ModuleGlobalAt(const void *address) {
+  for (const ModuleGlobal &global : List()) {
+    if (global.address == address) {
+      return &global;
+    }
+  }
+  return nullptr;
+}
+
+std::string MapNamePrefix(const ModuleGlobal &global) { return std::string("?") + global.name + "@@"; }
 
 void ResetModuleGlobals() {
   const std::vector<ModuleGlobal> &list = List();

@@ -1,8 +1,12 @@
 #include "host/harness/LinkedDriver.h"
 
+#include <cstring>
 #include <stdexcept>
 
+#include "driver/firmware/Guids.h"
 #include "host/harness/DriverGlobals.h"
+#include "driver/inventory/Inventory.h"
+#include "driver/platform/PlatformServices.h"
 #include "driver/base/Tables.h"
 
 namespace host {
@@ -104,5 +108,26 @@ PoolLeft LinkedDriver::Left() const {
 void LinkedDriver::ExpectPoolCleanAtEnd(std::function<void(const std::string &message)> report) {
   report_ = std::move(report);
 }
+
+void LinkedDriver::UseSmbios(EFI_SMBIOS_PROTOCOL *protocol) { gSmbios = protocol; }
+
+EFI_STATUS LinkedDriver::LocateSmbios() {
+  return firmware_.SystemTable()->BootServices->LocateProtocol(&gEfiSmbiosProtocolGuid, nullptr,
+                                                               reinterpret_cast<VOID **>(&gSmbios));
+}
+
+void LinkedDriver::SetStopPolicy(bool on) { gPlatformConfigSnapshot.FatalStopEnabled = on ? 1 : 0; }
+
+void LinkedDriver::FillConfigSnapshot(uint8_t byte) {
+  std::memset(&gPlatformConfigSnapshot, byte, sizeof(gPlatformConfigSnapshot));
+}
+
+void LinkedDriver::InstallEmptyHeapList() {
+  gHeapBufferListInterface.ListHead.Forward = &gHeapBufferListInterface.ListHead;
+  gHeapBufferListInterface.ListHead.Back = &gHeapBufferListInterface.ListHead;
+  gHeapListAnchor = &gHeapBufferListInterface.ListHead;
+}
+
+void LinkedDriver::ForgetTscFrequency() { gTscTicksPerSecond = 0; }
 
 }  // namespace host

@@ -13,6 +13,7 @@
 #include <utility>
 #include <vector>
 
+#include "driver/firmware/Protocol/Smbios.h"
 #include "driver/firmware/Uefi.h"
 #include "host/sim/Platform.h"
 #include "host/sim/SimFirmware.h"
@@ -74,6 +75,28 @@ class LinkedDriver {
   // called once with PoolLeft::Describe(). A test passes one that records
   // a failure, a fuzz target one that aborts. It must not throw.
   void ExpectPoolCleanAtEnd(std::function<void(const std::string &message)> report);
+
+  // The driver's state as its own code would have left it, for a test of
+  // one routine that runs without the code before it. These are the only
+  // writes of the linked-in driver's module globals from outside the driver
+  // (the check driver_globals_written_by_harness_only holds tests/ and
+  // bench/ to that); the harness resets each global at its end.
+  //
+  // gSmbios: the SMBIOS protocol the record builders add to (a test's own
+  // interface, or null).
+  void UseSmbios(EFI_SMBIOS_PROTOCOL *protocol);
+  // gSmbios located in the firmware, as the End-of-DXE handler locates it.
+  EFI_STATUS LocateSmbios();
+  // The stop policy as the configuration snapshot holds it.
+  void SetStopPolicy(bool on);
+  // Every byte of the configuration snapshot set to `byte`: what its
+  // constructor must not rely on.
+  void FillConfigSnapshot(uint8_t byte);
+  // An empty heap buffer list behind the anchor, as the start-up step
+  // leaves it.
+  void InstallEmptyHeapList();
+  // The timer frequency forgotten, as at load: the next hold measures it.
+  void ForgetTscFrequency();
 
  private:
   void Begin(Tables tables);

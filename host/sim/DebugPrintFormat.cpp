@@ -1,18 +1,65 @@
 // The debug print service's formatting of a message, as the platform's
-// service formats it.
+// service formats it, reading what the driver hands it no further than the
+// memory that holds it.
 #include <cstdio>
+#include <cstring>
 
 #include "host/sim/EfiValues.h"
 #include "host/sim/SimDebugPrint.h"
 
 namespace sim {
 
-std::string EFIAPI FormatDebugMessage(const CHAR8 *format, VA_LIST marker) {
+namespace {
+
+std::string Unended(const ReadLimit &limit) { return "<no NUL before the end of " + limit.where + ">"; }
+
+// The length of a text of `unit`-byte characters within limit.bytes, or
+// nothing when no zero character ends it there.
+std::optional<size_t> BoundedLength(const void *text, size_t unit, const ReadLimit &limit) {
+  const auto *bytes = static_cast<const uint8_t *>(text);
+  for (size_t at = 0; at + unit <= limit.bytes; at += unit) {
+    bool zero = true;
+    for (size_t i = 0; i < unit; i++) {
+      zero = zero && bytes[at + i] == 0;
+    }
+    if (zero) {
+      return at / unit;
+    }
+  }
+  return std::nullopt;
+}
+
+// An 8-bit text read within limit; *unended set to the marker when it does
+// not end there.
+std::string ReadText(const CHAR8 *text, const ReadLimit &limit, std::string *unended) {
+  const std::optional<size_t> length = BoundedLength(text, 1, limit);
+  if (length) {
+    return std::string(text, *length);
+  }
+  *unended = Unended(limit);
+  return std::string(text, limit.bytes);
+}
+
+}  // namespace
+
+std::string BoundedText(const CHAR8 *text, const ReadLimit &limit) {
+  std::string unended;
+  std::string shown = ReadText(text, limit, &unended);
+  return shown + unended;
+}
+
+std::string EFIAPI FormatDebugMessage(const CHAR8 *format, VA_LIST marker,
+                                      const std::function<ReadLimit(const void *)> &limitAt) {
   std::string out;
   if (format == nullptr) {
     return out;
   }
-  for (const char *p = format; *p != 0; p++) {
+  // The format as far as it may be read; one without its zero is formatted
+  // up to there and the message ends with the marker.
+  const ReadLimit formatLimit = limitAt(format);
+  const std::optional<size_t> formatLength = BoundedLength(format, 1, formatLimit);
+  const std::string bounded(format, formatLength ? *formatLength : formatLimit.bytes);
+  for (const char *p = bounded.c_str(); *p != 0; p++) {
     if (*p != '%') {
       out += *p;
       continue;
@@ -63,13 +110,14 @@ std::string EFIAPI FormatDebugMessage(const CHAR8 *format, VA_LIST marker) {
       break;
     }
     std::string field;
+    std::string unended;  // the marker after a text without its zero, kept from the precision
     std::string sign;
     bool numeric = false;
     char digits[32];
     switch (*p) {
       case 'a': {
         const char *text = VA_ARG(marker, const char *);
-        field = text != nullptr ? text : "<null string>";
+        field = text != nullptr ? ReadText(text, limitAt(text), &unended) : "<null string>";
         break;
       }
       case 's':
@@ -78,8 +126,16 @@ std::string EFIAPI FormatDebugMessage(const CHAR8 *format, VA_LIST marker) {
         if (text == nullptr) {
           field = "<null string>";
         } else {
-          for (; *text != 0; text++) {
-            field += *text < 0x80 ? static_cast<char>(*text) : '?';
+          const ReadLimit limit = limitAt(text);
+          const std::optional<size_t> length = BoundedLength(text, sizeof(char16_t), limit);
+          const size_t count = length ? *length : limit.bytes / sizeof(char16_t);
+          for (size_t i = 0; i < count; i++) {
+            char16_t unit;
+            std::memcpy(&unit, reinterpret_cast<const uint8_t *>(text) + i * sizeof(unit), sizeof(unit));
+            field += unit < 0x80 ? static_cast<char>(unit) : '?';
+          }
+          if (!length) {
+            unended = Unended(limit);
           }
         }
         break;
@@ -116,7 +172,15 @@ std::string EFIAPI FormatDebugMessage(const CHAR8 *format, VA_LIST marker) {
       }
       case 'g': {
         const EFI_GUID *guid = VA_ARG(marker, const EFI_GUID *);
-        field = guid != nullptr ? GuidToString(*guid) : "<null guid>";
+        if (guid == nullptr) {
+          field = "<null guid>";
+        } else if (const ReadLimit limit = limitAt(guid); limit.bytes < sizeof(EFI_GUID)) {
+          field = "<GUID past the end of " + limit.where + ">";
+        } else {
+          EFI_GUID copy;
+          std::memcpy(&copy, guid, sizeof(copy));
+          field = GuidToString(copy);
+        }
         break;
       }
       case 'r':
@@ -134,6 +198,7 @@ std::string EFIAPI FormatDebugMessage(const CHAR8 *format, VA_LIST marker) {
     if (!numeric && precision >= 0 && static_cast<size_t>(precision) < field.size()) {
       field.resize(static_cast<size_t>(precision));
     }
+    field += unended;
     if (numeric && precision >= 0 && static_cast<size_t>(precision) > field.size()) {
       field.insert(0, static_cast<size_t>(precision) - field.size(), '0');
     }
@@ -146,6 +211,9 @@ std::string EFIAPI FormatDebugMessage(const CHAR8 *format, VA_LIST marker) {
     } else {
       out += std::string(pad, ' ') + sign + field;
     }
+  }
+  if (!formatLength) {
+    out += Unended(formatLimit);
   }
   return out;
 }

@@ -85,7 +85,7 @@ SimFirmware::SimFirmware(const Platform &platform)
       variables_(platform_.variables, log_),
       smbios_(&smbiosProtocol_, pool_, log_),
       pcd_(platform_.pcdTokens),
-      debugPrint_(platform_.protocols, protocols_, &debugPrintProtocol_) {
+      debugPrint_(platform_.protocols, protocols_, &debugPrintProtocol_, pool_) {
   if (gActive != nullptr) {
     std::fprintf(stderr, "only one simulated firmware can be active at a time\n");
     std::abort();

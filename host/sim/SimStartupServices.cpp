@@ -41,7 +41,7 @@ UINT8 EFIAPI ThunkPcdGet8(UINTN token) { return static_cast<UINT8>(Owner().Pcd()
 UINT32 EFIAPI ThunkPcdGet32(UINTN token) { return static_cast<UINT32>(Owner().Pcd().Get("Get32", token, 32)); }
 BOOLEAN EFIAPI ThunkPcdGetBool(UINTN token) { return static_cast<BOOLEAN>(Owner().Pcd().Get("GetBool", token, 1)); }
 VOID EFIAPI ThunkDebugPrint(UINTN errorLevel, const CHAR8 *format, VA_LIST marker) {
-  Owner().DebugPrint().Print(errorLevel, format, FormatDebugMessage(format, marker));
+  Owner().DebugPrint().Print(errorLevel, format, marker);
 }
 
 }  // namespace

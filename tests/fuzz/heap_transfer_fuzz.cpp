@@ -115,10 +115,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
 
   host::LinkedDriver driver(platform);
   sim::SimFirmware &firmware = driver.Firmware();
-  gPlatformConfigSnapshot.FatalStopEnabled = policyOn ? 1 : 0;
-  gHeapBufferListInterface.ListHead.Forward = &gHeapBufferListInterface.ListHead;
-  gHeapBufferListInterface.ListHead.Back = &gHeapBufferListInterface.ListHead;
-  gHeapListAnchor = &gHeapBufferListInterface.ListHead;
+  driver.SetStopPolicy(policyOn);
+  driver.InstallEmptyHeapList();
 
   const uint8_t *listBytes = list.get();
   const bool parked = sim::RunUntilParked(firmware.Hardware(), [listBytes] { TransferHeapHandOffList(listBytes); });

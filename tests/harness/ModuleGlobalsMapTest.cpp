@@ -18,6 +18,7 @@
 #include <string>
 #include <vector>
 
+#include "host/boot/DriverState.h"
 #include "host/harness/DriverGlobals.h"
 #include "host/loader/PeImage.h"
 
@@ -300,6 +301,33 @@ TEST(ModuleGlobalsMapTest, IdentifiersAreReadFromDecoratedNames) {
   EXPECT_EQ(Identifier("DriverEntry"), "DriverEntry");
   EXPECT_EQ(Identifier("??_C@_01LOCGONAA@?$AA?$AA@"), "??_C@_01LOCGONAA@?$AA?$AA@");
   EXPECT_EQ(Identifier("?"), "?");
+}
+
+// The list is the one place that says what else the host does with a
+// global: the globals it marks as read by the report are exactly those the
+// report's view of the linked-in driver points at (a loaded image's are
+// found in its map through these marks), and those it marks as table
+// pointers are the three the harness wires.
+TEST(ModuleGlobalsMapTest, TheListMarksTheGlobalsTheReportReadsAndTheTablePointers) {
+  const host::DriverState linked;
+  const std::set<const void *> read = {linked.snapshot, linked.tscTicksPerSecond, linked.heapListAnchor,
+                                       linked.listInterface};
+  std::set<const void *> marked;
+  std::vector<std::string> tables;
+  for (const host::ModuleGlobal &global : host::ModuleGlobals()) {
+    EXPECT_FALSE(global.readByReport && global.firmwareTable) << global.name;
+    if (global.readByReport) {
+      marked.insert(global.address);
+    }
+    if (global.firmwareTable) {
+      tables.push_back(global.name);
+    }
+    EXPECT_EQ(host::ModuleGlobalAt(global.address), &global) << global.name;
+  }
+  EXPECT_EQ(marked, read);
+  EXPECT_EQ(tables, (std::vector<std::string>{"gSystemTable", "gBootServices", "gRuntimeServices"}));
+  EXPECT_EQ(host::MapNamePrefix(*host::ModuleGlobalAt(linked.snapshot)), "?gPlatformConfigSnapshot@@");
+  EXPECT_EQ(host::ModuleGlobalAt(&linked), nullptr);
 }
 
 }  // namespace

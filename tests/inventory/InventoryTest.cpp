@@ -133,10 +133,10 @@ class PortConnectorTest : public DriverFixture {
     DriverFixture::SetUp();
     recording_.protocol.Add = RecordAdd;
     gRecording = &recording_;
-    gSmbios = &recording_.protocol;
+    Driver().UseSmbios(&recording_.protocol);
   }
   void TearDown() override {
-    gSmbios = nullptr;
+    Driver().UseSmbios(nullptr);
     gRecording = nullptr;
     DriverFixture::TearDown();
   }
@@ -216,7 +216,7 @@ class PortConnectorFailureTest : public PortConnectorTest {
     Start(platform);
     recording_.protocol.Add = RecordAdd;
     gRecording = &recording_;
-    gSmbios = &recording_.protocol;
+    Driver().UseSmbios(&recording_.protocol);
   }
 };
 

@@ -18,7 +18,7 @@ class ConfigSnapshotTest : public StartupFixture {
   }
 
   // Whatever the block held before, the constructor starts from zero.
-  static void Scribble() { std::memset(&gPlatformConfigSnapshot, 0xEE, sizeof(gPlatformConfigSnapshot)); }
+  void Scribble() { Driver().FillConfigSnapshot(0xEE); }
 
   static std::string SnapshotBytes() {
     const auto *bytes = reinterpret_cast<const uint8_t *>(&gPlatformConfigSnapshot);

@@ -222,7 +222,7 @@ TEST_F(FatalStopTest, AHoldLongerThanTheOnesKeptEndsAtDoublingSteps) {
       readsBefore = Hardware().tscReads;
     } else if (valuesSeen == 84) {
       Hardware().msrs[kFirstPstate] = Pstate(false, 120, 8);
-      gTscTicksPerSecond = 0;
+      Driver().ForgetTscFrequency();
     }
   };
   RunIntoDisplay(0x00010320);

@@ -53,15 +53,13 @@ class StartupFixture : public ::testing::Test {
   sim::SimFirmware &Firmware() { return driver_->Firmware(); }
   sim::HardwareModel &Hardware() { return driver_->Firmware().Hardware(); }
 
+  host::LinkedDriver &Driver() { return *driver_; }
+
   // The stop policy as the snapshot holds it.
-  static void SetStopPolicy(bool on) { gPlatformConfigSnapshot.FatalStopEnabled = on ? 1 : 0; }
+  void SetStopPolicy(bool on) { driver_->SetStopPolicy(on); }
 
   // An empty list behind the anchor, as the start-up step makes it.
-  static void EmptyHeapList() {
-    gHeapBufferListInterface.ListHead.Forward = &gHeapBufferListInterface.ListHead;
-    gHeapBufferListInterface.ListHead.Back = &gHeapBufferListInterface.ListHead;
-    gHeapListAnchor = &gHeapBufferListInterface.ListHead;
-  }
+  void EmptyHeapList() { driver_->InstallEmptyHeapList(); }
 
   // The nodes behind the anchor, walking forward or backward.
   static std::vector<HEAP_BUFFER_NODE *> Nodes(bool forward = true) {

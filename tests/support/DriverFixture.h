@@ -27,6 +27,7 @@ class DriverFixture : public ::testing::Test {
   void TearDown() override { driver_.reset(); }
 
   sim::SimFirmware &Firmware() { return driver_->Firmware(); }
+  host::LinkedDriver &Driver() { return *driver_; }
 
  private:
   std::optional<host::LinkedDriver> driver_;

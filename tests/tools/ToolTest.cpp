@@ -477,6 +477,34 @@ TEST(ToolTest, SweepNamesTheFaultsItSetsAsideAndShowsProgressOnATerminal) {
   EXPECT_NE(onTerminal.out.find("\rboot " + total + "/" + total), std::string::npos) << onTerminal.out;
 }
 
+// An allocation that fails outside the driver reaches boardinv's last
+// resort: under an address-space limit that a default boot fits in with
+// room to spare, a platform description whose parse needs several times
+// that limit (millions of empty objects) ends in one line and status 2,
+// nothing on standard output. The sanitizers reserve far more address
+// space than any such limit allows.
+TEST(ToolTest, AnAllocationThatFailsIsOneLineAndStatusTwo) {
+#if defined(__SANITIZE_ADDRESS__)
+  GTEST_SKIP() << "the sanitizers' shadow memory does not fit under an address-space limit";
+#endif
+  if (Shell("command -v prlimit").status != 0) {
+    GTEST_SKIP() << "prlimit is not installed";
+  }
+  const std::string limit = "prlimit --as=" + std::to_string(160u << 20) + " ";
+  const ToolRun fits = Shell(limit + BOARDINV_TOOL + " boot --format json");
+  ASSERT_EQ(fits.status, 0) << "the limit is too tight for a default boot: " << fits.err;
+  std::string objects = "[{}";
+  while (objects.size() + 4 < (size_t{15} << 20)) {
+    objects += ",{}";
+  }
+  const std::string path = WriteTemp("objects.json", objects + "]");
+  const ToolRun run = Shell(limit + BOARDINV_TOOL + " boot --platform " + path);
+  std::remove(path.c_str());
+  EXPECT_EQ(run.status, 2);
+  EXPECT_EQ(run.err, "boardinv: an unexpected error (std::bad_alloc: std::bad_alloc)\n");
+  EXPECT_TRUE(run.out.empty()) << run.out;
+}
+
 // A platform description's number that nlohmann::json cannot hold once
 // aborted boardinv ("terminate called ..."): it is one line and status 2.
 TEST(ToolTest, ANumberBeyondTheJsonLibraryIsOneLineAndStatusTwo) {

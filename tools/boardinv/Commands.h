@@ -8,35 +8,9 @@
 
 #include "host/boot/Boot.h"
 #include "host/sim/Platform.h"
+#include "tools/boardinv/Guard.h"
 
 namespace boardinv {
-
-constexpr int kExitUsage = 2;
-constexpr int kExitDriverFault = 3;
-
-// Prints "boardinv: MESSAGE" on one line to standard error, MESSAGE
-// escaped as sim::Escaped escapes input (\n, \xHH): every line boardinv
-// writes there goes through it.
-void PrintMessage(const std::string &message);
-
-// Prints "boardinv: MESSAGE" as PrintMessage does and exits with the usage
-// status.
-[[noreturn]] void Die(const std::string &message);
-
-// Marks a call of driver code and the reading of its answer: an exception
-// that leaves such a scope and no part of boardinv handles ends the program
-// with one line and status 3 (the driver faulted); one raised anywhere else
-// with status 2.
-class DriverScope {
- public:
-  DriverScope();
-  ~DriverScope();
-  DriverScope(const DriverScope &) = delete;
-  DriverScope &operator=(const DriverScope &) = delete;
-
- private:
-  int exceptions_;
-};
 
 // The platform described in FILE when --platform was given (an empty name
 // included: that is a file that does not exist), or the built-in one; a

@@ -1,6 +1,5 @@
 // boardinv: boots the driver in the simulated firmware and shows what it
 // installs.
-#include <cxxabi.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -11,7 +10,6 @@
 #include <functional>
 #include <string>
 #include <iostream>
-#include <typeinfo>
 #include <vector>
 
 #include "host/loader/PeImage.h"
@@ -22,15 +20,6 @@
 namespace boardinv {
 
 namespace {
-
-// A message has been given and the program is ending: a write error of
-// standard output met on the way out is not a second message.
-bool gEnding = false;
-
-// Calls into driver code now running, and whether an exception has left
-// one (see DriverScope).
-int gDriverScopes = 0;
-bool gExceptionLeftDriver = false;
 
 // Standard output, written with write(2) so that the first failing write's
 // reason (errno) is kept: the standard streams keep only that something
@@ -65,10 +54,9 @@ class StandardOutput : public std::streambuf {
       return;
     }
     failed_ = true;
-    if (gEnding) {
+    if (StartEnding()) {
       return;
     }
-    gEnding = true;
     PrintMessage(std::string("standard output: ") + std::strerror(error));
     std::exit(kExitUsage);
   }
@@ -109,64 +97,7 @@ StandardOutput &Output() {
   return *output;
 }
 
-// The name of the type of the exception being handled, for the message.
-std::string CurrentExceptionType() {
-  const std::type_info *type = abi::__cxa_current_exception_type();
-  if (type == nullptr) {
-    return "unknown";
-  }
-  int status = 0;
-  char *name = abi::__cxa_demangle(type->name(), nullptr, nullptr, &status);
-  const std::string shown = status == 0 && name != nullptr ? name : type->name();
-  std::free(name);
-  return shown;
-}
-
-// The last resort for an exception that no part of boardinv handled: one
-// line and the status of whose fault it is. It arose in the driver when it
-// left a call of driver code (the simulated firmware's services the driver
-// called included) or the reading of that call's answer (DriverScope);
-// anywhere else, boardinv failed on its input.
-[[noreturn]] void EndForUnhandledException() {
-  const bool driver = gExceptionLeftDriver || gDriverScopes > 0;
-  std::string what = "no description";
-  try {
-    throw;
-  } catch (const std::exception &error) {
-    what = error.what();
-  } catch (...) {
-  }
-  gEnding = true;
-  const std::string detail = "(" + CurrentExceptionType() + ": " + what + ")";
-  PrintMessage(driver ? "the driver faulted: an unexpected error in a call of the driver or in reading its answer " +
-                            detail
-                      : "an unexpected error " + detail);
-  std::exit(driver ? kExitDriverFault : kExitUsage);
-}
-
 }  // namespace
-
-void PrintMessage(const std::string &message) {
-  // One line, whatever the input the message quotes.
-  const std::string line = "boardinv: " + sim::Escaped(message) + "\n";
-  std::fwrite(line.data(), 1, line.size(), stderr);
-  std::fflush(stderr);
-}
-
-void Die(const std::string &message) {
-  gEnding = true;
-  PrintMessage(message);
-  std::exit(kExitUsage);
-}
-
-DriverScope::DriverScope() : exceptions_(std::uncaught_exceptions()) { gDriverScopes++; }
-
-DriverScope::~DriverScope() {
-  gDriverScopes--;
-  if (std::uncaught_exceptions() > exceptions_) {
-    gExceptionLeftDriver = true;
-  }
-}
 
 sim::Platform LoadPlatformOrDie(bool given, const std::string &file) {
   try {
@@ -284,17 +215,5 @@ int Run(int argc, char **argv) {
 
 int main(int argc, char **argv) {
   std::cout.rdbuf(&boardinv::Output());
-  // An exception that gets past every handler (through code without unwind
-  // tables, or a noexcept function) ends the program the same way.
-  std::set_terminate([] {
-    if (std::current_exception() != nullptr) {
-      boardinv::EndForUnhandledException();
-    }
-    std::abort();
-  });
-  try {
-    return Run(argc, argv);
-  } catch (...) {
-    boardinv::EndForUnhandledException();
-  }
+  return boardinv::RunGuarded([argc, argv] { return Run(argc, argv); });
 }
