@@ -75,11 +75,11 @@ class ListMemory {
 // the image (the driver does exactly this whatever its map): the reason,
 // or empty.
 std::string MapProblem(const sim::SimFirmware &firmware, const DriverState &driver, const ListMemory &memory,
-                       const std::string &source) {
+                       HeapListSource source) {
   const sim::HeapBufferListImage *adopted = firmware.PreinstalledHeapBufferList();
   const std::string anchorAt = "gHeapListAnchor at " + memory.Name(driver.heapListAnchor);
   const std::string interfaceAt = "gHeapBufferListInterface at " + memory.Name(driver.listInterface);
-  if (source == "installed") {
+  if (source == HeapListSource::Installed) {
     for (EFI_HANDLE handle : firmware.Protocols().Handles()) {
       const void *installed = firmware.Protocols().HandleProtocol(handle, gHeapBufferListProtocolGuid);
       if (installed != nullptr && installed != adopted && installed != driver.listInterface) {
@@ -90,16 +90,19 @@ std::string MapProblem(const sim::SimFirmware &firmware, const DriverState &driv
   }
   const HEAP_LIST_ENTRY *anchor = *driver.heapListAnchor;
   const HEAP_LIST_ENTRY *expected =
-      source == "adopted" && adopted != nullptr
+      source == HeapListSource::Adopted && adopted != nullptr
           ? reinterpret_cast<const HEAP_LIST_ENTRY *>(reinterpret_cast<const uint8_t *>(adopted) +
                                                       offsetof(HEAP_BUFFER_LIST_INTERFACE, ListHead))
           : &driver.listInterface->ListHead;
   if (anchor == nullptr) {
-    return source == "none" ? "" : anchorAt + " holds null, but the driver " + source + " a heap buffer list";
+    return source == HeapListSource::None
+               ? ""
+               : anchorAt + " holds null, but the driver " +
+                     (source == HeapListSource::Installed ? "installed" : "adopted") + " a heap buffer list";
   }
   if (anchor != expected) {
     return anchorAt + " points to " + memory.Name(anchor) + ", not to the head of the " +
-           (source == "adopted" ? "adopted list (" : "driver's own list (") + memory.Name(expected) + ")";
+           (source == HeapListSource::Adopted ? "adopted list (" : "driver's own list (") + memory.Name(expected) + ")";
   }
   return "";
 }
@@ -203,15 +206,15 @@ StartupResult DeriveStartup(sim::SimFirmware &firmware, const DriverState &drive
 
   // Adopted when the look-up of another module's list found one; installed
   // when the driver installed its own.
-  startup.heapListSource = "none";
+  startup.heapListSource = HeapListSource::None;
   for (const sim::ServiceCall &call : firmware.Calls()) {
     if (!call.guid || !sim::SameGuid(*call.guid, gHeapBufferListProtocolGuid)) {
       continue;
     }
     if (call.service == sim::Service::LocateProtocol && !EFI_ERROR(call.status)) {
-      startup.heapListSource = "adopted";
+      startup.heapListSource = HeapListSource::Adopted;
     } else if (call.service == sim::Service::InstallProtocolInterface) {
-      startup.heapListSource = "installed";
+      startup.heapListSource = HeapListSource::Installed;
       startup.heapListInstallStatus = call.status;
     }
   }

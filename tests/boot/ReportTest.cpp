@@ -14,6 +14,7 @@
 #include "host/boot/DriverState.h"
 #include "host/boot/Outcome.h"
 #include "host/boot/Report.h"
+#include "host/boot/Wording.h"
 #include "tests/support/WriteUnwatched.h"
 
 namespace {
@@ -76,7 +77,11 @@ TEST(BootReportTest, NamesEveryDamagedBlockAndMalformedRecord) {
             std::string::npos)
       << text;
 
-  EXPECT_EQ(host::DriverFaults(report),
+  std::vector<std::string> faults;
+  for (const host::BootFailure &failure : result.Failures()) {
+    faults.push_back(host::FailureText(result, failure));
+  }
+  EXPECT_EQ(faults,
             (std::vector<std::string>{
                 "the driver returned holding 1 pool block beyond the heap buffer list's 0 nodes",
                 std::string("the driver overwrote the guard bytes of a pool block: ") + freedText,
