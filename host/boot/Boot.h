@@ -43,6 +43,44 @@ enum class HeapListSource {
   Adopted,    // the look-up found another module's list, which it used
 };
 
+// The most nodes a walk of the heap buffer list follows.
+constexpr size_t kHeapListWalkLimit = 100000;
+
+// Where a walk of the heap buffer list ended. Addresses are named by what
+// holds them (an image offset, the list interface, a pool allocation).
+struct HeapListBreak {
+  enum class Kind {
+    HeadOutside,       // the list head lies outside the driver's memory and the pool
+    NodeOutside,       // forward, node `position` lies outside them
+    PayloadOutside,    // forward, node `position` with `payloadBytes` runs outside them
+    ForwardUnending,   // forward, the links do not come back within kHeapListWalkLimit nodes
+    EntryOutside,      // backward, entry `position` lies outside them
+    BackwardUnending,  // backward, the links do not come back within kHeapListWalkLimit nodes
+    NotReverse,        // the backward walk is not the reverse of the forward walk
+  };
+  Kind kind;
+  size_t position = 0;
+  uint32_t payloadBytes = 0;
+  std::string at;  // the address where the walk ended
+};
+
+// For a loaded image: how the globals its map names disagree with what the
+// image did. Addresses are named as in HeapListBreak.
+struct HeapListMapProblem {
+  enum class Kind {
+    InstalledElsewhere,  // the driver installed its interface at `found`, not at the map's interface
+    AnchorNull,          // the map's anchor holds null, but the driver began a list (`source`)
+    AnchorElsewhere,     // the map's anchor points to `found`, not to the head `expected`
+  };
+  Kind kind;
+  std::string mapPath;
+  std::string anchorAt;     // where the map puts gHeapListAnchor
+  std::string interfaceAt;  // where the map puts gHeapBufferListInterface
+  std::string found;
+  std::string expected;
+  HeapListSource source = HeapListSource::None;
+};
+
 // What the start-up chain left: the snapshot, messages, the heap buffer
 // list, everything written to ports and the UART, and a fatal stop.
 struct StartupResult {
@@ -53,10 +91,10 @@ struct StartupResult {
   std::optional<EFI_STATUS> heapListInstallStatus;
   std::vector<HeapBufferNodeView> heapNodes;  // in forward order
   bool heapListLinksConsistent = true;        // the backward walk gives the reverse
-  std::string heapListProblem;  // why the links are not consistent: where a walk ended
+  std::optional<HeapListBreak> heapListBreak;  // why the links are not consistent: where a walk ended
   // For a loaded image: why the list was not read, when the globals its map
-  // names do not describe what the image did (empty: the map agrees).
-  std::string heapListMapProblem;
+  // names do not describe what the image did (none: the map agrees).
+  std::optional<HeapListMapProblem> heapListMapProblem;
   std::vector<sim::PortWrite> portTrace;
   std::vector<uint64_t> portTraceTsc;  // the counter at each port write
   size_t stopDisplayFirstWrite = 0;    // index in portTrace of the first display value

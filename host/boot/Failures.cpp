@@ -16,7 +16,7 @@ std::vector<BootFailure> BootResult::Failures() const {
   const std::optional<int64_t> beyond = BlocksBeyondList();
   // Through a map that does not match the image the list was not read:
   // what the driver holds beyond it cannot be told.
-  if (beyond && *beyond > 0 && startup.heapListMapProblem.empty()) {
+  if (beyond && *beyond > 0 && !startup.heapListMapProblem) {
     failures.push_back({BootFailure::Kind::HeldBeyondList, static_cast<uint64_t>(*beyond), startup.heapNodes.size(), 0});
   }
   if (pool.invalidFrees != 0) {

@@ -105,10 +105,10 @@ json StartupJson(const StartupResult &startup) {
       {"install_status",
        startup.heapListInstallStatus ? json(sim::StatusText(*startup.heapListInstallStatus)) : json(nullptr)},
       {"links_consistent", startup.heapListLinksConsistent},
-      {"links_problem", startup.heapListProblem.empty() ? json(nullptr) : json(startup.heapListProblem)},
+      {"links_problem", startup.heapListBreak ? json(HeapListBreakText(*startup.heapListBreak)) : json(nullptr)},
       {"nodes", nodes}};
-  if (!startup.heapListMapProblem.empty()) {
-    out["heap_buffer_list"]["map_problem"] = startup.heapListMapProblem;
+  if (startup.heapListMapProblem) {
+    out["heap_buffer_list"]["map_problem"] = HeapListMapProblemText(*startup.heapListMapProblem);
   }
 
   json trace = json::array();

@@ -124,14 +124,14 @@ std::string StartupReportText(const StartupResult &startup) {
   if (startup.heapListInstallStatus) {
     out << " (InstallProtocolInterface: " << sim::StatusText(*startup.heapListInstallStatus) << ")";
   }
-  if (!startup.heapListMapProblem.empty()) {
-    out << ", not read: " << Escaped(startup.heapListMapProblem) << "\n";
+  if (startup.heapListMapProblem) {
+    out << ", not read: " << Escaped(HeapListMapProblemText(*startup.heapListMapProblem)) << "\n";
   } else {
     out << ", " << Counted(startup.heapNodes.size(), "buffer", "buffers") << "\n";
   }
   if (!startup.heapListLinksConsistent) {
     out << "    links not consistent"
-        << (startup.heapListProblem.empty() ? std::string() : ": " + startup.heapListProblem) << "\n";
+        << (startup.heapListBreak ? ": " + HeapListBreakText(*startup.heapListBreak) : std::string()) << "\n";
   }
   size_t index = 0;
   for (const HeapBufferNodeView &node : startup.heapNodes) {

@@ -95,6 +95,50 @@ std::string HeapListSourceText(HeapListSource source) {
   return "?";
 }
 
+std::string HeapListBreakText(const HeapListBreak &broken) {
+  const std::string outside = " outside the driver's memory and the pool";
+  const std::string unending =
+      ", the links do not come back to the head within " + std::to_string(kHeapListWalkLimit) + " nodes";
+  switch (broken.kind) {
+    case HeapListBreak::Kind::HeadOutside:
+      return "the list head lies" + outside + " (at " + broken.at + ")";
+    case HeapListBreak::Kind::NodeOutside:
+      return "forward, node " + std::to_string(broken.position) + " lies" + outside + " (at " + broken.at + ")";
+    case HeapListBreak::Kind::PayloadOutside:
+      return "forward, node " + std::to_string(broken.position) + " (at " + broken.at + ") with " +
+             Counted(broken.payloadBytes, "payload byte", "payload bytes") + " runs" + outside;
+    case HeapListBreak::Kind::ForwardUnending:
+      return "forward" + unending;
+    case HeapListBreak::Kind::EntryOutside:
+      return "backward, entry " + std::to_string(broken.position) + " lies" + outside + " (at " + broken.at + ")";
+    case HeapListBreak::Kind::BackwardUnending:
+      return "backward" + unending;
+    case HeapListBreak::Kind::NotReverse:
+      return "the backward walk is not the reverse of the forward walk";
+  }
+  return "?";
+}
+
+std::string HeapListMapProblemText(const HeapListMapProblem &problem) {
+  const std::string anchorAt = "gHeapListAnchor at " + problem.anchorAt;
+  std::string what;
+  switch (problem.kind) {
+    case HeapListMapProblem::Kind::InstalledElsewhere:
+      what = "the driver installed its heap buffer list interface at " + problem.found +
+             ", not at gHeapBufferListInterface at " + problem.interfaceAt;
+      break;
+    case HeapListMapProblem::Kind::AnchorNull:
+      what = anchorAt + " holds null, but the driver " + HeapListSourceText(problem.source) + " a heap buffer list";
+      break;
+    case HeapListMapProblem::Kind::AnchorElsewhere:
+      what = anchorAt + " points to " + problem.found + ", not to the head of the " +
+             (problem.source == HeapListSource::Adopted ? "adopted list (" : "driver's own list (") +
+             problem.expected + ")";
+      break;
+  }
+  return problem.mapPath + ": " + what + ": the map does not match the image";
+}
+
 std::string ProbeText(const BootResult &result, const SlotResult &slot) {
   const EFI_STATUS ended = slot.endCall ? result.calls[*slot.endCall].status : EFI_SUCCESS;
   const std::string handle = slot.locateCall ? HandleName(result.calls[*slot.locateCall].handle) : "";

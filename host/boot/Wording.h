@@ -18,6 +18,11 @@ namespace host {
 
 std::string OutcomeText(const BootResult &result);
 std::string HeapListSourceText(HeapListSource source);  // "installed", "adopted", "none"
+// Where the walk of the heap buffer list ended ("forward, node 2 lies
+// outside the driver's memory and the pool (at allocation 3+0x10)").
+std::string HeapListBreakText(const HeapListBreak &broken);
+// "MAP: what: the map does not match the image".
+std::string HeapListMapProblemText(const HeapListMapProblem &problem);
 
 // What the slot's probe found, or why it ended.
 std::string ProbeText(const BootResult &result, const SlotResult &slot);

@@ -55,7 +55,16 @@ TEST(DriverPoolFaultsTest, HeldBlocksAreNotJudgedThroughAMapThatDoesNotMatch) {
   host::BootResult result;
   result.pool.outstandingBlocks = 3;
   result.pool.invalidFrees = 1;
-  result.startup.heapListMapProblem = "BoardInventory.map: gHeapListAnchor at +0x10 holds null";
+  result.startup.heapListMapProblem = host::HeapListMapProblem{host::HeapListMapProblem::Kind::AnchorNull,
+                                                              "BoardInventory.map",
+                                                              "+0x10",
+                                                              "+0x20",
+                                                              "",
+                                                              "",
+                                                              host::HeapListSource::Installed};
+  EXPECT_EQ(host::HeapListMapProblemText(*result.startup.heapListMapProblem),
+            "BoardInventory.map: gHeapListAnchor at +0x10 holds null, but the driver installed a heap buffer list: "
+            "the map does not match the image");
   ASSERT_EQ(result.Failures().size(), 1u);
   EXPECT_EQ(result.Failures()[0].kind, host::BootFailure::Kind::InvalidFrees);
 }

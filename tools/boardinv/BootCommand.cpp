@@ -120,16 +120,17 @@ int RunBoot(const BootOptions &options) {
   }
   // A map that does not describe the image: bad input, not the driver's
   // doing.
-  const std::string &mapProblem = result.startup.heapListMapProblem;
-  if (!mapProblem.empty()) {
-    std::cerr << "boardinv: " << sim::Escaped(mapProblem) << "\n";
+  const bool mapProblem = result.startup.heapListMapProblem.has_value();
+  if (mapProblem) {
+    std::cerr << "boardinv: " << sim::Escaped(host::HeapListMapProblemText(*result.startup.heapListMapProblem))
+              << "\n";
   }
   // The boot ran; what the driver got wrong makes it a failure.
   for (const host::BootFailure &failure : result.Failures()) {
     PrintMessage(host::FailureText(result, failure));
     status = 1;
   }
-  return mapProblem.empty() ? status : kExitUsage;
+  return mapProblem ? kExitUsage : status;
 }
 
 }  // namespace
