@@ -175,7 +175,7 @@ json DecodeSmbiosRecord(const std::vector<uint8_t> &record) {
     fields["slot_data_bus_width"] = Coded(slot->SlotDataBusWidth, SlotWidthName(slot->SlotDataBusWidth));
     fields["current_usage"] = Coded(slot->CurrentUsage, SlotUsageName(slot->CurrentUsage));
     fields["slot_length"] = Coded(slot->SlotLength, SlotLengthName(slot->SlotLength));
-    fields["slot_id"] = slot->SlotID;
+    fields["slot_id"] = static_cast<uint16_t>(slot->SlotID);  // a copy: the field is packed
     fields["slot_characteristics_1"] = Hex(slot->SlotCharacteristics1, 2);
     fields["slot_characteristics_2"] = Hex(slot->SlotCharacteristics2, 2);
     fields["segment_group_number"] = Hex(slot->SegmentGroupNum, 4);
