@@ -36,7 +36,6 @@ add_library(simfw STATIC
   host/sim/HardwareModel.cpp
   host/sim/GuardPages.cpp
   host/sim/InputFile.cpp
-  host/sim/DevicePathText.cpp
   host/sim/JsonFields.cpp
   host/sim/PciModel.cpp
   host/sim/Platform.cpp
@@ -114,11 +113,15 @@ add_library(bootharness STATIC
   host/boot/BootOutcome.cpp
   host/boot/SlotProbes.cpp
   host/boot/SkippedWork.cpp
-  host/boot/Report.cpp
+  host/boot/LinkedPaths.cpp
+  host/boot/Failures.cpp
+  host/boot/Wording.cpp
+  host/boot/ReportJson.cpp
+  host/boot/ReportText.cpp
   host/boot/SmbiosNames.cpp
 )
 target_compile_options(bootharness PRIVATE ${BOARDINV_WARNINGS})
-target_link_libraries(bootharness PUBLIC driverharness driver hosthardware simfw)
+target_link_libraries(bootharness PUBLIC devtext driverharness driver hosthardware simfw)
 
 # How boardinv ends (its messages, the last resort for an exception), apart
 # so that a test can run it with bodies that throw.

@@ -119,6 +119,7 @@ ALLOWED = {
         (DRIVER, "it boots the driver and reads its module globals"),
         (("host/sim", "host/loader", "host/harness"),
          "the simulated firmware, the loader for a shipped image, the harness that wires the linked-in driver"),
+        ("host/devtext", "the reports name device paths (handles, the paths a probe gave) in the formatter's text"),
     ],
     "host/devtext": [
         (("driver/firmware", "driver/base", "driver/devpath"),

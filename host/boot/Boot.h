@@ -4,17 +4,21 @@
 // DriverImage.cpp loads a shipped image, BootOutcome.cpp and
 // StartupOutcome.cpp derive the BootResult from the firmware's typed log and
 // the driver's globals, SlotProbes.cpp and SkippedWork.cpp explain the slots
-// and the skipped work (Explain.h), Report.cpp writes the reports.
+// and the skipped work (Explain.h), Failures.cpp judges what the driver got
+// wrong. The result holds values and indices, no sentences: ReportJson.cpp
+// and ReportText.cpp write it, each on its own, in the words of Wording.cpp.
 #pragma once
 
 #include <cstdint>
-#include <nlohmann/json.hpp>
+#include <functional>
 #include <memory>
 #include <optional>
+#include <utility>
 #include <string>
 #include <vector>
 
 #include "driver/devpath/DevicePath.h"
+#include "driver/inventory/Inventory.h"
 #include "host/sim/Platform.h"
 #include "host/sim/SimFirmware.h"
 
@@ -32,20 +36,65 @@ struct HeapBufferNodeView {
   std::vector<uint8_t> payload;
 };
 
+// Where the heap buffer list the driver left came from.
+enum class HeapListSource {
+  None,       // the driver began no list
+  Installed,  // it installed its own interface
+  Adopted,    // the look-up found another module's list, which it used
+};
+
+// The most nodes a walk of the heap buffer list follows.
+constexpr size_t kHeapListWalkLimit = 100000;
+
+// Where a walk of the heap buffer list ended. Addresses are named by what
+// holds them (an image offset, the list interface, a pool allocation).
+struct HeapListBreak {
+  enum class Kind {
+    HeadOutside,       // the list head lies outside the driver's memory and the pool
+    NodeOutside,       // forward, node `position` lies outside them
+    PayloadOutside,    // forward, node `position` with `payloadBytes` runs outside them
+    ForwardUnending,   // forward, the links do not come back within kHeapListWalkLimit nodes
+    EntryOutside,      // backward, entry `position` lies outside them
+    BackwardUnending,  // backward, the links do not come back within kHeapListWalkLimit nodes
+    NotReverse,        // the backward walk is not the reverse of the forward walk
+  };
+  Kind kind;
+  size_t position = 0;
+  uint32_t payloadBytes = 0;
+  std::string at;  // the address where the walk ended
+};
+
+// For a loaded image: how the globals its map names disagree with what the
+// image did. Addresses are named as in HeapListBreak.
+struct HeapListMapProblem {
+  enum class Kind {
+    InstalledElsewhere,  // the driver installed its interface at `found`, not at the map's interface
+    AnchorNull,          // the map's anchor holds null, but the driver began a list (`source`)
+    AnchorElsewhere,     // the map's anchor points to `found`, not to the head `expected`
+  };
+  Kind kind;
+  std::string mapPath;
+  std::string anchorAt;     // where the map puts gHeapListAnchor
+  std::string interfaceAt;  // where the map puts gHeapBufferListInterface
+  std::string found;
+  std::string expected;
+  HeapListSource source = HeapListSource::None;
+};
+
 // What the start-up chain left: the snapshot, messages, the heap buffer
 // list, everything written to ports and the UART, and a fatal stop.
 struct StartupResult {
   std::vector<uint8_t> snapshot;  // the 26 bytes of the configuration snapshot
   std::vector<sim::PcdRead> pcdReads;
   std::vector<sim::DebugMessage> debugMessages;
-  std::string heapListSource;  // "installed", "adopted" or "none"
+  HeapListSource heapListSource = HeapListSource::None;
   std::optional<EFI_STATUS> heapListInstallStatus;
   std::vector<HeapBufferNodeView> heapNodes;  // in forward order
   bool heapListLinksConsistent = true;        // the backward walk gives the reverse
-  std::string heapListProblem;  // why the links are not consistent: where a walk ended
+  std::optional<HeapListBreak> heapListBreak;  // why the links are not consistent: where a walk ended
   // For a loaded image: why the list was not read, when the globals its map
-  // names do not describe what the image did (empty: the map agrees).
-  std::string heapListMapProblem;
+  // names do not describe what the image did (none: the map agrees).
+  std::optional<HeapListMapProblem> heapListMapProblem;
   std::vector<sim::PortWrite> portTrace;
   std::vector<uint64_t> portTraceTsc;  // the counter at each port write
   size_t stopDisplayFirstWrite = 0;    // index in portTrace of the first display value
@@ -62,21 +111,82 @@ struct StartupResult {
   std::optional<uint32_t> stopCode;
 };
 
+// How a slot's probe ended. The calls named are in BootResult::calls.
+enum class SlotProbe {
+  PathNotConverted,   // no LocateDevicePath call took the slot's converted path
+  NoHandle,           // the LocateDevicePath call failed (its status)
+  Stopped,            // the probe made no further call about the handle found
+  NoPciIo,            // OpenProtocol of PCI I/O on the handle failed (endCall)
+  GetLocationFailed,  // GetLocation failed: the stored location was kept (endCall)
+  ReadFailed,         // reading the secondary bus number failed: stored location kept (endCall)
+  ReadBehindPort,     // the secondary bus number was read (endCall): what is behind the port
+};
+
 // One slot of the chosen layout: how its probe went and what was added.
 struct SlotResult {
+  uint8_t row = 0;                 // its row in the layout's slot table
   std::string designation;
-  std::string devicePath;          // the slot's device-path text
-  std::string rootPort;            // the handle the probe found, if it got that far
-  std::string probe;               // what the probe found, or why it ended
-  bool pathConverted = false;      // a LocateDevicePath call took the slot's converted path
+  std::string devicePath;          // the row's device-path text
+  // The LocateDevicePath call that took the row's path as the linked-in
+  // converter makes it (the same bytes, read by the firmware); none when
+  // no call did.
+  std::optional<size_t> locateCall;
+  SlotProbe probe = SlotProbe::PathNotConverted;
+  std::optional<size_t> endCall;   // the call whose answer ended the probe
+  bool rootPortOpened = false;     // PCI I/O was opened on the handle LocateDevicePath found
+  // ReadBehindPort: the secondary bus number, and the vendor and device of
+  // its device 0, function 0 (none when nothing answers there).
+  uint8_t secondaryBus = 0;
+  std::optional<std::pair<uint16_t, uint16_t>> deviceBehind;
   bool recordAdded = false;        // a Type 9 record with this designation is in the table
   std::vector<uint8_t> record;     // that record, as stored
+
+  bool PathConverted() const { return locateCall.has_value(); }
 };
 
 // Work the driver left undone because the pool refused an allocation.
 struct SkippedWork {
-  std::string what;          // e.g. Type 8 record of connector row 5 ("CON2")
+  enum class Kind {
+    RestOfBoot,      // the stop policy parked the driver in the fatal stop display at start-up
+    HandOffBuffer,   // a hand-off heap buffer: without its node it is not transferred
+    ConnectorRecord,  // the Type 8 record of connector row `index`
+    SlotPathArray,   // every Type 9 record: the slots' path array
+    SlotProbe,       // the PCI probe of slot `index` (BootResult::slots): its path was not built
+    SlotRecord,      // the Type 9 record of slot `index`
+    Unnamed,         // nothing the report can name
+  };
+  Kind kind = Kind::Unnamed;
+  size_t index = 0;
   sim::ServiceCall refusal;  // the refused allocation, as the firmware logged it
+};
+
+// How the boot's End-of-DXE work ended, or why nothing was installed.
+enum class BootOutcome {
+  Parked,                  // in the fatal stop display (startup.stopCode; during start-up unless entryReturned)
+  EntryFailed,             // DriverEntry returned an error: no End-of-DXE notification
+  NotificationDidNotRun,   // the notification never read the variable
+  VariableMissing,         // GetVariable: Not Found
+  VariableWrongSize,       // GetVariable: Buffer Too Small (variableStoredSize)
+  VariableUnreadable,      // GetVariable failed otherwise (variableStatus)
+  WordZero,                // the word is 0: nothing to install
+  KindNotActedOn,          // the word's NIO kind is not one the driver acts on
+  SmbiosNotFound,          // the SMBIOS protocol was not found
+  NoLayout,                // the variant code has no board layout
+  Installed,               // the layout was installed
+};
+
+// One thing a boot shows the driver got wrong (BootResult::Failures).
+struct BootFailure {
+  enum class Kind {
+    HeldBeyondList,   // once returned, it holds `count` pool blocks beyond the list's `listNodes` nodes
+    InvalidFrees,     // it freed `count` blocks the pool never gave out
+    DamagedGuard,     // it overwrote the guard bytes of pool.damagedBlocks[index]
+    MalformedRecord,  // the SMBIOS table refused malformedRecords[index] as malformed
+  };
+  Kind kind;
+  uint64_t count = 0;
+  uint64_t listNodes = 0;
+  size_t index = 0;
 };
 
 struct BootResult {
@@ -93,10 +203,11 @@ struct BootResult {
 
   std::optional<uint8_t> variantCode;
   std::string layout;  // empty when no layout was chosen
+  const BoardLayout *workedLayout = nullptr;  // the layout the driver worked through; null for none
   bool smbiosLocateAttempted = false;
   bool smbiosLocated = false;
   bool installed = false;
-  std::string outcome;  // what happened, or why nothing was installed
+  BootOutcome outcome = BootOutcome::NotificationDidNotRun;
 
   std::vector<sim::SmbiosRecord> records;
   // The SMBIOS Add calls refused because the record was malformed, in order.
@@ -112,6 +223,17 @@ struct BootResult {
   std::vector<sim::ServiceCall> calls;  // the firmware's typed log, in order
 
   StartupResult startup;
+
+  // The pool blocks the driver holds beyond the heap buffer list's nodes
+  // once it has returned (negative: fewer than the nodes); none when it is
+  // parked in the fatal stop display, which holds what it holds.
+  std::optional<int64_t> BlocksBeyondList() const;
+  // Everything the boot shows the driver got wrong, in the order the
+  // reports name it: the blocks held beyond the list (not told through a
+  // map that does not match the image), the invalid frees, each damaged
+  // guard, each malformed record. boardinv boot exits 1 on any; a sweep
+  // boot with any is not sound.
+  std::vector<BootFailure> Failures() const;
 };
 
 // The shipped driver binary, loaded into this process (see
@@ -167,9 +289,11 @@ class ImageDevicePathFunctions {
   std::unique_ptr<Functions> functions_;
 };
 
-// Runs the boot in a child process, so that it meets the driver as a freshly
-// loaded image (module globals at their load-time values), and returns the
-// child's JSON report. Throws std::runtime_error when the child dies.
-nlohmann::json RunBootIsolated(const sim::Platform &platform);
+// Runs work in a child process, so that a boot there meets the driver as a
+// freshly loaded image (module globals at their load-time values), and
+// returns the bytes work returned there. The caller chooses what a boot
+// hands back (a report it wrote, the facts it needs). Throws
+// std::runtime_error when the child dies.
+std::string RunIsolated(const std::function<std::string()> &work);
 
 }  // namespace host

@@ -7,14 +7,11 @@
 #include "driver/firmware/Guids.h"
 #include "host/boot/Explain.h"
 #include "host/boot/Outcome.h"
-#include "host/sim/Text.h"
 #include "driver/inventory/Inventory.h"
 
 namespace host {
 
 namespace {
-
-using sim::Hex;
 
 bool Is(const sim::ServiceCall &call, sim::Service service, const EFI_GUID &guid) {
   return call.service == service && call.guid && sim::SameGuid(*call.guid, guid);
@@ -63,40 +60,32 @@ const BoardLayout *ChooseLayout(BootResult &result) {
   return layout;
 }
 
-// Explains, from what the firmware saw, how the End-of-DXE work ended.
-void DescribeOutcome(BootResult &result) {
-  const std::string name = "NioTypeProtected";
+// How the End-of-DXE work ended, from what the firmware saw.
+BootOutcome OutcomeOf(const BootResult &result) {
   if (result.startup.parked) {
-    result.outcome = std::string("the driver is parked in the fatal stop display with stop code ") +
-                     Hex(result.startup.stopCode.value_or(0), 8) +
-                     (result.entryReturned ? " (during End-of-DXE)" : " (during start-up)");
-  } else if (EFI_ERROR(result.entryStatus)) {
-    result.outcome = "DriverEntry returned " + sim::StatusText(result.entryStatus) + ": no End-of-DXE notification";
-  } else if (!result.variableRead) {
-    result.outcome = "the End-of-DXE notification did not run";
-  } else if (EFI_ERROR(result.variableStatus)) {
-    if (result.variableStatus == EFI_NOT_FOUND) {
-      result.outcome = "variable " + name + " is missing (GetVariable: Not Found)";
-    } else if (result.variableStatus == EFI_BUFFER_TOO_SMALL) {
-      result.outcome = "variable " + name + " holds " + sim::Counted(result.variableStoredSize, "byte", "bytes") +
-                       ", not 4 (GetVariable: Buffer Too Small)";
-    } else {
-      result.outcome = "variable " + name + " cannot be read (GetVariable: " +
-                       sim::StatusText(result.variableStatus) + ")";
-    }
-  } else if (result.nioWord && *result.nioWord == 0) {
-    result.outcome = name + " is 0: nothing to install";
-  } else if (!result.variantCode) {
-    result.outcome = "NIO kind " + Hex(static_cast<uint8_t>(result.nioWord.value_or(0) >> 8), 2) +
-                     " is not a kind the driver acts on";
-  } else if (!result.smbiosLocated) {
-    result.outcome = "SMBIOS protocol not found";
-  } else if (result.layout.empty()) {
-    result.outcome = "variant " + Hex(*result.variantCode, 2) + " has no board layout";
-  } else {
-    result.installed = true;
-    result.outcome = "installed " + result.layout;
+    return BootOutcome::Parked;
   }
+  if (EFI_ERROR(result.entryStatus)) {
+    return BootOutcome::EntryFailed;
+  }
+  if (!result.variableRead) {
+    return BootOutcome::NotificationDidNotRun;
+  }
+  if (EFI_ERROR(result.variableStatus)) {
+    return result.variableStatus == EFI_NOT_FOUND          ? BootOutcome::VariableMissing
+           : result.variableStatus == EFI_BUFFER_TOO_SMALL ? BootOutcome::VariableWrongSize
+                                                           : BootOutcome::VariableUnreadable;
+  }
+  if (result.nioWord && *result.nioWord == 0) {
+    return BootOutcome::WordZero;
+  }
+  if (!result.variantCode) {
+    return BootOutcome::KindNotActedOn;
+  }
+  if (!result.smbiosLocated) {
+    return BootOutcome::SmbiosNotFound;
+  }
+  return result.layout.empty() ? BootOutcome::NoLayout : BootOutcome::Installed;
 }
 
 }  // namespace
@@ -122,7 +111,8 @@ BootResult DeriveBootResult(sim::SimFirmware &firmware, const DriverState &drive
     }
   }
   const BoardLayout *layout = ChooseLayout(result);
-  DescribeOutcome(result);
+  result.outcome = OutcomeOf(result);
+  result.installed = result.outcome == BootOutcome::Installed;
 
   result.records = firmware.Smbios().Records();
   for (const sim::ServiceCall &call : result.calls) {
@@ -132,6 +122,7 @@ BootResult DeriveBootResult(sim::SimFirmware &firmware, const DriverState &drive
   }
   // The driver works through a layout only once it found the SMBIOS protocol.
   const BoardLayout *used = result.smbiosLocated ? layout : nullptr;
+  result.workedLayout = used;
   if (used != nullptr) {
     result.slots = DescribeSlots(result.calls, firmware.Pci(), *used, result.records);
   }

@@ -13,8 +13,11 @@
 namespace host {
 
 // Follows each slot of the layout through the calls its probe made: the
-// LocateDevicePath call that took the slot's path, and the calls after it
-// up to the next LocateDevicePath. records: the SMBIOS table after the boot.
+// LocateDevicePath call whose logged bytes are exactly the row's text as the
+// linked-in converter builds it (LinkedTextToPath), and the calls after it
+// up to the next LocateDevicePath; a slot keeps the indices of the calls,
+// and how its probe ended as a SlotProbe. records: the SMBIOS table after
+// the boot.
 std::vector<SlotResult> DescribeSlots(const std::vector<sim::ServiceCall> &calls, const sim::PciModel &pci,
                                       const BoardLayout &layout, const std::vector<sim::SmbiosRecord> &records);
 

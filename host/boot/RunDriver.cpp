@@ -11,7 +11,6 @@
 
 #include "driver/firmware/Guids.h"
 #include "host/boot/Outcome.h"
-#include "host/boot/Report.h"
 #include "host/harness/LinkedDriver.h"
 
 namespace host {
@@ -86,11 +85,11 @@ BootResult RunBoot(const sim::Platform &platform, const DriverImage *image) {
   return DeriveBootResult(firmware, driver, run);
 }
 
-nlohmann::json RunBootIsolated(const sim::Platform &platform) {
+std::string RunIsolated(const std::function<std::string()> &work) {
   if (sim::SimFirmware::EverActive()) {
     // The child would inherit module globals that driver code changed here.
     throw std::logic_error(
-        "RunBootIsolated in a process that already ran driver code in-process: "
+        "RunIsolated in a process that already ran driver code in-process: "
         "keep isolated boots and in-process driver tests in separate test programs");
   }
   int pipeEnds[2];
@@ -103,10 +102,10 @@ nlohmann::json RunBootIsolated(const sim::Platform &platform) {
   }
   if (child == 0) {
     close(pipeEnds[0]);
-    const std::string report = BootReportJson(RunBoot(platform)).dump();
+    const std::string answer = work();
     size_t written = 0;
-    while (written < report.size()) {
-      ssize_t n = write(pipeEnds[1], report.data() + written, report.size() - written);
+    while (written < answer.size()) {
+      ssize_t n = write(pipeEnds[1], answer.data() + written, answer.size() - written);
       if (n <= 0) {
         _exit(3);
       }
@@ -116,11 +115,11 @@ nlohmann::json RunBootIsolated(const sim::Platform &platform) {
     _exit(0);
   }
   close(pipeEnds[1]);
-  std::string report;
+  std::string answer;
   char buffer[65536];
   ssize_t n;
   while ((n = read(pipeEnds[0], buffer, sizeof(buffer))) > 0) {
-    report.append(buffer, static_cast<size_t>(n));
+    answer.append(buffer, static_cast<size_t>(n));
   }
   close(pipeEnds[0]);
   int status = 0;
@@ -128,7 +127,7 @@ nlohmann::json RunBootIsolated(const sim::Platform &platform) {
   if (!WIFEXITED(status) || WEXITSTATUS(status) != 0) {
     throw std::runtime_error("the simulated boot died (wait status " + std::to_string(status) + ")");
   }
-  return nlohmann::json::parse(report);
+  return answer;
 }
 
 }  // namespace host

@@ -1,6 +1,5 @@
 // What each allocation the pool refused cost, from the order of the typed
 // calls.
-#include <string>
 
 #include "host/boot/Explain.h"
 
@@ -16,15 +15,6 @@ bool IsRefusal(const sim::ServiceCall &call) {
 
 bool IsConnectorAdd(const sim::ServiceCall &call) {
   return call.service == Service::SmbiosAdd && call.recordType == SMBIOS_TYPE_PORT_CONNECTOR_INFORMATION;
-}
-
-std::string RowName(const PortConnectorEntry &row) {
-  const std::string internal = row.InternalDesignator != nullptr ? row.InternalDesignator : "";
-  const std::string external = row.ExternalDesignator != nullptr ? row.ExternalDesignator : "";
-  if (internal.empty() || external.empty()) {
-    return "\"" + internal + external + "\"";
-  }
-  return "\"" + internal + "\" / \"" + external + "\"";
 }
 
 }  // namespace
@@ -44,9 +34,7 @@ std::vector<SkippedWork> DescribeSkipped(const std::vector<sim::ServiceCall> &ca
       break;
     }
     if (IsRefusal(call)) {
-      skipped.push_back({parkedDuringStartup
-                             ? "the rest of the boot: the stop policy parked the driver in the fatal stop display"
-                             : "a hand-off heap buffer: without its node it is not transferred",
+      skipped.push_back({parkedDuringStartup ? SkippedWork::Kind::RestOfBoot : SkippedWork::Kind::HandOffBuffer, 0,
                          call});
     }
   }
@@ -59,9 +47,7 @@ std::vector<SkippedWork> DescribeSkipped(const std::vector<sim::ServiceCall> &ca
     const bool refusal = IsRefusal(call);
     if (layout != nullptr && row < layout->ConnectorCount && (refusal || IsConnectorAdd(call))) {
       if (refusal) {
-        skipped.push_back({"Type 8 record of connector row " + std::to_string(row + 1) + " (" +
-                               RowName(layout->Connectors[row]) + ")",
-                           call});
+        skipped.push_back({SkippedWork::Kind::ConnectorRecord, row, call});
       }
       row++;
     } else if (refusal) {
@@ -73,20 +59,19 @@ std::vector<SkippedWork> DescribeSkipped(const std::vector<sim::ServiceCall> &ca
 
   size_t next = 0;
   if (!slotRefusals.empty() && !slotCallSeen && !slots.empty()) {
-    skipped.push_back({"every Type 9 record: the slots' path array could not be allocated", *slotRefusals[next++]});
+    skipped.push_back({SkippedWork::Kind::SlotPathArray, 0, *slotRefusals[next++]});
   }
-  for (const SlotResult &slot : slots) {
-    if (next < slotRefusals.size() && !slot.pathConverted) {
-      skipped.push_back({"the PCI probe of slot " + slot.designation +
-                             ": its device path could not be built, so the stored row is used",
-                         *slotRefusals[next++]});
+  for (size_t index = 0; index < slots.size(); index++) {
+    const SlotResult &slot = slots[index];
+    if (next < slotRefusals.size() && !slot.PathConverted()) {
+      skipped.push_back({SkippedWork::Kind::SlotProbe, index, *slotRefusals[next++]});
     }
     if (next < slotRefusals.size() && !slot.recordAdded && slotCallSeen) {
-      skipped.push_back({"Type 9 record of slot " + slot.designation, *slotRefusals[next++]});
+      skipped.push_back({SkippedWork::Kind::SlotRecord, index, *slotRefusals[next++]});
     }
   }
   for (; next < slotRefusals.size(); next++) {
-    skipped.push_back({"nothing the report can name", *slotRefusals[next]});
+    skipped.push_back({SkippedWork::Kind::Unnamed, 0, *slotRefusals[next]});
   }
   return skipped;
 }

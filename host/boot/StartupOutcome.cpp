@@ -72,36 +72,38 @@ class ListMemory {
 // firmware) or of its own interface, which the map names too and which
 // must be the interface the firmware saw installed; it is null only when
 // the driver began no list. Anything else is a map that does not describe
-// the image (the driver does exactly this whatever its map): the reason,
-// or empty.
-std::string MapProblem(const sim::SimFirmware &firmware, const DriverState &driver, const ListMemory &memory,
-                       const std::string &source) {
+// the image (the driver does exactly this whatever its map): how, or none.
+std::optional<HeapListMapProblem> MapProblem(const sim::SimFirmware &firmware, const DriverState &driver,
+                                             const ListMemory &memory, HeapListSource source) {
   const sim::HeapBufferListImage *adopted = firmware.PreinstalledHeapBufferList();
-  const std::string anchorAt = "gHeapListAnchor at " + memory.Name(driver.heapListAnchor);
-  const std::string interfaceAt = "gHeapBufferListInterface at " + memory.Name(driver.listInterface);
-  if (source == "installed") {
+  HeapListMapProblem problem{HeapListMapProblem::Kind::AnchorNull, driver.mapPath,
+                             memory.Name(driver.heapListAnchor), memory.Name(driver.listInterface), "", "", source};
+  if (source == HeapListSource::Installed) {
     for (EFI_HANDLE handle : firmware.Protocols().Handles()) {
       const void *installed = firmware.Protocols().HandleProtocol(handle, gHeapBufferListProtocolGuid);
       if (installed != nullptr && installed != adopted && installed != driver.listInterface) {
-        return "the driver installed its heap buffer list interface at " + memory.Name(installed) + ", not at " +
-               interfaceAt;
+        problem.kind = HeapListMapProblem::Kind::InstalledElsewhere;
+        problem.found = memory.Name(installed);
+        return problem;
       }
     }
   }
   const HEAP_LIST_ENTRY *anchor = *driver.heapListAnchor;
   const HEAP_LIST_ENTRY *expected =
-      source == "adopted" && adopted != nullptr
+      source == HeapListSource::Adopted && adopted != nullptr
           ? reinterpret_cast<const HEAP_LIST_ENTRY *>(reinterpret_cast<const uint8_t *>(adopted) +
                                                       offsetof(HEAP_BUFFER_LIST_INTERFACE, ListHead))
           : &driver.listInterface->ListHead;
   if (anchor == nullptr) {
-    return source == "none" ? "" : anchorAt + " holds null, but the driver " + source + " a heap buffer list";
+    return source == HeapListSource::None ? std::nullopt : std::optional(problem);
   }
   if (anchor != expected) {
-    return anchorAt + " points to " + memory.Name(anchor) + ", not to the head of the " +
-           (source == "adopted" ? "adopted list (" : "driver's own list (") + memory.Name(expected) + ")";
+    problem.kind = HeapListMapProblem::Kind::AnchorElsewhere;
+    problem.found = memory.Name(anchor);
+    problem.expected = memory.Name(expected);
+    return problem;
   }
-  return "";
+  return std::nullopt;
 }
 
 // Reads the heap buffer list from the anchor the driver set: forward for
@@ -114,9 +116,8 @@ std::string MapProblem(const sim::SimFirmware &firmware, const DriverState &driv
 void GatherHeapList(const sim::SimFirmware &firmware, const DriverState &driver, StartupResult &startup) {
   const ListMemory memory(firmware, driver);
   if (driver.image != nullptr) {
-    const std::string problem = MapProblem(firmware, driver, memory, startup.heapListSource);
-    if (!problem.empty()) {
-      startup.heapListMapProblem = driver.mapPath + ": " + problem + ": the map does not match the image";
+    startup.heapListMapProblem = MapProblem(firmware, driver, memory, startup.heapListSource);
+    if (startup.heapListMapProblem) {
       return;
     }
   }
@@ -124,55 +125,50 @@ void GatherHeapList(const sim::SimFirmware &firmware, const DriverState &driver,
   if (head == nullptr) {
     return;
   }
-  auto broken = [&startup](const std::string &problem) {
+  auto broken = [&startup](HeapListBreak::Kind kind, size_t position, const std::string &at,
+                            uint32_t payloadBytes = 0) {
     startup.heapListLinksConsistent = false;
-    startup.heapListProblem = problem;
+    startup.heapListBreak = HeapListBreak{kind, position, payloadBytes, at};
   };
-  const std::string outside = " outside the driver's memory and the pool";
   if (!memory.Holds(head, sizeof(HEAP_LIST_ENTRY))) {
-    broken("the list head lies" + outside + " (at " + memory.Name(head) + ")");
+    broken(HeapListBreak::Kind::HeadOutside, 0, memory.Name(head));
     return;
   }
   if (head->Forward == nullptr || head->Back == nullptr) {
     return;
   }
-  constexpr size_t kLimit = 100000;
   std::vector<const HEAP_LIST_ENTRY *> forward;
   for (const HEAP_LIST_ENTRY *entry = head->Forward; entry != head; entry = entry->Forward) {
     const auto *node = reinterpret_cast<const HEAP_BUFFER_NODE *>(entry);
-    const std::string which = "forward, node " + std::to_string(forward.size() + 1);
+    const size_t position = forward.size() + 1;
     if (!memory.Holds(node, sizeof(HEAP_BUFFER_NODE))) {
-      broken(which + " lies" + outside + " (at " + memory.Name(node) + ")");
+      broken(HeapListBreak::Kind::NodeOutside, position, memory.Name(node));
       break;
     }
     if (!memory.Holds(node, sizeof(HEAP_BUFFER_NODE) + uint64_t{node->Header.Size})) {
-      broken(which + " (at " + memory.Name(node) + ") with " +
-             sim::Counted(node->Header.Size, "payload byte", "payload bytes") + " runs" + outside);
+      broken(HeapListBreak::Kind::PayloadOutside, position, memory.Name(node), node->Header.Size);
       break;
     }
-    if (forward.size() == kLimit) {
-      broken("forward, the links do not come back to the head within " + std::to_string(kLimit) + " nodes");
+    if (forward.size() == kHeapListWalkLimit) {
+      broken(HeapListBreak::Kind::ForwardUnending, 0, "");
       break;
     }
     forward.push_back(entry);
   }
   std::vector<const HEAP_LIST_ENTRY *> backward;
-  for (const HEAP_LIST_ENTRY *entry = head->Back; entry != head && startup.heapListProblem.empty();
-       entry = entry->Back) {
+  for (const HEAP_LIST_ENTRY *entry = head->Back; entry != head && !startup.heapListBreak; entry = entry->Back) {
     if (!memory.Holds(entry, sizeof(HEAP_LIST_ENTRY))) {
-      broken("backward, entry " + std::to_string(backward.size() + 1) + " lies" + outside + " (at " +
-             memory.Name(entry) + ")");
+      broken(HeapListBreak::Kind::EntryOutside, backward.size() + 1, memory.Name(entry));
       break;
     }
-    if (backward.size() == kLimit) {
-      broken("backward, the links do not come back to the head within " + std::to_string(kLimit) + " nodes");
+    if (backward.size() == kHeapListWalkLimit) {
+      broken(HeapListBreak::Kind::BackwardUnending, 0, "");
       break;
     }
     backward.push_back(entry);
   }
-  if (startup.heapListProblem.empty() &&
-      !std::equal(forward.begin(), forward.end(), backward.rbegin(), backward.rend())) {
-    broken("the backward walk is not the reverse of the forward walk");
+  if (!startup.heapListBreak && !std::equal(forward.begin(), forward.end(), backward.rbegin(), backward.rend())) {
+    broken(HeapListBreak::Kind::NotReverse, 0, "");
   }
   for (const HEAP_LIST_ENTRY *entry : forward) {
     const auto *node = reinterpret_cast<const HEAP_BUFFER_NODE *>(entry);
@@ -203,15 +199,15 @@ StartupResult DeriveStartup(sim::SimFirmware &firmware, const DriverState &drive
 
   // Adopted when the look-up of another module's list found one; installed
   // when the driver installed its own.
-  startup.heapListSource = "none";
+  startup.heapListSource = HeapListSource::None;
   for (const sim::ServiceCall &call : firmware.Calls()) {
     if (!call.guid || !sim::SameGuid(*call.guid, gHeapBufferListProtocolGuid)) {
       continue;
     }
     if (call.service == sim::Service::LocateProtocol && !EFI_ERROR(call.status)) {
-      startup.heapListSource = "adopted";
+      startup.heapListSource = HeapListSource::Adopted;
     } else if (call.service == sim::Service::InstallProtocolInterface) {
-      startup.heapListSource = "installed";
+      startup.heapListSource = HeapListSource::Installed;
       startup.heapListInstallStatus = call.status;
     }
   }

@@ -1,6 +1,5 @@
 #include "host/sim/ServiceLog.h"
 
-#include "host/sim/DevicePathText.h"
 #include "host/sim/EfiValues.h"
 #include "host/sim/Text.h"
 
@@ -12,10 +11,10 @@ std::string GuidOr(const std::optional<EFI_GUID> &guid, const char *none) {
   return guid ? GuidName(*guid) : none;
 }
 
-std::string PathText(const std::vector<uint8_t> &path) { return FormatDevicePath(path.data(), path.size()); }
-
 // A PCI I/O instance's function, by the text of its handle's device path.
-std::string FunctionText(const HandleRef &handle) { return handle.handle != nullptr ? HandleText(handle) : "?"; }
+std::string FunctionText(const HandleRef &handle, PathNamer paths) {
+  return handle.handle != nullptr ? HandleText(handle, paths) : "?";
+}
 
 }  // namespace
 
@@ -40,17 +39,19 @@ std::string SmbiosRecordProblemText(const SmbiosRecordProblem &problem) {
   return "?";
 }
 
-std::string HandleText(const HandleRef &handle) {
+std::string PathBytesText(const std::vector<uint8_t> &path) { return "path " + HexBytes(path); }
+
+std::string HandleText(const HandleRef &handle, PathNamer paths) {
   if (handle.handle == nullptr) {
     return {};
   }
   if (!handle.devicePath.empty()) {
-    return PathText(handle.devicePath);
+    return paths(handle.devicePath);
   }
   return handle.serial != 0 ? "handle " + std::to_string(handle.serial) : "not a handle";
 }
 
-ServiceCallText FormatServiceCall(const ServiceCall &call) {
+ServiceCallText FormatServiceCall(const ServiceCall &call, PathNamer paths) {
   switch (call.service) {
     case Service::AllocatePool:
       return {"AllocatePool",
@@ -68,13 +69,13 @@ ServiceCallText FormatServiceCall(const ServiceCall &call) {
     case Service::LocateProtocol:
       return {"LocateProtocol", GuidOr(call.guid, "no GUID"), ""};
     case Service::OpenProtocol:
-      return {"OpenProtocol", GuidOr(call.guid, "no GUID"), HandleText(call.handle)};
+      return {"OpenProtocol", GuidOr(call.guid, "no GUID"), HandleText(call.handle, paths)};
     case Service::LocateDevicePath: {
       std::string detail = GuidOr(call.guid, "no GUID");
       if (call.devicePath) {
-        detail += " for " + PathText(*call.devicePath);
+        detail += " for " + paths(*call.devicePath);
       }
-      return {"LocateDevicePath", detail, HandleText(call.handle)};
+      return {"LocateDevicePath", detail, HandleText(call.handle, paths)};
     }
     case Service::GetVariable:
       return {"GetVariable", call.variableName ? Narrow(*call.variableName) : "(null)", ""};
@@ -84,9 +85,9 @@ ServiceCallText FormatServiceCall(const ServiceCall &call) {
                   (call.recordProblem ? ": " + SmbiosRecordProblemText(*call.recordProblem) : ""),
               ""};
     case Service::PciIoGetLocation:
-      return {"PciIo.GetLocation", FunctionText(call.handle), ""};
+      return {"PciIo.GetLocation", FunctionText(call.handle, paths), ""};
     case Service::PciIoPciRead:
-      return {"PciIo.Pci.Read", FunctionText(call.handle) + " offset " + Hex(call.offset), ""};
+      return {"PciIo.Pci.Read", FunctionText(call.handle, paths) + " offset " + Hex(call.offset), ""};
   }
   return {"?", "", ""};
 }

@@ -3,7 +3,9 @@
 // GUID, the handle, the status, sizes and memory type, the variable name and
 // the bytes returned, the device path given, the SMBIOS record stored).
 // Reports and tests read these fields; FormatServiceCall is the one place
-// that turns an entry into display text. The firmware owns the one
+// that turns an entry into display text, naming device paths through the
+// namer its caller gives (the host's text of a path lives above the
+// simulated firmware). The firmware owns the one
 // ServiceLog; each service it runs appends its calls there.
 #pragma once
 
@@ -99,8 +101,11 @@ struct ServiceCall {
   std::vector<uint8_t> data = {};
 
   // LocateDevicePath: the path the caller gave (none when it gave none),
-  // read as far as the host's device-path text reads it: every node up to
-  // and including the end node.
+  // exactly the bytes the firmware read of it: node by node up to and
+  // including the end node, no further than the live pool block that holds
+  // it (or, for a path in no pool block, than matching against the
+  // installed paths needs), ending after the header of a node whose Length
+  // is below 4 or runs past that bound.
   std::optional<std::vector<uint8_t>> devicePath = {};
 
   // SMBIOS Add: the record's Type (none for a null record); the record as
@@ -140,11 +145,17 @@ struct ServiceCallText {
   std::string result;   // the handle it found or opened; empty where the status says all
 };
 
+// How a caller names the bytes of a device path in display text.
+using PathNamer = std::string (*)(const std::vector<uint8_t> &path);
+
+// The firmware's own naming of a path: its bytes, "path 01 01 06 00 ...".
+std::string PathBytesText(const std::vector<uint8_t> &path);
+
 // The display text of an entry: the one place it is made.
-ServiceCallText FormatServiceCall(const ServiceCall &call);
+ServiceCallText FormatServiceCall(const ServiceCall &call, PathNamer paths = PathBytesText);
 
 // A handle as reports name it: the text of its device path, else "handle N",
 // else "not a handle"; empty for null.
-std::string HandleText(const HandleRef &handle);
+std::string HandleText(const HandleRef &handle, PathNamer paths = PathBytesText);
 
 }  // namespace sim

@@ -81,7 +81,7 @@ SimFirmware::SimFirmware(const Platform &platform)
     : pool_(platform.faults, log_),  // the log, made further down, is only bound here
       platform_(platform),
       events_(platform_.faults.failCreateEvent, log_),
-      protocols_(platform_.faults.failInstalls, log_),
+      protocols_(platform_.faults.failInstalls, pool_, log_),
       variables_(platform_.variables, log_),
       smbios_(&smbiosProtocol_, pool_, log_),
       pcd_(platform_.pcdTokens),

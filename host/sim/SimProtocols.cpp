@@ -2,18 +2,20 @@
 // protocols, and LocateDevicePath over the handles' device paths.
 #include "host/sim/SimProtocols.h"
 
+#include <algorithm>
 #include <cstring>
+#include <optional>
 
 #include "driver/firmware/Guids.h"
 #include "driver/firmware/Protocol/DevicePath.h"
-#include "host/sim/DevicePathText.h"
 #include "host/sim/EfiValues.h"
 
 namespace sim {
 
 namespace {
 
-// The most of a device path the log reads.
+// The most of a handle's own device path (the firmware's, well formed) the
+// log copies.
 constexpr size_t kDevicePathLimit = 0x10000;
 
 std::optional<EFI_GUID> GuidOf(const EFI_GUID *guid) {
@@ -24,20 +26,46 @@ uint16_t NodeLength(const uint8_t *node) { return static_cast<uint16_t>(node[2] 
 
 bool IsEndNode(const uint8_t *node) { return node[0] == END_DEVICE_PATH_TYPE; }
 
-// Counts the bytes of the nodes of path that match the nodes of prefix, up
-// to the end of prefix's first instance; 0 when prefix is not a prefix.
-size_t MatchPrefix(const uint8_t *path, const uint8_t *prefix, size_t *nodesMatched) {
+constexpr size_t kHeader = sizeof(EFI_DEVICE_PATH_PROTOCOL);
+
+// The bytes of the path at bytes, read node by node and never past bound:
+// every whole node up to and including the end node; a node whose Length
+// is below 4 or runs past the bound ends it after its header; a header that
+// does not fit ends it before.
+std::vector<uint8_t> ReadPath(const uint8_t *bytes, size_t bound) {
+  size_t at = 0;
+  while (at + kHeader <= bound) {
+    const uint8_t *node = bytes + at;
+    const size_t length = NodeLength(node);
+    if (length < kHeader || length > bound - at) {
+      at += kHeader;
+      break;
+    }
+    at += length;
+    if (IsEndNode(node) && node[1] == END_ENTIRE_DEVICE_PATH_SUBTYPE) {
+      break;
+    }
+  }
+  return std::vector<uint8_t>(bytes, bytes + at);
+}
+
+// Counts the bytes of the nodes of the given path (size bytes read) that
+// match the nodes of prefix, up to the end of prefix's first instance; 0
+// when prefix is not a prefix of what was read.
+size_t MatchPrefix(const uint8_t *path, size_t size, const uint8_t *prefix, size_t *nodesMatched) {
   size_t offset = 0;
   *nodesMatched = 0;
-  const uint8_t *p = path;
   const uint8_t *q = prefix;
   while (!IsEndNode(q)) {
-    uint16_t length = NodeLength(q);
-    if (length < 4 || IsEndNode(p) || NodeLength(p) != length || std::memcmp(p, q, length) != 0) {
+    const uint16_t length = NodeLength(q);
+    if (length < kHeader || size - offset < kHeader) {
+      return 0;
+    }
+    const uint8_t *p = path + offset;
+    if (IsEndNode(p) || NodeLength(p) != length || size - offset < length || std::memcmp(p, q, length) != 0) {
       return 0;
     }
     offset += length;
-    p += length;
     q += length;
     (*nodesMatched)++;
   }
@@ -46,8 +74,22 @@ size_t MatchPrefix(const uint8_t *path, const uint8_t *prefix, size_t *nodesMatc
 
 }  // namespace
 
-ProtocolDatabase::ProtocolDatabase(const std::vector<FaultInjection::InstallFailure> &failInstalls, ServiceLog &log)
-    : failInstalls_(failInstalls), log_(log) {}
+ProtocolDatabase::ProtocolDatabase(const std::vector<FaultInjection::InstallFailure> &failInstalls, const Pool &pool,
+                                   ServiceLog &log)
+    : failInstalls_(failInstalls), pool_(pool), log_(log) {}
+
+size_t ProtocolDatabase::ReadBound(const void *p) const {
+  if (const std::optional<PoolBlockInfo> block = pool_.PoolBlockAt(p)) {
+    return static_cast<size_t>(block->start + block->size - static_cast<const uint8_t *>(p));
+  }
+  size_t longest = 0;
+  for (const auto &handle : handles_) {
+    if (const void *path = HandleProtocol(handle.get(), gEfiDevicePathProtocolGuid)) {
+      longest = std::max(longest, ReadPath(static_cast<const uint8_t *>(path), kDevicePathLimit).size());
+    }
+  }
+  return longest + kHeader;
+}
 
 HandleRef ProtocolDatabase::Ref(EFI_HANDLE handle) const {
   HandleRef ref;
@@ -55,7 +97,7 @@ HandleRef ProtocolDatabase::Ref(EFI_HANDLE handle) const {
   if (const Handle *found = FindHandle(handle)) {
     ref.serial = found->serial;
     if (const void *path = HandleProtocol(handle, gEfiDevicePathProtocolGuid)) {
-      ref.devicePath = CaptureDevicePath(static_cast<const uint8_t *>(path), kDevicePathLimit);
+      ref.devicePath = ReadPath(static_cast<const uint8_t *>(path), kDevicePathLimit);
     }
   }
   return ref;
@@ -197,6 +239,11 @@ EFI_STATUS ProtocolDatabase::LocateDevicePath(const EFI_GUID *guid, EFI_DEVICE_P
   EFI_STATUS status = EFI_NOT_FOUND;
   EFI_HANDLE found = nullptr;
   const uint8_t *given = path != nullptr ? reinterpret_cast<const uint8_t *>(*path) : nullptr;
+  // What is read of the caller's path, once: matched and logged.
+  std::optional<std::vector<uint8_t>> read;
+  if (given != nullptr) {
+    read = ReadPath(given, ReadBound(given));
+  }
   if (guid == nullptr || path == nullptr || *path == nullptr || device == nullptr) {
     status = EFI_INVALID_PARAMETER;
   } else {
@@ -211,7 +258,7 @@ EFI_STATUS ProtocolDatabase::LocateDevicePath(const EFI_GUID *guid, EFI_DEVICE_P
         continue;
       }
       size_t nodes = 0;
-      size_t bytes = MatchPrefix(given, static_cast<const uint8_t *>(handlePath), &nodes);
+      size_t bytes = MatchPrefix(read->data(), read->size(), static_cast<const uint8_t *>(handlePath), &nodes);
       if (nodes > 0 && (best == nullptr || nodes > bestNodes)) {
         best = handle.get();
         bestNodes = nodes;
@@ -227,9 +274,7 @@ EFI_STATUS ProtocolDatabase::LocateDevicePath(const EFI_GUID *guid, EFI_DEVICE_P
   }
   ServiceCall call{Service::LocateDevicePath, status};
   call.guid = GuidOf(guid);
-  if (given != nullptr) {
-    call.devicePath = CaptureDevicePath(given, kDevicePathLimit);
-  }
+  call.devicePath = std::move(read);
   call.handle = Ref(found);
   log_.Add(std::move(call));
   return status;

@@ -12,14 +12,17 @@
 #include "driver/firmware/Uefi.h"
 #include "host/sim/Platform.h"
 #include "host/sim/ServiceLog.h"
+#include "host/sim/SimPool.h"
 
 namespace sim {
 
 class ProtocolDatabase {
  public:
   // Refuses or warns on the installs failInstalls names (which must outlive
-  // the database); calls go to log.
-  ProtocolDatabase(const std::vector<FaultInjection::InstallFailure> &failInstalls, ServiceLog &log);
+  // the database); calls go to log. pool: where a path a caller gives may
+  // lie, and how far it may be read there.
+  ProtocolDatabase(const std::vector<FaultInjection::InstallFailure> &failInstalls, const Pool &pool,
+                   ServiceLog &log);
   ProtocolDatabase(const ProtocolDatabase &) = delete;
   ProtocolDatabase &operator=(const ProtocolDatabase &) = delete;
 
@@ -41,6 +44,11 @@ class ProtocolDatabase {
   EFI_STATUS LocateProtocol(const EFI_GUID *guid, VOID *registration, VOID **interface);
   EFI_STATUS OpenProtocol(EFI_HANDLE handle, const EFI_GUID *guid, VOID **interface, EFI_HANDLE agent,
                           EFI_HANDLE controller, UINT32 attributes);
+  // Reads the caller's path node by node, never past the live pool block
+  // that holds it, or, for a path in no pool block, past the longest
+  // installed device path plus one node header (all that matching needs);
+  // a node whose Length is below 4 or runs past that bound ends the read
+  // after its header. Only the bytes read are matched, and logged.
   EFI_STATUS LocateDevicePath(const EFI_GUID *guid, EFI_DEVICE_PATH_PROTOCOL **path, EFI_HANDLE *device);
 
  private:
@@ -50,8 +58,11 @@ class ProtocolDatabase {
   };
 
   Handle *FindHandle(EFI_HANDLE handle) const;
+  // How many bytes of a path at p LocateDevicePath may read.
+  size_t ReadBound(const void *p) const;
 
   const std::vector<FaultInjection::InstallFailure> &failInstalls_;
+  const Pool &pool_;
   ServiceLog &log_;
   std::vector<std::unique_ptr<Handle>> handles_;
   uint64_t nextHandleSerial_ = 1;

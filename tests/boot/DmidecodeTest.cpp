@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "host/boot/Boot.h"
+#include "tests/support/IsolatedReport.h"
 #include "host/sim/SimFirmware.h"
 
 namespace {
@@ -107,7 +108,7 @@ class DmidecodeTest : public ::testing::TestWithParam<uint32_t> {};
 TEST_P(DmidecodeTest, DecodesEveryConnectorAndSlotRecord) {
   sim::Platform platform = sim::DefaultPlatform();
   sim::SetNioTypeWord(platform, GetParam());
-  const json report = host::RunBootIsolated(platform);
+  const json report = IsolatedBootReport(platform);
   const std::string output = RunDmidecode(sim::BuildSmbiosDump(RecordsOf(report)));
   ASSERT_NE(output.find("SMBIOS 3.0.0 present."), std::string::npos) << output;
   EXPECT_EQ(output.find("Invalid"), std::string::npos) << output;

@@ -14,6 +14,7 @@
 #include "host/boot/DriverState.h"
 #include "host/boot/Outcome.h"
 #include "host/boot/Report.h"
+#include "host/boot/Wording.h"
 #include "tests/support/WriteUnwatched.h"
 
 namespace {
@@ -76,7 +77,11 @@ TEST(BootReportTest, NamesEveryDamagedBlockAndMalformedRecord) {
             std::string::npos)
       << text;
 
-  EXPECT_EQ(host::DriverFaults(report),
+  std::vector<std::string> faults;
+  for (const host::BootFailure &failure : result.Failures()) {
+    faults.push_back(host::FailureText(result, failure));
+  }
+  EXPECT_EQ(faults,
             (std::vector<std::string>{
                 "the driver returned holding 1 pool block beyond the heap buffer list's 0 nodes",
                 std::string("the driver overwrote the guard bytes of a pool block: ") + freedText,
@@ -123,10 +128,10 @@ TEST_P(ListLinksTest, EndAtTheFirstPointerOutsideAndSayWhereByWhatHoldsIt) {
   driver.memorySize = sizeof(interface);
   driver.listInterface = &interface;
   const host::StartupResult startup = host::DeriveStartup(firmware, driver, host::DriverRun{});
-  EXPECT_EQ(startup.heapListProblem, GetParam().problem);
+  EXPECT_EQ(startup.heapListBreak ? host::HeapListBreakText(*startup.heapListBreak) : "", GetParam().problem);
   EXPECT_EQ(startup.heapListLinksConsistent, GetParam().problem[0] == 0);
   EXPECT_EQ(startup.heapNodes.size(), GetParam().nodes);
-  EXPECT_EQ(startup.heapListMapProblem, "") << "the linked-in driver has no map";
+  EXPECT_FALSE(startup.heapListMapProblem.has_value()) << "the linked-in driver has no map";
   ASSERT_EQ(bs->FreePool(block), EFI_SUCCESS);
 }
 

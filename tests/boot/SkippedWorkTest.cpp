@@ -1,13 +1,16 @@
 // The skipped-work attribution reads the typed log: each refused allocation
 // is named from its service, status and place among the typed calls, and
-// from the slots' typed probe results, never from display text.
+// from the slots' typed probe results; the words come from the writers'
+// Wording alone.
 #include <gtest/gtest.h>
 
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "host/boot/Boot.h"
 #include "host/boot/Explain.h"
+#include "host/boot/Wording.h"
 #include "host/sim/ServiceLog.h"
 #include "driver/inventory/Inventory.h"
 
@@ -15,19 +18,20 @@ namespace {
 
 using sim::Service;
 
-std::vector<std::string> Whats(const std::vector<host::SkippedWork> &skipped) {
-  std::vector<std::string> whats;
+// What each entry names: its kind and the row or slot it concerns.
+std::vector<std::pair<host::SkippedWork::Kind, size_t>> Whats(const std::vector<host::SkippedWork> &skipped) {
+  std::vector<std::pair<host::SkippedWork::Kind, size_t>> whats;
   for (const host::SkippedWork &work : skipped) {
-    whats.push_back(work.what);
+    whats.emplace_back(work.kind, work.index);
   }
   return whats;
 }
 
 // Every allocation of a default boot refused in turn, in process: the
 // refusal the report names carries that allocation's number, size and
-// type, and is the call the log holds. Rewording every slot's probe text
-// (which the attribution once compared with its own sentence) changes
-// nothing it names.
+// type, and is the call the log holds. Changing how every slot's probe
+// ended (short of whether its path was converted) changes nothing it
+// names.
 TEST(SkippedWorkTest, EachRefusalIsNamedFromTypedCallsAlone) {
   const host::BootResult clean = host::RunBoot(sim::DefaultPlatform());
   ASSERT_TRUE(clean.skipped.empty());
@@ -64,8 +68,9 @@ TEST(SkippedWorkTest, EachRefusalIsNamedFromTypedCallsAlone) {
     ASSERT_NE(layout, nullptr);
     std::vector<host::SlotResult> reworded = result.slots;
     for (host::SlotResult &slot : reworded) {
-      sawUnconvertedPath = sawUnconvertedPath || !slot.pathConverted;
-      slot.probe = "reworded: " + slot.probe;
+      sawUnconvertedPath = sawUnconvertedPath || !slot.PathConverted();
+      slot.probe = slot.PathConverted() ? host::SlotProbe::Stopped : host::SlotProbe::PathNotConverted;
+      slot.endCall.reset();
     }
     EXPECT_EQ(Whats(host::DescribeSkipped(result.calls, layout, reworded, false)), Whats(result.skipped));
   }
@@ -73,8 +78,8 @@ TEST(SkippedWorkTest, EachRefusalIsNamedFromTypedCallsAlone) {
 }
 
 // A hand-made log: the connector rows' Adds, then a refusal before the
-// first slot's probe, whose path never reached LocateDevicePath. The slot's
-// probe text says nothing of that; its typed result does.
+// first slot's probe, whose path never reached LocateDevicePath: its typed
+// result says so.
 TEST(SkippedWorkTest, AnUnconvertedSlotPathIsReadFromTheTypedResult) {
   const BoardLayout &layout = gLayoutA;
   std::vector<sim::ServiceCall> calls;
@@ -94,17 +99,19 @@ TEST(SkippedWorkTest, AnUnconvertedSlotPathIsReadFromTheTypedResult) {
   slotAdd.recordType = SMBIOS_TYPE_SYSTEM_SLOTS;
   calls.push_back(slotAdd);
 
-  std::vector<host::SlotResult> slots(1);
-  slots[0].designation = "SLOT1";
-  slots[0].probe = "any words at all";
-  slots[0].pathConverted = false;
-  slots[0].recordAdded = true;
-  const std::vector<host::SkippedWork> skipped = host::DescribeSkipped(calls, &layout, slots, false);
-  ASSERT_EQ(skipped.size(), 1u);
-  EXPECT_EQ(skipped[0].what,
+  host::BootResult result;
+  result.workedLayout = &layout;
+  result.slots.resize(1);
+  result.slots[0].designation = "SLOT1";
+  result.slots[0].recordAdded = true;
+  result.skipped = host::DescribeSkipped(calls, &layout, result.slots, false);
+  ASSERT_EQ(result.skipped.size(), 1u);
+  EXPECT_EQ(result.skipped[0].kind, host::SkippedWork::Kind::SlotProbe);
+  EXPECT_EQ(result.skipped[0].index, 0u);
+  EXPECT_EQ(host::SkippedText(result, result.skipped[0]),
             "the PCI probe of slot SLOT1: its device path could not be built, so the stored row is used");
-  EXPECT_EQ(skipped[0].refusal.allocation, 77u);
-  EXPECT_EQ(sim::FormatServiceCall(skipped[0].refusal).detail, "allocation 77 (24 bytes of boot-services data) refused");
+  EXPECT_EQ(result.skipped[0].refusal.allocation, 77u);
+  EXPECT_EQ(host::RefusalText(result.skipped[0]), "allocation 77 (24 bytes of boot-services data) refused");
 }
 
 }  // namespace

@@ -6,6 +6,7 @@
 
 #include "driver/firmware/Guids.h"
 #include "host/boot/Boot.h"
+#include "tests/support/IsolatedReport.h"
 #include "host/boot/Report.h"
 
 namespace {
@@ -17,7 +18,7 @@ json Boot(const std::function<void(sim::Platform &)> &adjust = {}) {
   if (adjust) {
     adjust(platform);
   }
-  return host::RunBootIsolated(platform);
+  return IsolatedBootReport(platform);
 }
 
 std::string Hex(const std::string &text) { return host::HexBytes(std::vector<uint8_t>(text.begin(), text.end())); }

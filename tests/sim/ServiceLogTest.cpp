@@ -10,9 +10,10 @@
 #include "driver/firmware/Guids.h"
 #include "driver/firmware/Protocol/DevicePath.h"
 #include "driver/firmware/Protocol/PciIo.h"
-#include "host/sim/DevicePathText.h"
+#include "host/boot/LinkedPaths.h"
 #include "host/sim/ServiceLog.h"
 #include "host/sim/SimFirmware.h"
+#include "host/sim/Text.h"
 
 namespace {
 
@@ -125,8 +126,10 @@ TEST(ServiceLogTest, TheProbesCallsCarryPathsHandlesAndBytes) {
   ASSERT_NE(port, nullptr);
   const sim::HandleRef portRef = fw.Protocols().Ref(port->handle);
   ASSERT_FALSE(portRef.devicePath.empty());
-  const std::string portText = sim::FormatDevicePath(portRef.devicePath.data(), portRef.devicePath.size());
+  const std::string portText = host::LinkedPathText(portRef.devicePath);
   EXPECT_EQ(portText.rfind("PciRoot(0x0)/Pci(", 0), 0u) << portText;
+  const std::string portBytes = sim::PathBytesText(portRef.devicePath);
+  EXPECT_EQ(portBytes, "path " + sim::HexBytes(portRef.devicePath)) << "the firmware's own naming";
 
   std::vector<uint8_t> wanted = portRef.devicePath;
   auto *cursor = reinterpret_cast<EFI_DEVICE_PATH_PROTOCOL *>(wanted.data());
@@ -138,8 +141,10 @@ TEST(ServiceLogTest, TheProbesCallsCarryPathsHandlesAndBytes) {
   EXPECT_EQ(located.devicePath, wanted) << "the path as given, before the cursor moved";
   EXPECT_EQ(located.handle.handle, port->handle);
   EXPECT_EQ(located.handle.devicePath, portRef.devicePath);
-  EXPECT_EQ(sim::FormatServiceCall(located).detail, "device path protocol for " + portText);
-  EXPECT_EQ(sim::FormatServiceCall(located).result, portText);
+  EXPECT_EQ(sim::FormatServiceCall(located, host::LinkedPathText).detail, "device path protocol for " + portText);
+  EXPECT_EQ(sim::FormatServiceCall(located, host::LinkedPathText).result, portText);
+  EXPECT_EQ(sim::FormatServiceCall(located).detail, "device path protocol for " + portBytes);
+  EXPECT_EQ(sim::FormatServiceCall(located).result, portBytes);
 
   EFI_PCI_IO_PROTOCOL *pciIo = nullptr;
   ASSERT_EQ(Bs(fw)->OpenProtocol(found, &gEfiPciIoProtocolGuid, reinterpret_cast<void **>(&pciIo), nullptr, nullptr,
@@ -155,7 +160,7 @@ TEST(ServiceLogTest, TheProbesCallsCarryPathsHandlesAndBytes) {
   EXPECT_EQ(read.offset, 0x19u);
   EXPECT_EQ(read.data, std::vector<uint8_t>{secondary});
   EXPECT_EQ(secondary, port->config[0x19]);
-  EXPECT_EQ(sim::FormatServiceCall(read).detail, portText + " offset 0x19");
+  EXPECT_EQ(sim::FormatServiceCall(read, host::LinkedPathText).detail, portText + " offset 0x19");
 }
 
 // A handle is named by its device path, else by its number, else as no
@@ -168,24 +173,6 @@ TEST(ServiceLogTest, HandlesAreNamedByPathNumberOrNotAtAll) {
   EXPECT_EQ(sim::HandleText(image), "handle 1");
   int notAHandle = 0;
   EXPECT_EQ(sim::HandleText(fw.Protocols().Ref(&notAHandle)), "not a handle");
-}
-
-// The captured bytes of a path read as the original reads, bad paths too.
-TEST(ServiceLogTest, ACapturedPathFormatsAsTheOriginal) {
-  const std::vector<std::vector<uint8_t>> paths = {
-      {0x01, 0x01, 0x06, 0x00, 0x03, 0x00, 0x7F, 0xFF, 0x04, 0x00, 0xAA, 0xBB},  // bytes after the end
-      {0x01, 0x01, 0x06, 0x00, 0x03, 0x00, 0x01, 0x01, 0x02, 0x00, 0x7F, 0xFF},  // a node shorter than 4
-      {0x01, 0x01, 0x06, 0x00, 0x03, 0x00, 0x01, 0x01, 0x40, 0x00, 0x7F, 0xFF},  // a node past the limit
-      {0x01, 0x01, 0x06, 0x00, 0x03, 0x00, 0x01, 0x01},                          // no end node
-      {0x04, 0x03, 0x05, 0x00, 0x01, 0x7F, 0x01, 0x04, 0x00, 0x7F, 0xFF, 0x04, 0x00},
-  };
-  for (const std::vector<uint8_t> &path : paths) {
-    const std::vector<uint8_t> captured = sim::CaptureDevicePath(path.data(), path.size());
-    EXPECT_LE(captured.size(), path.size());
-    EXPECT_EQ(0, std::memcmp(captured.data(), path.data(), captured.size()));
-    EXPECT_EQ(sim::FormatDevicePath(captured.data(), captured.size()), sim::FormatDevicePath(path.data(), path.size()));
-  }
-  EXPECT_EQ(sim::CaptureDevicePath(paths[0].data(), paths[0].size()).size(), 10u) << "up to the end node";
 }
 
 }  // namespace

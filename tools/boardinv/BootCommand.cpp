@@ -6,6 +6,7 @@
 
 #include "host/boot/Boot.h"
 #include "host/boot/Report.h"
+#include "host/boot/Wording.h"
 #include "host/loader/PeImage.h"
 #include "host/sim/InputFile.h"
 #include "host/sim/JsonFields.h"
@@ -105,10 +106,9 @@ int RunBoot(const BootOptions &options) {
   }
   // With --dump -, standard output carries the table alone, for a reader
   // at the other end of a pipe.
-  const nlohmann::json report = host::BootReportJson(result, types);
   if (!(options.dumpGiven && options.dumpFile == sim::kStandardStream)) {
     if (options.format == "json") {
-      std::cout << report.dump(2) << "\n";
+      std::cout << host::BootReportJson(result, types).dump(2) << "\n";
     } else {
       std::cout << host::BootReportText(result, types);
     }
@@ -120,16 +120,17 @@ int RunBoot(const BootOptions &options) {
   }
   // A map that does not describe the image: bad input, not the driver's
   // doing.
-  const std::string mapProblem = host::MapProblem(report);
-  if (!mapProblem.empty()) {
-    std::cerr << "boardinv: " << sim::Escaped(mapProblem) << "\n";
+  const bool mapProblem = result.startup.heapListMapProblem.has_value();
+  if (mapProblem) {
+    std::cerr << "boardinv: " << sim::Escaped(host::HeapListMapProblemText(*result.startup.heapListMapProblem))
+              << "\n";
   }
   // The boot ran; what the driver got wrong makes it a failure.
-  for (const std::string &fault : host::DriverFaults(report)) {
-    PrintMessage(fault);
+  for (const host::BootFailure &failure : result.Failures()) {
+    PrintMessage(host::FailureText(result, failure));
     status = 1;
   }
-  return mapProblem.empty() ? status : kExitUsage;
+  return mapProblem ? kExitUsage : status;
 }
 
 }  // namespace
