@@ -19,6 +19,8 @@ PACKAGES=(
   libclang-rt-14-dev
   # Benchmarks and instruction counts
   libbenchmark-dev valgrind
+  # The manual page's check renders it; the Debian package is built and checked
+  groff lintian
 )
 
 missing=()
