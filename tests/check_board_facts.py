@@ -21,11 +21,12 @@ on a small fake tree with known findings.
 Python 3, standard library only.
 """
 
-import argparse
 import os
 import re
 import sys
 import tempfile
+
+import tree_check
 
 MAP = "driver/firmware/BoardHardware.h"
 SCANNED = ("host/", "tools/")
@@ -101,10 +102,7 @@ def self_test():
             "tools/b.h": "const char *s = \"leaf 0xBACCD00B\";\n",
             "tests/c.cpp": "uint64_t base = 0xE0000000;\n",
         }
-        for relative, text in files.items():
-            os.makedirs(os.path.dirname(os.path.join(root, relative)), exist_ok=True)
-            with open(os.path.join(root, relative), "w", encoding="utf-8") as f:
-                f.write(text)
+        tree_check.write_tree(root, files)
         expected = [
             "host/a.cpp:1: 0xe0000000 restates BASE of " + MAP,
             "host/a.cpp:3: 0x80 restates DEBUG_PORT of " + MAP,
@@ -112,26 +110,8 @@ def self_test():
             "tools/b.h:1: 0xBACCD00B restates LEAF of " + MAP,
         ]
         got = findings(root)
-        if got != expected:
-            print("check_board_facts: the self-test failed; expected:", *expected, "got:", *got, sep="\n  ")
-            return False
-    return True
-
-
-def main():
-    parser = argparse.ArgumentParser(description=__doc__.splitlines()[0])
-    parser.add_argument("--root", default=os.path.dirname(os.path.dirname(os.path.abspath(__file__))))
-    parser.add_argument("--self-test", action="store_true")
-    arguments = parser.parse_args()
-    if not self_test():
-        return 1
-    if arguments.self_test:
-        return 0
-    found = findings(arguments.root)
-    for line in found:
-        print(line)
-    return 1 if found else 0
+        return tree_check.findings_as_expected("check_board_facts", got, expected)
 
 
 if __name__ == "__main__":
-    sys.exit(main())
+    sys.exit(tree_check.main(__doc__, self_test, findings))

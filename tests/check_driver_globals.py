@@ -30,11 +30,12 @@ on a small fake tree with known findings.
 Python 3, standard library only.
 """
 
-import argparse
 import os
 import re
 import sys
 import tempfile
+
+import tree_check
 
 DRIVER = "driver/"
 SCANNED = ("tests/", "bench/")
@@ -155,10 +156,7 @@ def self_test():
             "bench/B.h": "inline void Reset() { --gCount; }\n",
             "host/harness/Harness.cpp": "void Set() { gCount = 1; }\n",
         }
-        for relative, text in files.items():
-            os.makedirs(os.path.dirname(os.path.join(root, relative)), exist_ok=True)
-            with open(os.path.join(root, relative), "w", encoding="utf-8") as f:
-                f.write(text)
+        tree_check.write_tree(root, files)
         tables, inventory = "driver/base/Tables.h", "driver/inventory/Inventory.h"
         expected = [
             "tests/a/ATest.cpp:1: writes gCount (%s); set it through host::LinkedDriver" % tables,
@@ -176,26 +174,8 @@ def self_test():
         if globals_found != ["gCount", "gLayout", "gSnapshot", "gSystemTable", "gWords"]:
             print("check_driver_globals: the self-test read the wrong globals:", globals_found)
             return False
-        if got != expected:
-            print("check_driver_globals: the self-test failed; expected:", *expected, "got:", *got, sep="\n  ")
-            return False
-    return True
-
-
-def main():
-    parser = argparse.ArgumentParser(description=__doc__.splitlines()[0])
-    parser.add_argument("--root", default=os.path.dirname(os.path.dirname(os.path.abspath(__file__))))
-    parser.add_argument("--self-test", action="store_true")
-    arguments = parser.parse_args()
-    if not self_test():
-        return 1
-    if arguments.self_test:
-        return 0
-    found = findings(arguments.root)
-    for line in found:
-        print(line)
-    return 1 if found else 0
+        return tree_check.findings_as_expected("check_driver_globals", got, expected)
 
 
 if __name__ == "__main__":
-    sys.exit(main())
+    sys.exit(tree_check.main(__doc__, self_test, findings))

@@ -34,11 +34,12 @@ on a small fake tree with known findings.
 Python 3, standard library only.
 """
 
-import argparse
 import os
 import re
 import sys
 import tempfile
+
+import tree_check
 
 SCANNED = ("host/", "tools/")
 # The platform description's reader: it parses the --platform file.
@@ -140,10 +141,7 @@ def self_test():
             "host/loader/Map.cpp": "uint32_t rva = symbols[\"gBootServices\"];  // no JSON named here\n",
             "tests/a.cpp": "json r = json::parse(t); r[\"x\"].get<int>();\n",
         }
-        for relative, text in files.items():
-            os.makedirs(os.path.dirname(os.path.join(root, relative)), exist_ok=True)
-            with open(os.path.join(root, relative), "w", encoding="utf-8") as f:
-                f.write(text)
+        tree_check.write_tree(root, files)
         expected = [
             "host/boot/ReportJson.cpp:5: reads JSON back (a keyed subscript that is read: [\"k\"])",
             "tools/boardinv/Sweep.cpp:2: reads JSON back (a parse)",
@@ -153,26 +151,8 @@ def self_test():
             "tools/boardinv/Sweep.cpp:6: reads JSON back (a keyed look-up: .value()",
         ]
         got = findings(root)
-        if got != expected:
-            print("check_report_readback: the self-test failed; expected:", *expected, "got:", *got, sep="\n  ")
-            return False
-    return True
-
-
-def main():
-    parser = argparse.ArgumentParser(description=__doc__.splitlines()[0])
-    parser.add_argument("--root", default=os.path.dirname(os.path.dirname(os.path.abspath(__file__))))
-    parser.add_argument("--self-test", action="store_true")
-    arguments = parser.parse_args()
-    if not self_test():
-        return 1
-    if arguments.self_test:
-        return 0
-    found = findings(arguments.root)
-    for line in found:
-        print(line)
-    return 1 if found else 0
+        return tree_check.findings_as_expected("check_report_readback", got, expected)
 
 
 if __name__ == "__main__":
-    sys.exit(main())
+    sys.exit(tree_check.main(__doc__, self_test, findings))
